@@ -1,0 +1,55 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "DataLoadedEventHandler.h"
+
+class Data;
+class Type;
+
+// Thrown by value when a snapshot cannot be read or written.
+class DataLoadFailure
+{};
+class DataSaveFailure
+{};
+
+// Writes the declared part of the store to the snapshot file and reads it
+// back. Loading recreates items through the ordinary store operations, so
+// every item-added and connected handler runs as it would at run time.
+class DataSaver
+{
+public:
+    explicit DataSaver(Data& data);
+    DataSaver(); // works on the program's store `d`
+    ~DataSaver();
+
+    // Save every item of the type.
+    void AddSavedType(const std::string& typeName);
+    // Save the items of the type that are connected to at least one item of
+    // `connectedTypeName`; repeated calls add further connected types.
+    void AddSavedByConnectionType(const std::string& typeName,
+                                  const std::string& connectedTypeName);
+    void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
+    void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
+
+    // Reads the snapshot. A missing file is a first start, not an error.
+    // Throws DataLoadFailure, after emptying the store, when it is malformed.
+    void Load(const char* path);
+    // Writes the snapshot through a temporary file that replaces `path` only
+    // once it is complete and on disk. Never throws; false when abandoned.
+    bool Save(const char* path);
+    void EmitDataLoaded();
+
+private:
+    bool IsSaved(Type* type) const;
+    bool IsItemSaved(Type* type, class Item* item) const;
+
+    Data& m_data;
+    std::set<Type*> m_savedTypes;
+    std::map<Type*, std::set<Type*>> m_savedByConnection;
+    std::set<DataLoadedEventHandler*> m_dataLoadedHandlers;
+};
+
+extern DataSaver* dataSaver;

@@ -1,0 +1,226 @@
+#include "Item.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Data.h"
+
+namespace {
+
+// Reads the value as standard stream extraction would: leading white space,
+// an optional sign, then digits up to the first non-digit; 0 when there is
+// no number at all.
+long long LeadingNumber(const std::string& text)
+{
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+} // namespace
+
+int Item::AsInt() const
+{
+    return static_cast<int>(LeadingNumber(m_value));
+}
+
+unsigned int Item::AsUInt() const
+{
+    return static_cast<unsigned int>(std::strtoul(m_value.c_str(), nullptr, 10));
+}
+
+long long Item::AsInt64() const
+{
+    return LeadingNumber(m_value);
+}
+
+unsigned long long Item::AsUInt64() const
+{
+    return std::strtoull(m_value.c_str(), nullptr, 10);
+}
+
+const ItemSet* Item::Partners(Type* type) const
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
+                               [](const auto& entry, Type* t) { return entry.first < t; });
+    if (it == m_connections.end() || it->first != type)
+        return nullptr;
+    return &it->second;
+}
+
+ItemSet* Item::PartnersFor(Type* type, bool create)
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
+                               [](const auto& entry, Type* t) { return entry.first < t; });
+    if (it != m_connections.end() && it->first == type)
+        return &it->second;
+    if (!create)
+        return nullptr;
+    it = m_connections.emplace(it, type, ItemSet());
+    return &it->second;
+}
+
+void Item::Link(Item* other)
+{
+    PartnersFor(other->m_type, true)->insert(other);
+}
+
+void Item::Unlink(Item* other)
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), other->m_type,
+                               [](const auto& entry, Type* t) { return entry.first < t; });
+    if (it == m_connections.end() || it->first != other->m_type)
+        return;
+    it->second.erase(other);
+    if (it->second.empty())
+        m_connections.erase(it);
+}
+
+Item* Item::Connect(Item* other)
+{
+    const RelationInfo& relation = m_type->GetRelation(other->m_type);
+    if (IsConnected(other))
+        return other;
+
+    // A ONE end holds a single partner: the old one is let go first, with
+    // its events, so handlers see the old link break before the new one.
+    if (relation.otherEnd == ONE)
+        if (Item* previous = HasItem(other->m_type))
+            Disconnect(previous);
+    if (relation.thisEnd == ONE)
+        if (Item* previous = other->HasItem(m_type))
+            other->Disconnect(previous);
+
+    Link(other);
+    other->Link(this);
+
+    Data* data = m_type->GetData();
+    ConnectionInfo mine{this, other};
+    m_type->connectedEvent.Notify(mine);
+    ConnectionInfo store{this, other};
+    data->connectedEvent.Notify(store);
+    ConnectionInfo theirs{other, this};
+    other->m_type->connectedEvent.Notify(theirs);
+    data->NotifyConnectionEventHandlers(this, other);
+    return other;
+}
+
+void Item::Disconnect(Item* other)
+{
+    Unlink(other);
+    other->Unlink(this);
+
+    Data* data = m_type->GetData();
+    ConnectionInfo mine{this, other};
+    m_type->disconnectedEvent.Notify(mine);
+    ConnectionInfo store{this, other};
+    data->disconnectedEvent.Notify(store);
+    ConnectionInfo theirs{other, this};
+    other->m_type->disconnectedEvent.Notify(theirs);
+    data->NotifyDisconnectionEventHandlers(this, other);
+}
+
+void Item::Disconnect(const char* typeName)
+{
+    Type* type = m_type->GetData()->GetType(typeName);
+    const ItemSet* partners = Partners(type);
+    if (!partners)
+        return;
+    ItemSet copy(*partners);
+    for (Item* partner : copy) {
+        // A handler of an earlier disconnection may already have let this
+        // partner go (or removed it); only live links are broken.
+        const ItemSet* live = Partners(type);
+        if (live && live->contains(partner))
+            Disconnect(partner);
+    }
+}
+
+bool Item::IsConnected(Item* other) const
+{
+    const ItemSet* partners = Partners(other->m_type);
+    return partners && partners->contains(other);
+}
+
+bool Item::IsConnected(Type* type) const
+{
+    return Partners(type) != nullptr;
+}
+
+bool Item::IsConnected(const char* typeName) const
+{
+    return IsConnected(m_type->GetData()->GetType(typeName));
+}
+
+Item* Item::HasItem(Type* type) const
+{
+    if (const ItemSet* partners = Partners(type))
+        return partners->first();
+    m_type->GetRelation(type); // navigating to an unrelated type is misuse
+    return nullptr;
+}
+
+Item* Item::HasItem(const char* typeName) const
+{
+    return HasItem(m_type->GetData()->GetType(typeName));
+}
+
+Item* Item::NewItem(const char* typeName)
+{
+    Type* type = m_type->GetData()->GetType(typeName);
+    const RelationInfo& relation = m_type->GetRelation(type);
+    if (!type->IsNull())
+        throw new NullTypeException;
+
+    if (relation.otherEnd == MANY)
+        return Connect(type->NewItem());
+    if (Item* existing = HasItem(type))
+        return existing;
+    if (relation.thisEnd == MANY)
+        return Connect(type->GetGlobalNullItem());
+    return Connect(type->NewItem());
+}
+
+void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
+{
+    out.clear();
+    for (const auto& [type, partners] : m_connections)
+        out.emplace(type, partners);
+}
+
+void Item::GetItems(const char* typeName, ItemSet& out) const
+{
+    Type* type = m_type->GetData()->GetType(typeName);
+    if (const ItemSet* partners = Partners(type))
+        out = *partners;
+    else
+        m_type->GetRelation(type);
+}
+
+void Item::Remove()
+{
+    Data* data = m_type->GetData();
+    Item* self = this;
+    m_type->itemRemovedEvent.Notify(self);
+    data->itemRemovedEvent.Notify(self);
+
+    // Handlers of the disconnections may link this item again; a few rounds
+    // settle that, and whatever a handler insists on re-linking after that is
+    // cut without events so no partner is left pointing at a dead item.
+    for (int round = 0; round < 3 && !m_connections.empty(); ++round) {
+        ConnectionList copy(m_connections);
+        for (const auto& [type, partners] : copy)
+            for (Item* partner : partners) {
+                const ItemSet* live = Partners(type);
+                if (live && live->contains(partner))
+                    Disconnect(partner);
+            }
+    }
+    while (!m_connections.empty()) {
+        Item* partner = m_connections.front().second.first();
+        Unlink(partner);
+        partner->Unlink(this);
+    }
+
+    m_type->Forget(this);
+    data->ItemDestroyed(this);
+    delete this;
+}

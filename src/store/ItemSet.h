@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <iterator>
+#include <list>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class Item;
+class ItemPtr;
+
+// An ordered set of items, ordered by address.
+//
+// Almost every item has a handful of partners of a type, but a few (the
+// shared "is_online" flag, a token such as "mp3" in a large share) have
+// hundreds of thousands. Small sets are kept as a sorted vector, which costs
+// one pointer per member; a set that grows past a threshold moves into a
+// balanced tree so that inserting and erasing stay logarithmic. Iteration
+// order is the same address order in both forms.
+class ItemSet
+{
+public:
+    class const_iterator
+    {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Item*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Item* const*;
+        using reference = Item* const&;
+
+        const_iterator() = default;
+        Item* const& operator*() const { return m_large ? *m_tree : *m_flat; }
+        const_iterator& operator++()
+        {
+            if (m_large)
+                ++m_tree;
+            else
+                ++m_flat;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator copy = *this;
+            ++*this;
+            return copy;
+        }
+        bool operator==(const const_iterator& o) const
+        {
+            return m_large ? m_tree == o.m_tree : m_flat == o.m_flat;
+        }
+        bool operator!=(const const_iterator& o) const { return !(*this == o); }
+
+    private:
+        friend class ItemSet;
+        explicit const_iterator(Item* const* flat) : m_flat(flat) {}
+        explicit const_iterator(std::set<Item*>::const_iterator tree) : m_tree(tree), m_large(true)
+        {}
+        Item* const* m_flat = nullptr;
+        std::set<Item*>::const_iterator m_tree;
+        bool m_large = false;
+    };
+    using iterator = const_iterator;
+    using value_type = Item*;
+
+    ItemSet() = default;
+    ItemSet(std::initializer_list<Item*> items);
+    // Takes a vector that is already sorted by address and free of repeats.
+    static ItemSet FromSorted(std::vector<Item*>&& sorted);
+    ItemSet(const ItemSet& other);
+    ItemSet(ItemSet&& other) noexcept = default;
+    ItemSet& operator=(const ItemSet& other);
+    ItemSet& operator=(ItemSet&& other) noexcept = default;
+    ~ItemSet() = default;
+
+    // Container basics.
+    const_iterator begin() const;
+    const_iterator end() const;
+    std::size_t size() const { return m_tree ? m_tree->size() : m_flat.size(); }
+    bool empty() const { return size() == 0; }
+    bool contains(Item* item) const;
+    std::size_t count(Item* item) const { return contains(item) ? 1 : 0; }
+    const_iterator find(Item* item) const;
+    bool insert(Item* item); // true when it was not there yet
+    bool erase(Item* item);  // true when it was there
+    void clear();
+    Item* first() const; // lowest address, or null
+    bool operator==(const ItemSet& other) const;
+    bool operator!=(const ItemSet& other) const { return !(*this == other); }
+
+    // Set algebra.
+    void Add(const ItemSet& other);
+    ItemSet operator+(const ItemSet& other) const;
+    ItemSet Common(const ItemSet& other) const;
+    void Remove(); // removes every member from the store
+
+    // Filtering by connections.
+    ItemSet Connected(const ItemSet& other) const;
+    ItemSet NotConnected(const ItemSet& other) const;
+    ItemSet Connected(const ItemPtr& item) const;
+    ItemSet NotConnected(const ItemPtr& item) const;
+    ItemSet Connected(const char* typeName) const;
+    ItemSet NotConnected(const char* typeName) const;
+    ItemSet Connected(const char* typeName, const std::string& value) const;
+    ItemSet NotConnected(const char* typeName, const std::string& value) const;
+
+    // Navigation.
+    ItemSet GetItems(const char* typeName) const;
+    void Disconnect(const char* typeName);
+
+    // Sorting; true gives ascending order, false the exact reverse.
+    std::list<Item*> SortAlphabetic(bool ascending) const;
+    std::list<Item*> SortNumeric(bool ascending) const;
+    std::list<Item*> SortAlphabeticBy(const char* typeName, bool ascending) const;
+    std::list<Item*> SortNumericBy(const char* typeName, bool ascending) const;
+
+private:
+    static constexpr std::size_t kPromoteAt = 256;
+    static constexpr std::size_t kDemoteBelow = 64;
+
+    ItemSet FilterConnected(const ItemSet& other, bool keepConnected) const;
+
+    std::vector<Item*> m_flat;               // sorted; used while the set is small
+    std::unique_ptr<std::set<Item*>> m_tree; // holds every member once the set is large
+};

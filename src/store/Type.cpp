@@ -1,0 +1,136 @@
+#include "Type.h"
+
+#include <algorithm>
+
+#include "Data.h"
+
+Type::Type(Data* data, std::string name, bool primary, bool null, bool createOnGet)
+    : m_data(data), m_name(std::move(name)), m_primary(primary), m_null(null),
+      m_createOnGet(createOnGet)
+{}
+
+Type::~Type() = default;
+
+Item* Type::Create(std::string value)
+{
+    Item* item = new Item(this, std::move(value));
+    if (m_data->m_gcRunning)
+        item->m_mark = m_data->m_gcPass;
+    if (m_null)
+        m_nullItems.insert(item);
+    else
+        m_valued.emplace(item->m_value, item);
+    itemAddedEvent.Notify(item);
+    Item* announced = item;
+    m_data->itemAddedEvent.Notify(announced);
+    return item;
+}
+
+void Type::Forget(Item* item)
+{
+    if (m_null) {
+        m_nullItems.erase(item);
+        return;
+    }
+    auto it = m_valued.find(item->m_value);
+    if (it != m_valued.end() && it->second == item)
+        m_valued.erase(it);
+}
+
+Item* Type::GetItem(const Value& v)
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_valued.find(v.Text());
+    if (it != m_valued.end())
+        return it->second;
+    return m_createOnGet ? Create(v.Text()) : nullptr;
+}
+
+Item* Type::NewItem(const Value& v)
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_valued.find(v.Text());
+    if (it != m_valued.end())
+        return it->second;
+    return Create(v.Text());
+}
+
+ItemPtr Type::HasItem(const Value& v) const
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_valued.find(v.Text());
+    return it == m_valued.end() ? ItemPtr() : ItemPtr(it->second);
+}
+
+ItemPtr Type::operator[](const Value& v)
+{
+    return GetItem(v);
+}
+
+Item* Type::NewItem()
+{
+    if (!m_null)
+        throw new NullTypeException;
+    return Create(std::string());
+}
+
+Item* Type::GetGlobalNullItem()
+{
+    if (!m_null)
+        throw new NullTypeException;
+    if (Item* shared = m_nullItems.first())
+        return shared;
+    return NewItem();
+}
+
+ItemSet Type::GetItems() const
+{
+    if (m_null)
+        return m_nullItems;
+    std::vector<Item*> items;
+    items.reserve(m_valued.size());
+    for (const auto& entry : m_valued)
+        items.push_back(entry.second);
+    std::sort(items.begin(), items.end());
+    return ItemSet::FromSorted(std::move(items));
+}
+
+void Type::GetItems(ItemSet& out) const
+{
+    if (m_null) {
+        out = m_nullItems;
+        return;
+    }
+    out.Add(GetItems());
+}
+
+std::size_t Type::ItemCount() const
+{
+    return m_null ? m_nullItems.size() : m_valued.size();
+}
+
+void Type::RemoveAllItems()
+{
+    m_data->RemoveItems(GetItems());
+}
+
+void Type::RelateToType(Type* other, OneOrMany thisEnd, OneOrMany otherEnd, bool owns)
+{
+    if (IsRelated(other) || other->IsRelated(this))
+        throw new AlreadyRelatedException;
+    m_relations[other] = RelationInfo{thisEnd, otherEnd, owns, false};
+    other->m_relations[this] = RelationInfo{otherEnd, thisEnd, false, owns};
+    if (owns)
+        ++other->m_ownerCount;
+}
+
+const RelationInfo& Type::GetRelation(Type* other) const
+{
+    auto it = m_relations.find(other);
+    if (it == m_relations.end())
+        throw new NotRelatedException;
+    return it->second;
+}
