@@ -1,0 +1,34 @@
+#include "TimerManager.h"
+
+#include <QTimer>
+
+TimerManager* timerManager = nullptr;
+
+namespace {
+constexpr int HalfMinuteMs = 30 * 1000;
+constexpr int FiveMinutesMs = 5 * 60 * 1000;
+constexpr int HourMs = 60 * 60 * 1000;
+} // namespace
+
+TimerManager::TimerManager()
+    : m_everyHalfMinute(StartRepeating(HalfMinuteMs)),
+      m_everyFiveMinutes(StartRepeating(FiveMinutesMs)), m_everyHour(StartRepeating(HourMs))
+{
+    timerManager = this;
+}
+
+TimerManager::~TimerManager()
+{
+    if (timerManager == this)
+        timerManager = nullptr;
+}
+
+std::unique_ptr<QTimer> TimerManager::StartRepeating(int intervalMs)
+{
+    // No parent: the timers belong to this manager alone and go with it.
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(intervalMs);
+    timer->setSingleShot(false);
+    timer->start();
+    return timer;
+}
