@@ -1,0 +1,104 @@
+#include "StartUp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMetaType>
+#include <QTimer>
+
+#include "app/AppTypes.h"
+#include "app/DelayedInvoker.h"
+#include "app/Settings.h"
+#include "app/StartUpHost.h"
+#include "app/TimerManager.h"
+#include "search/WishListTypes.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+
+bool g_showIsOver = false;
+
+StartUp::StartUp(StartUpHost* host) : m_host(host) {}
+
+StartUp::~StartUp()
+{
+    Shutdown();
+}
+
+QString StartUp::SnapshotPath()
+{
+    return QDir::homePath() + "/.Quorvale";
+}
+
+void StartUp::Init()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    g_showIsOver = false;
+    m_host->PrepareLogging();
+
+    new TimerManager();
+    dataSaver = new DataSaver();
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+    DeclareStartUpTypes();
+    new DelayedInvoker();
+    m_host->ManagersCreated();
+
+    StoreDefaults();
+    LoadSnapshot();
+    m_host->SnapshotLoaded();
+
+    connect(timerManager->everyFiveMinutes(), &QTimer::timeout, this, &StartUp::EveryFiveMinutes);
+}
+
+void StartUp::DeclareStartUpTypes()
+{
+    Settings::DeclareSchema(*dataSaver);
+
+    Type* wishItem = d.NewType(WishListTypes::WishListItem, true, false, false);
+    Type* wishEnabled = d.NewType(WishListTypes::WishListItemEnabled, false, true, false);
+    wishItem->RelateToType(wishEnabled, MANY, ONE, false);
+    dataSaver->AddSavedType(WishListTypes::WishListItem);
+    dataSaver->AddSavedType(WishListTypes::WishListItemEnabled);
+}
+
+void StartUp::StoreDefaults()
+{
+    Settings::SetYes("minimize_to_tray", true);
+    Settings::SetYes("expand_new_shares", true);
+}
+
+void StartUp::LoadSnapshot()
+{
+    try {
+        dataSaver->Load(QFile::encodeName(SnapshotPath()).constData());
+    } catch (...) {
+        DiscardCurrentStoreException();
+        m_host->SnapshotLoadFailed(LoadFailureTitle, LoadFailureText);
+    }
+}
+
+void StartUp::CollectAndSave()
+{
+    d.RemoveDisconnectedItems();
+    dataSaver->Save(QFile::encodeName(SnapshotPath()).constData());
+}
+
+void StartUp::EveryFiveMinutes()
+{
+    CollectAndSave();
+}
+
+void StartUp::Shutdown()
+{
+    if (!m_started || m_stopped)
+        return;
+    m_stopped = true;
+    g_showIsOver = true;
+
+    CollectAndSave();
+
+    delete delayedInvoker;
+    delete dataSaver;
+    dataSaver = nullptr;
+    delete timerManager;
+}
