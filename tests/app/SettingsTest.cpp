@@ -13,6 +13,7 @@ class SettingsTest : public QObject
 private slots:
     void initTestCase();
     void init() { d.RemoveAllItems(); }
+    void cleanupTestCase() { delete m_saver; }
     void SchemaIsDeclaredInOrder();
     void SetReplacesTheOldValue();
     void KeysWithTheSameTextShareOneValue();
