@@ -1,0 +1,482 @@
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "Bytes.h"
+#include "StoreTestSupport.h"
+#include "store/DataSaver.h"
+
+namespace {
+
+class LoadedCounter : public DataLoadedEventHandler
+{
+public:
+    int calls = 0;
+    void DataLoaded() override { ++calls; }
+};
+
+// Settings and the user list, as the program declares them, in a store of
+// their own with a saver bound to it.
+struct Store
+{
+    Data data;
+    Type* global = data.NewType("global", false, false, true);
+    Type* value = data.NewType("global_value", false, false, true);
+    Type* user = data.NewType("user", true, false, true);
+    Type* listed = data.NewType("in_user_list", false, true, false);
+    Type* vglobal = data.NewType("vglobal", false, false, true);
+    DataSaver saver{data};
+    LoadedCounter loaded;
+
+    Store()
+    {
+        global->RelateToType(value, MANY, ONE, false);
+        vglobal->RelateToType(value, MANY, ONE, false);
+        user->RelateToType(listed, MANY, ONE, false);
+        saver.AddDataLoadedEventHandler(&loaded);
+    }
+
+    void DeclareSaved()
+    {
+        saver.AddSavedType("global");
+        saver.AddSavedByConnectionType("global_value", "global");
+        saver.AddSavedByConnectionType("user", "in_user_list");
+        saver.AddSavedType("in_user_list");
+    }
+
+    void Set(const char* key, const char* text)
+    {
+        global->NewItem(key)->Connect(value->NewItem(text));
+    }
+
+    std::size_t ItemCount() const
+    {
+        std::size_t count = 0;
+        for (Type* type : data.GetTypes())
+            count += type->ItemCount();
+        return count;
+    }
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return file.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+std::vector<Item*> InAddressOrder(std::vector<Item*> items)
+{
+    std::sort(items.begin(), items.end(), std::less<Item*>());
+    return items;
+}
+
+// Every item and connection of a store as text, independent of addresses.
+std::set<std::string> Describe(const Data& data)
+{
+    std::set<std::string> out;
+    for (Type* type : data.GetTypes()) {
+        for (Item* item : type->GetItems()) {
+            out.insert(Label(item));
+            std::map<Type*, ItemSet> partners;
+            item->GetConnectedItems(partners);
+            for (const auto& [partnerType, set] : partners)
+                for (Item* partner : set)
+                    out.insert(Label(item) + " -- " + Label(partner));
+        }
+    }
+    return out;
+}
+
+const QByteArray kEmptySnapshot = ByteBuilder().Int32(0).Int32(0);
+
+} // namespace
+
+class SnapshotTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString PathOf(const char* name) const { return m_dir.filePath(name); }
+    static QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+
+private slots:
+    void NothingDeclaredWritesEightZeroBytes()
+    {
+        Store s;
+        s.Set("username", "alice");
+        const QString path = PathOf("empty");
+
+        QVERIFY(s.saver.Save(Native(path).constData()));
+        QCOMPARE(ReadAll(path), kEmptySnapshot);
+
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { s.saver.AddSavedType("nope"); }));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>(
+            [&] { s.saver.AddSavedByConnectionType("nope", "global"); }));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>(
+            [&] { s.saver.AddSavedByConnectionType("global", "nope"); }));
+        QVERIFY(s.saver.Save(Native(path).constData()));
+        QCOMPARE(ReadAll(path), kEmptySnapshot);
+    }
+
+    void ConnectedPairIsWrittenOnceSmallerIdFirst()
+    {
+        Store s;
+        // Sections follow the declaration of the types, not of the saving.
+        s.saver.AddSavedType("global_value");
+        s.saver.AddSavedType("global");
+        s.Set("username", "alice");
+        const QString path = PathOf("pair");
+
+        QVERIFY(s.saver.Save(Native(path).constData()));
+        const QByteArray expected = ByteBuilder()
+                                        .Int32(2)
+                                        .String("global")
+                                        .Byte(0)
+                                        .Int32(1)
+                                        .Int32(1)
+                                        .String("username")
+                                        .String("global_value")
+                                        .Byte(0)
+                                        .Int32(1)
+                                        .Int32(2)
+                                        .String("alice")
+                                        .Int32(1)
+                                        .Int32(1)
+                                        .Int32(2);
+        QCOMPARE(ReadAll(path), expected);
+    }
+
+    void NullTypesAndIdsFollowAddressOrder()
+    {
+        Data data;
+        Type* room = data.NewType("room", false, false, true);
+        Type* autojoin = data.NewType("room_autojoin", false, true, false);
+        room->RelateToType(autojoin, ONE, ONE, false);
+        Item* a = room->NewItem("a");
+        Item* b = room->NewItem("b");
+        Item* c = room->NewItem("c");
+        Item* ja = a->NewItem("room_autojoin");
+        Item* jc = c->NewItem("room_autojoin");
+        DataSaver saver(data);
+        saver.AddSavedType("room_autojoin");
+        saver.AddSavedType("room");
+        const QString path = PathOf("null");
+        QVERIFY(saver.Save(Native(path).constData()));
+
+        // Ids are handed out section by section, each section by identity.
+        std::map<Item*, int> id;
+        std::vector<Item*> rooms = InAddressOrder({a, b, c});
+        std::vector<Item*> flags = InAddressOrder({ja, jc});
+        int next = 1;
+        for (Item* item : rooms)
+            id[item] = next++;
+        for (Item* item : flags)
+            id[item] = next++;
+
+        ByteBuilder expected;
+        expected.Int32(2).String("room").Byte(0).Int32(3);
+        for (Item* item : rooms)
+            expected.Int32(id[item]).String(QByteArray::fromStdString(item->AsString()));
+        expected.String("room_autojoin").Byte(1).Int32(2);
+        for (Item* item : flags)
+            expected.Int32(id[item]);
+        std::set<std::pair<int, int>> pairs = {{id[a], id[ja]}, {id[c], id[jc]}};
+        expected.Int32(2);
+        for (const auto& [first, second] : pairs)
+            expected.Int32(first).Int32(second);
+        QCOMPARE(ReadAll(path), expected.Data());
+    }
+
+    void SavedByConnectionWritesOnlyConnectedItems()
+    {
+        Store s;
+        s.saver.AddSavedType("global");
+        s.saver.AddSavedByConnectionType("global", "global_value"); // whole still wins
+        s.saver.AddSavedByConnectionType("global_value", "global");
+        s.Set("use_upnp", "yes");
+        Item* upnp = s.global->GetItem("use_upnp");
+        Item* bare = s.global->NewItem("no_value_key");
+        s.value->NewItem("orphan");
+        s.vglobal->NewItem("shown")->Connect(s.value->NewItem("unsaved"));
+        const QString path = PathOf("byconnection");
+        QVERIFY(s.saver.Save(Native(path).constData()));
+
+        std::vector<Item*> keys = InAddressOrder({upnp, bare});
+        const int upnpId = keys[0] == upnp ? 1 : 2;
+        ByteBuilder expected;
+        expected.Int32(2).String("global").Byte(0).Int32(2);
+        for (int n = 0; n < 2; ++n)
+            expected.Int32(n + 1).String(QByteArray::fromStdString(keys[n]->AsString()));
+        expected.String("global_value").Byte(0).Int32(1).Int32(3).String("yes");
+        expected.Int32(1).Int32(upnpId).Int32(3);
+        QCOMPARE(ReadAll(path), expected.Data());
+    }
+
+    void LoadRecreatesItemsThroughTheStore()
+    {
+        Store s;
+        s.DeclareSaved();
+        s.Set("username", "nobody"); // a default made before loading
+        EventLog log;
+        log.WatchStore(s.data);
+        const QString path = PathOf("handmade");
+        WriteAll(path, ByteBuilder()
+                           .Int32(4)
+                           .String("global")
+                           .Byte(0)
+                           .Int32(2)
+                           .Int32(1)
+                           .String("username")
+                           .Int32(2)
+                           .String("use_upnp")
+                           .String("global_value")
+                           .Byte(0)
+                           .Int32(2)
+                           .Int32(3)
+                           .String(QByteArray("alice\0junk", 10)) // text ends at the zero
+                           .Int32(4)
+                           .String("yes")
+                           .String("user")
+                           .Byte(0)
+                           .Int32(1)
+                           .Int32(5)
+                           .String("bob")
+                           .String("in_user_list")
+                           .Byte(1)
+                           .Int32(1)
+                           .Int32(6)
+                           .Int32(3)
+                           .Int32(1)
+                           .Int32(3)
+                           .Int32(2)
+                           .Int32(4)
+                           .Int32(5)
+                           .Int32(6));
+
+        s.saver.Load(Native(path).constData());
+
+        QCOMPARE(s.loaded.calls, 1);
+        QVERIFY(SameLines(log.lines, {
+                                         "store added global=use_upnp",
+                                         "store added global_value=alice",
+                                         "store added global_value=yes",
+                                         "store added user=bob",
+                                         "store added in_user_list",
+                                         "store disconnected global=username global_value=nobody",
+                                         "store connected global=username global_value=alice",
+                                         "store connected global=use_upnp global_value=yes",
+                                         "store connected user=bob in_user_list",
+                                     }));
+        QCOMPARE(ItemPtr(s.global->GetItem("username"))["global_value"].AsCStr(), "alice");
+        QVERIFY(s.value->GetItem("nobody")->IsDisconnectedFromAll());
+        QVERIFY(s.user->GetItem("bob")->IsConnected("in_user_list"));
+        QCOMPARE(s.listed->ItemCount(), std::size_t(1));
+    }
+
+    void SavedStoreLoadsIntoAFreshOne()
+    {
+        Store original;
+        original.DeclareSaved();
+        original.Set("username", "alice");
+        original.Set("use_upnp", "yes");
+        original.Set("minimize_to_tray", "yes");
+        original.user->NewItem("bob")->NewItem("in_user_list");
+        original.user->NewItem("carol")->NewItem("in_user_list");
+        original.vglobal->NewItem("session")->Connect(original.value->NewItem("live"));
+        const QString path = PathOf("roundtrip");
+        QVERIFY(original.saver.Save(Native(path).constData()));
+
+        Store loaded;
+        loaded.DeclareSaved();
+        loaded.saver.Load(Native(path).constData());
+
+        original.vglobal->GetItem("session")->Remove(); // not declared, so not saved
+        original.value->GetItem("live")->Remove();
+        QCOMPARE(Describe(loaded.data), Describe(original.data));
+        QCOMPARE(loaded.loaded.calls, 1);
+    }
+
+    void UnregisteredSectionIsSkipped()
+    {
+        Store s;
+        s.DeclareSaved();
+        const QString path = PathOf("retired");
+        WriteAll(path, ByteBuilder()
+                           .Int32(4)
+                           .String("retired")
+                           .Byte(0)
+                           .Int32(1)
+                           .Int32(1)
+                           .String("old")
+                           .String("retired_flag")
+                           .Byte(1)
+                           .Int32(1)
+                           .Int32(2)
+                           .String("global")
+                           .Byte(0)
+                           .Int32(1)
+                           .Int32(3)
+                           .String("k")
+                           .String("global_value")
+                           .Byte(0)
+                           .Int32(1)
+                           .Int32(4)
+                           .String("v")
+                           .Int32(3)
+                           .Int32(1)
+                           .Int32(3)
+                           .Int32(2)
+                           .Int32(3)
+                           .Int32(3)
+                           .Int32(4));
+
+        s.saver.Load(Native(path).constData());
+
+        QCOMPARE(s.loaded.calls, 1);
+        QCOMPARE(s.ItemCount(), std::size_t(2));
+        QCOMPARE(ItemPtr(s.global->GetItem("k"))["global_value"].AsCStr(), "v");
+    }
+
+    void MalformedFileEmptiesTheStore_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        auto global = [] { return ByteBuilder().Int32(1).String("global").Byte(0); };
+
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("ends inside an item record")
+            << global().Int32(2).Int32(1).String("username").Int32(2).Int32(5).Raw("ab").Data();
+        QTest::newRow("ends before the pair count")
+            << global().Int32(1).Int32(1).String("username").Data();
+        QTest::newRow("ends inside a pair")
+            << global().Int32(1).Int32(1).String("username").Int32(1).Int32(1).Data();
+        QTest::newRow("negative string length")
+            << ByteBuilder().Int32(1).Int32(-1).Raw("global").Byte(0).Int32(0).Int32(0).Data();
+        QTest::newRow("string longer than the file")
+            << global().Int32(1).Int32(1).Int32(0x7fffffff).Raw("username").Int32(0).Data();
+        QTest::newRow("huge item count") << global().Int32(0x7fffffff).Int32(1).Data();
+        QTest::newRow("pair names a missing item") << ByteBuilder()
+                                                          .Int32(2)
+                                                          .String("global")
+                                                          .Byte(0)
+                                                          .Int32(1)
+                                                          .Int32(1)
+                                                          .String("username")
+                                                          .String("global_value")
+                                                          .Byte(0)
+                                                          .Int32(1)
+                                                          .Int32(2)
+                                                          .String("alice")
+                                                          .Int32(1)
+                                                          .Int32(1)
+                                                          .Int32(99)
+                                                          .Data();
+        QTest::newRow("valued type marked null")
+            << ByteBuilder().Int32(1).String("global").Byte(1).Int32(1).Int32(1).Int32(0).Data();
+        QTest::newRow("null type marked valued") << ByteBuilder()
+                                                        .Int32(1)
+                                                        .String("in_user_list")
+                                                        .Byte(0)
+                                                        .Int32(1)
+                                                        .Int32(1)
+                                                        .String("x")
+                                                        .Int32(0)
+                                                        .Data();
+    }
+
+    void MalformedFileEmptiesTheStore()
+    {
+        QFETCH(QByteArray, file);
+        Store s;
+        s.DeclareSaved();
+        s.Set("username", "nobody");
+        s.user->NewItem("bob")->NewItem("in_user_list");
+        const QString path = PathOf("malformed");
+        WriteAll(path, file);
+
+        QVERIFY_THROWS_EXCEPTION(DataLoadFailure, s.saver.Load(Native(path).constData()));
+        QCOMPARE(s.ItemCount(), std::size_t(0));
+        QCOMPARE(s.loaded.calls, 0);
+    }
+
+    void MissingFileIsAFirstStart()
+    {
+        Store s;
+        s.DeclareSaved();
+        s.Set("username", "nobody");
+        LoadedCounter second;
+        s.saver.AddDataLoadedEventHandler(&second);
+
+        s.saver.Load(Native(PathOf("never-written")).constData());
+        QCOMPARE(s.loaded.calls, 1);
+        QCOMPARE(second.calls, 1);
+        QCOMPARE(s.ItemCount(), std::size_t(2));
+    }
+
+    void TemporaryNameSkipsLeftovers()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("snapshot");
+        WriteAll(path + ".1", "left behind");
+        WriteAll(path, "old snapshot");
+        Store s;
+
+        QVERIFY(s.saver.Save(Native(path).constData()));
+        QCOMPARE(ReadAll(path), kEmptySnapshot);
+        QCOMPARE(ReadAll(path + ".1"), QByteArray("left behind"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"snapshot", "snapshot.1"}));
+    }
+
+    void FailedSaveKeepsThePreviousSnapshot()
+    {
+        QTemporaryDir dir;
+        QVERIFY(!Store().saver.Save(Native(dir.filePath("missing/snapshot")).constData()));
+        QVERIFY(!QFile::exists(dir.filePath("missing")));
+
+        // A disk that fills up half way: the file size limit makes writes fail.
+        const QString path = dir.filePath("snapshot");
+        WriteAll(path, "old snapshot");
+        Store s;
+        s.saver.AddSavedType("global");
+        for (int n = 0; n < 2000; ++n)
+            s.global->NewItem("a key long enough to pass the limit " + std::to_string(n));
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = s.saver.Save(Native(path).constData());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!written);
+        QCOMPARE(ReadAll(path), QByteArray("old snapshot"));
+        QVERIFY(QFile::exists(path + ".1")); // the abandoned file stays where it is
+    }
+};
+
+QTEST_GUILESS_MAIN(SnapshotTest)
+#include "SnapshotTest.moc"
