@@ -1,0 +1,750 @@
+#include "server/Server.h"
+
+#include <QMetaType>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include "app/AppTypes.h"
+#include "app/Log.h"
+#include "app/LogCategory.h"
+#include "app/Settings.h"
+#include "app/TimerManager.h"
+#include "peers/PeerTypes.h"
+#include "search/SearchTypes.h"
+#include "server/ServerAddress.h"
+#include "server/ServerSchema.h"
+#include "server/ServerTypes.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+
+Server* gp_server = nullptr;
+
+namespace {
+
+namespace In = ServerMessages::FromServer;
+namespace Out = ServerMessages::ToServer;
+
+ItemPtr User(const std::string& name)
+{
+    return d.GetType(ServerTypes::User)->GetItem(name);
+}
+
+ItemPtr Room(const std::string& name)
+{
+    return d.GetType(ServerTypes::Room)->GetItem(name);
+}
+
+// An existing item only: handlers that merely take something away never
+// create the user or room they talk about.
+ItemPtr Existing(const char* typeName, const std::string& value)
+{
+    return d.GetType(typeName)->HasItem(value);
+}
+
+// Replaces the item's one value of the type.
+void SetValue(ItemPtr item, const char* typeName, const Value& value)
+{
+    item.Connect(d.GetType(typeName)->GetItem(value));
+}
+
+void SetFlag(ItemPtr item, const char* flagTypeName, bool on)
+{
+    if (on)
+        item.NewItem(flagTypeName);
+    else if (item.IsConnected(flagTypeName))
+        item.Disconnect(flagTypeName);
+}
+
+// Every item of a valued type that carries the flag, by value, so the
+// requests built from them go out in a stable order.
+std::list<Item*> Flagged(const char* flagTypeName, const char* typeName)
+{
+    ItemSet flagged;
+    for (Item* flag : d.GetType(flagTypeName)->GetItems())
+        flagged.Add(ItemPtr(flag).GetItems(typeName));
+    return flagged.SortAlphabetic(true);
+}
+
+bool SettingExists(const char* key)
+{
+    return bool(d.GetType(AppTypes::Global)->HasItem(key));
+}
+
+void SetUserAddress(ItemPtr user, unsigned int address, int port, int obfuscationType,
+                    int obfuscatedPort)
+{
+    // The peer layer waits for all three; the obfuscated port comes last.
+    SetValue(user, PeerTypes::UserAddress, address);
+    SetValue(user, PeerTypes::UserPort, port);
+    const bool hasObfuscatedPort = obfuscationType == In::UserAddress::ObfuscationTypeWithPort;
+    SetValue(user, PeerTypes::UserObfuscatedPort, hasObfuscatedPort ? obfuscatedPort : 0);
+}
+
+void SetUserStats(ItemPtr user, const UserStats& stats)
+{
+    SetValue(user, ServerTypes::AverageDownloadSpeed, stats.m_averageSpeed);
+    SetValue(user, ServerTypes::SharedFilesCount, stats.m_sharedFiles);
+}
+
+} // namespace
+
+Server::Server() : m_socket(new QTcpSocket(this)), m_reader(MaxBodyLength)
+{
+    gp_server = this;
+    qRegisterMetaType<std::string>("std::string");
+    qRegisterMetaType<UserStats>("UserStats");
+
+    connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyToRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketClosed);
+    if (timerManager) {
+        connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &Server::AttemptReconnect);
+        connect(timerManager->everyHour(), &QTimer::timeout, this, &Server::RenewPortMapping);
+    }
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+}
+
+Server::~Server()
+{
+    if (dataSaver)
+        dataSaver->RemoveDataLoadedEventHandler(this);
+    // Going away is not a lost connection: nothing may react to this close.
+    m_socket->disconnect(this);
+    m_socket->abort();
+    if (gp_server == this)
+        gp_server = nullptr;
+}
+
+void Server::CreateData()
+{
+    ServerSchema::DeclareSchema(*dataSaver);
+}
+
+void Server::DataLoaded()
+{
+    if (!SettingExists("use_upnp"))
+        Settings::SetYes("use_upnp", true);
+}
+
+void Server::Connect()
+{
+    if (m_state != StateDisconnected || Settings::Get("username").empty())
+        return;
+    // Whatever is left of an earlier connection goes before the new one
+    // starts; a close still owed to Disconnect is consumed here.
+    m_socket->abort();
+    m_disconnectRequested = false;
+    m_reader.Reset();
+
+    m_state = StateConnecting;
+    emit Connecting();
+    const ServerAddress address = ServerAddress::Current();
+    m_socket->connectToHost(address.Host(), address.Port(), QIODevice::ReadWrite);
+    // With UPnP on, gateway discovery would start here, alongside the
+    // connection; it arrives with the port forwarder.
+}
+
+void Server::Disconnect()
+{
+    if (m_state != StateLoggedIn)
+        return;
+    OnDisconnected();
+    m_disconnectRequested = true;
+    m_abruptlyDisconnected = false;
+    m_socket->close();
+}
+
+void Server::SendMessage(MemStream& body, bool evenIfNotLoggedIn)
+{
+    const bool allowed =
+        m_state == StateLoggedIn || (evenIfNotLoggedIn && m_state == StateConnecting);
+    if (!allowed)
+        return;
+    const MemStream frame = Frame(body);
+    m_socket->write(frame.GetBuffer(), frame.GetBufferLength());
+}
+
+template <class Message> void Server::Send(const Message& message)
+{
+    MemStream body;
+    message.Write(body);
+    SendMessage(body);
+}
+
+void Server::AttemptReconnect()
+{
+    if (m_abruptlyDisconnected)
+        Connect();
+}
+
+void Server::RenewPortMapping()
+{
+    if (m_state != StateLoggedIn || !Settings::IsYes("use_upnp"))
+        return;
+    Log(LogCategory::Server, 1, QStringLiteral("Renewing UPnP port mapping."));
+    // The mappings of "listening_port" and, when not 0, "obfuscated_listening_port"
+    // are added again here once the port forwarder exists.
+}
+
+void Server::OnConnected()
+{
+    if (!SettingExists("username"))
+        Settings::Set("username", DefaultUsername);
+    if (!SettingExists("password"))
+        Settings::Set("password", DefaultPassword);
+
+    Out::Login login;
+    login.m_user = Settings::Get("username");
+    login.m_password = Settings::Get("password");
+    login.m_digest = Out::Login::Digest(login.m_user, login.m_password);
+    MemStream body;
+    login.Write(body);
+    SendMessage(body, true);
+    // From here a refusal is final: a refused login is never retried.
+    m_abruptlyDisconnected = false;
+}
+
+void Server::OnConnectedToServer()
+{
+    EnterAutojoinRooms();
+    // With UPnP on, "listening_port" and, when not 0, "obfuscated_listening_port"
+    // are mapped here once the port forwarder exists.
+    RepeatForgottenRequests();
+}
+
+void Server::EnterAutojoinRooms()
+{
+    if (!m_firstLogin)
+        return;
+    m_firstLogin = false;
+    for (Item* room : Flagged(ServerTypes::RoomAutojoin, ServerTypes::Room))
+        EnterRoom(room->AsString());
+}
+
+void Server::RepeatForgottenRequests()
+{
+    // The server forgets watched users and pending address requests with
+    // the connection.
+    for (Item* user : Flagged(ServerTypes::IsTracked, ServerTypes::User))
+        AddUser(user->AsString());
+    for (Item* user : Flagged(ServerTypes::UserAddressRequest, ServerTypes::User)) {
+        Out::GetUserAddress request;
+        request.m_user = user->AsString();
+        Send(request);
+    }
+}
+
+void Server::OnDisconnected()
+{
+    m_state = StateDisconnected;
+    emit Disconnected();
+    for (Item* flag : d.GetType(ServerTypes::IsOnline)->GetItems())
+        flag->Disconnect(ServerTypes::User);
+}
+
+void Server::OnSocketError(QAbstractSocket::SocketError)
+{
+    OnSocketClosed();
+}
+
+void Server::OnSocketClosed()
+{
+    if (m_disconnectRequested) {
+        m_disconnectRequested = false;
+        return;
+    }
+    if (m_state == StateConnecting) {
+        emit ConnectionFailed(SocketErrorReason);
+        OnDisconnected();
+    } else if (m_state == StateLoggedIn) {
+        m_abruptlyDisconnected = true;
+        OnDisconnected();
+    }
+}
+
+void Server::OnSocketReadyToRead()
+{
+    MemStream body;
+    FrameReader::Result result;
+    while ((result = m_reader.Next(*m_socket, body)) == FrameReader::Complete) {
+        unsigned int code = 0;
+        body.Read(code);
+        try {
+            HandleMessage(code, body);
+        } catch (...) {
+            // A store misuse in some handler of what we changed must not
+            // unwind through the event loop; the message is lost, the
+            // connection stays.
+            DiscardCurrentStoreException();
+            Log(LogCategory::Server, 1,
+                QStringLiteral("Failed to handle server message %1").arg(code));
+        }
+    }
+    if (result == FrameReader::Oversized) {
+        // Nothing after a frame of impossible length can be trusted: the
+        // connection ends as if the socket had failed.
+        Log(LogCategory::Server, 1,
+            QStringLiteral("Server sent an oversized message, disconnecting"));
+        OnSocketClosed();
+        m_socket->abort();
+    }
+}
+
+void Server::HandleMessage(unsigned int code, MemStream& body)
+{
+    if (m_state == StateDisconnected)
+        return;
+    switch (code) {
+    case In::LoginReply::Code:
+        return HandleLoginReply(body);
+    case In::UserAddress::Code:
+        return HandleUserAddress(body);
+    case In::AddUserReply::Code:
+        return HandleAddUserReply(body);
+    case In::UserStatus::Code:
+        return HandleUserStatus(body);
+    case In::RoomChat::Code:
+        return HandleRoomChat(body);
+    case In::RoomEntered::Code:
+        return HandleRoomEntered(body);
+    case In::RoomLeft::Code:
+        return HandleRoomLeft(body);
+    case In::UserJoinedRoom::Code:
+        return HandleUserJoinedRoom(body);
+    case In::UserLeftRoom::Code:
+        return HandleUserLeftRoom(body);
+    case In::PeerConnectionRequest::Code:
+        return HandlePeerConnectionRequest(body);
+    case In::PrivateChat::Code:
+        return HandlePrivateChat(body);
+    case In::UserStatsReply::Code:
+        return HandleUserStats(body);
+    case In::RoomList::Code:
+        return HandleRoomList(body);
+    case In::PrivilegedUsers::Code:
+        return HandlePrivilegedUsers(body);
+    case In::DNetParentMinSpeed::Code:
+        return EmitValue<In::DNetParentMinSpeed>(body, &Server::DNetParentMinSpeed);
+    case In::DNetParentSpeedConnectionRatio::Code:
+        return EmitValue<In::DNetParentSpeedConnectionRatio>(
+            body, &Server::DNetParentSpeedConnectionRatio);
+    case In::OwnPrivilegesStatus::Code:
+        return HandleOwnPrivilegesStatus(body);
+    case In::DNetMessage::Code:
+        emit DNetMessage(body);
+        return;
+    case In::PossibleParents::Code:
+        return HandlePossibleParents(body);
+    case In::WishListWait::Code:
+        return EmitValue<In::WishListWait>(body, &Server::WishListWait);
+    case In::DNetDeliveryReport::Code:
+        return EmitValue<In::DNetDeliveryReport>(body, &Server::DNetDeliveryReport);
+    case In::DNetReset::Code:
+        emit DNetReset();
+        return;
+    case In::IndirectConnectionFailure::Code:
+        return EmitValue<In::IndirectConnectionFailure>(body,
+                                                        &Server::IndirectPeerConnectionFailure);
+    default:
+        return; // unknown codes are ignored
+    }
+}
+
+template <class Message, class Signal> void Server::EmitValue(MemStream& body, Signal signal)
+{
+    Message message;
+    message.Read(body);
+    emit(this->*signal)(message.m_value);
+}
+
+void Server::HandleLoginReply(MemStream& body)
+{
+    // A late or repeated answer cannot change an established state.
+    if (m_state != StateConnecting)
+        return;
+    In::LoginReply reply;
+    reply.Read(body);
+    if (!reply.m_success) {
+        emit ConnectionFailed(reply.m_reason);
+        m_state = StateDisconnected;
+        m_socket->close();
+        return;
+    }
+    m_state = StateLoggedIn;
+    emit Connected();
+    OnConnectedToServer();
+}
+
+void Server::HandleUserAddress(MemStream& body)
+{
+    In::UserAddress message;
+    message.Read(body);
+    ItemPtr user = User(message.m_user);
+    SetUserAddress(user, message.m_address, message.m_port, message.m_obfuscationType,
+                   message.m_obfuscatedPort);
+    SetFlag(user, ServerTypes::UserAddressRequest, false);
+}
+
+void Server::HandleAddUserReply(MemStream& body)
+{
+    In::AddUserReply message;
+    message.Read(body);
+    emit AddUserResponse(message.m_user, message.m_exists);
+    if (!message.m_exists)
+        return;
+    ItemPtr user = User(message.m_user);
+    const bool online = message.m_status >= 1;
+    SetFlag(user, ServerTypes::IsOnline, online);
+    if (online)
+        SetValue(user, ServerTypes::CountryCode, message.m_countryCode);
+}
+
+void Server::HandleUserStatus(MemStream& body)
+{
+    In::UserStatus message;
+    message.Read(body);
+    ItemPtr user = User(message.m_user);
+    SetFlag(user, ServerTypes::IsOnline, message.m_status >= 1);
+    // Privileges run out on their own schedule; this message only grants.
+    if (message.m_privileged)
+        SetFlag(user, ServerTypes::IsPrivileged, true);
+}
+
+void Server::HandleRoomChat(MemStream& body)
+{
+    In::RoomChat message;
+    message.Read(body);
+    emit RoomChat(message.m_room, message.m_user, message.m_text);
+}
+
+void Server::HandleRoomEntered(MemStream& body)
+{
+    In::RoomEntered message;
+    message.Read(body);
+    ItemPtr room = Room(message.m_room);
+    if (message.m_hasOwner) {
+        room.NewItem(ServerTypes::RoomOwner).Connect(User(message.m_owner));
+        // The old operator links are taken apart entirely: left connected to
+        // their users they would outlive every collection.
+        room.GetItems(ServerTypes::RoomOperator).Remove();
+        for (const std::string& name : message.m_operators)
+            room.NewItem(ServerTypes::RoomOperator).Connect(User(name));
+    }
+    room.NewItem(ServerTypes::InRoom);
+    room.Disconnect(ServerTypes::User);
+
+    auto stats = message.m_stats.begin();
+    auto country = message.m_countryCodes.begin();
+    for (const std::string& name : message.m_users) {
+        ItemPtr user = User(name);
+        room.Connect(user);
+        if (stats != message.m_stats.end())
+            SetUserStats(user, *stats++);
+        if (country != message.m_countryCodes.end())
+            SetValue(user, ServerTypes::CountryCode, *country++);
+    }
+}
+
+void Server::HandleRoomLeft(MemStream& body)
+{
+    In::RoomLeft message;
+    message.Read(body);
+    ItemPtr room = Existing(ServerTypes::Room, message.m_room);
+    if (!room || !room.IsConnected(ServerTypes::InRoom))
+        return;
+    room.Disconnect(ServerTypes::InRoom);
+    room.Disconnect(ServerTypes::User);
+}
+
+void Server::HandleUserJoinedRoom(MemStream& body)
+{
+    In::UserJoinedRoom message;
+    message.Read(body);
+    ItemPtr user = User(message.m_user);
+    Room(message.m_room).Connect(user);
+    SetUserStats(user, message.m_stats);
+    SetValue(user, ServerTypes::CountryCode, message.m_countryCode);
+}
+
+void Server::HandleUserLeftRoom(MemStream& body)
+{
+    In::UserLeftRoom message;
+    message.Read(body);
+    ItemPtr room = Existing(ServerTypes::Room, message.m_room);
+    ItemPtr user = Existing(ServerTypes::User, message.m_user);
+    if (room && user && room.IsConnected(user))
+        room.Disconnect(user);
+}
+
+void Server::HandlePeerConnectionRequest(MemStream& body)
+{
+    In::PeerConnectionRequest message;
+    message.Read(body);
+    ItemPtr user = User(message.m_user);
+    // The address goes in before the request exists, so the peer layer,
+    // which acts as soon as a request with an addressed user is complete,
+    // never sees the user's previous address.
+    SetUserAddress(user, message.m_address, message.m_port, message.m_obfuscationType,
+                   message.m_obfuscatedPort);
+    if (message.m_privileged)
+        SetFlag(user, ServerTypes::IsPrivileged, true);
+
+    ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
+    SetValue(request, PeerTypes::PeerConnectionRequestId, message.m_token);
+    SetValue(request, PeerTypes::PeerConnectionType, message.m_type);
+    request.Connect(user);
+}
+
+void Server::HandlePrivateChat(MemStream& body)
+{
+    In::PrivateChat message;
+    message.Read(body);
+    Out::AcknowledgePrivateChat acknowledgement;
+    acknowledgement.m_value = message.m_id;
+    Send(acknowledgement);
+    emit PrivateChat(message.m_user, message.m_text, message.m_time, message.m_flag);
+    if (message.m_text.find(PrivilegesHint) != std::string::npos)
+        GetOwnPrivilegesStatus();
+}
+
+void Server::HandleUserStats(MemStream& body)
+{
+    In::UserStatsReply message;
+    message.Read(body);
+    emit ReceivedUserStats(message.m_user, message.m_stats);
+}
+
+void Server::HandleRoomList(MemStream& body)
+{
+    In::RoomList message;
+    message.Read(body);
+    for (int group = 0; group < In::RoomList::Groups; ++group) {
+        // Names lead; a name without a count is left as it is.
+        auto count = message.m_counts[group].begin();
+        for (const std::string& name : message.m_names[group]) {
+            if (count == message.m_counts[group].end())
+                break;
+            SetValue(Room(name), ServerTypes::UserCount, *count++);
+        }
+    }
+}
+
+void Server::HandlePrivilegedUsers(MemStream& body)
+{
+    In::PrivilegedUsers message;
+    message.Read(body);
+    for (const std::string& name : message.m_users)
+        SetFlag(User(name), ServerTypes::IsPrivileged, true);
+}
+
+void Server::HandleOwnPrivilegesStatus(MemStream& body)
+{
+    In::OwnPrivilegesStatus message;
+    message.Read(body);
+    Settings::Set("privileges_time_left", message.m_value);
+    emit ReceivedOwnPrivilegesStatus(message.m_value);
+}
+
+void Server::HandlePossibleParents(MemStream& body)
+{
+    In::PossibleParents message;
+    message.Read(body);
+    emit DNetPossibleParents(message.m_parents);
+}
+
+void Server::SetWaitPort(unsigned int port, unsigned int obfuscatedPort)
+{
+    Out::SetWaitPort message;
+    message.m_port = port;
+    message.m_obfuscatedPort = obfuscatedPort;
+    Send(message);
+}
+
+void Server::GetUserAddress(const std::string& user)
+{
+    ItemPtr userItem = User(user);
+    if (userItem.IsConnected(ServerTypes::UserAddressRequest))
+        return;
+    Out::GetUserAddress message;
+    message.m_user = user;
+    Send(message);
+    SetFlag(userItem, ServerTypes::UserAddressRequest, true);
+}
+
+void Server::AddUser(const std::string& user)
+{
+    Out::AddUser message;
+    message.m_user = user;
+    Send(message);
+}
+
+void Server::TrackUser(const std::string& user)
+{
+    ItemPtr userItem = User(user);
+    if (userItem.IsConnected(ServerTypes::IsTracked))
+        return;
+    SetFlag(userItem, ServerTypes::IsTracked, true);
+    AddUser(user);
+}
+
+void Server::UntrackUser(const std::string& user)
+{
+    ItemPtr userItem = Existing(ServerTypes::User, user);
+    if (!userItem || !userItem.IsConnected(ServerTypes::IsTracked))
+        return;
+    SetFlag(userItem, ServerTypes::IsTracked, false);
+    Out::UntrackUser message;
+    message.m_user = user;
+    Send(message);
+}
+
+void Server::GetUserStatus(const std::string& user)
+{
+    Out::GetUserStatus message;
+    message.m_user = user;
+    Send(message);
+}
+
+void Server::SendRoomChat(const std::string& room, const std::string& text)
+{
+    Out::RoomChat message;
+    message.m_room = room;
+    message.m_text = text;
+    Send(message);
+}
+
+void Server::EnterRoom(const std::string& room)
+{
+    Out::EnterRoom message;
+    message.m_room = room;
+    Send(message);
+}
+
+void Server::LeaveRoom(const std::string& room)
+{
+    ItemPtr roomItem = Existing(ServerTypes::Room, room);
+    if (!roomItem || !roomItem.IsConnected(ServerTypes::InRoom))
+        return;
+    Out::LeaveRoom message;
+    message.m_room = room;
+    Send(message);
+}
+
+unsigned int Server::SendIndirectConnectionRequest(const std::string& user, const std::string& type)
+{
+    Out::IndirectConnectionRequest message;
+    message.m_token = m_nextIndirectToken++;
+    message.m_user = user;
+    message.m_type = type;
+    Send(message);
+    Log(LogCategory::Server, 1,
+        QStringLiteral("Sent indirect connection request to %1").arg(QString::fromStdString(user)));
+    return message.m_token;
+}
+
+void Server::SendPrivateChat(const std::string& user, const std::string& text)
+{
+    Out::PrivateChat message;
+    message.m_user = user;
+    message.m_text = text;
+    Send(message);
+}
+
+unsigned int Server::FileSearch(const std::string& text, bool wishList)
+{
+    const unsigned int token = m_nextSearchToken++;
+    if (wishList) {
+        Out::WishListSearch message;
+        message.m_token = token;
+        message.m_text = text;
+        Send(message);
+    } else {
+        Out::FileSearch message;
+        message.m_token = token;
+        message.m_text = text;
+        Send(message);
+    }
+    ItemPtr request = d.GetType(SearchTypes::SearchRequest)->NewItem(token);
+    SetValue(request, SearchTypes::SearchRequestText, text);
+    if (wishList)
+        SetFlag(request, SearchTypes::WishListSearch, true);
+    emit SearchRequested(token, text, wishList);
+    return token;
+}
+
+void Server::SendFilesFolders(unsigned int folders, unsigned int files)
+{
+    Out::SharedFilesFolders message;
+    message.m_folders = folders;
+    message.m_files = files;
+    Send(message);
+}
+
+void Server::GetUserStats(const std::string& user)
+{
+    Out::GetUserStats message;
+    message.m_user = user;
+    Send(message);
+}
+
+void Server::GetRoomList()
+{
+    Send(Out::GetRoomList());
+}
+
+void Server::SendDNetHasParent(bool hasParent)
+{
+    Out::DNetHasParent message;
+    message.m_value = hasParent;
+    Send(message);
+}
+
+void Server::GetOwnPrivilegesStatus()
+{
+    Send(Out::GetOwnPrivilegesStatus());
+}
+
+void Server::SendDNetCanParent(bool canParent)
+{
+    Out::DNetCanParent message;
+    message.m_value = canParent;
+    Send(message);
+}
+
+void Server::SendUploadSpeed(unsigned int speed)
+{
+    Out::UploadSpeed message;
+    message.m_value = speed;
+    Send(message);
+}
+
+void Server::SendDNetLevel(unsigned int level)
+{
+    Out::DNetLevel message;
+    message.m_value = level;
+    Send(message);
+}
+
+void Server::SendDNetGroupLeader(const std::string& user)
+{
+    Out::DNetGroupLeader message;
+    message.m_user = user;
+    Send(message);
+}
+
+void Server::SendChildDepth(bool value)
+{
+    Out::ChildDepth message;
+    message.m_value = value;
+    Send(message);
+}
+
+void Server::SendCantConnectToPeer(unsigned int token, const std::string& user)
+{
+    Out::CantConnectToPeer message;
+    message.m_token = token;
+    message.m_user = user;
+    Send(message);
+}
