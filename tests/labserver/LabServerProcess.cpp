@@ -1,0 +1,30 @@
+#include "LabServerProcess.h"
+
+#include <QTest>
+
+LabServerProcess::~LabServerProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000))
+        m_process.kill();
+    m_process.waitForFinished(1000);
+}
+
+bool LabServerProcess::Start(const QStringList& arguments)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(QUORVALE_LABSERVER_PATH),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    if (!m_process.waitForStarted(5000))
+        return false;
+    if (!QTest::qWaitFor([this] { return m_process.canReadLine(); }, 5000))
+        return false;
+    const QList<QByteArray> fields = m_process.readLine().trimmed().split('\t');
+    if (fields.size() != 2 || fields[0] != "listening")
+        return false;
+    bool ok = false;
+    m_port = fields[1].toUShort(&ok);
+    return ok && m_port != 0;
+}
