@@ -26,20 +26,32 @@ class LabServerLoginTest : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { m_server = new LabServerProcess; }
+    void cleanup();
     void FirstLoginCreatesTheAccountAndLaterLoginsCheckIt();
     void InvalidNamesAreRefused();
     void SecondLoginReplacesTheFirstSession();
     void PrivilegedUsersAreListedAndAnswered();
     void OnlyTheLoginCountsBeforeLogin();
+
+private:
+    LabServerProcess* m_server = nullptr;
 };
+
+void LabServerLoginTest::cleanup()
+{
+    const bool stopped = m_server->Stop();
+    delete m_server;
+    m_server = nullptr;
+    QVERIFY(stopped);
+}
 
 void LabServerLoginTest::FirstLoginCreatesTheAccountAndLaterLoginsCheckIt()
 {
-    LabServerProcess server;
-    QVERIFY(server.Start());
+    QVERIFY(m_server->Start());
 
     LabTestClient first;
-    QVERIFY(first.Connect(server.Port()));
+    QVERIFY(first.Connect(m_server->Port()));
     first.Send(LoginBody("alice", "secret"));
     const QByteArray digest =
         QCryptographicHash::hash("alicesecret", QCryptographicHash::Md5).toHex();
@@ -58,48 +70,46 @@ void LabServerLoginTest::FirstLoginCreatesTheAccountAndLaterLoginsCheckIt()
     QVERIFY(first.WaitUntilClosed());
 
     LabTestClient wrong;
-    QVERIFY(wrong.Connect(server.Port()));
+    QVERIFY(wrong.Connect(m_server->Port()));
     wrong.Send(LoginBody("alice", "guessed"));
     QCOMPARE(wrong.Next(), Refusal("INVALIDPASS"));
     QVERIFY(wrong.WaitUntilClosed());
 
     LabTestClient again;
-    QVERIFY(again.Connect(server.Port()));
+    QVERIFY(again.Connect(m_server->Port()));
     QVERIFY(again.LogIn("alice", "secret"));
 }
 
 void LabServerLoginTest::InvalidNamesAreRefused()
 {
-    LabServerProcess server;
-    QVERIFY(server.Start());
+    QVERIFY(m_server->Start());
 
     for (const QByteArray& name : {QByteArray(), QByteArray(31, 'n')}) {
         LabTestClient client;
-        QVERIFY(client.Connect(server.Port()));
+        QVERIFY(client.Connect(m_server->Port()));
         client.Send(LoginBody(name, "secret"));
         QCOMPARE(client.Next(), Refusal("INVALIDUSERNAME"));
         QVERIFY(client.WaitUntilClosed());
     }
     LabTestClient longest;
-    QVERIFY(longest.Connect(server.Port()));
+    QVERIFY(longest.Connect(m_server->Port()));
     QVERIFY(longest.LogIn(QByteArray(30, 'n')));
 }
 
 void LabServerLoginTest::SecondLoginReplacesTheFirstSession()
 {
-    LabServerProcess server;
-    QVERIFY(server.Start());
+    QVERIFY(m_server->Start());
     LabTestClient watcher;
-    QVERIFY(watcher.Connect(server.Port()));
+    QVERIFY(watcher.Connect(m_server->Port()));
     QVERIFY(watcher.LogIn("bob"));
     LabTestClient first;
-    QVERIFY(first.Connect(server.Port()));
+    QVERIFY(first.Connect(m_server->Port()));
     QVERIFY(first.LogIn("alice"));
     watcher.Send(ByteBuilder().UInt32(5).String("alice"));
     QCOMPARE(CodeOf(watcher.Next()), 5u);
 
     LabTestClient second;
-    QVERIFY(second.Connect(server.Port()));
+    QVERIFY(second.Connect(m_server->Port()));
     QVERIFY(second.LogIn("alice"));
     QVERIFY(first.WaitUntilClosed());
     // The old session went away and the new one arrived.
@@ -113,11 +123,10 @@ void LabServerLoginTest::SecondLoginReplacesTheFirstSession()
 
 void LabServerLoginTest::PrivilegedUsersAreListedAndAnswered()
 {
-    LabServerProcess server;
-    QVERIFY(server.Start({"--privileged", "carol"}));
+    QVERIFY(m_server->Start({"--privileged", "carol"}));
 
     LabTestClient carol;
-    QVERIFY(carol.Connect(server.Port()));
+    QVERIFY(carol.Connect(m_server->Port()));
     carol.Send(LoginBody("carol", "secret"));
     QCOMPARE(CodeOf(carol.Next()), 1u);
     for (std::uint32_t code : {104u, 83u, 84u})
@@ -133,7 +142,7 @@ void LabServerLoginTest::PrivilegedUsersAreListedAndAnswered()
     QVERIFY(UInt32At(answer, 4) > thirtyDays - 60);
 
     LabTestClient alice;
-    QVERIFY(alice.Connect(server.Port()));
+    QVERIFY(alice.Connect(m_server->Port()));
     QVERIFY(alice.LogIn("alice"));
     alice.Send(ByteBuilder().UInt32(92));
     QCOMPARE(alice.Next(), PrivilegesLeft(0));
@@ -144,10 +153,9 @@ void LabServerLoginTest::PrivilegedUsersAreListedAndAnswered()
 
 void LabServerLoginTest::OnlyTheLoginCountsBeforeLogin()
 {
-    LabServerProcess server;
-    QVERIFY(server.Start());
+    QVERIFY(m_server->Start());
     LabTestClient client;
-    QVERIFY(client.Connect(server.Port()));
+    QVERIFY(client.Connect(m_server->Port()));
     client.Send(ByteBuilder().UInt32(92));
     client.Send(ByteBuilder().UInt32(14).String("lobby"));
     // The first answer is the login's: the requests before it were dropped.

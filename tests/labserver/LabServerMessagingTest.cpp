@@ -59,7 +59,10 @@ void LabServerMessagingTest::cleanup()
 {
     qDeleteAll(m_clients);
     m_clients.clear();
+    const bool stopped = m_server->Stop();
     delete m_server;
+    m_server = nullptr;
+    QVERIFY(stopped);
 }
 
 LabTestClient* LabServerMessagingTest::NewClient(const QByteArray& user)

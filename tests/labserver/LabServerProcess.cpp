@@ -6,10 +6,17 @@ LabServerProcess::~LabServerProcess()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
+bool LabServerProcess::Stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return false;
     m_process.terminate();
-    if (!m_process.waitForFinished(3000))
-        m_process.kill();
-    m_process.waitForFinished(1000);
+    return m_process.waitForFinished(5000) && m_process.exitStatus() == QProcess::NormalExit &&
+           m_process.exitCode() == 0;
 }
 
 bool LabServerProcess::Start(const QStringList& arguments)

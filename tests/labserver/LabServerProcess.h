@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The real lab server binary as a child process on a free loopback port.
-// The server is stopped (SIGTERM, then killed if it lingers) on destruction.
+// A server still running at destruction is killed.
 class LabServerProcess
 {
 public:
@@ -17,6 +17,9 @@ public:
     // port from its "listening" line; false when that line does not come.
     bool Start(const QStringList& arguments = {});
     quint16 Port() const { return m_port; }
+    // Asks the server to quit and waits for it; true when it exited cleanly,
+    // which is also how a sanitizer's finding in the server fails a test.
+    bool Stop();
 
 private:
     QProcess m_process;

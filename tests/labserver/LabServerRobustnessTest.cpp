@@ -38,7 +38,10 @@ void LabServerRobustnessTest::init()
 
 void LabServerRobustnessTest::cleanup()
 {
+    const bool stopped = m_server->Stop();
     delete m_server;
+    m_server = nullptr;
+    QVERIFY(stopped);
 }
 
 bool LabServerRobustnessTest::EnterLobby(LabTestClient& client, const QByteArray& user,

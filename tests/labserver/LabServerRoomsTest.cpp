@@ -68,7 +68,10 @@ void LabServerRoomsTest::cleanup()
 {
     delete m_alice;
     delete m_bob;
+    const bool stopped = m_server->Stop();
     delete m_server;
+    m_server = nullptr;
+    QVERIFY(stopped);
 }
 
 void LabServerRoomsTest::MembersSeeEachOtherJoinChatAndLeave()
