@@ -1,0 +1,120 @@
+#pragma once
+
+#include <memory>
+
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "Bytes.h"
+#include "ScriptedServer.h"
+#include "app/Settings.h"
+#include "peers/PeerSchema.h"
+#include "search/SearchSchema.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+
+// Every schema the server connection writes to. Types exist once per
+// process, so each test executable calls this once, in initTestCase.
+inline void DeclareServerSchemas()
+{
+    dataSaver = new DataSaver();
+    Settings::DeclareSchema(*dataSaver);
+    Server::CreateData();
+    PeerSchema::DeclareSchema();
+    SearchSchema::DeclareSchema();
+}
+
+// A message body as the tables lay it out: the u32 code, then the fields.
+inline ByteBuilder Body(std::uint32_t code)
+{
+    return ByteBuilder().UInt32(code);
+}
+
+// A fresh Server and a scripted server it connects to.
+class ServerSession
+{
+public:
+    ServerSession() : server(std::make_unique<Server>()) { scripted.PointClientHere(); }
+
+    QTcpSocket* ClientSocket() const { return server->findChild<QTcpSocket*>(); }
+
+    // Connects with the given login settings and waits for the login frame.
+    bool ConnectAs(const char* user = "alice", const char* password = "secret")
+    {
+        Settings::Set("username", user);
+        Settings::Set("password", password);
+        return Reconnect(scripted.AcceptedCount() + 1);
+    }
+
+    bool Reconnect(int expectedConnections)
+    {
+        if (server->GetState() == Server::StateDisconnected)
+            server->Connect();
+        return QTest::qWaitFor([&] { return scripted.AcceptedCount() == expectedConnections; }) &&
+               scripted.WaitForBytes(4) && scripted.WaitForBytes(4 + LengthAt(0));
+    }
+
+    // Answers the login with success and waits until the client is logged in.
+    bool AcceptLogin()
+    {
+        Receive(Body(1).Byte(1).String("Welcome").UInt32(0x7f000001).String(""));
+        return QTest::qWaitFor([this] { return server->IsConnected(); });
+    }
+
+    bool LogIn()
+    {
+        if (!ConnectAs() || !AcceptLogin())
+            return false;
+        scripted.TakeReceived();
+        return true;
+    }
+
+    void Receive(const QByteArray& body) { scripted.Send(ScriptedServer::Frame(body)); }
+
+    // Waits until the client has handled everything sent so far: a private
+    // message is always acknowledged, and frames are handled in order.
+    bool Sync()
+    {
+        const std::uint32_t id = ++m_syncId + 0x5e000000;
+        Receive(Body(22).UInt32(id).UInt32(0).String("").String("").Byte(0));
+        const QByteArray ack = ScriptedServer::Frame(Body(23).UInt32(id));
+        if (!scripted.WaitFor(ack))
+            return false;
+        QByteArray got = scripted.TakeReceived();
+        got.remove(got.indexOf(ack), ack.size());
+        m_sent += got;
+        return true;
+    }
+
+    // The frames the client sent, acknowledgements of Sync left out.
+    QByteArray TakeSent()
+    {
+        Sync();
+        QByteArray sent;
+        sent.swap(m_sent);
+        return sent;
+    }
+
+    ScriptedServer scripted;
+    std::unique_ptr<Server> server;
+
+private:
+    int LengthAt(int offset) const
+    {
+        const QByteArray& got = scripted.Received();
+        return static_cast<int>(static_cast<unsigned char>(got[offset])) |
+               static_cast<unsigned char>(got[offset + 1]) << 8 |
+               static_cast<unsigned char>(got[offset + 2]) << 16 |
+               static_cast<unsigned char>(got[offset + 3]) << 24;
+    }
+
+    std::uint32_t m_syncId = 0;
+    QByteArray m_sent;
+};
+
+// The frame the client sends for a body.
+inline QByteArray Sent(const ByteBuilder& body)
+{
+    return ScriptedServer::Frame(body);
+}
