@@ -210,6 +210,57 @@ private slots:
         QCOMPARE(ReadAll(path), expected.Data());
     }
 
+    // An item's partners are held by type address, which need not follow
+    // the order of the sections; the pairs must come out sorted anyway.
+    void PairsAreSortedAcrossPartnerTypes()
+    {
+        Data data;
+        Type* user = data.NewType("user", false, false, true);
+        {
+            // Freed blocks are handed out again last-freed first, so the
+            // next two types usually land in falling address order.
+            Data scratch;
+            scratch.NewType("first", false, false, false);
+            scratch.NewType("second", false, false, false);
+        }
+        Type* room = data.NewType("room", false, false, true);
+        Type* topic = data.NewType("topic", false, false, true);
+        user->RelateToType(room, MANY, MANY, false);
+        user->RelateToType(topic, MANY, MANY, false);
+        Item* alice = user->NewItem("alice");
+        alice->Connect(room->NewItem("lobby"));
+        alice->Connect(topic->NewItem("news"));
+        DataSaver saver(data);
+        for (const char* name : {"user", "room", "topic"})
+            saver.AddSavedType(name);
+        const QString path = PathOf("sorted");
+        QVERIFY(saver.Save(Native(path).constData()));
+
+        const QByteArray expected = ByteBuilder()
+                                        .Int32(3)
+                                        .String("user")
+                                        .Byte(0)
+                                        .Int32(1)
+                                        .Int32(1)
+                                        .String("alice")
+                                        .String("room")
+                                        .Byte(0)
+                                        .Int32(1)
+                                        .Int32(2)
+                                        .String("lobby")
+                                        .String("topic")
+                                        .Byte(0)
+                                        .Int32(1)
+                                        .Int32(3)
+                                        .String("news")
+                                        .Int32(2)
+                                        .Int32(1)
+                                        .Int32(2)
+                                        .Int32(1)
+                                        .Int32(3);
+        QCOMPARE(ReadAll(path), expected);
+    }
+
     void SavedByConnectionWritesOnlyConnectedItems()
     {
         Store s;
