@@ -91,6 +91,54 @@ std::vector<Item*> InAddressOrder(std::vector<Item*> items)
     return items;
 }
 
+// Expected snapshot files, written field by field in the order of the
+// format: a type count, then per type its name, null flag and item count
+// with the item records, then the connection records.
+class SnapshotBytes
+{
+public:
+    explicit SnapshotBytes(int typeCount) { m_bytes.Int32(typeCount); }
+
+    SnapshotBytes& Section(const char* name, bool null, int itemCount)
+    {
+        m_bytes.String(name).Byte(null ? 1 : 0).Int32(itemCount);
+        return *this;
+    }
+    SnapshotBytes& Record(int id, const QByteArray& value)
+    {
+        m_bytes.Int32(id).String(value);
+        return *this;
+    }
+    SnapshotBytes& NullRecord(int id)
+    {
+        m_bytes.Int32(id);
+        return *this;
+    }
+    SnapshotBytes& Pairs(const std::vector<std::pair<int, int>>& pairs)
+    {
+        m_bytes.Int32(static_cast<int>(pairs.size()));
+        for (const auto& [first, second] : pairs)
+            m_bytes.Int32(first).Int32(second);
+        return *this;
+    }
+    // Raw fields, for files that break the format on purpose.
+    SnapshotBytes& Int32(int v)
+    {
+        m_bytes.Int32(v);
+        return *this;
+    }
+    SnapshotBytes& Raw(const QByteArray& bytes)
+    {
+        m_bytes.Raw(bytes);
+        return *this;
+    }
+
+    operator QByteArray() const { return m_bytes; }
+
+private:
+    ByteBuilder m_bytes;
+};
+
 // Every item and connection of a store as text, independent of addresses.
 std::set<std::string> Describe(const Data& data)
 {
@@ -108,7 +156,7 @@ std::set<std::string> Describe(const Data& data)
     return out;
 }
 
-const QByteArray kEmptySnapshot = ByteBuilder().Int32(0).Int32(0);
+const QByteArray kEmptySnapshot = ByteBuilder().Int32(0).Int32(0).Data();
 
 } // namespace
 
@@ -151,22 +199,11 @@ private slots:
         const QString path = PathOf("pair");
 
         QVERIFY(s.saver.Save(Native(path).constData()));
-        const QByteArray expected = ByteBuilder()
-                                        .Int32(2)
-                                        .String("global")
-                                        .Byte(0)
-                                        .Int32(1)
-                                        .Int32(1)
-                                        .String("username")
-                                        .String("global_value")
-                                        .Byte(0)
-                                        .Int32(1)
-                                        .Int32(2)
-                                        .String("alice")
-                                        .Int32(1)
-                                        .Int32(1)
-                                        .Int32(2);
-        QCOMPARE(ReadAll(path), expected);
+        SnapshotBytes expected(2);
+        expected.Section("global", false, 1).Record(1, "username");
+        expected.Section("global_value", false, 1).Record(2, "alice");
+        expected.Pairs({{1, 2}});
+        QCOMPARE(ReadAll(path), QByteArray(expected));
     }
 
     void NullTypesAndIdsFollowAddressOrder()
@@ -196,18 +233,16 @@ private slots:
         for (Item* item : flags)
             id[item] = next++;
 
-        ByteBuilder expected;
-        expected.Int32(2).String("room").Byte(0).Int32(3);
+        SnapshotBytes expected(2);
+        expected.Section("room", false, 3);
         for (Item* item : rooms)
-            expected.Int32(id[item]).String(QByteArray::fromStdString(item->AsString()));
-        expected.String("room_autojoin").Byte(1).Int32(2);
+            expected.Record(id[item], QByteArray::fromStdString(item->AsString()));
+        expected.Section("room_autojoin", true, 2);
         for (Item* item : flags)
-            expected.Int32(id[item]);
+            expected.NullRecord(id[item]);
         std::set<std::pair<int, int>> pairs = {{id[a], id[ja]}, {id[c], id[jc]}};
-        expected.Int32(2);
-        for (const auto& [first, second] : pairs)
-            expected.Int32(first).Int32(second);
-        QCOMPARE(ReadAll(path), expected.Data());
+        expected.Pairs({pairs.begin(), pairs.end()});
+        QCOMPARE(ReadAll(path), QByteArray(expected));
     }
 
     // An item's partners are held by type address, which need not follow
@@ -236,29 +271,12 @@ private slots:
         const QString path = PathOf("sorted");
         QVERIFY(saver.Save(Native(path).constData()));
 
-        const QByteArray expected = ByteBuilder()
-                                        .Int32(3)
-                                        .String("user")
-                                        .Byte(0)
-                                        .Int32(1)
-                                        .Int32(1)
-                                        .String("alice")
-                                        .String("room")
-                                        .Byte(0)
-                                        .Int32(1)
-                                        .Int32(2)
-                                        .String("lobby")
-                                        .String("topic")
-                                        .Byte(0)
-                                        .Int32(1)
-                                        .Int32(3)
-                                        .String("news")
-                                        .Int32(2)
-                                        .Int32(1)
-                                        .Int32(2)
-                                        .Int32(1)
-                                        .Int32(3);
-        QCOMPARE(ReadAll(path), expected);
+        SnapshotBytes expected(3);
+        expected.Section("user", false, 1).Record(1, "alice");
+        expected.Section("room", false, 1).Record(2, "lobby");
+        expected.Section("topic", false, 1).Record(3, "news");
+        expected.Pairs({{1, 2}, {1, 3}});
+        QCOMPARE(ReadAll(path), QByteArray(expected));
     }
 
     void SavedByConnectionWritesOnlyConnectedItems()
@@ -277,13 +295,13 @@ private slots:
 
         std::vector<Item*> keys = InAddressOrder({upnp, bare});
         const int upnpId = keys[0] == upnp ? 1 : 2;
-        ByteBuilder expected;
-        expected.Int32(2).String("global").Byte(0).Int32(2);
+        SnapshotBytes expected(2);
+        expected.Section("global", false, 2);
         for (int n = 0; n < 2; ++n)
-            expected.Int32(n + 1).String(QByteArray::fromStdString(keys[n]->AsString()));
-        expected.String("global_value").Byte(0).Int32(1).Int32(3).String("yes");
-        expected.Int32(1).Int32(upnpId).Int32(3);
-        QCOMPARE(ReadAll(path), expected.Data());
+            expected.Record(n + 1, QByteArray::fromStdString(keys[n]->AsString()));
+        expected.Section("global_value", false, 1).Record(3, "yes");
+        expected.Pairs({{upnpId, 3}});
+        QCOMPARE(ReadAll(path), QByteArray(expected));
     }
 
     void LoadRecreatesItemsThroughTheStore()
@@ -294,38 +312,15 @@ private slots:
         EventLog log;
         log.WatchStore(s.data);
         const QString path = PathOf("handmade");
-        WriteAll(path, ByteBuilder()
-                           .Int32(4)
-                           .String("global")
-                           .Byte(0)
-                           .Int32(2)
-                           .Int32(1)
-                           .String("username")
-                           .Int32(2)
-                           .String("use_upnp")
-                           .String("global_value")
-                           .Byte(0)
-                           .Int32(2)
-                           .Int32(3)
-                           .String(QByteArray("alice\0junk", 10)) // text ends at the zero
-                           .Int32(4)
-                           .String("yes")
-                           .String("user")
-                           .Byte(0)
-                           .Int32(1)
-                           .Int32(5)
-                           .String("bob")
-                           .String("in_user_list")
-                           .Byte(1)
-                           .Int32(1)
-                           .Int32(6)
-                           .Int32(3)
-                           .Int32(1)
-                           .Int32(3)
-                           .Int32(2)
-                           .Int32(4)
-                           .Int32(5)
-                           .Int32(6));
+        SnapshotBytes file(4);
+        file.Section("global", false, 2).Record(1, "username").Record(2, "use_upnp");
+        file.Section("global_value", false, 2)
+            .Record(3, QByteArray("alice\0junk", 10)) // the text ends at the zero
+            .Record(4, "yes");
+        file.Section("user", false, 1).Record(5, "bob");
+        file.Section("in_user_list", true, 1).NullRecord(6);
+        file.Pairs({{1, 3}, {2, 4}, {5, 6}});
+        WriteAll(path, file);
 
         s.saver.Load(Native(path).constData());
 
@@ -375,34 +370,13 @@ private slots:
         Store s;
         s.DeclareSaved();
         const QString path = PathOf("retired");
-        WriteAll(path, ByteBuilder()
-                           .Int32(4)
-                           .String("retired")
-                           .Byte(0)
-                           .Int32(1)
-                           .Int32(1)
-                           .String("old")
-                           .String("retired_flag")
-                           .Byte(1)
-                           .Int32(1)
-                           .Int32(2)
-                           .String("global")
-                           .Byte(0)
-                           .Int32(1)
-                           .Int32(3)
-                           .String("k")
-                           .String("global_value")
-                           .Byte(0)
-                           .Int32(1)
-                           .Int32(4)
-                           .String("v")
-                           .Int32(3)
-                           .Int32(1)
-                           .Int32(3)
-                           .Int32(2)
-                           .Int32(3)
-                           .Int32(3)
-                           .Int32(4));
+        SnapshotBytes file(4);
+        file.Section("retired", false, 1).Record(1, "old");
+        file.Section("retired_flag", true, 1).NullRecord(2);
+        file.Section("global", false, 1).Record(3, "k");
+        file.Section("global_value", false, 1).Record(4, "v");
+        file.Pairs({{1, 3}, {2, 3}, {3, 4}});
+        WriteAll(path, file);
 
         s.saver.Load(Native(path).constData());
 
@@ -414,47 +388,30 @@ private slots:
     void MalformedFileEmptiesTheStore_data()
     {
         QTest::addColumn<QByteArray>("file");
-        auto global = [] { return ByteBuilder().Int32(1).String("global").Byte(0); };
+        auto global = [](int items) { return SnapshotBytes(1).Section("global", false, items); };
 
         QTest::newRow("empty file") << QByteArray();
         QTest::newRow("ends inside an item record")
-            << global().Int32(2).Int32(1).String("username").Int32(2).Int32(5).Raw("ab").Data();
-        QTest::newRow("ends before the pair count")
-            << global().Int32(1).Int32(1).String("username").Data();
+            << QByteArray(global(2).Record(1, "username").Int32(2).Int32(5).Raw("ab"));
+        QTest::newRow("ends before the pair count") << QByteArray(global(1).Record(1, "username"));
         QTest::newRow("ends inside a pair")
-            << global().Int32(1).Int32(1).String("username").Int32(1).Int32(1).Data();
-        QTest::newRow("negative string length")
-            << ByteBuilder().Int32(1).Int32(-1).Raw("global").Byte(0).Int32(0).Int32(0).Data();
+            << QByteArray(global(1).Record(1, "username").Int32(1).Int32(1));
+        QTest::newRow("negative string length") << QByteArray(
+            SnapshotBytes(1).Int32(-1).Raw("global").Raw(QByteArray(1, '\0')).Int32(0).Int32(0));
         QTest::newRow("string longer than the file")
-            << global().Int32(1).Int32(1).Int32(0x7fffffff).Raw("username").Int32(0).Data();
-        QTest::newRow("huge item count") << global().Int32(0x7fffffff).Int32(1).Data();
-        QTest::newRow("pair names a missing item") << ByteBuilder()
-                                                          .Int32(2)
-                                                          .String("global")
-                                                          .Byte(0)
-                                                          .Int32(1)
-                                                          .Int32(1)
-                                                          .String("username")
-                                                          .String("global_value")
-                                                          .Byte(0)
-                                                          .Int32(1)
-                                                          .Int32(2)
-                                                          .String("alice")
-                                                          .Int32(1)
-                                                          .Int32(1)
-                                                          .Int32(99)
-                                                          .Data();
+            << QByteArray(global(1).Int32(1).Int32(0x7fffffff).Raw("username").Int32(0));
+        QTest::newRow("huge item count") << QByteArray(global(0x7fffffff).Int32(1));
+        QTest::newRow("pair names a missing item")
+            << QByteArray(SnapshotBytes(2)
+                              .Section("global", false, 1)
+                              .Record(1, "username")
+                              .Section("global_value", false, 1)
+                              .Record(2, "alice")
+                              .Pairs({{1, 99}}));
         QTest::newRow("valued type marked null")
-            << ByteBuilder().Int32(1).String("global").Byte(1).Int32(1).Int32(1).Int32(0).Data();
-        QTest::newRow("null type marked valued") << ByteBuilder()
-                                                        .Int32(1)
-                                                        .String("in_user_list")
-                                                        .Byte(0)
-                                                        .Int32(1)
-                                                        .Int32(1)
-                                                        .String("x")
-                                                        .Int32(0)
-                                                        .Data();
+            << QByteArray(SnapshotBytes(1).Section("global", true, 1).NullRecord(1).Pairs({}));
+        QTest::newRow("null type marked valued") << QByteArray(
+            SnapshotBytes(1).Section("in_user_list", false, 1).Record(1, "x").Pairs({}));
     }
 
     void MalformedFileEmptiesTheStore()
