@@ -13,6 +13,7 @@
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "streams/WireFormat.h"
 
 // Every schema the server connection writes to. Types exist once per
 // process, so each test executable calls this once, in initTestCase.
@@ -47,6 +48,8 @@ public:
         return Reconnect(scripted.AcceptedCount() + 1);
     }
 
+    // Connects if disconnected and waits for the login frame, which must be
+    // the first thing received since the last TakeReceived.
     bool Reconnect(int expectedConnections)
     {
         if (server->GetState() == Server::StateDisconnected)
@@ -100,13 +103,12 @@ public:
     std::unique_ptr<Server> server;
 
 private:
+    // The length prefix of the frame at `offset` of what was received.
     int LengthAt(int offset) const
     {
-        const QByteArray& got = scripted.Received();
-        return static_cast<int>(static_cast<unsigned char>(got[offset])) |
-               static_cast<unsigned char>(got[offset + 1]) << 8 |
-               static_cast<unsigned char>(got[offset + 2]) << 16 |
-               static_cast<unsigned char>(got[offset + 3]) << 24;
+        const auto* bytes =
+            reinterpret_cast<const unsigned char*>(scripted.Received().constData() + offset);
+        return static_cast<int>(WireFormat::DecodeUInt32(bytes));
     }
 
     std::uint32_t m_syncId = 0;
