@@ -230,9 +230,7 @@ void Server::RepeatForgottenRequests()
     for (Item* user : Flagged(ServerTypes::IsTracked, ServerTypes::User))
         AddUser(user->AsString());
     for (Item* user : Flagged(ServerTypes::UserAddressRequest, ServerTypes::User)) {
-        Out::GetUserAddress request;
-        request.m_user = user->AsString();
-        Send(request);
+        Send(Out::GetUserAddress{.m_user = user->AsString()});
     }
 }
 
@@ -501,9 +499,7 @@ void Server::HandlePrivateChat(MemStream& body)
 {
     In::PrivateChat message;
     message.Read(body);
-    Out::AcknowledgePrivateChat acknowledgement;
-    acknowledgement.m_value = message.m_id;
-    Send(acknowledgement);
+    Send(Out::AcknowledgePrivateChat{.m_value = message.m_id});
     emit PrivateChat(message.m_user, message.m_text, message.m_time, message.m_flag);
     if (message.m_text.find(PrivilegesHint) != std::string::npos)
         GetOwnPrivilegesStatus();
@@ -556,10 +552,7 @@ void Server::HandlePossibleParents(MemStream& body)
 
 void Server::SetWaitPort(unsigned int port, unsigned int obfuscatedPort)
 {
-    Out::SetWaitPort message;
-    message.m_port = port;
-    message.m_obfuscatedPort = obfuscatedPort;
-    Send(message);
+    Send(Out::SetWaitPort{.m_port = port, .m_obfuscatedPort = obfuscatedPort});
 }
 
 void Server::GetUserAddress(const std::string& user)
@@ -567,17 +560,13 @@ void Server::GetUserAddress(const std::string& user)
     ItemPtr userItem = User(user);
     if (userItem.IsConnected(ServerTypes::UserAddressRequest))
         return;
-    Out::GetUserAddress message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::GetUserAddress{.m_user = user});
     SetFlag(userItem, ServerTypes::UserAddressRequest, true);
 }
 
 void Server::AddUser(const std::string& user)
 {
-    Out::AddUser message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::AddUser{.m_user = user});
 }
 
 void Server::TrackUser(const std::string& user)
@@ -595,31 +584,22 @@ void Server::UntrackUser(const std::string& user)
     if (!userItem || !userItem.IsConnected(ServerTypes::IsTracked))
         return;
     SetFlag(userItem, ServerTypes::IsTracked, false);
-    Out::UntrackUser message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::UntrackUser{.m_user = user});
 }
 
 void Server::GetUserStatus(const std::string& user)
 {
-    Out::GetUserStatus message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::GetUserStatus{.m_user = user});
 }
 
 void Server::SendRoomChat(const std::string& room, const std::string& text)
 {
-    Out::RoomChat message;
-    message.m_room = room;
-    message.m_text = text;
-    Send(message);
+    Send(Out::RoomChat{.m_room = room, .m_text = text});
 }
 
 void Server::EnterRoom(const std::string& room)
 {
-    Out::EnterRoom message;
-    message.m_room = room;
-    Send(message);
+    Send(Out::EnterRoom{.m_room = room});
 }
 
 void Server::LeaveRoom(const std::string& room)
@@ -627,45 +607,30 @@ void Server::LeaveRoom(const std::string& room)
     ItemPtr roomItem = Existing(ServerTypes::Room, room);
     if (!roomItem || !roomItem.IsConnected(ServerTypes::InRoom))
         return;
-    Out::LeaveRoom message;
-    message.m_room = room;
-    Send(message);
+    Send(Out::LeaveRoom{.m_room = room});
 }
 
 unsigned int Server::SendIndirectConnectionRequest(const std::string& user, const std::string& type)
 {
-    Out::IndirectConnectionRequest message;
-    message.m_token = m_nextIndirectToken++;
-    message.m_user = user;
-    message.m_type = type;
-    Send(message);
+    const unsigned int token = m_nextIndirectToken++;
+    Send(Out::IndirectConnectionRequest{.m_token = token, .m_user = user, .m_type = type});
     Log(LogCategory::Server, 1,
         QStringLiteral("Sent indirect connection request to %1").arg(QString::fromStdString(user)));
-    return message.m_token;
+    return token;
 }
 
 void Server::SendPrivateChat(const std::string& user, const std::string& text)
 {
-    Out::PrivateChat message;
-    message.m_user = user;
-    message.m_text = text;
-    Send(message);
+    Send(Out::PrivateChat{.m_user = user, .m_text = text});
 }
 
 unsigned int Server::FileSearch(const std::string& text, bool wishList)
 {
     const unsigned int token = m_nextSearchToken++;
-    if (wishList) {
-        Out::WishListSearch message;
-        message.m_token = token;
-        message.m_text = text;
-        Send(message);
-    } else {
-        Out::FileSearch message;
-        message.m_token = token;
-        message.m_text = text;
-        Send(message);
-    }
+    if (wishList)
+        Send(Out::WishListSearch{.m_token = token, .m_text = text});
+    else
+        Send(Out::FileSearch{.m_token = token, .m_text = text});
     ItemPtr request = d.GetType(SearchTypes::SearchRequest)->NewItem(token);
     SetValue(request, SearchTypes::SearchRequestText, text);
     if (wishList)
@@ -676,17 +641,12 @@ unsigned int Server::FileSearch(const std::string& text, bool wishList)
 
 void Server::SendFilesFolders(unsigned int folders, unsigned int files)
 {
-    Out::SharedFilesFolders message;
-    message.m_folders = folders;
-    message.m_files = files;
-    Send(message);
+    Send(Out::SharedFilesFolders{.m_folders = folders, .m_files = files});
 }
 
 void Server::GetUserStats(const std::string& user)
 {
-    Out::GetUserStats message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::GetUserStats{.m_user = user});
 }
 
 void Server::GetRoomList()
@@ -696,9 +656,7 @@ void Server::GetRoomList()
 
 void Server::SendDNetHasParent(bool hasParent)
 {
-    Out::DNetHasParent message;
-    message.m_value = hasParent;
-    Send(message);
+    Send(Out::DNetHasParent{.m_value = hasParent});
 }
 
 void Server::GetOwnPrivilegesStatus()
@@ -708,43 +666,30 @@ void Server::GetOwnPrivilegesStatus()
 
 void Server::SendDNetCanParent(bool canParent)
 {
-    Out::DNetCanParent message;
-    message.m_value = canParent;
-    Send(message);
+    Send(Out::DNetCanParent{.m_value = canParent});
 }
 
 void Server::SendUploadSpeed(unsigned int speed)
 {
-    Out::UploadSpeed message;
-    message.m_value = speed;
-    Send(message);
+    Send(Out::UploadSpeed{.m_value = speed});
 }
 
 void Server::SendDNetLevel(unsigned int level)
 {
-    Out::DNetLevel message;
-    message.m_value = level;
-    Send(message);
+    Send(Out::DNetLevel{.m_value = level});
 }
 
 void Server::SendDNetGroupLeader(const std::string& user)
 {
-    Out::DNetGroupLeader message;
-    message.m_user = user;
-    Send(message);
+    Send(Out::DNetGroupLeader{.m_user = user});
 }
 
 void Server::SendChildDepth(bool value)
 {
-    Out::ChildDepth message;
-    message.m_value = value;
-    Send(message);
+    Send(Out::ChildDepth{.m_value = value});
 }
 
 void Server::SendCantConnectToPeer(unsigned int token, const std::string& user)
 {
-    Out::CantConnectToPeer message;
-    message.m_token = token;
-    message.m_user = user;
-    Send(message);
+    Send(Out::CantConnectToPeer{.m_token = token, .m_user = user});
 }

@@ -92,91 +92,38 @@ private slots:
 void ServerMessagesTest::RequestsAreLaidOutAsTheTablesSay()
 {
     using namespace ToServer;
-    Login login;
-    login.m_user = "u";
-    login.m_password = "pw";
-    login.m_digest = "d";
-    CheckRequest(login, Body(1).String("u").String("pw").UInt32(157).String("d").UInt32(100));
-    SetWaitPort wait;
-    wait.m_port = 2235;
-    wait.m_obfuscatedPort = 8973;
-    CheckRequest(wait, Body(2).UInt32(2235).UInt32(1).UInt32(8973));
-
-    GetUserAddress address;
-    address.m_user = "bob";
-    CheckRequest(address, Body(3).String("bob"));
-    AddUser add;
-    add.m_user = "bob";
-    CheckRequest(add, Body(5).String("bob"));
-    UntrackUser untrack;
-    untrack.m_user = "bob";
-    CheckRequest(untrack, Body(6).String("bob"));
-    GetUserStatus status;
-    status.m_user = "bob";
-    CheckRequest(status, Body(7).String("bob"));
-    GetUserStats stats;
-    stats.m_user = "bob";
-    CheckRequest(stats, Body(36).String("bob"));
-    DNetGroupLeader leader;
-    leader.m_user = "root";
-    CheckRequest(leader, Body(127).String("root"));
-
-    ToServer::RoomChat chat;
-    chat.m_room = "r";
-    chat.m_text = "hello";
-    CheckRequest(chat, Body(13).String("r").String("hello"));
-    EnterRoom enter;
-    enter.m_room = "r";
-    CheckRequest(enter, Body(14).String("r"));
-    LeaveRoom leave;
-    leave.m_room = "r";
-    CheckRequest(leave, Body(15).String("r"));
-
-    IndirectConnectionRequest indirect;
-    indirect.m_token = 9;
-    indirect.m_user = "bob";
-    indirect.m_type = "P";
-    CheckRequest(indirect, Body(18).UInt32(9).String("bob").String("P"));
-    ToServer::PrivateChat message;
-    message.m_user = "bob";
-    message.m_text = "hi";
-    CheckRequest(message, Body(22).String("bob").String("hi"));
-    AcknowledgePrivateChat ack;
-    ack.m_value = 77;
-    CheckRequest(ack, Body(23).UInt32(77));
-
-    FileSearch search;
-    search.m_token = 4;
-    search.m_text = "song";
-    CheckRequest(search, Body(26).UInt32(4).String("song"));
-    WishListSearch wish;
-    wish.m_token = 5;
-    wish.m_text = "song";
-    CheckRequest(wish, Body(103).UInt32(5).String("song"));
-    SharedFilesFolders shared;
-    shared.m_folders = 3;
-    shared.m_files = 40;
-    CheckRequest(shared, Body(35).UInt32(3).UInt32(40));
-
+    CheckRequest(Login{.m_user = "u", .m_password = "pw", .m_digest = "d"},
+                 Body(1).String("u").String("pw").UInt32(157).String("d").UInt32(100));
+    CheckRequest(SetWaitPort{.m_port = 2235, .m_obfuscatedPort = 8973},
+                 Body(2).UInt32(2235).UInt32(1).UInt32(8973));
+    CheckRequest(GetUserAddress{.m_user = "bob"}, Body(3).String("bob"));
+    CheckRequest(AddUser{.m_user = "bob"}, Body(5).String("bob"));
+    CheckRequest(UntrackUser{.m_user = "bob"}, Body(6).String("bob"));
+    CheckRequest(GetUserStatus{.m_user = "bob"}, Body(7).String("bob"));
+    CheckRequest(ToServer::RoomChat{.m_room = "r", .m_text = "hello"},
+                 Body(13).String("r").String("hello"));
+    CheckRequest(EnterRoom{.m_room = "r"}, Body(14).String("r"));
+    CheckRequest(LeaveRoom{.m_room = "r"}, Body(15).String("r"));
+    CheckRequest(IndirectConnectionRequest{.m_token = 9, .m_user = "bob", .m_type = "P"},
+                 Body(18).UInt32(9).String("bob").String("P"));
+    CheckRequest(ToServer::PrivateChat{.m_user = "bob", .m_text = "hi"},
+                 Body(22).String("bob").String("hi"));
+    CheckRequest(AcknowledgePrivateChat{.m_value = 77}, Body(23).UInt32(77));
+    CheckRequest(FileSearch{.m_token = 4, .m_text = "song"}, Body(26).UInt32(4).String("song"));
+    CheckRequest(SharedFilesFolders{.m_folders = 3, .m_files = 40}, Body(35).UInt32(3).UInt32(40));
+    CheckRequest(GetUserStats{.m_user = "bob"}, Body(36).String("bob"));
     CheckRequest(GetRoomList(), Body(64));
+    CheckRequest(DNetHasParent{.m_value = true}, Body(71).Byte(1));
     CheckRequest(GetOwnPrivilegesStatus(), Body(92));
-    DNetHasParent hasParent;
-    hasParent.m_value = true;
-    CheckRequest(hasParent, Body(71).Byte(1));
     CheckRequest(DNetCanParent(), Body(100).Byte(0));
-    ChildDepth depth;
-    depth.m_value = true;
-    CheckRequest(depth, Body(129).Byte(1));
-    UploadSpeed speed;
-    speed.m_value = 123456;
-    CheckRequest(speed, Body(121).UInt32(123456));
-    DNetLevel level;
-    level.m_value = 2;
-    CheckRequest(level, Body(126).UInt32(2));
-    CantConnectToPeer cant;
-    cant.m_token = 12;
-    cant.m_user = "bob";
-    CheckRequest(cant, Body(1001).UInt32(12).String("bob"));
+    CheckRequest(WishListSearch{.m_token = 5, .m_text = "song"},
+                 Body(103).UInt32(5).String("song"));
+    CheckRequest(UploadSpeed{.m_value = 123456}, Body(121).UInt32(123456));
+    CheckRequest(DNetLevel{.m_value = 2}, Body(126).UInt32(2));
+    CheckRequest(DNetGroupLeader{.m_user = "root"}, Body(127).String("root"));
+    CheckRequest(ChildDepth{.m_value = true}, Body(129).Byte(1));
+    CheckRequest(CantConnectToPeer{.m_token = 12, .m_user = "bob"},
+                 Body(1001).UInt32(12).String("bob"));
 }
 
 void ServerMessagesTest::LoginDigestIsLowercaseHexMd5OfUserThenPassword()

@@ -3,7 +3,6 @@
 #include "ServerTestSupport.h"
 #include "TempHome.h"
 #include "peers/PeerTypes.h"
-#include "search/SearchTypes.h"
 #include "server/ServerTypes.h"
 
 using namespace ServerTypes;
@@ -16,45 +15,9 @@ private slots:
     void initTestCase() { DeclareServerSchemas(); }
     void init() { d.RemoveAllItems(); }
 
-    void BaseTypesAreDeclaredInTableOrder();
     void FlagsAreSharedAndValuesReplaced();
     void OnlyTheUserListAndAutojoinRoomsAreSaved();
 };
-
-void ServerSchemaTest::BaseTypesAreDeclaredInTableOrder()
-{
-    // name, primary, null; every one creates its items on lookup.
-    const std::vector<std::tuple<std::string, bool, bool>> expected = {
-        {"user", true, false},
-        {"is_online", false, true},
-        {"is_tracked", false, true},
-        {"is_privileged", false, true},
-        {"room", true, false},
-        {"room_autojoin", false, true},
-        {"user_count", false, false},
-        {"in_room", false, true},
-        {"room_owner", false, true},
-        {"room_operator", false, true},
-        {"average_download_speed", false, false},
-        {"shared_files_count", false, false},
-        {"country_code", false, false},
-        {"in_user_list", false, true},
-        {"user_list_group", true, false},
-        {"group_download_priority", false, false},
-        {"user_address_request", false, true}};
-    const std::vector<Type*>& types = d.GetTypes();
-    // The three setting types come first.
-    QVERIFY(types.size() >= 3 + expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        Type* type = types[3 + i];
-        QCOMPARE(type->GetName(), std::get<0>(expected[i]));
-        QCOMPARE(type->IsPrimary(), std::get<1>(expected[i]));
-        QCOMPARE(type->IsNull(), std::get<2>(expected[i]));
-        QVERIFY(type->IsCreateOnGet());
-    }
-    QCOMPARE(types[3 + expected.size()]->GetName(), std::string(PeerTypes::UninitializedSocket));
-    QVERIFY(d.HasType(SearchTypes::WishListSearch));
-}
 
 void ServerSchemaTest::FlagsAreSharedAndValuesReplaced()
 {
