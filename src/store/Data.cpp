@@ -21,7 +21,11 @@ private:
 
 } // namespace
 
-Data::Data() = default;
+Data::Data()
+{
+    // Item handles travel in queued signals between managers and threads.
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+}
 
 Data::~Data()
 {
@@ -167,7 +171,7 @@ int Data::RemoveDisconnectedItems()
     for (Type* type : std::vector<Type*>(m_typeList)) {
         if (!type->IsPrimary())
             continue;
-        for (Item* root : type->GetItems())
+        for (Item* root : type->GetItemsInOrder())
             Mark(root, path);
     }
 

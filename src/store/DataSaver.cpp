@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include <QByteArray>
@@ -26,7 +28,7 @@ namespace {
 class SnapshotWriter
 {
 public:
-    explicit SnapshotWriter(int fd) : m_fd(fd) { m_buffer.reserve(kBufferSize); }
+    explicit SnapshotWriter(int fd) : m_fd(fd), m_buffer(new char[kBufferSize]) {}
 
     template <class T> void WriteType(T value)
     {
@@ -57,28 +59,39 @@ private:
 
     void Write(const void* data, std::size_t n)
     {
-        if (m_buffer.size() + n > kBufferSize)
+        if (m_used + n > kBufferSize) {
             Flush();
-        const char* bytes = static_cast<const char*>(data);
-        m_buffer.insert(m_buffer.end(), bytes, bytes + n);
+            if (n > kBufferSize) {
+                WriteAll(static_cast<const char*>(data), n);
+                return;
+            }
+        }
+        std::memcpy(m_buffer.get() + m_used, data, n);
+        m_used += n;
     }
 
     void Flush()
     {
+        WriteAll(m_buffer.get(), m_used);
+        m_used = 0;
+    }
+
+    void WriteAll(const char* bytes, std::size_t size)
+    {
         std::size_t done = 0;
-        while (done < m_buffer.size()) {
-            ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+        while (done < size) {
+            ssize_t n = ::write(m_fd, bytes + done, size - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 throw DataSaveFailure();
             done += static_cast<std::size_t>(n);
         }
-        m_buffer.clear();
     }
 
     int m_fd;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
 };
 
 // Reads the snapshot held in memory; running short is a DataLoadFailure.
@@ -142,15 +155,59 @@ struct LoadedItem
     Item* item = nullptr;
 };
 
+// A pair of connected records, as indexes into the record list.
 struct LoadedPair
 {
-    std::int32_t first;
-    std::int32_t second;
+    std::uint32_t first;
+    std::uint32_t second;
     bool operator<(const LoadedPair& o) const
     {
         return first != o.first ? first < o.first : second < o.second;
     }
     bool operator==(const LoadedPair& o) const { return first == o.first && second == o.second; }
+};
+
+// Finds a record by its file id. Ids are normally 1..n in order, so a
+// plain table serves; scattered ids from an odd file fall back to a hash.
+class RecordIndex
+{
+public:
+    explicit RecordIndex(const std::vector<LoadedItem>& records)
+    {
+        const std::int64_t maxId = records.empty() ? 0 : records.back().id;
+        const bool dense = !records.empty() && records.front().id >= 0 &&
+                           maxId <= std::int64_t(records.size()) * 4 + 1024;
+        if (dense) {
+            m_table.assign(static_cast<std::size_t>(maxId) + 1, kNone);
+            for (std::size_t n = 0; n < records.size(); ++n)
+                m_table[static_cast<std::size_t>(records[n].id)] = static_cast<std::uint32_t>(n);
+        } else {
+            for (std::size_t n = 0; n < records.size(); ++n)
+                m_hash.emplace(records[n].id, static_cast<std::uint32_t>(n));
+        }
+    }
+
+    // The record's position, or false when no retained record has the id.
+    bool Find(std::int32_t id, std::uint32_t& position) const
+    {
+        if (!m_table.empty()) {
+            if (id < 0 || static_cast<std::size_t>(id) >= m_table.size() ||
+                m_table[static_cast<std::size_t>(id)] == kNone)
+                return false;
+            position = m_table[static_cast<std::size_t>(id)];
+            return true;
+        }
+        auto it = m_hash.find(id);
+        if (it == m_hash.end())
+            return false;
+        position = it->second;
+        return true;
+    }
+
+private:
+    static constexpr std::uint32_t kNone = 0xffffffffu;
+    std::vector<std::uint32_t> m_table;
+    std::unordered_map<std::int32_t, std::uint32_t> m_hash;
 };
 
 QString TemporaryName(const char* path)
@@ -170,14 +227,6 @@ void SyncFolderOf(const QString& path)
         ::fsync(fd);
         ::close(fd);
     }
-}
-
-// Finds a loaded record by id; records are sorted by id.
-LoadedItem* FindRecord(std::vector<LoadedItem>& records, std::int32_t id)
-{
-    auto it = std::lower_bound(records.begin(), records.end(), id,
-                               [](const LoadedItem& r, std::int32_t v) { return r.id < v; });
-    return it != records.end() && it->id == id ? &*it : nullptr;
 }
 
 } // namespace
@@ -256,10 +305,9 @@ bool DataSaver::Save(const char* path)
 
         std::uint32_t nextId = 0;
         for (Type* type : types) {
-            std::vector<Item*> items;
-            for (Item* item : type->GetItems())
-                if (IsItemSaved(type, item))
-                    items.push_back(item);
+            std::vector<Item*> items = type->GetItemsInOrder();
+            if (!m_savedTypes.count(type))
+                std::erase_if(items, [&](Item* item) { return !IsItemSaved(type, item); });
             out.WriteString(type->GetName());
             out.WriteType<bool>(type->IsNull());
             out.WriteType<std::int32_t>(static_cast<std::int32_t>(items.size()));
@@ -274,28 +322,23 @@ bool DataSaver::Save(const char* path)
 
         // Each connection once, smaller id first, sorted by (first, second):
         // walking items in id order and sorting each one's larger partner
-        // ids gives that order without holding every pair at once.
-        auto largerPartners = [](Item* item, std::vector<std::uint32_t>& ids) {
-            ids.clear();
+        // ids gives that order directly.
+        std::vector<std::uint64_t> pairs;
+        std::vector<std::uint32_t> larger;
+        for (Item* item : written) {
+            larger.clear();
             for (const auto& [type, partners] : item->Connections())
                 for (Item* partner : partners)
                     if (partner->m_saveId > item->m_saveId)
-                        ids.push_back(partner->m_saveId);
-        };
-        std::vector<std::uint32_t> ids;
-        std::int64_t pairCount = 0;
-        for (Item* item : written) {
-            largerPartners(item, ids);
-            pairCount += static_cast<std::int64_t>(ids.size());
+                        larger.push_back(partner->m_saveId);
+            std::sort(larger.begin(), larger.end());
+            for (std::uint32_t id : larger)
+                pairs.push_back(std::uint64_t(item->m_saveId) << 32 | id);
         }
-        out.WriteType<std::int32_t>(static_cast<std::int32_t>(pairCount));
-        for (Item* item : written) {
-            largerPartners(item, ids);
-            std::sort(ids.begin(), ids.end());
-            for (std::uint32_t id : ids) {
-                out.WriteType<std::int32_t>(static_cast<std::int32_t>(item->m_saveId));
-                out.WriteType<std::int32_t>(static_cast<std::int32_t>(id));
-            }
+        out.WriteType<std::int32_t>(static_cast<std::int32_t>(pairs.size()));
+        for (std::uint64_t pair : pairs) {
+            out.WriteType<std::int32_t>(static_cast<std::int32_t>(pair >> 32));
+            out.WriteType<std::int32_t>(static_cast<std::int32_t>(pair & 0xffffffffu));
         }
         out.Finish();
         saved = true;
@@ -352,26 +395,32 @@ void DataSaver::Load(const char* path)
             if (records[n].id == records[n - 1].id)
                 throw DataLoadFailure();
 
+        // Pairs whose first id is not a retained record belong to dropped
+        // types and go with them; a retained record naming a partner that
+        // is not there makes the file unusable.
+        const RecordIndex index(records);
         std::vector<LoadedPair> pairs;
         const std::int32_t pairCount = in.ReadCount();
         pairs.reserve(static_cast<std::size_t>(std::min<std::int32_t>(pairCount, 1 << 24)));
         for (std::int32_t n = 0; n < pairCount; ++n) {
             const auto first = in.ReadType<std::int32_t>();
             const auto second = in.ReadType<std::int32_t>();
-            if (FindRecord(records, first))
-                pairs.push_back(LoadedPair{first, second});
-        }
-        std::sort(pairs.begin(), pairs.end());
-        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-        for (const LoadedPair& pair : pairs)
-            if (!FindRecord(records, pair.second))
+            LoadedPair pair;
+            if (!index.Find(first, pair.first))
+                continue;
+            if (!index.Find(second, pair.second))
                 throw DataLoadFailure();
+            pairs.push_back(pair);
+        }
+        if (!std::is_sorted(pairs.begin(), pairs.end()))
+            std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
 
         for (LoadedItem& record : records)
             record.item =
                 record.type->IsNull() ? record.type->NewItem() : record.type->NewItem(record.value);
         for (const LoadedPair& pair : pairs)
-            FindRecord(records, pair.first)->item->Connect(FindRecord(records, pair.second)->item);
+            records[pair.first].item->Connect(records[pair.second].item);
     } catch (...) {
         DiscardCurrentStoreException();
         // Keep what could not be read beside the snapshot before anything

@@ -77,28 +77,28 @@ void Item::Unlink(Item* other)
 Item* Item::Connect(Item* other)
 {
     const RelationInfo& relation = m_type->GetRelation(other->m_type);
-    if (IsConnected(other))
+    const ItemSet* mine = Partners(other->m_type);
+    if (mine && mine->contains(other))
         return other;
 
     // A ONE end holds a single partner: the old one is let go first, with
     // its events, so handlers see the old link break before the new one.
-    if (relation.otherEnd == ONE)
-        if (Item* previous = HasItem(other->m_type))
-            Disconnect(previous);
+    if (relation.otherEnd == ONE && mine)
+        Disconnect(mine->first());
     if (relation.thisEnd == ONE)
-        if (Item* previous = other->HasItem(m_type))
-            other->Disconnect(previous);
+        if (const ItemSet* theirs = other->Partners(m_type))
+            other->Disconnect(theirs->first());
 
     Link(other);
     other->Link(this);
 
     Data* data = m_type->GetData();
-    ConnectionInfo mine{this, other};
-    m_type->connectedEvent.Notify(mine);
-    ConnectionInfo store{this, other};
-    data->connectedEvent.Notify(store);
-    ConnectionInfo theirs{other, this};
-    other->m_type->connectedEvent.Notify(theirs);
+    ConnectionInfo mineInfo{this, other};
+    m_type->connectedEvent.Notify(mineInfo);
+    ConnectionInfo storeInfo{this, other};
+    data->connectedEvent.Notify(storeInfo);
+    ConnectionInfo theirsInfo{other, this};
+    other->m_type->connectedEvent.Notify(theirsInfo);
     data->NotifyConnectionEventHandlers(this, other);
     return other;
 }

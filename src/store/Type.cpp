@@ -90,12 +90,19 @@ ItemSet Type::GetItems() const
 {
     if (m_null)
         return m_nullItems;
+    return ItemSet::FromSorted(GetItemsInOrder());
+}
+
+std::vector<Item*> Type::GetItemsInOrder() const
+{
+    if (m_null)
+        return std::vector<Item*>(m_nullItems.begin(), m_nullItems.end());
     std::vector<Item*> items;
     items.reserve(m_valued.size());
     for (const auto& entry : m_valued)
         items.push_back(entry.second);
     std::sort(items.begin(), items.end());
-    return ItemSet::FromSorted(std::move(items));
+    return items;
 }
 
 void Type::GetItems(ItemSet& out) const

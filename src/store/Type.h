@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "ConnectionInfo.h"
 #include "Event.h"
@@ -46,6 +47,9 @@ public:
 
     ItemSet GetItems() const;
     void GetItems(ItemSet& out) const;
+    // The items in address order as a plain vector: what bulk walks (saving,
+    // collecting garbage) need, without building a set.
+    std::vector<Item*> GetItemsInOrder() const;
     std::size_t ItemCount() const;
     void RemoveAllItems();
 
