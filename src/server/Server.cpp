@@ -12,6 +12,7 @@
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"
 #include "server/ServerAddress.h"
+#include "server/ServerMessages.h"
 #include "server/ServerSchema.h"
 #include "server/ServerTypes.h"
 #include "store/Data.h"
@@ -55,8 +56,8 @@ void SetFlag(ItemPtr item, const char* flagTypeName, bool on)
         item.Disconnect(flagTypeName);
 }
 
-// Every item of a valued type that carries the flag, by value, so the
-// requests built from them go out in a stable order.
+// The items of a type that carry the flag, sorted by value, so the requests
+// built from them go out in a stable order.
 std::list<Item*> Flagged(const char* flagTypeName, const char* typeName)
 {
     ItemSet flagged;

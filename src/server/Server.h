@@ -8,10 +8,8 @@
 #include <QAbstractSocket>
 #include <QObject>
 
-#include "server/ServerMessages.h"
 #include "server/TCPAddress.h"
 #include "store/DataLoadedEventHandler.h"
-#include "store/ItemPtr.h"
 #include "streams/FrameReader.h"
 #include "streams/MemStream.h"
 #include "streams/UserStats.h"

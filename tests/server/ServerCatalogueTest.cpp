@@ -6,6 +6,7 @@
 #include "app/LogSink.h"
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"
+#include "server/ServerMessages.h"
 #include "server/ServerTypes.h"
 
 using namespace ServerTypes;
