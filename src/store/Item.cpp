@@ -54,6 +54,12 @@ ItemSet* Item::PartnersFor(Type* type, bool create)
         return &it->second;
     if (!create)
         return nullptr;
+    if (m_connections.empty()) {
+        // Items nearly always gain a second partner type; one allocation
+        // for both is cheaper than growing twice.
+        m_connections.reserve(2);
+        it = m_connections.begin();
+    }
     it = m_connections.emplace(it, type, ItemSet());
     return &it->second;
 }
