@@ -10,7 +10,10 @@
 #include "app/Settings.h"
 #include "app/StartUpHost.h"
 #include "app/TimerManager.h"
+#include "peers/PeerSchema.h"
+#include "search/SearchSchema.h"
 #include "search/WishListTypes.h"
+#include "server/Server.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
@@ -38,7 +41,13 @@ void StartUp::Init()
 
     new TimerManager();
     dataSaver = new DataSaver();
+    new Server();
+    Server::CreateData();
     qRegisterMetaType<ItemPtr>("ItemPtr");
+    // The peer messenger's vocabulary; the server connection already writes
+    // addresses and connection requests into it.
+    PeerSchema::DeclareSchema();
+    SearchSchema::DeclareSchema();
     DeclareStartUpTypes();
     new DelayedInvoker();
     m_host->ManagersCreated();
@@ -46,6 +55,8 @@ void StartUp::Init()
     StoreDefaults();
     LoadSnapshot();
     m_host->SnapshotLoaded();
+    if (!Settings::Get("username").empty())
+        gp_server->Connect();
 
     connect(timerManager->everyFiveMinutes(), &QTimer::timeout, this, &StartUp::EveryFiveMinutes);
 }
@@ -94,10 +105,12 @@ void StartUp::Shutdown()
         return;
     m_stopped = true;
     g_showIsOver = true;
+    gp_server->Disconnect();
 
     CollectAndSave();
 
     delete delayedInvoker;
+    delete gp_server;
     delete dataSaver;
     dataSaver = nullptr;
     delete timerManager;

@@ -17,6 +17,8 @@ public:
     // The snapshot could not be read and the store was emptied. The window
     // shows an information box; start-up continues afterwards either way.
     virtual void SnapshotLoadFailed(const char* title, const char* text) = 0;
-    // The snapshot is loaded and the store holds the user's state.
+    // The snapshot is loaded and the store holds the user's state. The
+    // window asks for a user name here when there is none; right after this
+    // the client connects if a user name is set.
     virtual void SnapshotLoaded() {}
 };
