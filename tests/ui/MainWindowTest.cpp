@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
 #include <QTest>
@@ -9,35 +10,45 @@
 
 #include "app/Log.h"
 #include "app/MainWindow.h"
+#include "app/Settings.h"
 #include "app/StartUp.h"
 #include "ui/DiagnosticsForm.h"
+#include "ui/LoginDialog.h"
 
 class MainWindowTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void ShowsLoadFailureThenLogsIntoCategoryTabs();
+    void StartsFromScratchAsksForLoginAndLogs();
 };
 
-void MainWindowTest::ShowsLoadFailureThenLogsIntoCategoryTabs()
+void MainWindowTest::StartsFromScratchAsksForLoginAndLogs()
 {
     QFile snapshot(StartUp::SnapshotPath());
     QVERIFY(snapshot.open(QIODevice::WriteOnly));
     snapshot.write(QByteArray("\x05\x00\x00\x00", 4)); // five types promised, none there
     snapshot.close();
+    // Nothing listens on port 1: the first connection attempt fails at once.
+    qputenv("QUORVALE_SERVER", "127.0.0.1:1");
 
-    // The information box is modal: answer it from the event loop and
-    // remember what it said.
-    QString title, text;
-    int boxes = 0;
+    // Every dialog is modal: answer them from the event loop and remember
+    // what they said.
+    QStringList boxes;
+    int loginDialogs = 0;
     QTimer closer;
     connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            ++boxes;
-            title = box->windowTitle();
-            text = box->text();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes << box->windowTitle() + ": " + box->text();
             box->button(QMessageBox::Ok)->click();
+        } else if (auto* login = qobject_cast<LoginDialog*>(modal)) {
+            ++loginDialogs;
+            const auto fields = login->findChildren<QLineEdit*>();
+            QCOMPARE(fields.size(), 2);
+            fields[0]->setText("tester");
+            fields[1]->setText("secret");
+            login->accept();
         }
     });
     closer.start(10);
@@ -46,35 +57,46 @@ void MainWindowTest::ShowsLoadFailureThenLogsIntoCategoryTabs()
         MainWindow window;
         window.show();
         window.Init();
+
+        // The unreadable snapshot is reported, then the login is asked for
+        // because the emptied store has no user name.
+        QCOMPARE(loginDialogs, 1);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0], QString("Error loading configuration data: Your client configuration "
+                                   "data could not be loaded. Starting from scratch..."));
+        QCOMPARE(Settings::Get("username"), std::string("tester"));
+        QCOMPARE(Settings::Get("password"), std::string("secret"));
+
+        // The client then connects at once; the refused connection is shown
+        // with the reason.
+        QTRY_COMPARE(boxes.size(), 2);
+        QCOMPARE(boxes[1], QString("Login Failure: Login failed. Reported failure reason: socket "
+                                   "error. Please change your login settings in the Options tab "
+                                   "and try reconnecting."));
         closer.stop();
-        QCOMPARE(boxes, 1);
-        QCOMPARE(title, QString("Error loading configuration data"));
-        QCOMPARE(text, QString("Your client configuration data could not be loaded. "
-                               "Starting from scratch..."));
 
         auto* tabs = window.findChild<DiagnosticsForm*>();
         QVERIFY(tabs);
-        QCOMPARE(tabs->count(), 0);
-        Log("server", 1, "Connecting <to> the server");
-        Log("server", 2, "detail");
-        Log("Shared", 1, "Scanning");
-        QCOMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->tabText(0), QString("server"));
-        QCOMPARE(tabs->tabText(1), QString("Shared"));
-        const QStringList lines = tabs->ViewFor("server")->toPlainText().split('\n');
+        const int before = tabs->count();
+        Log("Shared", 1, "Scanning <music>");
+        Log("Shared", 2, "detail");
+        Log("Search", 1, "Searching");
+        QCOMPARE(tabs->count(), before + 2);
+        QCOMPARE(tabs->tabText(before), QString("Shared"));
+        QCOMPARE(tabs->tabText(before + 1), QString("Search"));
+        const QStringList lines = tabs->ViewFor("Shared")->toPlainText().split('\n');
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[0].startsWith("["));
-        QVERIFY(lines[0].endsWith("] Connecting <to> the server"));
+        QVERIFY(lines[0].endsWith("] Scanning <music>"));
         QVERIFY(lines[1].endsWith("]    detail"));
-        QVERIFY(tabs->ViewFor("Shared")->toPlainText().endsWith("] Scanning"));
-        QVERIFY(!tabs->ViewFor("Search"));
+        QVERIFY(!tabs->ViewFor("Transfer Queue"));
     }
 
     // Closing the window saved a fresh, readable snapshot over the bad one.
     QVERIFY(QFile::exists(StartUp::SnapshotPath() + ".unreadable"));
     QFile saved(StartUp::SnapshotPath());
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QVERIFY(saved.size() > 8);
+    QVERIFY(saved.readAll().contains("tester"));
 }
 
 QTEST_MAIN(MainWindowTest)
