@@ -32,3 +32,14 @@ std::unique_ptr<QTimer> TimerManager::StartRepeating(int intervalMs)
     timer->start();
     return timer;
 }
+
+void TimerManager::FireNow(QTimer* timer)
+{
+    const int interval = timer->interval();
+    // setInterval on a running timer restarts it, so after this one early
+    // tick the next comes a full interval later.
+    QObject::connect(
+        timer, &QTimer::timeout, timer, [timer, interval] { timer->setInterval(interval); },
+        Qt::SingleShotConnection);
+    timer->start(0);
+}

@@ -19,6 +19,10 @@ public:
     QTimer* everyFiveMinutes() const { return m_everyFiveMinutes.get(); }
     QTimer* everyHour() const { return m_everyHour.get(); }
 
+    // Makes `timer` tick as soon as the event loop runs, then go on at its
+    // usual interval: lets a driving program or a test skip the wait.
+    static void FireNow(QTimer* timer);
+
 private:
     static std::unique_ptr<QTimer> StartRepeating(int intervalMs);
 

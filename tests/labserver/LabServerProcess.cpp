@@ -19,11 +19,11 @@ bool LabServerProcess::Stop()
            m_process.exitCode() == 0;
 }
 
-bool LabServerProcess::Start(const QStringList& arguments)
+bool LabServerProcess::Start(const QStringList& arguments, quint16 port)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(QUORVALE_LABSERVER_PATH),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+                    QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
     if (!m_process.waitForStarted(5000))
         return false;
     if (!QTest::qWaitFor([this] { return m_process.canReadLine(); }, 5000))

@@ -13,9 +13,10 @@ public:
     LabServerProcess& operator=(const LabServerProcess&) = delete;
     ~LabServerProcess();
 
-    // Starts the server with --port 0 and the extra arguments and reads the
-    // port from its "listening" line; false when that line does not come.
-    bool Start(const QStringList& arguments = {});
+    // Starts the server on `port` (0: a free one) with the extra arguments
+    // and reads the port from its "listening" line; false when that line
+    // does not come.
+    bool Start(const QStringList& arguments = {}, quint16 port = 0);
     quint16 Port() const { return m_port; }
     // Asks the server to quit and waits for it; true when it exited cleanly,
     // which is also how a sanitizer's finding in the server fails a test.

@@ -7,6 +7,7 @@
 #include "NodeOutput.h"
 #include "StdinReader.h"
 #include "app/Settings.h"
+#include "app/TimerManager.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
 #include "store/Data.h"
@@ -84,6 +85,18 @@ void Node::DeclareCommands()
     m_commands["save"] = {0, false, [this](const NodeCommand&) {
                               m_startUp.EveryFiveMinutes();
                               NodeOutput::Print({"saved"});
+                          }};
+    m_commands["tick"] = {1, false, [](const NodeCommand& c) {
+                              const QString which = c.arguments[0];
+                              QTimer* timer =
+                                  which == "half-minute"    ? timerManager->everyHalfMinute()
+                                  : which == "five-minutes" ? timerManager->everyFiveMinutes()
+                                  : which == "hour"         ? timerManager->everyHour()
+                                                            : nullptr;
+                              if (timer)
+                                  TimerManager::FireNow(timer);
+                              else
+                                  NodeOutput::Print({"error", "tick " + which});
                           }};
     m_commands["quit"] = {0, false, [](const NodeCommand&) { QCoreApplication::quit(); }};
 }

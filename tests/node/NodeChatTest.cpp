@@ -1,0 +1,205 @@
+#include <QFile>
+#include <QTest>
+
+#include "Bytes.h"
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+
+// Two or three headless nodes chatting through the lab server, each a real
+// process with its own home folder, as a person would run them by hand.
+class NodeChatTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void LogsInAndRefusesAWrongPassword();
+    void ChatsInARoomBothWays();
+    void SendsPrivateMessagesAndQueuesForOfflineUsers();
+    void TracksTheStatusOfWatchedUsers();
+    void ReconnectsAfterServerRestartAndAutojoinsOnce();
+
+private:
+    LabServerProcess* m_server = nullptr;
+};
+
+void NodeChatTest::init()
+{
+    m_server = new LabServerProcess;
+    QVERIFY(m_server->Start());
+}
+
+void NodeChatTest::cleanup()
+{
+    delete m_server;
+    m_server = nullptr;
+}
+
+void NodeChatTest::LogsInAndRefusesAWrongPassword()
+{
+    NodeProcess alice;
+    QVERIFY(alice.Start(m_server->Port()));
+    alice.Send("login alice first-secret");
+    QVERIFY(alice.WaitFor("connected"));
+    alice.Send("no-such-command now");
+    QVERIFY(alice.WaitFor("error\tno-such-command now"));
+    QVERIFY(alice.Quit());
+
+    NodeProcess impostor;
+    QVERIFY(impostor.Start(m_server->Port()));
+    impostor.Send("login alice guessed");
+    QVERIFY(impostor.WaitFor("login-failed\tINVALIDPASS"));
+    impostor.Send("login " + QString(31, 'x') + " secret");
+    QVERIFY(impostor.WaitFor("login-failed\tINVALIDUSERNAME"));
+    QVERIFY(!impostor.Pending().contains("connected"));
+    QVERIFY(impostor.Quit());
+}
+
+void NodeChatTest::ChatsInARoomBothWays()
+{
+    NodeProcess alice, bob;
+    QVERIFY(alice.Start(m_server->Port()));
+    QVERIFY(bob.Start(m_server->Port()));
+    alice.Send("login alice a");
+    bob.Send("login bob b");
+    QVERIFY(alice.WaitFor("connected"));
+    QVERIFY(bob.WaitFor("connected"));
+
+    alice.Send("join lobby");
+    QVERIFY(alice.WaitFor("joined\tlobby\t1"));
+    bob.Send("join lobby");
+    QVERIFY(bob.WaitFor("joined\tlobby\t2"));
+
+    alice.Send("say lobby hello, bob");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\thello, bob"));
+    QVERIFY(bob.WaitFor("room-chat\tlobby\talice\thello, bob"));
+    bob.Send("say lobby hi alice");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\tbob\thi alice"));
+    QVERIFY(bob.WaitFor("room-chat\tlobby\tbob\thi alice"));
+
+    bob.Send("leave lobby");
+    QVERIFY(bob.WaitFor("left\tlobby"));
+    alice.Send("say lobby anyone?");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\tanyone?"));
+    QVERIFY(alice.Quit());
+    QVERIFY(bob.Quit());
+    QVERIFY(!bob.Pending().join('\n').contains("anyone?"));
+}
+
+void NodeChatTest::SendsPrivateMessagesAndQueuesForOfflineUsers()
+{
+    NodeProcess alice;
+    auto bob = std::make_unique<NodeProcess>();
+    QVERIFY(alice.Start(m_server->Port()));
+    QVERIFY(bob->Start(m_server->Port()));
+    alice.Send("login alice a");
+    bob->Send("login bob b");
+    QVERIFY(alice.WaitFor("connected"));
+    QVERIFY(bob->WaitFor("connected"));
+
+    alice.Send("pm bob are you there?");
+    QVERIFY(bob->WaitFor("pm\talice\tare you there?"));
+    bob->Send("pm alice yes");
+    QVERIFY(alice.WaitFor("pm\tbob\tyes"));
+
+    // Bob leaves; the message waits at the server until he is back. His
+    // node remembers the login in its snapshot and connects by itself.
+    const QString bobHome = bob->Home();
+    QVERIFY(bob->Quit());
+    alice.Send("pm bob while you were out");
+    alice.Send("no-such-command"); // a marker: the message was sent before it
+    QVERIFY(alice.WaitFor("error\tno-such-command"));
+
+    NodeProcess bobAgain;
+    QFile::copy(bobHome + "/.Quorvale", bobAgain.Home() + "/.Quorvale");
+    QVERIFY(bobAgain.Start(m_server->Port()));
+    QVERIFY(bobAgain.WaitFor("connected"));
+    QVERIFY(bobAgain.WaitFor("pm\talice\twhile you were out"));
+    QVERIFY(alice.Quit());
+    QVERIFY(bobAgain.Quit());
+}
+
+void NodeChatTest::TracksTheStatusOfWatchedUsers()
+{
+    NodeProcess alice, bob;
+    QVERIFY(alice.Start(m_server->Port()));
+    alice.Send("login alice a");
+    QVERIFY(alice.WaitFor("connected"));
+    alice.Send("watch bob");
+
+    QVERIFY(bob.Start(m_server->Port()));
+    bob.Send("login bob b");
+    QVERIFY(bob.WaitFor("connected"));
+    QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
+    QVERIFY(bob.Quit());
+    QVERIFY(alice.WaitFor("user-status\tbob\toffline"));
+    QVERIFY(alice.Quit());
+}
+
+void NodeChatTest::ReconnectsAfterServerRestartAndAutojoinsOnce()
+{
+    // A snapshot of a user who logged in before and flagged one room to
+    // be entered automatically.
+    NodeProcess carol;
+    const QByteArray snapshot = ByteBuilder()
+                                    .Int32(4)
+                                    .String("global")
+                                    .Byte(0)
+                                    .Int32(2)
+                                    .Int32(1)
+                                    .String("username")
+                                    .Int32(2)
+                                    .String("password")
+                                    .String("global_value")
+                                    .Byte(0)
+                                    .Int32(2)
+                                    .Int32(3)
+                                    .String("carol")
+                                    .Int32(4)
+                                    .String("c-secret")
+                                    .String("room_autojoin")
+                                    .Byte(1)
+                                    .Int32(1)
+                                    .Int32(5)
+                                    .String("room")
+                                    .Byte(0)
+                                    .Int32(1)
+                                    .Int32(6)
+                                    .String("news")
+                                    .Int32(3)
+                                    .Int32(1)
+                                    .Int32(3)
+                                    .Int32(2)
+                                    .Int32(4)
+                                    .Int32(5)
+                                    .Int32(6);
+    QFile file(carol.Home() + "/.Quorvale");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(snapshot);
+    file.close();
+
+    QVERIFY(carol.Start(m_server->Port()));
+    QVERIFY(carol.WaitFor("connected"));
+    QVERIFY(carol.WaitFor("joined\tnews\t1"));
+
+    const quint16 port = m_server->Port();
+    QVERIFY(m_server->Stop());
+    QVERIFY(carol.WaitFor("disconnected"));
+    delete m_server;
+    m_server = new LabServerProcess;
+    QVERIFY(m_server->Start({}, port));
+
+    // The next half-minute tick reconnects; autojoin happened once this
+    // run and is not repeated. A message to herself marks the moment
+    // after any room answer would have come.
+    carol.Send("tick half-minute");
+    QVERIFY(carol.WaitFor("connected"));
+    carol.Send("pm carol marker");
+    QVERIFY(carol.WaitFor("pm\tcarol\tmarker"));
+    QVERIFY(!carol.Pending().join('\n').contains("joined"));
+    QVERIFY(carol.Quit());
+}
+
+QTEST_GUILESS_MAIN(NodeChatTest)
+#include "NodeChatTest.moc"

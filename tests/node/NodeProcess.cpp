@@ -1,0 +1,72 @@
+#include "NodeProcess.h"
+
+#include <QProcessEnvironment>
+#include <QTest>
+
+NodeProcess::NodeProcess()
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+NodeProcess::~NodeProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
+bool NodeProcess::Start(quint16 serverPort)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", m_home.path());
+    environment.insert("QUORVALE_SERVER", QString("127.0.0.1:%1").arg(serverPort));
+    m_process.setProcessEnvironment(environment);
+    m_process.start(QStringLiteral(QUORVALE_NODE_PATH), {});
+    return m_process.waitForStarted(5000);
+}
+
+void NodeProcess::Send(const QString& line)
+{
+    m_process.write((line + '\n').toUtf8());
+}
+
+void NodeProcess::Collect()
+{
+    m_partial += m_process.readAllStandardOutput();
+    int newline;
+    while ((newline = m_partial.indexOf('\n')) >= 0) {
+        m_events << QString::fromUtf8(m_partial.left(newline));
+        m_partial.remove(0, newline + 1);
+    }
+}
+
+bool NodeProcess::WaitFor(const QString& event, int timeoutMs)
+{
+    const bool seen = QTest::qWaitFor(
+        [&] {
+            Collect();
+            return m_events.contains(event);
+        },
+        timeoutMs);
+    if (!seen) {
+        qWarning() << "waited for" << event << "but the node printed" << m_events;
+        return false;
+    }
+    m_events.removeOne(event);
+    return true;
+}
+
+QStringList NodeProcess::Pending()
+{
+    Collect();
+    return m_events;
+}
+
+bool NodeProcess::Quit()
+{
+    Send("quit");
+    m_process.closeWriteChannel();
+    return m_process.waitForFinished(10000) && m_process.exitStatus() == QProcess::NormalExit &&
+           m_process.exitCode() == 0;
+}

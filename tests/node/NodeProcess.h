@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The real headless node as a child process with a home folder of its own,
+// pointed at a local server. Events it prints are collected line by line;
+// a test waits for the ones it expects and consumes them.
+class NodeProcess
+{
+public:
+    NodeProcess();
+    NodeProcess(const NodeProcess&) = delete;
+    NodeProcess& operator=(const NodeProcess&) = delete;
+    ~NodeProcess();
+
+    QString Home() const { return m_home.path(); }
+    bool Start(quint16 serverPort);
+    void Send(const QString& line);
+    // Waits until `event` (fields joined by tabs) has been printed and
+    // consumes it; events printed before it stay available.
+    bool WaitFor(const QString& event, int timeoutMs = 10000);
+    // The events printed and not consumed yet.
+    QStringList Pending();
+    // Sends "quit" and waits for a clean exit.
+    bool Quit();
+
+private:
+    void Collect();
+
+    QTemporaryDir m_home;
+    QProcess m_process;
+    QByteArray m_partial;
+    QStringList m_events;
+};
