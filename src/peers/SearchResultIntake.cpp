@@ -1,0 +1,99 @@
+#include "peers/SearchResultIntake.h"
+
+#include "app/PathUtils.h"
+#include "peers/PeerMessages.h"
+#include "search/SearchTypes.h"
+#include "server/ServerTypes.h"
+#include "sharing/FileInfo.h"
+#include "store/Data.h"
+#include "streams/Compression.h"
+
+using namespace SearchTypes;
+
+SearchResultIntake::Outcome SearchResultIntake::Receive(const std::string& user,
+                                                        const MemStream& body)
+{
+    MemStream inflated = DecompressStream(body);
+    PeerMessages::FileSearchResult message;
+    if (!message.ReadSender(inflated) || message.m_user != user)
+        return {};
+
+    // Answers to a search that was closed, or never ours, are not an error.
+    ItemPtr request = d.GetType(SearchRequest)->HasItem(message.m_token);
+    if (!request)
+        return {.m_acceptable = true, .m_searchResults = ItemPtr()};
+
+    if (!message.ReadFiles(inflated))
+        return {};
+    message.ReadTrailer(inflated);
+
+    // Repeats are looked for among the sets already tied to the user; this
+    // set is tied to it only at the end, so a file listed twice in one
+    // message is kept twice.
+    ItemPtr userItem = d.GetType(ServerTypes::User)->HasItem(user);
+    ItemPtr results = d.GetType(SearchResults)->NewItem();
+    for (const FileInfo& file : message.m_files) {
+        const std::string name = GetFileName(file.m_name);
+        const std::string folder = GetFolder(file.m_name);
+        if (userItem && IsKnown(userItem, name, folder))
+            continue;
+        results.Connect(NewResult(file, name, folder));
+    }
+
+    if (!results.IsConnected(SearchResult)) {
+        results.Remove();
+        return {.m_acceptable = true, .m_searchResults = ItemPtr()};
+    }
+
+    results.Connect(request);
+    results.Connect(d.GetType(ServerTypes::User)->NewItem(user));
+    results.Connect(
+        d.GetType(SearchResultsUserAvailable)->GetItem(message.m_freeSlot ? "yes" : "no"));
+    results.Connect(d.GetType(SearchResultsUserSpeed)->GetItem(message.m_averageSpeed));
+    results.Connect(d.GetType(SearchResultsUploadsInQueue)->GetItem(message.m_queueLength));
+    return {.m_acceptable = true, .m_searchResults = results};
+}
+
+bool SearchResultIntake::IsKnown(ItemPtr user, const std::string& name, const std::string& folder)
+{
+    ItemPtr nameItem = d.GetType(SearchResultFileName)->HasItem(name);
+    ItemPtr folderItem = d.GetType(SearchResultFileFolder)->HasItem(folder);
+    if (!nameItem || !folderItem)
+        return false;
+    for (Item* result : d.GetItems(nameItem, folderItem, SearchResult)) {
+        ItemPtr owner = ItemPtr(result)[SearchResults];
+        if (owner && owner.IsConnected(user))
+            return true;
+    }
+    return false;
+}
+
+ItemPtr SearchResultIntake::NewResult(const FileInfo& file, const std::string& name,
+                                      const std::string& folder)
+{
+    ItemPtr result = d.GetType(SearchResult)->NewItem();
+    AddAttributes(result, file.m_attributes);
+    result.Connect(d.GetType(SearchResultFileName)->GetItem(name));
+    result.Connect(d.GetType(SearchResultFileFolder)->GetItem(folder));
+    result.Connect(d.GetType(SearchResultFileSize)->GetItem(file.m_size));
+    return result;
+}
+
+void SearchResultIntake::AddAttributes(ItemPtr result, const AttributeMap& attributes)
+{
+    for (const auto& [code, value] : attributes.m_attributes) {
+        switch (code) {
+        case AttributeMap::Bitrate:
+            result.Connect(d.GetType(Bitrate)->GetItem(value));
+            break;
+        case AttributeMap::LengthSeconds:
+            result.Connect(d.GetType(LengthSeconds)->GetItem(value));
+            break;
+        case AttributeMap::VariableBitrate:
+            result.Connect(d.GetType(BitrateMode)->GetItem(value != 0 ? "vbr" : "cbr"));
+            break;
+        default:
+            break; // codes we do not know are passed over
+        }
+    }
+}

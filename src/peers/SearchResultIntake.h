@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "store/ItemPtr.h"
+
+class AttributeMap;
+class FileInfo;
+class MemStream;
+
+// Turns a received search result (message code 9) into a "search_results"
+// set in the store, one "search_result" per file not seen before.
+class SearchResultIntake
+{
+public:
+    struct Outcome
+    {
+        // False when the message is malformed or claims another sender; the
+        // connection it came on is then closed.
+        bool m_acceptable = false;
+        // The new set, connected to its request and user; null when nothing
+        // was stored (unknown search, or every file a repeat).
+        ItemPtr m_searchResults;
+    };
+
+    // `user` is the user of the connection the message came on; `body` is
+    // the compressed rest of the message after the code.
+    static Outcome Receive(const std::string& user, const MemStream& body);
+
+private:
+    // Whether this user already sent a file of this name in this folder, for
+    // any search.
+    static bool IsKnown(ItemPtr user, const std::string& name, const std::string& folder);
+    static ItemPtr NewResult(const FileInfo& file, const std::string& name,
+                             const std::string& folder);
+    static void AddAttributes(ItemPtr result, const AttributeMap& attributes);
+};
