@@ -27,6 +27,9 @@ class OutputStream;
 // FileSearchResult. Share listings, folder contents and search results are
 // one zlib stream after the code; Read inflates it (bounded, see
 // Compression.h) and a body that does not inflate fails its first read.
+//
+// Class members start as {} so that messages can be built with designated
+// initializers naming only the fields that matter.
 namespace PeerMessages {
 
 // The name of a message code for the log, "1234 (unknown)" for codes we have
@@ -37,8 +40,8 @@ std::string MessageCodeToString(int code);
 struct PeerInit
 {
     static constexpr unsigned char Direction = 1;
-    std::string m_user;       // our own name
-    std::string m_type;       // "P", "F" or "D"
+    std::string m_user{};     // our own name
+    std::string m_type{};     // "P", "F" or "D"
     unsigned int m_token = 0; // always 0; read and not used
 
     bool Write(OutputStream& out) const;
@@ -69,9 +72,9 @@ using GetSharedFileList = EmptyMessage<4>;
 struct SharedFileList
 {
     static constexpr unsigned int Code = 5;
-    FileInfoMap m_share;
+    FileInfoMap m_share{};
     // Left empty when the sender stops after the folders.
-    AttributeTranslationTable m_attributeTable;
+    AttributeTranslationTable m_attributeTable{};
 
     bool Write(OutputStream& out) const;
     bool Read(const MemStream& in);
@@ -81,13 +84,13 @@ struct SharedFileList
 struct FileSearchResult
 {
     static constexpr unsigned int Code = 9;
-    std::string m_user; // the sender's own name
+    std::string m_user{}; // the sender's own name
     unsigned int m_token = 0;
-    std::list<FileInfo> m_files; // full paths, in the order sent
+    std::list<FileInfo> m_files{}; // full paths, in the order sent
     bool m_freeSlot = false;
     unsigned int m_averageSpeed = 0;
     unsigned int m_queueLength = 0;
-    AttributeTranslationTable m_attributeTable;
+    AttributeTranslationTable m_attributeTable{};
 
     bool Write(OutputStream& out) const;
     // Inflates and reads the whole message: ReadSender, ReadFiles, then
@@ -106,7 +109,7 @@ struct GetSharedFilesInFolder
 {
     static constexpr unsigned int Code = 36;
     unsigned int m_token = 0;
-    std::string m_folder;
+    std::string m_folder{};
 
     bool Write(OutputStream& out) const;
     bool Read(InputStream& in);
@@ -118,8 +121,8 @@ struct SharedFilesInFolder
 {
     static constexpr unsigned int Code = 37;
     unsigned int m_token = 0;
-    std::string m_folder;
-    std::map<std::string, SharedFolderInfo> m_contents;
+    std::string m_folder{};
+    std::map<std::string, SharedFolderInfo> m_contents{};
 
     bool Write(OutputStream& out) const;
     bool Read(const MemStream& in);
@@ -132,7 +135,7 @@ struct TransferRequest
     static constexpr unsigned int DirectionUpload = 1;
     unsigned int m_direction = DirectionUpload;
     unsigned int m_token = 0;
-    std::string m_file;
+    std::string m_file{};
     long long m_size = 0;
 
     bool Write(OutputStream& out) const;
@@ -149,7 +152,7 @@ struct TransferResponse
     bool m_hasSize = false;
     long long m_size = 0;
     // When not allowed.
-    std::string m_reason;
+    std::string m_reason{};
 
     bool Write(OutputStream& out) const;
     bool Read(InputStream& in);
@@ -159,7 +162,7 @@ struct TransferResponse
 template <unsigned int C> struct FileMessage
 {
     static constexpr unsigned int Code = C;
-    std::string m_file;
+    std::string m_file{};
 
     bool Write(OutputStream& out) const;
     bool Read(InputStream& in);
@@ -173,7 +176,7 @@ using UploadPlaceInLineRequest = FileMessage<51>;
 struct UploadPlaceInLine
 {
     static constexpr unsigned int Code = 44;
-    std::string m_file;
+    std::string m_file{};
     unsigned int m_place = 0;
 
     bool Write(OutputStream& out) const;
@@ -183,8 +186,8 @@ struct UploadPlaceInLine
 struct UploadDenied
 {
     static constexpr unsigned int Code = 50;
-    std::string m_file;
-    std::string m_reason;
+    std::string m_file{};
+    std::string m_reason{};
 
     bool Write(OutputStream& out) const;
     bool Read(InputStream& in);

@@ -30,12 +30,12 @@ SearchResultIntake::Outcome SearchResultIntake::Receive(const std::string& user,
     // Repeats are looked for among the sets already tied to the user; this
     // set is tied to it only at the end, so a file listed twice in one
     // message is kept twice.
-    ItemPtr userItem = d.GetType(ServerTypes::User)->HasItem(user);
+    const std::set<FileKey> known = KnownFiles(d.GetType(ServerTypes::User)->HasItem(user));
     ItemPtr results = d.GetType(SearchResults)->NewItem();
     for (const FileInfo& file : message.m_files) {
         const std::string name = GetFileName(file.m_name);
         const std::string folder = GetFolder(file.m_name);
-        if (userItem && IsKnown(userItem, name, folder))
+        if (known.count({name, folder}) != 0)
             continue;
         results.Connect(NewResult(file, name, folder));
     }
@@ -54,18 +54,19 @@ SearchResultIntake::Outcome SearchResultIntake::Receive(const std::string& user,
     return {.m_acceptable = true, .m_searchResults = results};
 }
 
-bool SearchResultIntake::IsKnown(ItemPtr user, const std::string& name, const std::string& folder)
+std::set<SearchResultIntake::FileKey> SearchResultIntake::KnownFiles(ItemPtr user)
 {
-    ItemPtr nameItem = d.GetType(SearchResultFileName)->HasItem(name);
-    ItemPtr folderItem = d.GetType(SearchResultFileFolder)->HasItem(folder);
-    if (!nameItem || !folderItem)
-        return false;
-    for (Item* result : d.GetItems(nameItem, folderItem, SearchResult)) {
-        ItemPtr owner = ItemPtr(result)[SearchResults];
-        if (owner && owner.IsConnected(user))
-            return true;
+    std::set<FileKey> known;
+    if (!user)
+        return known;
+    for (Item* set : user.GetItems(SearchResults)) {
+        for (Item* result : ItemPtr(set).GetItems(SearchResult)) {
+            ItemPtr file(result);
+            known.emplace(file[SearchResultFileName].AsString(),
+                          file[SearchResultFileFolder].AsString());
+        }
     }
-    return false;
+    return known;
 }
 
 ItemPtr SearchResultIntake::NewResult(const FileInfo& file, const std::string& name,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <set>
 #include <string>
+#include <utility>
 
 #include "store/ItemPtr.h"
 
@@ -28,9 +30,12 @@ public:
     static Outcome Receive(const std::string& user, const MemStream& body);
 
 private:
-    // Whether this user already sent a file of this name in this folder, for
-    // any search.
-    static bool IsKnown(ItemPtr user, const std::string& name, const std::string& folder);
+    using FileKey = std::pair<std::string, std::string>; // file name, folder
+
+    // Every file name and folder this user has sent results for, under any
+    // search, gathered once per message so that a long message costs no
+    // more than a short one per file.
+    static std::set<FileKey> KnownFiles(ItemPtr user);
     static ItemPtr NewResult(const FileInfo& file, const std::string& name,
                              const std::string& folder);
     static void AddAttributes(ItemPtr result, const AttributeMap& attributes);
