@@ -42,6 +42,9 @@ public:
     bool Read(std::map<K, V, Compare, Alloc>& values);
 
 private:
+    // Reads a count, then that many elements, handing each to `add`.
+    template <class Element, class Container, class Add>
+    bool ReadElements(Container& values, Add add);
     bool ReadUInt64(std::uint64_t& value);
     bool ReadCount(std::uint32_t& count);
 };
@@ -60,52 +63,38 @@ template <class A, class B> bool InputStream::Read(std::pair<A, B>& value)
     return Read(value.first) && Read(value.second);
 }
 
-template <class T, class Alloc> bool InputStream::Read(std::list<T, Alloc>& values)
+template <class Element, class Container, class Add>
+bool InputStream::ReadElements(Container& values, Add add)
 {
     values.clear();
     std::uint32_t count = 0;
     if (!ReadCount(count))
         return false;
     for (std::uint32_t i = 0; i < count; ++i) {
-        T element{};
+        Element element{};
         if (!Read(element))
             return false;
-        values.push_back(std::move(element));
+        add(std::move(element));
     }
     return true;
+}
+
+template <class T, class Alloc> bool InputStream::Read(std::list<T, Alloc>& values)
+{
+    return ReadElements<T>(values, [&](T&& element) { values.push_back(std::move(element)); });
 }
 
 template <class T, class Compare, class Alloc>
 bool InputStream::Read(std::set<T, Compare, Alloc>& values)
 {
-    values.clear();
-    std::uint32_t count = 0;
-    if (!ReadCount(count))
-        return false;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        T element{};
-        if (!Read(element))
-            return false;
-        values.insert(std::move(element));
-    }
-    return true;
+    return ReadElements<T>(values, [&](T&& element) { values.insert(std::move(element)); });
 }
 
 template <class K, class V, class Compare, class Alloc>
 bool InputStream::Read(std::map<K, V, Compare, Alloc>& values)
 {
-    values.clear();
-    std::uint32_t count = 0;
-    if (!ReadCount(count))
-        return false;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        K key{};
-        V value{};
-        if (!Read(key) || !Read(value))
-            return false;
-        // emplace leaves an existing entry alone: a repeated key keeps the
-        // value it arrived with first.
-        values.emplace(std::move(key), std::move(value));
-    }
-    return true;
+    // emplace leaves an existing entry alone: a repeated key keeps the value
+    // it arrived with first.
+    return ReadElements<std::pair<K, V>>(
+        values, [&](std::pair<K, V>&& entry) { values.emplace(std::move(entry)); });
 }
