@@ -78,7 +78,11 @@ ItemPtr SocketItem(const char* typeName, QTcpSocket* socket)
 
 ItemPtr NewSocketItem(const char* typeName, QTcpSocket* socket)
 {
-    return d.GetType(typeName)->GetItem(ObjectValue(socket));
+    Type* type = d.GetType(typeName);
+    const Value value = ObjectValue(socket);
+    if (ItemPtr existing = type->HasItem(value))
+        return existing;
+    return type->NewItem(value);
 }
 
 // Replaces the item's one value of the type.

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include "peers/Scrambler.h"
 #include "peers/SocketBufferInfo.h"
@@ -20,7 +21,6 @@
 #include "streams/MemStream.h"
 
 class QIODevice;
-class QTcpSocket;
 
 // Every TCP connection between us and another peer: the two listening ports,
 // reaching a user directly and through the server at once, identifying new
