@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -132,6 +133,47 @@ inline bool IsRecorded(QTcpSocket* socket)
         if (d.GetType(typeName)->HasItem(ObjectValue(socket)))
             return true;
     return false;
+}
+
+// Our end of a connection the test's socket has with us.
+inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
+{
+    for (const char* typeName : {PeerTypes::UninitializedSocket, PeerTypes::PeerSocket})
+        for (Item* item : d.GetType(typeName)->GetItems()) {
+            QTcpSocket* ours = ObjectFromItem<QTcpSocket>(item);
+            if (ours->peerPort() == theirs.localPort())
+                return ours;
+        }
+    return nullptr;
+}
+
+// Writes the bytes one at a time, each only after our end has been told of
+// the one before, so that every byte is a read of its own.
+inline bool WriteBytewise(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes)
+{
+    for (char byte : bytes) {
+        QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
+        theirs.write(&byte, 1);
+        theirs.flush();
+        if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))
+            return false;
+    }
+    return true;
+}
+
+// Writes the bytes and waits until our end has been told of them.
+inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes)
+{
+    QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
+    theirs.write(bytes);
+    theirs.flush();
+    return QTest::qWaitFor([&arrived] { return arrived.count() > 0; });
+}
+
+inline ByteBuilder& UInt64(ByteBuilder& bytes, std::uint64_t value)
+{
+    return bytes.UInt32(static_cast<std::uint32_t>(value))
+        .UInt32(static_cast<std::uint32_t>(value >> 32));
 }
 
 inline ItemSet ItemsOf(const char* typeName)
