@@ -10,8 +10,7 @@
 #include "app/Settings.h"
 #include "app/StartUpHost.h"
 #include "app/TimerManager.h"
-#include "peers/PeerSchema.h"
-#include "search/SearchSchema.h"
+#include "peers/PeerMessenger.h"
 #include "search/WishListTypes.h"
 #include "server/Server.h"
 #include "store/Data.h"
@@ -44,10 +43,7 @@ void StartUp::Init()
     new Server();
     Server::CreateData();
     qRegisterMetaType<ItemPtr>("ItemPtr");
-    // The peer messenger's vocabulary; the server connection already writes
-    // addresses and connection requests into it.
-    PeerSchema::DeclareSchema();
-    SearchSchema::DeclareSchema();
+    new PeerMessenger();
     DeclareStartUpTypes();
     new DelayedInvoker();
     m_host->ManagersCreated();
@@ -110,6 +106,7 @@ void StartUp::Shutdown()
     CollectAndSave();
 
     delete delayedInvoker;
+    delete peerMessenger;
     delete gp_server;
     delete dataSaver;
     dataSaver = nullptr;
