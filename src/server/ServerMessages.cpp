@@ -444,18 +444,4 @@ bool DNetReset::Read(InputStream&)
 
 } // namespace FromServer
 
-bool DNetSearchRequest::Write(OutputStream& out) const
-{
-    return out.Write(Code) && out.Write(SearchMarker) && out.Write(m_user) && out.Write(m_token) &&
-           out.Write(m_text);
-}
-
-bool DNetSearchRequest::Read(InputStream& in)
-{
-    unsigned int marker = 0;
-    if (!in.Read(marker) || marker != SearchMarker)
-        return false;
-    return ReadStrict(in, m_user, m_token, m_text);
-}
-
 } // namespace ServerMessages

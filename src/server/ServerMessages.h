@@ -413,7 +413,8 @@ using IndirectConnectionFailure = UnsignedMessage<1001>;
 struct DNetMessage
 {
     static constexpr unsigned int Code = 93;
-    // The embedded message from its one-byte code on.
+    // The embedded message from its one-byte code on, laid out as the
+    // distributed network lays it out (dnet/DNetMessages.h).
     std::string m_embedded;
 
     bool Write(OutputStream& out) const;
@@ -439,22 +440,5 @@ struct DNetReset
 };
 
 } // namespace FromServer
-
-// The search request of the distributed network, as embedded in
-// FromServer::DNetMessage and as sent from parent to child. Its code is one
-// byte; Read, like the others, starts after it and is strict.
-struct DNetSearchRequest
-{
-    static constexpr unsigned char Code = 3;
-    // Any other value in its place makes the message opaque: relayed, never read.
-    static constexpr unsigned int SearchMarker = 49;
-
-    std::string m_user;
-    unsigned int m_token = 0;
-    std::string m_text;
-
-    bool Write(OutputStream& out) const;
-    bool Read(InputStream& in);
-};
 
 } // namespace ServerMessages

@@ -4,6 +4,7 @@
 #include "ServerTestSupport.h"
 #include "app/Log.h"
 #include "app/LogSink.h"
+#include "dnet/DNetMessages.h"
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"
 #include "server/ServerMessages.h"
@@ -362,7 +363,7 @@ void ServerCatalogueTest::ValueMessagesAreSignalled()
 
 void ServerCatalogueTest::EmbeddedDistributedMessageIsPassedOnAfterTheCode()
 {
-    ServerMessages::DNetSearchRequest search;
+    DNetMessages::SearchRequest search;
     unsigned char code = 0;
     bool parsed = false;
     connect(&server(), &Server::DNetMessage, this,

@@ -1,6 +1,7 @@
 #include "LabFlatSearch.h"
 
 #include "LabSession.h"
+#include "dnet/DNetMessages.h"
 #include "server/ServerMessages.h"
 #include "streams/MemStream.h"
 
@@ -11,7 +12,7 @@ namespace {
 FromServer::DNetMessage EmbeddedSearch(const std::string& user, unsigned int token,
                                        const std::string& text)
 {
-    DNetSearchRequest request;
+    DNetMessages::SearchRequest request;
     request.m_user = user;
     request.m_token = token;
     request.m_text = text;
