@@ -4,8 +4,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "LabFlatSearch.h"
 #include "LabLog.h"
 #include "LabSession.h"
+#include "LabTreeSearch.h"
 #include "server/ServerMessages.h"
 #include "streams/MemStream.h"
 
@@ -26,7 +28,10 @@ QString Text(const std::string& text)
 
 } // namespace
 
-LabServer::LabServer(QObject* parent) : QObject(parent), m_server(new QTcpServer(this))
+LabServer::LabServer(SearchMode mode, QObject* parent)
+    : QObject(parent), m_server(new QTcpServer(this)),
+      m_search(mode == SearchMode::Tree ? std::unique_ptr<LabSearchMode>(new LabTreeSearch)
+                                        : std::unique_ptr<LabSearchMode>(new LabFlatSearch))
 {
     connect(m_server, &QTcpServer::newConnection, this, &LabServer::OnNewConnection);
 }
@@ -96,7 +101,7 @@ const std::map<std::uint32_t, LabServer::Handler>& LabServer::Handlers()
         {ToServer::SharedFilesFolders::Code, &LabServer::OnSharedFilesFolders},
         {ToServer::GetUserStats::Code, &LabServer::OnGetUserStats},
         {ToServer::GetRoomList::Code, &LabServer::OnGetRoomList},
-        {ToServer::DNetHasParent::Code, &LabServer::OnIgnoredMessage<ToServer::DNetHasParent>},
+        {ToServer::DNetHasParent::Code, &LabServer::OnDNetHasParent},
         {ToServer::GetOwnPrivilegesStatus::Code, &LabServer::OnGetOwnPrivilegesStatus},
         {ToServer::DNetCanParent::Code, &LabServer::OnIgnoredMessage<ToServer::DNetCanParent>},
         {ToServer::WishListSearch::Code, &LabServer::OnWishListSearch},
@@ -198,6 +203,7 @@ void LabServer::AcceptLogin(LabSession& session, const std::string& digest)
     SendWelcome(session);
     DeliverQueuedMessages(session);
     PushStatus(session.User());
+    m_search->LoggedIn(session, m_online);
 }
 
 void LabServer::SendWelcome(LabSession& session)
@@ -226,6 +232,7 @@ void LabServer::LogOut(LabSession& session)
         LeaveRoom(room, session);
     PushStatus(session.User());
     LabLog::Note(session.Name(), QStringLiteral("logged out"));
+    m_search->LoggedOut(session, m_online);
 }
 
 LabSession* LabServer::OnlineSession(const std::string& user) const
@@ -517,6 +524,7 @@ bool LabServer::OnSetWaitPort(LabSession& session, MemStream& body)
         request.m_obfuscatedPort != 0;
     session.SetPorts(static_cast<int>(request.m_port),
                      hasObfuscatedPort ? static_cast<int>(request.m_obfuscatedPort) : 0);
+    m_search->PortsAnnounced(session, m_online);
     return true;
 }
 
@@ -591,7 +599,7 @@ bool LabServer::OnFileSearch(LabSession& session, MemStream& body)
     ToServer::FileSearch request;
     if (!request.Read(body))
         return false;
-    m_search.Relay(session, request.m_token, request.m_text, m_online);
+    m_search->Relay(session, request.m_token, request.m_text, m_online);
     return true;
 }
 
@@ -600,6 +608,15 @@ bool LabServer::OnWishListSearch(LabSession& session, MemStream& body)
     ToServer::WishListSearch request;
     if (!request.Read(body))
         return false;
-    m_search.Relay(session, request.m_token, request.m_text, m_online);
+    m_search->Relay(session, request.m_token, request.m_text, m_online);
+    return true;
+}
+
+bool LabServer::OnDNetHasParent(LabSession& session, MemStream& body)
+{
+    ToServer::DNetHasParent report;
+    if (!report.Read(body))
+        return false;
+    m_search->HasParent(session, report.m_value, m_online);
     return true;
 }

@@ -2,15 +2,16 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <QHostAddress>
 #include <QObject>
 
 #include "LabAccounts.h"
-#include "LabFlatSearch.h"
 #include "LabMessageQueue.h"
 #include "LabRooms.h"
+#include "LabSearchMode.h"
 
 class LabSession;
 class MemStream;
@@ -34,7 +35,15 @@ public:
     // How much a --privileged user gets.
     static constexpr std::int64_t GrantedPrivileges = 30 * 24 * 3600;
 
-    explicit LabServer(QObject* parent = nullptr);
+    // Flat: every search goes to every other client. Tree: clients are
+    // proposed parents and searches go to the roots of the tree only.
+    enum class SearchMode
+    {
+        Flat,
+        Tree
+    };
+
+    explicit LabServer(SearchMode mode = SearchMode::Flat, QObject* parent = nullptr);
     ~LabServer() override;
 
     bool Listen(const QHostAddress& address, quint16 port);
@@ -96,12 +105,13 @@ private:
     bool OnIndirectConnectionRequest(LabSession& session, MemStream& body);
     bool OnCantConnectToPeer(LabSession& session, MemStream& body);
 
-    // Searches.
+    // Searches and the distributed tree.
     bool OnFileSearch(LabSession& session, MemStream& body);
     bool OnWishListSearch(LabSession& session, MemStream& body);
+    bool OnDNetHasParent(LabSession& session, MemStream& body);
 
-    // Messages of the distributed tree the flat mode has no use for; they are
-    // checked like any other input and otherwise ignored.
+    // Messages of the distributed tree the lab server has no use for; they
+    // are checked like any other input and otherwise ignored.
     template <class Message> bool OnIgnoredMessage(LabSession& session, MemStream& body);
 
     static std::int64_t Now();
@@ -111,5 +121,5 @@ private:
     LabAccounts m_accounts;
     LabRooms m_rooms;
     LabMessageQueue m_messages;
-    LabFlatSearch m_search;
+    std::unique_ptr<LabSearchMode> m_search;
 };

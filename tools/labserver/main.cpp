@@ -17,6 +17,7 @@ struct Options
     QHostAddress m_address{QHostAddress::LocalHost};
     quint16 m_port = DefaultPort;
     bool m_verbose = false;
+    bool m_tree = false;
     QStringList m_privileged;
 };
 
@@ -29,6 +30,8 @@ void DeclareOptions(QCommandLineParser& parser)
     parser.addOption({"listen", "Address to listen on (default 127.0.0.1).", "address"});
     parser.addOption({"port", "Port to listen on; 0 picks a free one (default 2242).", "port"});
     parser.addOption({"verbose", "Log every frame in and out, and every decision, to stderr."});
+    parser.addOption({"tree", "Spread searches down a tree of clients: propose parents to "
+                              "clients and hand searches only to those without one."});
     parser.addOption(
         {"privileged", "Give the user 30 days of privileges; may be repeated.", "user"});
 }
@@ -50,6 +53,7 @@ bool ReadOptions(const QCommandLineParser& parser, Options& options)
         options.m_port = static_cast<quint16>(port);
     }
     options.m_verbose = parser.isSet("verbose");
+    options.m_tree = parser.isSet("tree");
     options.m_privileged = parser.values("privileged");
     return true;
 }
@@ -72,7 +76,7 @@ int main(int argc, char* argv[])
     // Installed before the port is announced, so a test that stops the server
     // right away still gets an orderly exit.
     QuitOnSignal quitOnSignal;
-    LabServer server;
+    LabServer server(options.m_tree ? LabServer::SearchMode::Tree : LabServer::SearchMode::Flat);
     for (const QString& user : options.m_privileged)
         server.GrantPrivileges(user.toStdString());
     if (!server.Listen(options.m_address, options.m_port)) {
