@@ -311,6 +311,16 @@ void DNetManager::DetermineChildDepth()
         SetState(State::ChildDepth, depth);
     if (gp_server)
         gp_server->SendChildDepth(depth != 0);
+    // Our parent works out its own depth from ours.
+    if (QTcpSocket* parent = ParentSocket())
+        WriteFrame(parent, Body(ChildDepth{.m_depth = static_cast<int>(depth)}));
+}
+
+QTcpSocket* DNetManager::ParentSocket() const
+{
+    if (!HasState(State::ParentUser))
+        return nullptr;
+    return ObjectFromItem<QTcpSocket>(StateValue(State::ParentSocket));
 }
 
 void DNetManager::SendHasParent(bool hasParent)
@@ -517,6 +527,7 @@ void DNetManager::AdoptParent(QTcpSocket* socket)
             DiscardSocket(candidateSocket);
     }
     SendHasParent(true);
+    WriteFrame(socket, Body(ChildDepth{.m_depth = StateInt(State::ChildDepth, 0)}));
 }
 
 void DNetManager::OnSocketClosed(QTcpSocket* socket)

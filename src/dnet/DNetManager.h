@@ -43,7 +43,8 @@ public:
     // figures and our own "upload_speed" is known.
     void DetermineCanParent();
     // Our depth is one more than the deepest child's report, 0 without
-    // reports; the server hears whether it is 0 when it changes.
+    // reports. When it changes the server hears whether it is 0, and our
+    // parent hears the depth itself, as it also does when it adopts us.
     void DetermineChildDepth();
     bool CanParent() const { return m_canParent; }
 
@@ -98,6 +99,8 @@ private:
     bool HandleGroupLeader(ItemPtr candidate, MemStream& body);
     bool HandleSearch(QTcpSocket* socket, Sender sender, MemStream& body, const QByteArray& raw);
     void AdoptParent(QTcpSocket* socket);
+    // Null while we have no parent.
+    QTcpSocket* ParentSocket() const;
     void UpdateLevel(int level);
     void UpdateGroupLeader(const std::string& leader, const QByteArray& raw);
 

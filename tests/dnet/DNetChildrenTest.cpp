@@ -151,6 +151,14 @@ void DNetChildrenTest::UnknownLevelsStayUnknownDownTheTree()
 void DNetChildrenTest::ChildDepthIsReportedWhenItChanges()
 {
     DNetLogCapture log;
+    // A parent hears our depth when it adopts us, and whenever it changes.
+    DNetLink& parent = m_links.emplace_back();
+    QVERIFY(parent.Open(*m_listener));
+    Manager().OnDNetConnectionAccepted("paula", parent.Near());
+    parent.Send(SearchBody("x", 1, "y"));
+    QCOMPARE(parent.Next(), DNet(7).Int32(0).Data());
+    S().TakeSent();
+
     DNetLink& bob = NewChild("bob");
     DNetLink& carol = NewChild("carol");
     QVERIFY(!HasDNetState(State::ChildDepth));
@@ -158,6 +166,7 @@ void DNetChildrenTest::ChildDepthIsReportedWhenItChanges()
     bob.Send(DNet(7).Int32(0));
     QVERIFY(QTest::qWaitFor([] { return DNetState(State::ChildDepth) == "1"; }));
     QCOMPARE(S().TakeSent(), Sent(Body(129).Byte(1)));
+    QCOMPARE(parent.Next(), DNet(7).Int32(1).Data());
     QVERIFY(log.lines.contains("Received child depth 0 from bob"));
 
     carol.Send(DNet(7).Int32(3));
@@ -169,11 +178,13 @@ void DNetChildrenTest::ChildDepthIsReportedWhenItChanges()
         [] { return UserItem("bob")[DNetChild][DNetChildDepth].AsString() == "-9"; }));
     QCOMPARE(DNetState(State::ChildDepth), std::string("4"));
     QCOMPARE(S().TakeSent(), Sent(Body(129).Byte(1)));
+    QCOMPARE(parent.Next(), DNet(7).Int32(4).Data());
 
     // A child that goes takes its depth along.
     carol.Close();
     QVERIFY(QTest::qWaitFor([] { return !HasDNetState(State::ChildDepth); }));
     QCOMPARE(S().TakeSent(), Sent(Body(129).Byte(0)));
+    QCOMPARE(parent.Next(), DNet(7).Int32(0).Data());
 
     // A depth that does not parse ends that child's connection only.
     DNetLink& dave = NewChild("dave");

@@ -127,6 +127,7 @@ void DNetParentTest::FirstCandidateToDeliverASearchBecomesParent()
     QCOMPARE(child.Next(), search);
     QCOMPARE(S().TakeSent(),
              Sent(Body(126).UInt32(3)) + Sent(Body(127).String("lead")) + Sent(Body(71).Byte(1)));
+    QCOMPARE(paula.Next(), DNet(7).Int32(0).Data());
     QVERIFY(log.lines.contains("Received first search request from parent candidate paula, "
                                "adopting as parent."));
     QVERIFY(log.lines.contains("   Level recorded as 3."));
