@@ -36,23 +36,8 @@ class DNetMessagesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void MessagesHaveTheirLayout();
     void SearchesNeedTheirMarkerToBeRead();
-    void ShortBodiesDoNotRead();
 };
-
-void DNetMessagesTest::MessagesHaveTheirLayout()
-{
-    SearchRequest search;
-    search.m_user = "carol";
-    search.m_token = 66;
-    search.m_text = "jazz";
-    QCOMPARE(Written(search),
-             ByteBuilder().Byte(3).UInt32(49).String("carol").UInt32(66).String("jazz").Data());
-    QCOMPARE(Written(Level{.m_level = -1}), ByteBuilder().Byte(4).Int32(-1).Data());
-    QCOMPARE(Written(GroupLeader{.m_user = "lead"}), ByteBuilder().Byte(5).String("lead").Data());
-    QCOMPARE(Written(ChildDepth{.m_depth = 7}), ByteBuilder().Byte(7).Int32(7).Data());
-}
 
 void DNetMessagesTest::SearchesNeedTheirMarkerToBeRead()
 {
@@ -74,23 +59,6 @@ void DNetMessagesTest::SearchesNeedTheirMarkerToBeRead()
     QVERIFY(other.m_user.empty());
     QCOMPARE(opaque.GetPendingReadLength(), 9);
     QCOMPARE(Written(other), ByteBuilder().Byte(3).UInt32(50).Data());
-}
-
-void DNetMessagesTest::ShortBodiesDoNotRead()
-{
-    const QByteArray search =
-        ByteBuilder().Byte(3).UInt32(49).String("carol").UInt32(66).String("jazz");
-    // Every cut of a search short of its end fails, down to a missing marker.
-    for (qsizetype length = 1; length < search.size(); ++length) {
-        MemStream in = AfterCode(search.left(length));
-        QVERIFY2(!SearchRequest().Read(in), qPrintable(QString::number(length)));
-    }
-    MemStream level = AfterCode(ByteBuilder().Byte(4).Byte(1).Byte(2));
-    QVERIFY(!Level().Read(level));
-    MemStream leader = AfterCode(ByteBuilder().Byte(5).UInt32(10).Raw("short"));
-    QVERIFY(!GroupLeader().Read(leader));
-    MemStream depth = AfterCode(ByteBuilder().Byte(7));
-    QVERIFY(!ChildDepth().Read(depth));
 }
 
 QTEST_GUILESS_MAIN(DNetMessagesTest)

@@ -16,7 +16,6 @@ private slots:
     void EveryLoginTellsTheServerWhereWeStand();
     void ChildrenAreWelcomeWhileSpeedAllows();
     void NothingIsDecidedBeforeAllFigures();
-    void ServerNoticesAreOnlyLogged();
 
 private:
     ServerSession& S() { return *m_session; }
@@ -139,18 +138,6 @@ void DNetReportsTest::NothingIsDecidedBeforeAllFigures()
     log.lines.clear();
     Settings::Set("upload_slots", 3);
     QVERIFY(log.lines.isEmpty());
-}
-
-void DNetReportsTest::ServerNoticesAreOnlyLogged()
-{
-    DNetLogCapture log;
-    QByteArray sent;
-    QVERIFY(LogInAndTakeSent(sent));
-    S().Receive(Body(128).Int32(3));
-    S().Receive(Body(130));
-    QCOMPARE(S().TakeSent(), QByteArray());
-    QCOMPARE(log.lines, QStringList({"Received DNet delivery report request, req 3",
-                                     "Received DNet reset request"}));
 }
 
 QTEST_GUILESS_MAIN(DNetReportsTest)
