@@ -136,11 +136,15 @@ void LabServerTreeTest::SearchesGoOnlyToClientsWithoutParent()
     QVERIFY(b->NothingElsePending());
     QVERIFY(c->NothingElsePending());
 
-    // b hears of searches from its parent now, not from the server.
+    // b hears of searches from its parent now, not from the server. The
+    // roots get their own searches too: their children hear of them only
+    // through them.
     a->Send(ByteBuilder().UInt32(26).UInt32(7).String("jazz"));
+    QCOMPARE(a->Next(), EmbeddedSearch("a", 7, "jazz"));
     QCOMPARE(c->Next(), EmbeddedSearch("a", 7, "jazz"));
     c->Send(ByteBuilder().UInt32(103).UInt32(8).String("blues"));
     QCOMPARE(a->Next(), EmbeddedSearch("c", 8, "blues"));
+    QCOMPARE(c->Next(), EmbeddedSearch("c", 8, "blues"));
     for (LabTestClient* client : {a, b, c})
         QVERIFY(client->NothingElsePending());
 
@@ -149,6 +153,7 @@ void LabServerTreeTest::SearchesGoOnlyToClientsWithoutParent()
     b->Send(HasParent(false));
     QVERIFY(b->NothingElsePending());
     a->Send(ByteBuilder().UInt32(26).UInt32(9).String("folk"));
+    QCOMPARE(a->Next(), EmbeddedSearch("a", 9, "folk"));
     QCOMPARE(b->Next(), EmbeddedSearch("a", 9, "folk"));
     QCOMPARE(c->Next(), EmbeddedSearch("a", 9, "folk"));
     QVERIFY(b->NothingElsePending());

@@ -8,10 +8,12 @@
 void LabTreeSearch::Relay(const LabSession& searcher, unsigned int token, const std::string& text,
                           const Online& online)
 {
-    // The roots pass it on to everyone else.
+    // The roots pass it on to everyone else. A searcher that is a root gets
+    // its own search too: its subtree hears of it only through it, just as
+    // a searcher further down hears of its own from its parent.
     const auto message = EmbeddedSearch(searcher.User(), token, text);
     for (const auto& [user, session] : online) {
-        if (session != &searcher && !m_members[user].m_hasParent)
+        if (!m_members[user].m_hasParent)
             session->SendMessage(message);
     }
 }

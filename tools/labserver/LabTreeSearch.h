@@ -9,8 +9,9 @@
 
 // The "tree" way of spreading searches, as a real network does it: the
 // server proposes a parent to each client (code 102) and hands searches
-// (code 93) only to clients without a parent, which pass them down to their
-// children. Which client has a parent the clients report themselves (71).
+// (code 93) only to clients without a parent, the searcher included, which
+// pass them down to their children. Which client has a parent the clients
+// report themselves (71).
 //
 // The shape is the server's: every user gets a rank at its first login of
 // the server's run, and a client is only ever proposed clients of lower rank,
