@@ -1,7 +1,7 @@
 #include "peers/PeerMessenger.h"
 
 #include <algorithm>
-#include <cstring>
+#include <set>
 
 #include <QHostAddress>
 #include <QIODevice>
@@ -138,6 +138,18 @@ QHostAddress AddressOf(ItemPtr user)
     return QHostAddress(static_cast<quint32>(user[UserAddress].AsUInt()));
 }
 
+// Runs a step that emits to other managers or changes the store on behalf of
+// a socket signal: a store misuse behind it must not unwind through the
+// event loop. What was done stays done.
+template <class F> void Guarded(F&& step)
+{
+    try {
+        step();
+    } catch (...) {
+        DiscardCurrentStoreException();
+    }
+}
+
 bool IsType(const std::string& type, const char* wanted)
 {
     return type == wanted;
@@ -180,15 +192,21 @@ PeerMessenger::~PeerMessenger()
     // The sockets still recorded are ours alone; handed-over ones are not
     // recorded any more. Their records go too, so no item is left standing
     // for a freed object.
+    std::set<QTcpSocket*> sockets;
+    for (const auto& record : m_records)
+        sockets.insert(record.first);
     for (const char* typeName : {UninitializedSocket, PeerSocket, PeerConnectionRequestSocket,
                                  ConnectToPeerRequestSocket}) {
         for (Item* item : d.GetType(typeName)->GetItems()) {
-            auto* socket = ObjectFromItem<QTcpSocket>(item);
-            DisconnectFrom(socket, this);
-            socket->abort();
-            delete socket;
+            sockets.insert(ObjectFromItem<QTcpSocket>(item));
             item->Remove();
         }
+    }
+    m_records.clear();
+    for (QTcpSocket* socket : sockets) {
+        DisconnectFrom(socket, this);
+        socket->abort();
+        delete socket;
     }
     d.GetType(LastActivityTime)->GetItems().Remove();
     d.GetType(UnsentMessage)->GetItems().Remove();
@@ -395,9 +413,12 @@ void PeerMessenger::OnUserAddress(Item* user)
 
 void PeerMessenger::OnConnectToPeerSocketConnected()
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
+    if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
+        Guarded([this, socket] { CompleteDirectAttempt(socket); });
+}
+
+void PeerMessenger::CompleteDirectAttempt(QTcpSocket* socket)
+{
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     ItemPtr socketItem = SocketItem(ConnectToPeerRequestSocket, socket);
     if (!socketItem) {
@@ -553,9 +574,12 @@ void PeerMessenger::OnPeerConnectionRequest(Item* request)
 
 void PeerMessenger::OnIndirectResponseSocketConnected()
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
+    if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
+        Guarded([this, socket] { CompleteIndirectResponse(socket); });
+}
+
+void PeerMessenger::CompleteIndirectResponse(QTcpSocket* socket)
+{
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     ItemPtr socketItem = SocketItem(PeerConnectionRequestSocket, socket);
     ItemPtr request = socketItem ? socketItem[PeerConnectionRequest] : ItemPtr();
@@ -700,7 +724,7 @@ bool PeerMessenger::FailIdentification()
 void PeerMessenger::OnSocketReadyToRead()
 {
     if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
-        ReadSocket(socket, *socket);
+        Guarded([this, socket] { ReadSocket(socket, *socket); });
 }
 
 SocketBufferInfo* PeerMessenger::FindRecord(QTcpSocket* socket)

@@ -160,6 +160,8 @@ private:
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
     void StartDirectAttempt(ItemPtr request);
+    void CompleteDirectAttempt(QTcpSocket* socket);
+    void CompleteIndirectResponse(QTcpSocket* socket);
     void InspectPeerConnectionRequest(ItemPtr request);
     void DisposeOfPeerConnectionRequest(ItemPtr request);
     void OpenMessagingConnection(QTcpSocket* socket, ItemPtr user, bool obfuscated);
