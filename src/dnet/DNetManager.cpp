@@ -406,7 +406,7 @@ bool DNetManager::HandleMessage(QTcpSocket* socket, MemStream& body)
         readable = HandleLevel(candidate, body);
         break;
     case GroupLeader::Code:
-        readable = HandleGroupLeader(candidate, body);
+        readable = HandleGroupLeader(candidate, body, raw);
         break;
     case SearchRequest::Code:
         readable = HandleSearch(socket, sender, body, raw);
@@ -457,7 +457,7 @@ void DNetManager::UpdateLevel(int level)
     SendMessageToChildren(Body(Level{.m_level = level}));
 }
 
-bool DNetManager::HandleGroupLeader(ItemPtr candidate, MemStream& body)
+bool DNetManager::HandleGroupLeader(ItemPtr candidate, MemStream& body, const QByteArray& raw)
 {
     GroupLeader message;
     if (!message.Read(body))
@@ -466,7 +466,7 @@ bool DNetManager::HandleGroupLeader(ItemPtr candidate, MemStream& body)
         SetValue(candidate, DNetCandidateLeader, message.m_user);
         return true;
     }
-    UpdateGroupLeader(message.m_user, Body(message));
+    UpdateGroupLeader(message.m_user, raw);
     return true;
 }
 

@@ -96,7 +96,7 @@ private:
     bool HandleMessage(QTcpSocket* socket, MemStream& body);
     Sender Classify(QTcpSocket* socket) const;
     bool HandleLevel(ItemPtr candidate, MemStream& body);
-    bool HandleGroupLeader(ItemPtr candidate, MemStream& body);
+    bool HandleGroupLeader(ItemPtr candidate, MemStream& body, const QByteArray& raw);
     bool HandleSearch(QTcpSocket* socket, Sender sender, MemStream& body, const QByteArray& raw);
     void AdoptParent(QTcpSocket* socket);
     // Null while we have no parent.

@@ -124,6 +124,12 @@ void DNetChildrenTest::SearchesAreRelayedByteForByte()
     QCOMPARE(carol.Next(), DNet(4).Int32(4).Data());
     QCOMPARE(searches.count(), 1);
     QVERIFY(bob.IsOpen());
+
+    // A new group leader goes down as it came, bytes past a zero included.
+    const QByteArray leader = DNet(5).String(QByteArray("le\0ad", 5));
+    FromAbove(ByteBuilder().Raw(leader));
+    QCOMPARE(carol.Next(), leader);
+    QCOMPARE(DNetState(State::GroupLeader), std::string("le"));
 }
 
 void DNetChildrenTest::UnknownLevelsStayUnknownDownTheTree()
