@@ -10,6 +10,7 @@
 #include "app/Settings.h"
 #include "app/StartUpHost.h"
 #include "app/TimerManager.h"
+#include "dnet/DNetManager.h"
 #include "peers/PeerMessenger.h"
 #include "search/WishListTypes.h"
 #include "server/Server.h"
@@ -46,6 +47,7 @@ void StartUp::Init()
     new PeerMessenger();
     DeclareStartUpTypes();
     new DelayedInvoker();
+    new DNetManager();
     m_host->ManagersCreated();
 
     StoreDefaults();
@@ -106,6 +108,7 @@ void StartUp::Shutdown()
     CollectAndSave();
 
     delete delayedInvoker;
+    delete dnetManager;
     delete peerMessenger;
     delete gp_server;
     delete dataSaver;

@@ -8,8 +8,13 @@
 #include "StdinReader.h"
 #include "app/Settings.h"
 #include "app/TimerManager.h"
+#include "dnet/DNetManager.h"
+#include "dnet/DNetTypes.h"
+#include "peers/PeerMessenger.h"
+#include "search/SearchTypes.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
+#include "sharing/FileItemDisplay.h"
 #include "store/Data.h"
 
 namespace {
@@ -49,6 +54,8 @@ void Node::ManagersCreated()
     connect(gp_server, &Server::ConnectionFailed, this, &Node::OnConnectionFailed);
     connect(gp_server, &Server::RoomChat, this, &Node::OnRoomChat);
     connect(gp_server, &Server::PrivateChat, this, &Node::OnPrivateChat);
+    connect(peerMessenger, &PeerMessenger::SearchResults, this, &Node::OnSearchResults);
+    connect(dnetManager, &DNetManager::DNetSearchRequest, this, &Node::OnDNetSearchRequest);
     AddPairConnectionHandler(this, ServerTypes::Room, ServerTypes::InRoom, &Node::OnInRoom);
     AddPairDisconnectionHandler(this, ServerTypes::Room, ServerTypes::InRoom, &Node::OnOutOfRoom);
     AddPairConnectionHandler(this, ServerTypes::User, ServerTypes::IsOnline, &Node::OnUserOnline);
@@ -86,6 +93,13 @@ void Node::DeclareCommands()
                               m_startUp.EveryFiveMinutes();
                               NodeOutput::Print({"saved"});
                           }};
+    m_commands["ports"] = {2, false, [this](const NodeCommand& c) { SetPorts(c); }};
+    m_commands["search"] = {
+        1, true, [](const NodeCommand& c) {
+            const unsigned token = gp_server->FileSearch(S(c.arguments[0]), false);
+            NodeOutput::Print({"search-started", QString::number(token), c.arguments[0]});
+        }};
+    m_commands["dnet"] = {0, false, [this](const NodeCommand&) { ReportDNet(); }};
     m_commands["tick"] = {1, false, [](const NodeCommand& c) {
                               const QString which = c.arguments[0];
                               QTimer* timer =
@@ -176,4 +190,63 @@ void Node::OnUserOnline(ConnectionInfo& info)
 void Node::OnUserOffline(ConnectionInfo& info)
 {
     NodeOutput::Print({"user-status", Q(info.item->AsString()), "offline"});
+}
+
+void Node::SetPorts(const NodeCommand& command)
+{
+    bool plainOk = false, obfuscatedOk = false;
+    const uint plain = command.arguments[0].toUInt(&plainOk);
+    const uint obfuscated = command.arguments[1].toUInt(&obfuscatedOk);
+    if (!plainOk || !obfuscatedOk || plain > 65535 || obfuscated > 65535) {
+        NodeOutput::Print({"error", "ports " + command.arguments.join(' ')});
+        return;
+    }
+    Settings::Set("listening_port", static_cast<long long>(plain));
+    Settings::Set("obfuscated_listening_port", static_cast<long long>(obfuscated));
+    if (!peerMessenger->Listen()) {
+        NodeOutput::Print({"error", "cannot listen on " + command.arguments.join(' ')});
+        return;
+    }
+    const auto plainPort = static_cast<unsigned>(Settings::GetInt("listening_port", 0));
+    const auto obfuscatedPort =
+        static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0));
+    // The server tells other peers where to reach us; it must learn the
+    // new ports at once, not only at the next login.
+    if (gp_server->IsConnected())
+        gp_server->SetWaitPort(plainPort, obfuscatedPort);
+    NodeOutput::Print({"listening", QString::number(plainPort), QString::number(obfuscatedPort)});
+}
+
+void Node::OnSearchResults(ItemPtr searchResults)
+{
+    const QString token = Q(searchResults[SearchTypes::SearchRequest].AsString());
+    const QString user = Q(searchResults[ServerTypes::User].AsString());
+    const QString free = Q(searchResults[SearchTypes::SearchResultsUserAvailable].AsString());
+    const QString speed = Q(searchResults[SearchTypes::SearchResultsUserSpeed].AsString());
+    const QString queue = Q(searchResults[SearchTypes::SearchResultsUploadsInQueue].AsString());
+    for (Item* result : searchResults.GetItems(SearchTypes::SearchResult)) {
+        ItemPtr r(result);
+        NodeOutput::Print({"result", token, user,
+                           Q(r[SearchTypes::SearchResultFileFolder].AsString()),
+                           Q(r[SearchTypes::SearchResultFileName].AsString()),
+                           Q(r[SearchTypes::SearchResultFileSize].AsString()),
+                           Q(FileItemDisplay::GetFileItemDisplayString(r)), free, speed, queue});
+    }
+}
+
+void Node::OnDNetSearchRequest(const std::string& user, quint32 token, const std::string& text)
+{
+    NodeOutput::Print({"dnet-search", Q(user), QString::number(token), Q(text)});
+}
+
+void Node::ReportDNet()
+{
+    auto value = [](const char* name) {
+        ItemPtr global = d.GetType(DNetTypes::DNetGlobal)->HasItem(name);
+        return global ? Q(global[DNetTypes::DNetValue].AsString()) : QString();
+    };
+    const QString parent = value(DNetTypes::State::ParentUser);
+    const QString level = value(DNetTypes::State::Level);
+    NodeOutput::Print({"dnet", parent.isEmpty() ? "-" : parent, level.isEmpty() ? "-1" : level,
+                       QString::number(g(DNetTypes::DNetChild).size())});
 }

@@ -10,6 +10,7 @@
 #include "app/StartUp.h"
 #include "app/StartUpHost.h"
 #include "store/DataHandler.h"
+#include "store/ItemPtr.h"
 
 struct ConnectionInfo;
 struct NodeCommand;
@@ -41,6 +42,8 @@ private slots:
     void OnConnectionFailed(const std::string& reason);
     void OnRoomChat(const std::string& room, const std::string& user, const std::string& text);
     void OnPrivateChat(const std::string& user, const std::string& text, qint64 time, bool flag);
+    void OnSearchResults(ItemPtr searchResults);
+    void OnDNetSearchRequest(const std::string& user, quint32 token, const std::string& text);
 
 private:
     struct Command
@@ -56,6 +59,8 @@ private:
     void OnUserOnline(ConnectionInfo& info);
     void OnUserOffline(ConnectionInfo& info);
     void ReportJoined(const QString& room);
+    void SetPorts(const NodeCommand& command);
+    void ReportDNet();
 
     StartUp m_startUp;
     StdinReader* m_stdin;
