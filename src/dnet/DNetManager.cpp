@@ -93,6 +93,17 @@ bool IsParentSocket(QTcpSocket* socket)
     return parent && ObjectFromItem<QTcpSocket>(parent) == socket;
 }
 
+// A store misuse behind a socket signal, ours or a listener's, must not
+// unwind through the event loop. What was done stays done.
+template <class F> void Guarded(F&& step)
+{
+    try {
+        step();
+    } catch (...) {
+        DiscardCurrentStoreException();
+    }
+}
+
 // The level we have below a parent of the given level. Only a known, sane
 // level has a successor; anything else leaves ours unknown.
 int LevelBelow(int parentLevel)
@@ -645,21 +656,15 @@ void DNetManager::TakeSocket(QTcpSocket* socket, bool child)
 {
     // From here the socket is ours: it goes when we give it up, or with us.
     socket->setParent(this);
-    if (child) {
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { OnChildSocketReadyToRead(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, socket] { OnChildSocketClosed(socket); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, socket] { OnChildSocketClosed(socket); });
-    } else {
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { OnSocketReadyToRead(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, socket] { OnSocketClosed(socket); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, socket] { OnSocketClosed(socket); });
-    }
+    const auto read =
+        child ? &DNetManager::OnChildSocketReadyToRead : &DNetManager::OnSocketReadyToRead;
+    const auto closed = child ? &DNetManager::OnChildSocketClosed : &DNetManager::OnSocketClosed;
+    connect(socket, &QTcpSocket::readyRead, this,
+            [this, socket, read] { Guarded([&] { (this->*read)(socket); }); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, socket, closed] { Guarded([&] { (this->*closed)(socket); }); });
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, socket, closed] { Guarded([&] { (this->*closed)(socket); }); });
 }
 
 // Frames are taken whole or not at all: the length is peeked, and nothing
