@@ -1,3 +1,4 @@
+#include <QBuffer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -55,6 +56,7 @@ private slots:
     void SameAttemptIsNotStartedTwice();
     void DirectWinsAndALateIndirectAnswerOpensASecondConnection();
     void IndirectWinsWhileTheAddressIsUnknown();
+    void IndirectWinsWhileTheDirectSocketIsStillConnecting();
     void FailedDirectWayLeavesTheIndirectWayOpen();
     void BrokeredRequestIsAnsweredWithItsToken();
     void BrokeredFileAndDNetConnectionsAreHandedOver();
@@ -253,6 +255,35 @@ void PeerConnectionTest::IndirectWinsWhileTheAddressIsUnknown()
     QVERIFY(P().ReceiveAddress("bob", bobListening.Port()));
     QVERIFY(ItemsOf(ConnectToPeerRequestSocket).empty());
     QCOMPARE(bobListening.ConnectionCount(), 0);
+}
+
+void PeerConnectionTest::IndirectWinsWhileTheDirectSocketIsStillConnecting()
+{
+    ScriptedPeer bob;
+    QVERIFY(P().ReceiveAddress("bob", bob.Port()));
+    messenger().ConnectToUser("bob", "P");
+    QCOMPARE(ItemsOf(ConnectToPeerRequestSocket).size(), std::size_t(1));
+
+    // Bob's answer through the server is read before the event loop lets
+    // the direct socket connect: an accepted socket given its bytes by hand.
+    auto* answer = new QTcpSocket();
+    d.GetType(UninitializedSocket)->NewItem(ObjectValue(answer));
+    QBuffer bytes;
+    bytes.setData(PeerFrame(IndirectResponseBody(OnlyIndirectToken())));
+    QVERIFY(bytes.open(QIODevice::ReadOnly));
+    messenger().ReadSocket(answer, bytes);
+    QCOMPARE(PeerSocketsOf("bob").size(), std::size_t(1));
+    QVERIFY(ItemsOf(ConnectToPeerRequest).empty());
+
+    // The direct socket is not cancelled; connecting, it opens a second
+    // messaging connection.
+    QCOMPARE(ItemsOf(ConnectToPeerRequestSocket).size(), std::size_t(1));
+    QVERIFY(bob.WaitForBytes(0, 18));
+    QCOMPARE(bob.Take(0), PeerFrame(InitBody("alice", "P")));
+    QTRY_COMPARE(PeerSocketsOf("bob").size(), std::size_t(2));
+    QVERIFY(ItemsOf(ConnectToPeerRequestSocket).empty());
+    messenger().DisposeOfSocket(answer);
+    QCOMPARE(PeerSocketsOf("bob").size(), std::size_t(1));
 }
 
 void PeerConnectionTest::FailedDirectWayLeavesTheIndirectWayOpen()
