@@ -122,7 +122,8 @@ void SearchResultIntakeTest::ResultsAreStoredUnderTheirRequestAndUser()
     QCOMPARE(results.size(), std::size_t(4));
     ItemPtr a = results.at("m\\live|a.mp3");
     QCOMPARE(a[SearchResultFileSize].AsString(), std::string("5000000000"));
-    QCOMPARE(a[Bitrate].AsString() + a[LengthSeconds].AsString(), std::string("320185"));
+    QCOMPARE(a[Bitrate].AsString(), std::string("320"));
+    QCOMPARE(a[LengthSeconds].AsString(), std::string("185"));
     QCOMPARE(FileItemDisplay::GetFileItemDisplayString(a), std::string("320 VBR, 3m5s"));
     QCOMPARE(FileItemDisplay::GetFileItemDisplayString(results.at("m|b.mp3")),
              std::string("128 CBR"));
