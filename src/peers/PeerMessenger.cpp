@@ -1,6 +1,7 @@
 #include "peers/PeerMessenger.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include <QHostAddress>
@@ -723,8 +724,36 @@ bool PeerMessenger::FailIdentification()
 
 void PeerMessenger::OnSocketReadyToRead()
 {
-    if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
-        Guarded([this, socket] { ReadSocket(socket, *socket); });
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket || !m_queued.insert(socket).second)
+        return;
+    m_readyQueue.emplace_back(socket);
+    if (!m_sliceScheduled) {
+        m_sliceScheduled = true;
+        QTimer::singleShot(0, this, &PeerMessenger::ProcessReadySockets);
+    }
+}
+
+void PeerMessenger::ProcessReadySockets()
+{
+    // A slice reads whole sockets until its time is up, then yields so that
+    // timers and other sockets get their turn before the next slice.
+    constexpr auto SliceLength = std::chrono::milliseconds(20);
+    m_sliceScheduled = false;
+    const auto start = std::chrono::steady_clock::now();
+    while (!m_readyQueue.empty() && std::chrono::steady_clock::now() - start < SliceLength) {
+        QPointer<QTcpSocket> socket = m_readyQueue.front();
+        m_readyQueue.pop_front();
+        // Disposed of or handed over since it was queued: not ours to read.
+        if (!socket || m_queued.erase(socket.data()) == 0)
+            continue;
+        QTcpSocket* reading = socket.data();
+        Guarded([this, reading] { ReadSocket(reading, *reading); });
+    }
+    if (!m_readyQueue.empty() && !m_sliceScheduled) {
+        m_sliceScheduled = true;
+        QTimer::singleShot(0, this, &PeerMessenger::ProcessReadySockets);
+    }
 }
 
 SocketBufferInfo* PeerMessenger::FindRecord(QTcpSocket* socket)
@@ -773,6 +802,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
                 return;
             if (info->m_handedOver) {
                 m_records.erase(socket);
+                m_queued.erase(socket);
                 return;
             }
         }
@@ -851,6 +881,7 @@ void PeerMessenger::ReadFileToken(QTcpSocket* socket, QIODevice& device)
     const std::string user = Record(socket).m_user;
     HandOver(socket);
     m_records.erase(socket);
+    m_queued.erase(socket);
     emit FileConnectionRequested(user, socket, token);
 }
 
@@ -1227,6 +1258,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
         PeerLog(2, QStringLiteral("Socket not identified"));
     }
     m_records.erase(socket);
+    m_queued.erase(socket);
 
     for (const char* typeName :
          {PeerConnectionRequestSocket, UninitializedSocket, PeerSocket, ConnectToPeerRequestSocket})

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QAbstractSocket>
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -137,6 +140,7 @@ private slots:
     void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
     void OnIndirectResponseSocketConnected();
     void OnSocketReadyToRead();
+    void ProcessReadySockets();
     void OnSocketClosed();
     void OnSocketError(QAbstractSocket::SocketError error);
 
@@ -210,6 +214,12 @@ private:
     QTcpServer m_obfuscatedServer;
     Scrambler m_scrambler;
     std::map<QTcpSocket*, std::unique_ptr<SocketBufferInfo>> m_records;
+    // Sockets with bytes waiting, read in short slices on the event loop:
+    // hundreds of peers answering a search at once must not hold the loop
+    // for the time it takes to take in all their messages.
+    std::deque<QPointer<QTcpSocket>> m_readyQueue;
+    std::set<QTcpSocket*> m_queued;
+    bool m_sliceScheduled = false;
     // The objects "last_activity_time" items stand for, and the copies of
     // queued messages "unsent_message" items stand for.
     std::map<QDateTime*, std::unique_ptr<QDateTime>> m_activityTimes;

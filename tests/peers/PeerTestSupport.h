@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QPointer>
 #include <QSignalSpy>
@@ -149,6 +150,13 @@ inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 
 // Writes the bytes one at a time, each only after our end has been told of
 // the one before, so that every byte is a read of its own.
+// The messenger reads sockets in slices queued on the event loop; after our
+// end has been told of new bytes, this lets the slice run.
+inline void DeliverDeferredReads()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+}
+
 inline bool WriteBytewise(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes)
 {
     for (char byte : bytes) {
@@ -157,6 +165,7 @@ inline bool WriteBytewise(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray
         theirs.flush();
         if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))
             return false;
+        DeliverDeferredReads();
     }
     return true;
 }
@@ -167,7 +176,10 @@ inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray&
     QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
     theirs.write(bytes);
     theirs.flush();
-    return QTest::qWaitFor([&arrived] { return arrived.count() > 0; });
+    if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))
+        return false;
+    DeliverDeferredReads();
+    return true;
 }
 
 inline ByteBuilder& UInt64(ByteBuilder& bytes, std::uint64_t value)
