@@ -373,11 +373,22 @@ unsigned int PeerMessenger::GetUserPort(ItemPtr user, bool& obfuscated)
     return obfuscated ? obfuscatedPort : user[UserPort].AsUInt();
 }
 
+unsigned int PeerMessenger::PortFor(ItemPtr user, const std::string& type, bool& obfuscated)
+{
+    // Search-tree links carry plain frames once handed over, so they are
+    // always opened on the plain port; everything else prefers scrambling.
+    if (type == DNetConnection) {
+        obfuscated = false;
+        return user[UserPort].AsUInt();
+    }
+    return GetUserPort(user, obfuscated);
+}
+
 void PeerMessenger::StartDirectAttempt(ItemPtr request)
 {
     ItemPtr user = request[ServerTypes::User];
     bool obfuscated = false;
-    const unsigned int port = GetUserPort(user, obfuscated);
+    const unsigned int port = PortFor(user, request[PeerConnectionType].AsString(), obfuscated);
 
     auto* socket = new QTcpSocket();
     connect(socket, &QTcpSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
@@ -554,7 +565,7 @@ void PeerMessenger::OnPeerConnectionRequest(Item* request)
         return;
     ItemPtr user = requestItem[ServerTypes::User];
     bool obfuscated = false;
-    const unsigned int port = GetUserPort(user, obfuscated);
+    const unsigned int port = PortFor(user, requestItem[PeerConnectionType].AsString(), obfuscated);
     if (obfuscated)
         requestItem.NewItem(IsObfuscated);
 

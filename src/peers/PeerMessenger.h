@@ -163,6 +163,7 @@ private:
     bool ListenOn(QTcpServer& server, const char* portSetting);
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
+    unsigned int PortFor(ItemPtr user, const std::string& type, bool& obfuscated);
     void StartDirectAttempt(ItemPtr request);
     void CompleteDirectAttempt(QTcpSocket* socket);
     void CompleteIndirectResponse(QTcpSocket* socket);

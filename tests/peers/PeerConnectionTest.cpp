@@ -165,6 +165,14 @@ void PeerConnectionTest::UserWithAnObfuscatedPortGetsScrambledConnections()
         ScrambleByHand(PeerFrame(ByteBuilder().UInt32(43).String("b")), KnownKey);
     QVERIFY(bob.WaitForBytes(0, static_cast<int>(expected.size())));
     QCOMPARE(bob.Take(0), expected);
+
+    // Search-tree links stay plain: they go to the plain port whatever the
+    // user announced, since the tree reads its frames unscrambled.
+    messenger().ConnectToUser("bob", "D");
+    const QByteArray plainInit = PeerFrame(InitBody("alice", "D"));
+    QVERIFY(bobPlain.WaitForBytes(0, static_cast<int>(plainInit.size())));
+    QCOMPARE(bobPlain.Take(0), plainInit);
+    QCOMPARE(bob.ConnectionCount(), 1);
 }
 
 void PeerConnectionTest::UnknownAddressIsAskedForBeforeConnecting()
