@@ -57,6 +57,26 @@ bool NodeProcess::WaitFor(const QString& event, int timeoutMs)
     return true;
 }
 
+QString NodeProcess::WaitForPrefix(const QString& prefix, int timeoutMs)
+{
+    QString found;
+    const bool seen = QTest::qWaitFor(
+        [&] {
+            Collect();
+            for (const QString& event : m_events)
+                if (event.startsWith(prefix)) {
+                    found = event;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    if (!seen)
+        return QString();
+    m_events.removeOne(found);
+    return found;
+}
+
 QStringList NodeProcess::Pending()
 {
     Collect();

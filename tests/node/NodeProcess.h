@@ -22,6 +22,9 @@ public:
     // Waits until `event` (fields joined by tabs) has been printed and
     // consumes it; events printed before it stay available.
     bool WaitFor(const QString& event, int timeoutMs = 10000);
+    // Waits for the first event starting with `prefix`, consumes it and
+    // returns it whole; empty when none came in time.
+    QString WaitForPrefix(const QString& prefix, int timeoutMs = 10000);
     // The events printed and not consumed yet.
     QStringList Pending();
     // Sends "quit" and waits for a clean exit.
