@@ -376,17 +376,25 @@ void DNetManager::OnDNetConnectionAccepted(std::string user, QTcpSocket* socket)
 
 void DNetManager::OnSocketReadyToRead(QTcpSocket* socket)
 {
+    ReadFrames(socket, "Message too long, closing parent/candidate connection",
+               &DNetManager::HandleMessage, &DNetManager::OnSocketClosed);
+}
+
+void DNetManager::ReadFrames(QTcpSocket* socket, const char* tooLong,
+                             bool (DNetManager::*handle)(QTcpSocket*, MemStream&),
+                             void (DNetManager::*close)(QTcpSocket*))
+{
     for (;;) {
         MemStream body;
         const FrameResult result = NextFrame(socket, body);
         if (result == FrameResult::None)
             return;
         if (result == FrameResult::Oversized) {
-            Note(1, QStringLiteral("Message too long, closing parent/candidate connection"));
-            OnSocketClosed(socket);
+            Note(1, QString::fromLatin1(tooLong));
+            (this->*close)(socket);
             return;
         }
-        if (!HandleMessage(socket, body))
+        if (!(this->*handle)(socket, body))
             return;
     }
 }
@@ -587,19 +595,8 @@ void DNetManager::OnDNetConnectionRequested(std::string user, QTcpSocket* socket
 
 void DNetManager::OnChildSocketReadyToRead(QTcpSocket* socket)
 {
-    for (;;) {
-        MemStream body;
-        const FrameResult result = NextFrame(socket, body);
-        if (result == FrameResult::None)
-            return;
-        if (result == FrameResult::Oversized) {
-            Note(1, QStringLiteral("Message too long, closing child connection"));
-            OnChildSocketClosed(socket);
-            return;
-        }
-        if (!HandleChildMessage(socket, body))
-            return;
-    }
+    ReadFrames(socket, "Message too long, closing child connection",
+               &DNetManager::HandleChildMessage, &DNetManager::OnChildSocketClosed);
 }
 
 bool DNetManager::HandleChildMessage(QTcpSocket* socket, MemStream& body)

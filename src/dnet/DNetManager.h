@@ -91,6 +91,11 @@ private:
 
     // Parent and candidate sockets.
     void OnSocketReadyToRead(QTcpSocket* socket);
+    // Reads every complete frame of a socket and hands each to `handle`;
+    // an oversized frame closes the socket with `close`.
+    void ReadFrames(QTcpSocket* socket, const char* tooLong,
+                    bool (DNetManager::*handle)(QTcpSocket*, MemStream&),
+                    void (DNetManager::*close)(QTcpSocket*));
     void OnSocketClosed(QTcpSocket* socket);
     // False when the socket was given up while handling the message.
     bool HandleMessage(QTcpSocket* socket, MemStream& body);
