@@ -1,34 +1,18 @@
-#include <QCryptographicHash>
+#include <QBuffer>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "ServerTestSupport.h"
-#include "app/Log.h"
-#include "app/LogSink.h"
+#include "TempHome.h"
+#include "peers/PeerTypes.h"
 #include "server/LoginFailure.h"
 #include "server/ServerAddress.h"
 #include "server/ServerTypes.h"
+#include "streams/FrameReader.h"
+
+using namespace ServerTypes;
 
 namespace {
-
-class LogCapture : public LogSink
-{
-public:
-    LogCapture() { SetLogSink(this); }
-    ~LogCapture() override { SetLogSink(nullptr); }
-    void Append(const QString& category, const QString& line, ItemPtr) override
-    {
-        lines << category + "|" + line.section("] ", 1);
-    }
-    QStringList lines;
-};
-
-QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
-{
-    const QByteArray digest =
-        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
-}
 
 // Sends the bytes as one read of their own on the client's side.
 bool SendAsOneRead(ServerSession& session, const QByteArray& bytes)
@@ -39,8 +23,18 @@ bool SendAsOneRead(ServerSession& session, const QByteArray& bytes)
 
 ItemPtr Flag(const char* flagType, const char* user)
 {
-    ItemPtr item = d.GetType(ServerTypes::User)->HasItem(user);
+    ItemPtr item = d.GetType(User)->HasItem(user);
     return item ? item[flagType] : ItemPtr();
+}
+
+// Every body the reader completes from what the device holds now.
+QList<QByteArray> Drain(FrameReader& reader, QIODevice& device)
+{
+    QList<QByteArray> bodies;
+    MemStream body;
+    while (reader.Next(device, body) == FrameReader::Complete)
+        bodies << QByteArray(body.GetReadBuffer(), body.GetPendingReadLength());
+    return bodies;
 }
 
 } // namespace
@@ -58,23 +52,17 @@ private slots:
     }
     void cleanup() { m_session.reset(); }
 
-    void LoginFrameIsExact();
-    void MissingPasswordIsCreatedWithTheDefault();
-    void LoginAnswerIsAcceptedOnlyWhileConnecting();
-    void RefusedLoginIsReportedAndNotRetried();
-    void FailedConnectionIsReportedOnceAndNotRetried();
-    void NothingButTheLoginIsSentWhileConnecting();
-    void FramesSplitAtEveryByteAreReassembled();
-    void ThreeFramesInOneReadAreHandledInOrder();
-    void BodyLargerThanTheBufferIsReassembled();
-    void FrameAboveSixteenMebibytesClosesTheConnection();
+    void FrameReaderReassemblesAnySplitAndRefusesOversizedBodies();
+    void OnlyTheExactLoginIsSentUntilWelcomed();
+    void RefusedLoginAndFailedConnectionAreNotRetried();
+    void FramesSplitAtEveryByteAreHandledInOrder();
+    void LargeBodiesAreReassembledUpToSixteenMebibytes();
     void LostConnectionIsRetriedAtEveryTick();
-    void UserDisconnectIsNotRetried();
-    void ClearedUsernameStopsReconnecting();
+    void UserDisconnectAndClearedUsernameAreNotRetried();
     void AfterLoginStepsRunInOrderAndAutojoinOnce();
-    void UseUpnpDefaultsToYesAtLoad();
-    void PortMappingRenewalNeedsLoginAndUpnp();
+    void PortMappingFollowsTheUpnpSetting();
     void ServerAddressComesFromTheEnvironment();
+    void OnlyTheUserListAndAutojoinRoomsAreSaved();
     void LoginFailureTextsFollowTheReason();
 
 private:
@@ -84,32 +72,63 @@ private:
     std::unique_ptr<ServerSession> m_session;
 };
 
-void ServerConnectionTest::LoginFrameIsExact()
+void ServerConnectionTest::FrameReaderReassemblesAnySplitAndRefusesOversizedBodies()
+{
+    const QList<QByteArray> bodies = {"first body", "", "xyz"};
+    QByteArray stream;
+    for (const QByteArray& body : bodies)
+        stream += ScriptedServer::Frame(body);
+    // Split 0 and the full length put all three frames in one read; the
+    // two bytes after them are half a length, which stays in the device.
+    stream += QByteArray("\x09\x00", 2);
+    for (int split = 0; split <= stream.size(); ++split) {
+        FrameReader reader(1024);
+        QBuffer device;
+        device.open(QIODevice::ReadOnly);
+        device.buffer() = stream.left(split);
+        QList<QByteArray> got = Drain(reader, device);
+        device.buffer() += stream.mid(split);
+        got += Drain(reader, device);
+        QCOMPARE(got, bodies);
+        QCOMPARE(device.bytesAvailable(), qint64(2));
+    }
+
+    FrameReader reader(16);
+    QBuffer device;
+    device.open(QIODevice::ReadOnly);
+    device.buffer() =
+        ScriptedServer::Frame(QByteArray(16, 'a')) + ByteBuilder().UInt32(17).Raw("more").Data();
+    MemStream body;
+    QCOMPARE(reader.Next(device, body), FrameReader::Complete);
+    QCOMPARE(reader.Next(device, body), FrameReader::Oversized);
+    // The stream is broken from here on, whatever follows, until a reset.
+    device.buffer() += ScriptedServer::Frame("ok");
+    QCOMPARE(reader.Next(device, body), FrameReader::Oversized);
+    reader.Reset();
+    QBuffer fresh;
+    fresh.setData(ScriptedServer::Frame("ok"));
+    fresh.open(QIODevice::ReadOnly);
+    QCOMPARE(Drain(reader, fresh), QList<QByteArray>{"ok"});
+}
+
+void ServerConnectionTest::OnlyTheExactLoginIsSentUntilWelcomed()
 {
     QSignalSpy connecting(&server(), &Server::Connecting);
+    QSignalSpy connected(&server(), &Server::Connected);
+    QSignalSpy failed(&server(), &Server::ConnectionFailed);
     QVERIFY(S().ConnectAs("alice", "secret"));
     QCOMPARE(S().scripted.Received(), LoginFrame("alice", "secret"));
     QCOMPARE(connecting.count(), 1);
     QCOMPARE(server().GetState(), Server::StateConnecting);
     QVERIFY(!server().IsConnected());
-}
 
-void ServerConnectionTest::MissingPasswordIsCreatedWithTheDefault()
-{
-    Settings::Set("username", "bob");
-    QVERIFY(S().Reconnect(1));
-    QCOMPARE(S().scripted.Received(), LoginFrame("bob", "DefaultLoginSecret"));
-    QCOMPARE(Settings::Get("password"), std::string("DefaultLoginSecret"));
-    QCOMPARE(Settings::Get("username"), std::string("bob"));
-}
-
-void ServerConnectionTest::LoginAnswerIsAcceptedOnlyWhileConnecting()
-{
-    QSignalSpy connected(&server(), &Server::Connected);
-    QSignalSpy failed(&server(), &Server::ConnectionFailed);
-    QVERIFY(S().ConnectAs());
+    server().GetUserStats("bob");
+    server().SendRoomChat("room", "early");
+    server().GetRoomList();
+    server().SetWaitPort(1, 2);
+    server().SendPrivateChat("bob", "early");
     QVERIFY(S().AcceptLogin());
-    QCOMPARE(connected.count(), 1);
+    QCOMPARE(S().TakeSent(), LoginFrame("alice", "secret"));
     QCOMPARE(server().GetState(), Server::StateLoggedIn);
 
     // A late refusal or a second welcome changes nothing.
@@ -121,54 +140,39 @@ void ServerConnectionTest::LoginAnswerIsAcceptedOnlyWhileConnecting()
     QCOMPARE(failed.count(), 0);
 }
 
-void ServerConnectionTest::RefusedLoginIsReportedAndNotRetried()
+void ServerConnectionTest::RefusedLoginAndFailedConnectionAreNotRetried()
 {
     QSignalSpy failed(&server(), &Server::ConnectionFailed);
     QSignalSpy disconnected(&server(), &Server::Disconnected);
-    QVERIFY(S().ConnectAs());
+    // Without a password the default one is stored and sent.
+    Settings::Set("username", "bob");
+    QVERIFY(S().Reconnect(1));
+    QCOMPARE(S().scripted.Received(), LoginFrame("bob", "DefaultLoginSecret"));
+    QCOMPARE(Settings::Get("password"), std::string("DefaultLoginSecret"));
+
     S().Receive(Body(1).Byte(0).String("INVALIDPASS"));
     QVERIFY(failed.wait());
     QCOMPARE(failed.at(0).at(0).value<std::string>(), std::string("INVALIDPASS"));
     QCOMPARE(server().GetState(), Server::StateDisconnected);
     QVERIFY(S().scripted.WaitForClientClosed());
     QCOMPARE(disconnected.count(), 0);
-    QCOMPARE(failed.count(), 1);
-
     QVERIFY(!server().IsAbruptlyDisconnected());
     server().AttemptReconnect();
     QCOMPARE(server().GetState(), Server::StateDisconnected);
-}
 
-void ServerConnectionTest::FailedConnectionIsReportedOnceAndNotRetried()
-{
-    QSignalSpy failed(&server(), &Server::ConnectionFailed);
-    QSignalSpy disconnected(&server(), &Server::Disconnected);
+    // A connection that cannot be made is reported once, with a disconnect.
     S().scripted.StopListening();
-    Settings::Set("username", "alice");
     server().Connect();
     QCOMPARE(server().GetState(), Server::StateConnecting);
     QTRY_COMPARE(server().GetState(), Server::StateDisconnected);
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(failed.at(0).at(0).value<std::string>(), std::string("socket error"));
+    QCOMPARE(failed.count(), 2);
+    QCOMPARE(failed.at(1).at(0).value<std::string>(), std::string("socket error"));
     QCOMPARE(disconnected.count(), 1);
-
     server().AttemptReconnect();
     QCOMPARE(server().GetState(), Server::StateDisconnected);
 }
 
-void ServerConnectionTest::NothingButTheLoginIsSentWhileConnecting()
-{
-    QVERIFY(S().ConnectAs());
-    server().GetUserStats("bob");
-    server().SendRoomChat("room", "early");
-    server().GetRoomList();
-    server().SetWaitPort(1, 2);
-    server().SendPrivateChat("bob", "early");
-    QVERIFY(S().AcceptLogin());
-    QCOMPARE(S().TakeSent(), LoginFrame("alice", "secret"));
-}
-
-void ServerConnectionTest::FramesSplitAtEveryByteAreReassembled()
+void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
 {
     QVERIFY(S().LogIn());
     QSignalSpy waits(&server(), &Server::WishListWait);
@@ -182,12 +186,8 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreReassembled()
     QTRY_COMPARE(waits.count(), int(frame.size()));
     for (const QList<QVariant>& args : waits)
         QCOMPARE(args.at(0).toUInt(), 720u);
-}
 
-void ServerConnectionTest::ThreeFramesInOneReadAreHandledInOrder()
-{
-    QVERIFY(S().LogIn());
-    QSignalSpy waits(&server(), &Server::WishListWait);
+    waits.clear();
     QVERIFY(SendAsOneRead(S(), ScriptedServer::Frame(Body(104).UInt32(1)) +
                                    ScriptedServer::Frame(Body(104).UInt32(2)) +
                                    ScriptedServer::Frame(Body(104).UInt32(3))));
@@ -196,7 +196,7 @@ void ServerConnectionTest::ThreeFramesInOneReadAreHandledInOrder()
         QCOMPARE(waits.at(i).at(0).toUInt(), unsigned(i + 1));
 }
 
-void ServerConnectionTest::BodyLargerThanTheBufferIsReassembled()
+void ServerConnectionTest::LargeBodiesAreReassembledUpToSixteenMebibytes()
 {
     QVERIFY(S().LogIn());
     const int users = 4000;
@@ -205,18 +205,13 @@ void ServerConnectionTest::BodyLargerThanTheBufferIsReassembled()
         body.String(QByteArray("privileged-user-") + QByteArray::number(i));
     S().Receive(body);
     QVERIFY(S().Sync());
-    ItemPtr flag = Flag(ServerTypes::IsPrivileged, "privileged-user-0");
+    ItemPtr flag = Flag(IsPrivileged, "privileged-user-0");
     QVERIFY(flag);
-    QCOMPARE(flag.GetItems(ServerTypes::User).size(), std::size_t(users));
-}
+    QCOMPARE(flag.GetItems(User).size(), std::size_t(users));
 
-void ServerConnectionTest::FrameAboveSixteenMebibytesClosesTheConnection()
-{
-    QVERIFY(S().LogIn());
-    // A body of exactly the bound is still awaited.
+    // A body of exactly the bound is still awaited; one byte more closes.
     QVERIFY(SendAsOneRead(S(), ByteBuilder().UInt32(16 * 1024 * 1024).Raw("abc")));
     QVERIFY(server().IsConnected());
-
     m_session = std::make_unique<ServerSession>();
     QVERIFY(S().LogIn());
     QSignalSpy disconnected(&server(), &Server::Disconnected);
@@ -232,14 +227,14 @@ void ServerConnectionTest::LostConnectionIsRetriedAtEveryTick()
     QVERIFY(S().LogIn());
     S().Receive(Body(7).String("bob").Int32(2).Byte(0));
     QVERIFY(S().Sync());
-    QVERIFY(Flag(ServerTypes::IsOnline, "bob"));
+    QVERIFY(Flag(IsOnline, "bob"));
 
     QSignalSpy disconnected(&server(), &Server::Disconnected);
     QSignalSpy failed(&server(), &Server::ConnectionFailed);
     S().scripted.CloseClient();
     QTRY_COMPARE(disconnected.count(), 1);
     QVERIFY(server().IsAbruptlyDisconnected());
-    QVERIFY(!Flag(ServerTypes::IsOnline, "bob"));
+    QVERIFY(!Flag(IsOnline, "bob"));
     QCOMPARE(failed.count(), 0);
 
     // The server is gone: the attempt fails and the next tick tries again.
@@ -247,7 +242,6 @@ void ServerConnectionTest::LostConnectionIsRetriedAtEveryTick()
     server().AttemptReconnect();
     QTRY_COMPARE(failed.count(), 1);
     QVERIFY(server().IsAbruptlyDisconnected());
-
     ScriptedServer replacement;
     replacement.PointClientHere();
     server().AttemptReconnect();
@@ -256,45 +250,37 @@ void ServerConnectionTest::LostConnectionIsRetriedAtEveryTick()
     QVERIFY(!server().IsAbruptlyDisconnected());
 }
 
-void ServerConnectionTest::UserDisconnectIsNotRetried()
+void ServerConnectionTest::UserDisconnectAndClearedUsernameAreNotRetried()
 {
     QVERIFY(S().LogIn());
     QSignalSpy disconnected(&server(), &Server::Disconnected);
     QSignalSpy failed(&server(), &Server::ConnectionFailed);
     server().Disconnect();
     QCOMPARE(disconnected.count(), 1);
-    QCOMPARE(server().GetState(), Server::StateDisconnected);
     QVERIFY(S().scripted.WaitForClientClosed());
     server().AttemptReconnect();
     QCOMPARE(server().GetState(), Server::StateDisconnected);
     QCOMPARE(failed.count(), 0);
-    QCOMPARE(disconnected.count(), 1);
 
-    // Connecting again by hand works, and a later loss counts as a loss.
+    // Connecting again by hand works, and a later loss counts as a loss...
     S().scripted.TakeReceived();
     QVERIFY(S().Reconnect(2));
     QVERIFY(S().AcceptLogin());
     S().scripted.CloseClient();
     QTRY_COMPARE(disconnected.count(), 2);
     QVERIFY(server().IsAbruptlyDisconnected());
-}
-
-void ServerConnectionTest::ClearedUsernameStopsReconnecting()
-{
-    QVERIFY(S().LogIn());
-    S().scripted.CloseClient();
-    QTRY_VERIFY(server().IsAbruptlyDisconnected());
+    // ...but not once the username is gone.
     Settings::Set("username", "");
     server().AttemptReconnect();
     QCOMPARE(server().GetState(), Server::StateDisconnected);
-    QCOMPARE(S().scripted.AcceptedCount(), 1);
+    QCOMPARE(S().scripted.AcceptedCount(), 2);
 }
 
 void ServerConnectionTest::AfterLoginStepsRunInOrderAndAutojoinOnce()
 {
-    Type* room = d.GetType(ServerTypes::Room);
-    ItemPtr(room->GetItem("beta")).NewItem(ServerTypes::RoomAutojoin);
-    ItemPtr(room->GetItem("alpha")).NewItem(ServerTypes::RoomAutojoin);
+    Type* room = d.GetType(Room);
+    ItemPtr(room->GetItem("beta")).NewItem(RoomAutojoin);
+    ItemPtr(room->GetItem("alpha")).NewItem(RoomAutojoin);
     room->GetItem("gamma");
     server().TrackUser("carol");
     server().TrackUser("bob");
@@ -314,28 +300,22 @@ void ServerConnectionTest::AfterLoginStepsRunInOrderAndAutojoinOnce()
     QCOMPARE(S().TakeSent(), LoginFrame("alice", "secret") + repeated);
 }
 
-void ServerConnectionTest::UseUpnpDefaultsToYesAtLoad()
+void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
 {
+    // The setting defaults to yes at load; a user's "no" survives the next.
     server().DataLoaded();
     QVERIFY(Settings::IsYes("use_upnp"));
-
-    // A user's "no" is a key without a value and survives the next load.
     Settings::SetYes("use_upnp", false);
     server().DataLoaded();
     QVERIFY(!Settings::IsYes("use_upnp"));
-}
 
-void ServerConnectionTest::PortMappingRenewalNeedsLoginAndUpnp()
-{
     LogCapture log;
     Settings::SetYes("use_upnp", true);
     server().RenewPortMapping();
     QVERIFY(log.lines.isEmpty());
-
     QVERIFY(S().LogIn());
     server().RenewPortMapping();
     QCOMPARE(log.lines, QStringList{"server|Renewing UPnP port mapping."});
-
     Settings::SetYes("use_upnp", false);
     server().RenewPortMapping();
     QCOMPARE(log.lines.size(), 1);
@@ -344,11 +324,9 @@ void ServerConnectionTest::PortMappingRenewalNeedsLoginAndUpnp()
 void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
 {
     ServerAddress parsed;
-    QVERIFY(ServerAddress::Parse("127.0.0.1:2242", parsed));
-    QCOMPARE(parsed.Host(), QString("127.0.0.1"));
-    QCOMPARE(parsed.Port(), quint16(2242));
     QVERIFY(ServerAddress::Parse("[::1]:9", parsed));
     QCOMPARE(parsed.Host(), QString("::1"));
+    QCOMPARE(parsed.Port(), quint16(9));
     for (const char* bad : {"host", ":2242", "host:", "host:0", "host:65536", "host:x1"})
         QVERIFY2(!ServerAddress::Parse(bad, parsed), bad);
 
@@ -362,18 +340,54 @@ void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
     }
 }
 
+void ServerConnectionTest::OnlyTheUserListAndAutojoinRoomsAreSaved()
+{
+    m_session.reset();
+    d.RemoveAllItems();
+    ItemPtr autoRoom = d.GetType(Room)->GetItem("auto");
+    autoRoom.NewItem(RoomAutojoin);
+    autoRoom.NewItem(InRoom);
+    autoRoom.Connect(d.GetType(UserCount)->GetItem("12"));
+    d.GetType(Room)->GetItem("plain")->NewItem(InRoom);
+    ItemPtr group = d.GetType(UserListGroup)->GetItem("mates");
+    group.Connect(d.GetType(GroupDownloadPriority)->GetItem("5"));
+    ItemPtr friendly = d.GetType(User)->GetItem("friend");
+    friendly.NewItem(InUserList).Connect(group);
+    friendly.NewItem(IsOnline);
+    friendly.Connect(d.GetType(CountryCode)->GetItem("SE"));
+    // A user has one country: a new one replaces the old.
+    friendly.Connect(d.GetType(CountryCode)->GetItem("NO"));
+    QCOMPARE(friendly[CountryCode].AsString(), std::string("NO"));
+    d.GetType(User)->GetItem("stranger")->NewItem(IsOnline);
+    d.GetType(User)->GetItem("asked")->NewItem(UserAddressRequest);
+
+    TempHome home;
+    const QByteArray path = QFile::encodeName(home.File(".Quorvale"));
+    QVERIFY(dataSaver->Save(path.constData()));
+    d.RemoveAllItems();
+    dataSaver->Load(path.constData());
+    ItemPtr loadedRoom = d.GetType(Room)->HasItem("auto");
+    QVERIFY(loadedRoom && loadedRoom.IsConnected(RoomAutojoin));
+    QVERIFY(!loadedRoom.IsConnected(InRoom));
+    QVERIFY(!loadedRoom[UserCount]);
+    QVERIFY(!d.GetType(Room)->HasItem("plain"));
+    ItemPtr loadedFriend = d.GetType(User)->HasItem("friend");
+    QCOMPARE(loadedFriend[InUserList][UserListGroup].AsString(), std::string("mates"));
+    QVERIFY(!loadedFriend.IsConnected(IsOnline));
+    QVERIFY(!loadedFriend[CountryCode]);
+    QVERIFY(!d.GetType(UserListGroup)->HasItem("mates")[GroupDownloadPriority]);
+    QVERIFY(!d.GetType(User)->HasItem("stranger"));
+    QVERIFY(!d.GetType(User)->HasItem("asked"));
+}
+
 void ServerConnectionTest::LoginFailureTextsFollowTheReason()
 {
-    const LoginFailure wrongPassword("INVALIDPASS");
-    QCOMPARE(wrongPassword.Title(), QString("Login Failure: Wrong Password"));
-    QVERIFY(wrongPassword.Text().startsWith("Login failed. The password you supplied"));
-    const LoginFailure badName("INVALIDUSERNAME");
-    QCOMPARE(badName.Title(), QString("Login Failure: Username is Invalid"));
-    QVERIFY(badName.Text().startsWith("Login failed. The username you supplied is invalid."));
-    const LoginFailure other("BANNED");
-    QCOMPARE(other.Title(), QString("Login Failure"));
-    QCOMPARE(other.Text(), QString("Login failed. Reported failure reason: BANNED. Please change "
-                                   "your login settings in the Options tab and try reconnecting."));
+    QCOMPARE(LoginFailure("INVALIDPASS").Title(), QString("Login Failure: Wrong Password"));
+    QCOMPARE(LoginFailure("INVALIDUSERNAME").Title(),
+             QString("Login Failure: Username is Invalid"));
+    QCOMPARE(LoginFailure("BANNED").Text(),
+             QString("Login failed. Reported failure reason: BANNED. Please change "
+                     "your login settings in the Options tab and try reconnecting."));
 }
 
 QTEST_GUILESS_MAIN(ServerConnectionTest)

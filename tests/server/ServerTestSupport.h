@@ -2,11 +2,14 @@
 
 #include <memory>
 
+#include <QCryptographicHash>
 #include <QTcpSocket>
 #include <QtTest>
 
 #include "Bytes.h"
 #include "ScriptedServer.h"
+#include "app/Log.h"
+#include "app/LogSink.h"
 #include "app/Settings.h"
 #include "peers/PeerSchema.h"
 #include "search/SearchSchema.h"
@@ -120,3 +123,24 @@ inline QByteArray Sent(const ByteBuilder& body)
 {
     return ScriptedServer::Frame(body);
 }
+
+// The login the client sends, its digest computed here from the two fields.
+inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
+    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
+}
+
+// Collects log lines as "category|text" while it lives.
+class LogCapture : public LogSink
+{
+public:
+    LogCapture() { SetLogSink(this); }
+    ~LogCapture() override { SetLogSink(nullptr); }
+    void Append(const QString& category, const QString& line, ItemPtr) override
+    {
+        lines << category + "|" + line.section("] ", 1);
+    }
+    QStringList lines;
+};
