@@ -1,0 +1,451 @@
+#include <memory>
+#include <vector>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QtTest>
+
+#include "Bytes.h"
+#include "LabServerProcess.h"
+#include "LabTestClient.h"
+
+namespace {
+
+constexpr std::uint32_t Loopback = 0x7f000001;
+
+ByteBuilder Msg(std::uint32_t code)
+{
+    return ByteBuilder().UInt32(code);
+}
+
+// Average speed, the 64-bit count, files, folders.
+ByteBuilder& Stats(ByteBuilder& bytes, std::int32_t speed = 0, std::uint32_t count = 0,
+                   std::int32_t files = 0, std::int32_t folders = 0)
+{
+    return bytes.Int32(speed).UInt32(count).UInt32(0).Int32(files).Int32(folders);
+}
+
+QByteArray Status(const QByteArray& user, std::int32_t status, std::uint8_t privileged = 0)
+{
+    return Msg(7).String(user).Int32(status).Byte(privileged);
+}
+
+QByteArray Joined(const QByteArray& user)
+{
+    ByteBuilder bytes = Msg(16).String("lobby").String(user).Int32(2);
+    return Stats(bytes).Int32(0).String("XX");
+}
+
+QByteArray Left(const QByteArray& user)
+{
+    return Msg(17).String("lobby").String(user);
+}
+
+QByteArray Chat(const QByteArray& user, const QByteArray& text)
+{
+    return Msg(13).String("lobby").String(user).String(text);
+}
+
+// alice and bob in the lobby, both online with the given statistics.
+QByteArray BothInLobby(std::int32_t speed, std::uint32_t count, std::int32_t files,
+                       std::int32_t folders)
+{
+    ByteBuilder both = Msg(14).String("lobby").UInt32(2).String("alice").String("bob");
+    both.UInt32(2).Int32(2).Int32(2).UInt32(2);
+    Stats(Stats(both, speed, count, files, folders)).UInt32(2).Int32(0).Int32(0);
+    return both.UInt32(2).String("XX").String("XX");
+}
+
+QByteArray RoomList(std::uint32_t count)
+{
+    ByteBuilder bytes = Msg(64).UInt32(1).String("lobby").UInt32(1).UInt32(count);
+    return bytes.UInt32(0).UInt32(0).UInt32(0).UInt32(0).UInt32(0).UInt32(0);
+}
+
+QByteArray Search(const QByteArray& user, std::uint32_t token, const QByteArray& text)
+{
+    return Msg(93).Byte(3).UInt32(49).String(user).UInt32(token).String(text);
+}
+
+// A possible-parents list of one: the user, the address, the plain port.
+QByteArray Proposal(const QByteArray& user, std::int32_t port)
+{
+    return Msg(102).UInt32(1).String(user).UInt32(Loopback).Int32(port);
+}
+
+} // namespace
+
+class LabServerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void FirstLoginCreatesTheAccountAndLaterLoginsCheckIt();
+    void SecondLoginReplacesTheFirstSession();
+    void RoomsPushMembersChatAndStatistics();
+    void PrivateMessagesAreQueuedUntilAcknowledged();
+    void WatchersHearOfLoginAndLogout();
+    void AddressesAndConnectionRequestsCarryThePorts();
+    void SearchesReachEveryOtherClient();
+    void BrokenFramesCloseOnlyTheirClient();
+    void TreeModeProposesParentsAndSearchesOnlyRoots();
+
+private:
+    // A client connected to the server on `port` (0: the test's server),
+    // logged in as `user` unless that is empty.
+    LabTestClient& Client(const QByteArray& user, quint16 port = 0);
+    // A member of the lobby; `inside` is how many are in it with the client.
+    bool EnterLobby(LabTestClient& client, std::uint32_t inside);
+    // Checks a delivered private message; the time only within the span in
+    // which it was sent.
+    static void VerifyPrivateMessage(const QByteArray& body, std::uint32_t id, qint64 sentFrom,
+                                     const QByteArray& text, std::uint8_t isNew);
+
+    std::unique_ptr<LabServerProcess> m_server;
+    std::vector<std::unique_ptr<LabTestClient>> m_clients;
+};
+
+void LabServerTest::init()
+{
+    m_server = std::make_unique<LabServerProcess>();
+    QVERIFY(m_server->Start({"--privileged", "carol"}));
+}
+
+void LabServerTest::cleanup()
+{
+    m_clients.clear();
+    QVERIFY(m_server->Stop());
+}
+
+LabTestClient& LabServerTest::Client(const QByteArray& user, quint16 port)
+{
+    auto& client = m_clients.emplace_back(std::make_unique<LabTestClient>());
+    if (!client->Connect(port ? port : m_server->Port()) ||
+        (!user.isEmpty() && !client->LogIn(user)))
+        qWarning("connection of %s failed", user.constData());
+    return *client;
+}
+
+bool LabServerTest::EnterLobby(LabTestClient& client, std::uint32_t inside)
+{
+    client.Send(Msg(14).String("lobby"));
+    const QByteArray answer = client.Next();
+    return CodeOf(answer) == 14 && UInt32At(answer, 13) == inside;
+}
+
+void LabServerTest::VerifyPrivateMessage(const QByteArray& body, std::uint32_t id, qint64 sentFrom,
+                                         const QByteArray& text, std::uint8_t isNew)
+{
+    QCOMPARE(CodeOf(body), 22u);
+    QVERIFY(body.size() >= 12);
+    QCOMPARE(UInt32At(body, 4), id);
+    QVERIFY(UInt32At(body, 8) >= sentFrom);
+    QVERIFY(UInt32At(body, 8) <= QDateTime::currentSecsSinceEpoch());
+    QCOMPARE(body.mid(12), ByteBuilder().String("alice").String(text).Byte(isNew).Data());
+}
+
+void LabServerTest::FirstLoginCreatesTheAccountAndLaterLoginsCheckIt()
+{
+    // Requests before the login are dropped: the first answer is the login's.
+    LabTestClient& first = Client("");
+    first.Send(Msg(92));
+    first.Send(Msg(14).String("lobby"));
+    first.Send(LoginBody("alice", "secret"));
+    const QByteArray digest =
+        QCryptographicHash::hash("alicesecret", QCryptographicHash::Md5).toHex();
+    const QByteArray welcome = "Welcome to the Quorvale lab server.";
+    QCOMPARE(first.Next(), Msg(1).Byte(1).String(welcome).UInt32(Loopback).String(digest).Data());
+    QCOMPARE(first.Next(), Msg(104).UInt32(720).Data());
+    QCOMPARE(first.Next(), Msg(83).Int32(1).Data());
+    QCOMPARE(first.Next(), Msg(84).Int32(50).Data());
+    QCOMPARE(first.Next(), Msg(69).UInt32(1).String("carol").Data());
+    // Unknown codes are skipped without harm to the connection.
+    first.Send(Msg(4242).UInt32(1));
+    first.Send(Msg(92));
+    QCOMPARE(first.Next(), Msg(92).Int32(0).Data());
+    first.Disconnect();
+    QVERIFY(first.WaitUntilClosed());
+
+    LabTestClient& wrong = Client("");
+    wrong.Send(LoginBody("alice", "guessed"));
+    QCOMPARE(wrong.Next(), Msg(1).Byte(0).String("INVALIDPASS").Data());
+    QVERIFY(wrong.WaitUntilClosed());
+    QVERIFY(Client("").LogIn("alice", "secret"));
+
+    for (const QByteArray& name : {QByteArray(), QByteArray(31, 'n')}) {
+        LabTestClient& invalid = Client("");
+        invalid.Send(LoginBody(name, "secret"));
+        QCOMPARE(invalid.Next(), Msg(1).Byte(0).String("INVALIDUSERNAME").Data());
+        QVERIFY(invalid.WaitUntilClosed());
+    }
+    QVERIFY(Client("").LogIn(QByteArray(30, 'n')));
+
+    // A privileged user hears of up to thirty days left.
+    LabTestClient& carol = Client("carol");
+    carol.Send(Msg(92));
+    const QByteArray left = carol.Next();
+    QCOMPARE(left.size(), 8);
+    QCOMPARE(CodeOf(left), 92u);
+    QVERIFY(UInt32At(left, 4) <= 30 * 24 * 3600 && UInt32At(left, 4) > 30 * 24 * 3600 - 60);
+    // Others see the privilege in status answers.
+    LabTestClient& bob = Client("bob");
+    bob.Send(Msg(7).String("carol"));
+    QCOMPARE(bob.Next(), Status("carol", 2, 1));
+}
+
+void LabServerTest::SecondLoginReplacesTheFirstSession()
+{
+    LabTestClient& watcher = Client("bob");
+    LabTestClient& first = Client("alice");
+    watcher.Send(Msg(5).String("alice"));
+    QCOMPARE(CodeOf(watcher.Next()), 5u);
+
+    LabTestClient& second = Client("alice");
+    QVERIFY(first.WaitUntilClosed());
+    // The old session went away and the new one arrived.
+    QCOMPARE(watcher.Next(), Status("alice", 0));
+    QCOMPARE(watcher.Next(), Status("alice", 2));
+    QVERIFY(second.NothingElsePending());
+    watcher.Send(Msg(7).String("alice"));
+    QCOMPARE(watcher.Next(), Status("alice", 2));
+}
+
+void LabServerTest::RoomsPushMembersChatAndStatistics()
+{
+    LabTestClient& alice = Client("alice");
+    LabTestClient& bob = Client("bob");
+    alice.Send(Msg(35).UInt32(3).UInt32(40));
+    alice.Send(Msg(121).UInt32(100));
+    alice.Send(Msg(121).UInt32(301));
+    alice.Send(Msg(14).String("lobby"));
+    ByteBuilder alone = Msg(14).String("lobby").UInt32(1).String("alice").UInt32(1).Int32(2);
+    Stats(alone.UInt32(1), 200, 2, 40, 3).UInt32(1).Int32(0).UInt32(1).String("XX");
+    QCOMPARE(alice.Next(), alone.Data());
+    bob.Send(Msg(14).String("lobby"));
+    QCOMPARE(bob.Next(), BothInLobby(200, 2, 40, 3));
+    QCOMPARE(alice.Next(), Joined("bob"));
+
+    bob.Send(Msg(13).String("lobby").String("hello"));
+    QCOMPARE(bob.Next(), Chat("bob", "hello"));
+    QCOMPARE(alice.Next(), Chat("bob", "hello"));
+    alice.Send(Msg(64));
+    QCOMPARE(alice.Next(), RoomList(2));
+
+    // Someone outside the room can neither talk into it nor leave it.
+    LabTestClient& dave = Client("dave");
+    dave.Send(Msg(13).String("lobby").String("intruder"));
+    dave.Send(Msg(15).String("lobby"));
+    QVERIFY(dave.NothingElsePending());
+    QVERIFY(alice.NothingElsePending());
+
+    bob.Send(Msg(15).String("lobby"));
+    QCOMPARE(bob.Next(), Msg(15).String("lobby").Data());
+    QCOMPARE(alice.Next(), Left("bob"));
+    QVERIFY(EnterLobby(bob, 2));
+    QCOMPARE(alice.Next(), Joined("bob"));
+
+    // Statistics belong to the account and outlive the session.
+    ByteBuilder stats = Msg(36).String("alice");
+    Stats(stats, 200, 2, 40, 3);
+    alice.Disconnect();
+    QCOMPARE(bob.Next(), Left("alice"));
+    bob.Send(Msg(36).String("alice"));
+    QCOMPARE(bob.Next(), stats.Data());
+    bob.Send(Msg(64));
+    QCOMPARE(bob.Next(), RoomList(1));
+}
+
+void LabServerTest::PrivateMessagesAreQueuedUntilAcknowledged()
+{
+    LabTestClient& alice = Client("alice");
+    LabTestClient& bob = Client("bob");
+    const qint64 sentFrom = QDateTime::currentSecsSinceEpoch();
+    alice.Send(Msg(22).String("bob").String("hi bob"));
+    alice.Send(Msg(22).String("dave").String("hi dave"));
+    VerifyPrivateMessage(bob.Next(), 1, sentFrom, "hi bob", 1);
+
+    // Not acknowledged: it comes again at the next login, marked as not new.
+    bob.Disconnect();
+    LabTestClient& bobAgain = Client("bob");
+    VerifyPrivateMessage(bobAgain.Next(), 1, sentFrom, "hi bob", 0);
+    bobAgain.Send(Msg(23).UInt32(1));
+    // Only its recipient can acknowledge dave's message.
+    bobAgain.Send(Msg(23).UInt32(2));
+    QVERIFY(bobAgain.NothingElsePending());
+    bobAgain.Disconnect();
+    QVERIFY(Client("bob").NothingElsePending());
+    VerifyPrivateMessage(Client("dave").Next(), 2, sentFrom, "hi dave", 0);
+}
+
+void LabServerTest::WatchersHearOfLoginAndLogout()
+{
+    LabTestClient& alice = Client("alice");
+    alice.Send(Msg(5).String("bob"));
+    QCOMPARE(alice.Next(), Msg(5).String("bob").Byte(0).Data());
+    LabTestClient& bob = Client("bob");
+    QCOMPARE(alice.Next(), Status("bob", 2));
+    alice.Send(Msg(5).String("bob"));
+    ByteBuilder online = Msg(5).String("bob").Byte(1).Int32(2);
+    QCOMPARE(alice.Next(), Stats(online).String("XX").Data());
+    alice.Send(Msg(7).String("bob"));
+    QCOMPARE(alice.Next(), Status("bob", 2));
+
+    bob.Disconnect();
+    QCOMPARE(alice.Next(), Status("bob", 0));
+    alice.Send(Msg(5).String("bob"));
+    ByteBuilder offline = Msg(5).String("bob").Byte(1).Int32(0);
+    QCOMPARE(alice.Next(), Stats(offline).Data());
+    // Untracked, bob comes and goes unheard.
+    alice.Send(Msg(6).String("bob"));
+    QVERIFY(alice.NothingElsePending());
+    Client("bob");
+    QVERIFY(alice.NothingElsePending());
+}
+
+void LabServerTest::AddressesAndConnectionRequestsCarryThePorts()
+{
+    LabTestClient& alice = Client("alice");
+    LabTestClient& bob = Client("bob");
+    alice.Send(Msg(2).UInt32(2235).UInt32(1).UInt32(8973));
+    bob.Send(Msg(2).UInt32(2236).UInt32(1).UInt32(0));
+    // Each barrier proves the server has taken the ports before the look-ups.
+    QVERIFY(alice.NothingElsePending());
+    QVERIFY(bob.NothingElsePending());
+
+    bob.Send(Msg(3).String("alice"));
+    QCOMPARE(bob.Next(),
+             Msg(3).String("alice").UInt32(Loopback).Int32(2235).Int32(1).Int32(8973).Data());
+    alice.Send(Msg(3).String("bob"));
+    QCOMPARE(alice.Next(),
+             Msg(3).String("bob").UInt32(Loopback).Int32(2236).Int32(0).Int32(0).Data());
+    alice.Send(Msg(3).String("nobody"));
+    QCOMPARE(alice.Next(), Msg(3).String("nobody").UInt32(0).Int32(0).Int32(0).Int32(0).Data());
+
+    bob.Send(Msg(18).UInt32(7).String("alice").String("P"));
+    ByteBuilder toAlice = Msg(18).String("bob").String("P").UInt32(Loopback).Int32(2236);
+    QCOMPARE(alice.Next(), toAlice.UInt32(7).Byte(0).Int32(0).Data());
+    alice.Send(Msg(18).UInt32(9).String("bob").String("F"));
+    ByteBuilder toBob = Msg(18).String("alice").String("F").UInt32(Loopback).Int32(2235);
+    QCOMPARE(bob.Next(), toBob.UInt32(9).Byte(0).Int32(1).Int32(8973).Data());
+
+    bob.Send(Msg(1001).UInt32(9).String("alice"));
+    QCOMPARE(alice.Next(), Msg(1001).UInt32(9).Data());
+    // Nobody to broker with: the asker hears so at once.
+    alice.Send(Msg(18).UInt32(11).String("nobody").String("P"));
+    QCOMPARE(alice.Next(), Msg(1001).UInt32(11).Data());
+}
+
+void LabServerTest::SearchesReachEveryOtherClient()
+{
+    LabTestClient& alice = Client("alice");
+    LabTestClient& bob = Client("bob");
+    LabTestClient& dave = Client("dave");
+    alice.Send(Msg(26).UInt32(5).String("foo bar"));
+    QCOMPARE(bob.Next(), Search("alice", 5, "foo bar"));
+    QCOMPARE(dave.Next(), Search("alice", 5, "foo bar"));
+    QVERIFY(alice.NothingElsePending());
+    bob.Send(Msg(103).UInt32(6).String("wished"));
+    QCOMPARE(alice.Next(), Search("bob", 6, "wished"));
+    QCOMPARE(dave.Next(), Search("bob", 6, "wished"));
+    QVERIFY(bob.NothingElsePending());
+}
+
+void LabServerTest::BrokenFramesCloseOnlyTheirClient()
+{
+    LabTestClient& bob = Client("bob");
+    LabTestClient& alice = Client("alice");
+    LabTestClient& dave = Client("dave");
+    QVERIFY(EnterLobby(bob, 1));
+    QVERIFY(EnterLobby(alice, 2));
+    QVERIFY(EnterLobby(dave, 3));
+    QCOMPARE(bob.Next(), Joined("alice"));
+    QCOMPARE(bob.Next(), Joined("dave"));
+    QCOMPARE(alice.Next(), Joined("dave"));
+
+    // Too short for a code; a login that stops in its fields; a length
+    // above 16 MiB: each closes its own connection.
+    LabTestClient& noCode = Client("");
+    noCode.SendRaw(ByteBuilder().UInt32(2).Byte(1).Byte(0));
+    LabTestClient& truncated = Client("");
+    truncated.Send(Msg(1).String("mallory").UInt32(50));
+    LabTestClient& oversized = Client("");
+    oversized.SendRaw(ByteBuilder().UInt32(16 * 1024 * 1024 + 1).UInt32(1));
+    for (LabTestClient* client : {&noCode, &truncated, &oversized})
+        QVERIFY(client->WaitUntilClosed());
+
+    // A room name announced longer than its frame, and the largest length.
+    alice.Send(Msg(13).UInt32(1000).Raw("lob"));
+    QVERIFY(alice.WaitUntilClosed());
+    QCOMPARE(bob.Next(), Left("alice"));
+    dave.SendRaw(ByteBuilder().UInt32(0xffffffff).UInt32(13));
+    QVERIFY(dave.WaitUntilClosed());
+    QCOMPARE(bob.Next(), Left("dave"));
+    bob.Send(Msg(13).String("lobby").String("still here"));
+    QCOMPARE(bob.Next(), Chat("bob", "still here"));
+    QVERIFY(bob.NothingElsePending());
+}
+
+void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
+{
+    LabServerProcess tree;
+    QVERIFY(tree.Start({"--tree"}));
+    const auto listen = [](LabTestClient& client, std::uint32_t port) {
+        client.Send(Msg(2).UInt32(port).UInt32(1).UInt32(0));
+        return client.NothingElsePending();
+    };
+    // The first client is the root: there is nobody to propose to it. A
+    // client waits for a parent that says where it listens.
+    LabTestClient& a = Client("a", tree.Port());
+    LabTestClient& b = Client("b", tree.Port());
+    QVERIFY(b.NothingElsePending());
+    QVERIFY(listen(a, 2001));
+    QCOMPARE(b.Next(), Proposal("a", 2001));
+    QVERIFY(listen(b, 2002));
+    LabTestClient& c = Client("c", tree.Port());
+    QCOMPARE(c.Next(), Proposal("a", 2001));
+    QVERIFY(listen(c, 2003));
+    // The root is full: the next level fills, fewest children first.
+    LabTestClient& d = Client("d", tree.Port());
+    QCOMPARE(d.Next(), Proposal("b", 2002));
+    LabTestClient& e = Client("e", tree.Port());
+    QCOMPARE(e.Next(), Proposal("c", 2003));
+
+    // Searches go to the clients without a parent, the searcher included.
+    d.Send(Msg(71).Byte(1));
+    e.Send(Msg(71).Byte(1));
+    b.Send(Msg(71).Byte(1));
+    c.Send(Msg(71).Byte(0));
+    for (LabTestClient* client : {&b, &c, &d, &e})
+        QVERIFY(client->NothingElsePending());
+    a.Send(Msg(26).UInt32(7).String("jazz"));
+    QCOMPARE(a.Next(), Search("a", 7, "jazz"));
+    QCOMPARE(c.Next(), Search("a", 7, "jazz"));
+    c.Send(Msg(103).UInt32(8).String("blues"));
+    QCOMPARE(a.Next(), Search("c", 8, "blues"));
+    QCOMPARE(c.Next(), Search("c", 8, "blues"));
+    for (LabTestClient* client : {&a, &b, &d, &e})
+        QVERIFY(client->NothingElsePending());
+
+    // b lost its parent and is a root again; a was tried already and nobody
+    // else ranks above b, so no proposal comes.
+    b.Send(Msg(71).Byte(0));
+    QVERIFY(b.NothingElsePending());
+    a.Send(Msg(26).UInt32(9).String("folk"));
+    for (LabTestClient* client : {&a, &b, &c})
+        QCOMPARE(client->Next(), Search("a", 9, "folk"));
+    // When a parent goes, its children get the best one left above them.
+    a.Disconnect();
+    QCOMPARE(c.Next(), Proposal("b", 2002));
+    // A report that does not parse closes that client only.
+    c.Send(Msg(71));
+    QVERIFY(c.WaitUntilClosed());
+    QVERIFY(b.NothingElsePending());
+    QVERIFY(d.NothingElsePending());
+    m_clients.clear();
+    QVERIFY(tree.Stop());
+}
+
+QTEST_GUILESS_MAIN(LabServerTest)
+#include "LabServerTest.moc"
