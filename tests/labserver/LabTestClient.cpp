@@ -1,42 +1,22 @@
 #include "LabTestClient.h"
 
 #include <QCryptographicHash>
-#include <QHostAddress>
 #include <QTest>
 
 #include "Bytes.h"
-
-bool LabTestClient::Connect(quint16 port)
-{
-    m_socket.connectToHost(QHostAddress::LocalHost, port);
-    return m_socket.waitForConnected(Timeout);
-}
 
 void LabTestClient::Send(const QByteArray& body)
 {
     SendRaw(ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body));
 }
 
-void LabTestClient::SendRaw(const QByteArray& bytes)
-{
-    m_socket.write(bytes);
-    m_socket.flush();
-}
-
-bool LabTestClient::HasFrame() const
-{
-    return m_buffer.size() >= 4 && m_buffer.size() >= 4 + qsizetype(UInt32At(m_buffer, 0));
-}
-
 QByteArray LabTestClient::Next()
 {
-    const bool arrived = QTest::qWaitFor(
-        [this] {
-            m_buffer += m_socket.readAll();
-            return HasFrame();
-        },
-        Timeout);
-    if (!arrived)
+    const auto whole = [this] {
+        m_buffer += m_socket.readAll();
+        return m_buffer.size() >= 4 && m_buffer.size() >= 4 + qsizetype(UInt32At(m_buffer, 0));
+    };
+    if (!QTest::qWaitFor(whole, Timeout))
         return {};
     const qsizetype length = UInt32At(m_buffer, 0);
     const QByteArray body = m_buffer.mid(4, length);
@@ -66,17 +46,11 @@ bool LabTestClient::NothingElsePending()
 
 bool LabTestClient::WaitUntilClosed()
 {
-    return QTest::qWaitFor(
-        [this] {
-            m_buffer += m_socket.readAll();
-            return m_socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        Timeout);
-}
-
-void LabTestClient::Disconnect()
-{
-    m_socket.disconnectFromHost();
+    const auto closed = [this] {
+        m_buffer += m_socket.readAll();
+        return m_socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    return QTest::qWaitFor(closed, Timeout);
 }
 
 std::uint32_t CodeOf(const QByteArray& body)

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QTcpSocket>
 
 // A raw client of the lab server: writes frames around bodies the test
@@ -13,12 +14,19 @@ class LabTestClient
 public:
     static constexpr int Timeout = 3000;
 
-    bool Connect(quint16 port);
+    bool Connect(quint16 port)
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        return m_socket.waitForConnected(Timeout);
+    }
     // Frames the body (its length, then the body) and writes it.
     void Send(const QByteArray& body);
     // Writes bytes as they are, for frames the test wants to get wrong.
-    void SendRaw(const QByteArray& bytes);
-
+    void SendRaw(const QByteArray& bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
     // The next whole body, or an empty array when none arrives in time.
     QByteArray Next();
     // Logs in and reads the answer and the messages that follow every
@@ -27,13 +35,10 @@ public:
     // Proves that nothing else is on its way: asks for the own privileges and
     // checks that the very next frame is their answer.
     bool NothingElsePending();
-
     bool WaitUntilClosed();
-    void Disconnect();
+    void Disconnect() { m_socket.disconnectFromHost(); }
 
 private:
-    bool HasFrame() const;
-
     QTcpSocket m_socket;
     QByteArray m_buffer;
 };
