@@ -18,30 +18,18 @@ private slots:
 
 void StartUpLoadTest::LoadedSettingsReplaceDefaults()
 {
-    const QByteArray snapshot = ByteBuilder()
-                                    .Int32(2)
-                                    .String("global")
-                                    .Byte(0)
-                                    .Int32(2)
-                                    .Int32(1)
-                                    .String("username")
-                                    .Int32(2)
-                                    .String("minimize_to_tray")
-                                    .String("global_value")
-                                    .Byte(0)
-                                    .Int32(2)
-                                    .Int32(3)
-                                    .String("carol")
-                                    .Int32(4)
-                                    .String("no")
-                                    .Int32(2)
-                                    .Int32(1)
-                                    .Int32(3)
-                                    .Int32(2)
-                                    .Int32(4);
+    // Two types, "global" with items 1 username and 2 minimize_to_tray and
+    // "global_value" with 3 carol and 4 no; then two connections, 1-3 and 2-4.
+    ByteBuilder snapshot;
+    snapshot.Int32(2);
+    snapshot.String("global").Byte(0).Int32(2).Int32(1).String("username");
+    snapshot.Int32(2).String("minimize_to_tray");
+    snapshot.String("global_value").Byte(0).Int32(2).Int32(3).String("carol");
+    snapshot.Int32(4).String("no");
+    snapshot.Int32(2).Int32(1).Int32(3).Int32(2).Int32(4);
     QFile file(StartUp::SnapshotPath());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(snapshot);
+    file.write(snapshot.Data());
     file.close();
 
     StartUpTestHost host;

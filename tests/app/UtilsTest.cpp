@@ -1,154 +1,196 @@
 #include <climits>
+#include <map>
+#include <stdexcept>
 
+#include <QDateTime>
+#include <QRegularExpression>
 #include <QtTest>
 
+#include "app/InFunction.h"
+#include "app/Log.h"
+#include "app/LogCategory.h"
+#include "app/LogSink.h"
 #include "app/PathUtils.h"
 #include "app/TextUtils.h"
 
+namespace {
+
+using PathHelper = std::string (*)(const std::string&);
+
+void PathRow(const char* helper, const char* path, const char* result)
+{
+    QTest::addRow("%s(%s)", helper, path)
+        << QString(helper) << std::string(path) << std::string(result);
+}
+
+class RecordingSink : public LogSink
+{
+public:
+    void Append(const QString& category, const QString& line, ItemPtr item) override
+    {
+        if (failing)
+            throw std::runtime_error("view is gone");
+        entries.append({category, line});
+        items.append(item);
+    }
+
+    QList<QStringList> entries;
+    QList<ItemPtr> items;
+    bool failing = false;
+};
+
+} // namespace
+
+// The text and path helpers, the re-entry marker and the log.
 class UtilsTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void CommafyNumberGroupsThreeDigitsFromTheRight();
-    void CommafyNumberIsEmptyForZeroAndBelow();
-    void FormatSecondsShowsDaysAndHoursOnlyWhenNeeded();
-    void EscapeHTMLDoesNotEscapeItsOwnEntities();
-    void ConvertLinksLinksAddressesButNotTrailingPunctuation();
-    void GetBitCountsTheLowestBitAsOne();
-    void GetFileNameTakesTheLastComponent();
-    void GetFolderDropsTheLastComponent();
-    void GetParentFolderDropsAllTrailingBackslashes();
-    void GetFileExtensionIsLowerCase();
-    void ReversePathnameReversesComponents();
-    void GetAbsoluteFileNameNormalises();
+    void cleanup() { SetLogSink(nullptr); }
+
+    void TextHelpersGiveTheDisplayedText()
+    {
+        QCOMPARE(CommafyNumber(999), QString("999"));
+        QCOMPARE(CommafyNumber(12345678), QString("12,345,678"));
+        QCOMPARE(CommafyNumber(LLONG_MAX), QString("9,223,372,036,854,775,807"));
+        QCOMPARE(CommafyNumber(0), QString());
+        QCOMPARE(CommafyNumber(-1000), QString());
+        QCOMPARE(FormatSeconds(93784), std::string("1d2h3m4s"));
+        QCOMPARE(FormatSeconds(59), std::string("0m59s"));
+        QCOMPARE(FormatSeconds(3600), std::string("1h0m0s"));
+        QCOMPARE(FormatSeconds(86400), std::string("1d0h0m0s")); // days keep zero hours
+        QCOMPARE(FormatSeconds(86399), std::string("23h59m59s"));
+        QCOMPARE(EscapeHTML("<b>Tom & Jerry</b>"), QString("&lt;b&gt;Tom &amp; Jerry&lt;/b&gt;"));
+        QCOMPARE(EscapeHTML("&lt;"), QString("&amp;lt;"));
+        QCOMPARE(ConvertLinks("see http://example.com/a?b=1."),
+                 QString("see <a href=\"http://example.com/a?b=1\">http://example.com/a?b=1</a>."));
+        QCOMPARE(ConvertLinks("https://x.org, http://y.org"),
+                 QString("<a href=\"https://x.org\">https://x.org</a>, "
+                         "<a href=\"http://y.org\">http://y.org</a>"));
+        QCOMPARE(ConvertLinks("ftp://x.org HTTP://y.org xhttp://y.org"),
+                 QString("ftp://x.org HTTP://y.org xhttp://y.org"));
+        QVERIFY(GetBit(1u, 1) && GetBit(0x80000000u, 32));
+        QVERIFY(!GetBit(2u, 1) && !GetBit(0x7fffffffu, 32));
+        QVERIFY(!GetBit(0xffffffffu, 0) && !GetBit(0xffffffffu, 33));
+    }
+
+    void PathHelpersTakeBothSeparators_data()
+    {
+        QTest::addColumn<QString>("helper");
+        QTest::addColumn<std::string>("path");
+        QTest::addColumn<std::string>("result");
+        PathRow("GetFileName", "music/rock\\a.mp3", "a.mp3");
+        PathRow("GetFileName", "a/b/", "b");
+        PathRow("GetFileName", "/", "");
+        PathRow("GetFolder", "a/b\\c", "a/b");
+        PathRow("GetFolder", "a/b/", "a");
+        PathRow("GetFolder", "a", "a");
+        PathRow("GetFolder", "/a", "");
+        PathRow("GetParentFolder", "a\\b\\c\\\\", "a\\b");
+        PathRow("GetParentFolder", "a/b/c/", "a/b");
+        PathRow("GetParentFolder", "\\\\", "");
+        PathRow("GetFileExtension", "archive.tar.Gz", "gz");
+        PathRow("GetFileExtension", "README", "");
+        PathRow("GetFileExtension", "name.", "");
+        PathRow("ReversePathname", "a/b\\c//", "c/b/a");
+        PathRow("ReversePathname", "single", "single");
+        PathRow("GetAbsoluteFileName", "Music//Rock\\Song.MP3/", "music/rock\\song.mp3");
+        PathRow("GetAbsoluteFileName", "a\\/\\b", "a\\b"); // a run keeps its first separator
+        PathRow("GetAbsoluteFileName", "a///", "a");
+        PathRow("GetAbsoluteFileName", "//", "");
+        PathRow("GetAbsoluteFileName", "\303\204Bc", "\303\204bc"); // UTF-8 names stay intact
+    }
+
+    void PathHelpersTakeBothSeparators()
+    {
+        static const std::map<QString, PathHelper> helpers = {
+            {"GetFileName", GetFileName},         {"GetFolder", GetFolder},
+            {"GetParentFolder", GetParentFolder}, {"GetFileExtension", GetFileExtension},
+            {"ReversePathname", ReversePathname}, {"GetAbsoluteFileName", GetAbsoluteFileName}};
+        QFETCH(QString, helper);
+        QFETCH(std::string, path);
+        QFETCH(std::string, result);
+        QCOMPARE(helpers.at(helper)(path), result);
+        QCOMPARE(helpers.at(helper)(std::string()), std::string());
+    }
+
+    void InFunctionMarksOnceAndDisposesOnce()
+    {
+        {
+            InFunction outer("OnSocketReadyToRead");
+            InFunction other("Other");
+            QVERIFY(IsInFunction("OnSocketReadyToRead") && IsInFunction("Other"));
+            QVERIFY(!IsInFunction("OnSocket"));
+            {
+                InFunction inner("OnSocketReadyToRead");
+            }
+            // Names are held once: the inner marker took the mark with it.
+            QVERIFY(!IsInFunction("OnSocketReadyToRead") && IsInFunction("Other"));
+        }
+        QVERIFY(g_inFunctions.empty());
+
+        // A later marker of the same name survives the first one's second
+        // Dispose and its destructor.
+        auto* first = new InFunction("Handler");
+        first->Dispose();
+        QVERIFY(!IsInFunction("Handler"));
+        InFunction second("Handler");
+        first->Dispose();
+        delete first;
+        QVERIFY(IsInFunction("Handler"));
+    }
+
+    void LogLinesAreDatedIndentedAndCategorised()
+    {
+        RecordingSink sink;
+        SetLogSink(&sink);
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        // The log only passes the handle on, so any address stands in for an item.
+        int subject = 0;
+        const ItemPtr item(reinterpret_cast<Item*>(&subject));
+        Log(LogCategory::PeerMessenger, 1, "Connection closed", item);
+        Log(LogCategory::TransferQueue, 2, "detail");
+        Log(LogCategory::TransferQueue, 3, "detail of detail");
+        Log(LogCategory::WishList, 0, "below one");
+        Log(LogCategory::Search, 2, " leading space kept");
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+
+        const QList<QStringList> expected = {{"Peer Messenger", "Connection closed"},
+                                             {"Transfer Queue", "   detail"},
+                                             {"Transfer Queue", "      detail of detail"},
+                                             {"Wish List", "below one"},
+                                             {"Search", "    leading space kept"}};
+        static const QRegularExpression shape(QStringLiteral(R"(^\[([^\]]+)\] (.*)$)"));
+        QCOMPARE(sink.entries.size(), expected.size());
+        for (int n = 0; n < expected.size(); ++n) {
+            const QRegularExpressionMatch match = shape.match(sink.entries[n][1]);
+            QVERIFY2(match.hasMatch(), qPrintable(sink.entries[n][1]));
+            QCOMPARE(QStringList({sink.entries[n][0], match.captured(2)}), expected[n]);
+            // Local time in Qt's text format, to the second.
+            const QDateTime logged = QDateTime::fromString(match.captured(1), Qt::TextDate);
+            QVERIFY2(logged.isValid(), qPrintable(match.captured(1)));
+            QVERIFY(logged.toSecsSinceEpoch() >= before && logged.toSecsSinceEpoch() <= after);
+        }
+        QVERIFY(sink.items[0] == item && sink.items[1].IsNull());
+    }
+
+    void LogSurvivesAMissingOrFailingSink()
+    {
+        RecordingSink sink;
+        SetLogSink(&sink);
+        SetLogSink(nullptr);
+        Log(LogCategory::Search, 1, "nobody listens");
+        QVERIFY(sink.entries.isEmpty());
+        SetLogSink(&sink);
+        sink.failing = true;
+        try {
+            Log(LogCategory::Shared, 1, "rescan finished");
+        } catch (...) {
+            QFAIL("Log let an exception escape");
+        }
+    }
 };
-
-void UtilsTest::CommafyNumberGroupsThreeDigitsFromTheRight()
-{
-    QCOMPARE(CommafyNumber(1), QString("1"));
-    QCOMPARE(CommafyNumber(999), QString("999"));
-    QCOMPARE(CommafyNumber(1000), QString("1,000"));
-    QCOMPARE(CommafyNumber(123456), QString("123,456"));
-    QCOMPARE(CommafyNumber(1000000), QString("1,000,000"));
-    QCOMPARE(CommafyNumber(12345678), QString("12,345,678"));
-    QCOMPARE(CommafyNumber(LLONG_MAX), QString("9,223,372,036,854,775,807"));
-}
-
-void UtilsTest::CommafyNumberIsEmptyForZeroAndBelow()
-{
-    QCOMPARE(CommafyNumber(0), QString());
-    QCOMPARE(CommafyNumber(-1), QString());
-    QCOMPARE(CommafyNumber(-1000), QString());
-    QCOMPARE(CommafyNumber(LLONG_MIN), QString());
-}
-
-void UtilsTest::FormatSecondsShowsDaysAndHoursOnlyWhenNeeded()
-{
-    QCOMPARE(FormatSeconds(93784), std::string("1d2h3m4s"));
-    QCOMPARE(FormatSeconds(90061), std::string("1d1h1m1s"));
-    QCOMPARE(FormatSeconds(5), std::string("0m5s"));
-    QCOMPARE(FormatSeconds(59), std::string("0m59s"));
-    QCOMPARE(FormatSeconds(0), std::string("0m0s"));
-    QCOMPARE(FormatSeconds(3600), std::string("1h0m0s"));
-    // Whole days keep their zero hours so the parts still line up.
-    QCOMPARE(FormatSeconds(86400), std::string("1d0h0m0s"));
-    QCOMPARE(FormatSeconds(86399), std::string("23h59m59s"));
-}
-
-void UtilsTest::EscapeHTMLDoesNotEscapeItsOwnEntities()
-{
-    QCOMPARE(EscapeHTML("<b>Tom & Jerry</b>"), QString("&lt;b&gt;Tom &amp; Jerry&lt;/b&gt;"));
-    QCOMPARE(EscapeHTML("&lt;"), QString("&amp;lt;"));
-    QCOMPARE(EscapeHTML(""), QString(""));
-}
-
-void UtilsTest::ConvertLinksLinksAddressesButNotTrailingPunctuation()
-{
-    QCOMPARE(ConvertLinks("see http://example.com/a?b=1."),
-             QString("see <a href=\"http://example.com/a?b=1\">http://example.com/a?b=1</a>."));
-    QCOMPARE(ConvertLinks("https://x.org, http://y.org"),
-             QString("<a href=\"https://x.org\">https://x.org</a>, "
-                     "<a href=\"http://y.org\">http://y.org</a>"));
-    QCOMPARE(ConvertLinks("ftp://x.org and HTTP://y.org stay"),
-             QString("ftp://x.org and HTTP://y.org stay"));
-    // A link must start at a word boundary.
-    QCOMPARE(ConvertLinks("xhttp://y.org"), QString("xhttp://y.org"));
-}
-
-void UtilsTest::GetBitCountsTheLowestBitAsOne()
-{
-    QVERIFY(GetBit(1u, 1));
-    QVERIFY(!GetBit(1u, 2));
-    QVERIFY(GetBit(2u, 2));
-    QVERIFY(!GetBit(2u, 1));
-    QVERIFY(GetBit(0x80000000u, 32));
-    QVERIFY(!GetBit(0x7fffffffu, 32));
-    QVERIFY(!GetBit(0xffffffffu, 0));
-    QVERIFY(!GetBit(0xffffffffu, 33));
-}
-
-void UtilsTest::GetFileNameTakesTheLastComponent()
-{
-    QCOMPARE(GetFileName("music\\a.mp3"), std::string("a.mp3"));
-    QCOMPARE(GetFileName("music/rock/a.mp3"), std::string("a.mp3"));
-    QCOMPARE(GetFileName("music/rock\\a.mp3"), std::string("a.mp3"));
-    QCOMPARE(GetFileName("a/b/"), std::string("b"));
-    QCOMPARE(GetFileName("a.mp3"), std::string("a.mp3"));
-    QCOMPARE(GetFileName(""), std::string());
-    QCOMPARE(GetFileName("/"), std::string());
-}
-
-void UtilsTest::GetFolderDropsTheLastComponent()
-{
-    QCOMPARE(GetFolder("a/b/"), std::string("a"));
-    QCOMPARE(GetFolder("a\\b\\c.mp3"), std::string("a\\b"));
-    QCOMPARE(GetFolder("a/b\\c"), std::string("a/b"));
-    QCOMPARE(GetFolder("a"), std::string("a"));
-    QCOMPARE(GetFolder("/a"), std::string());
-    QCOMPARE(GetFolder(""), std::string());
-}
-
-void UtilsTest::GetParentFolderDropsAllTrailingBackslashes()
-{
-    QCOMPARE(GetParentFolder("a\\b\\c\\\\"), std::string("a\\b"));
-    QCOMPARE(GetParentFolder("a\\b"), std::string("a"));
-    QCOMPARE(GetParentFolder("a/b/c/"), std::string("a/b"));
-    QCOMPARE(GetParentFolder("\\\\"), std::string());
-    QCOMPARE(GetParentFolder(""), std::string());
-}
-
-void UtilsTest::GetFileExtensionIsLowerCase()
-{
-    QCOMPARE(GetFileExtension("X.MP3"), std::string("mp3"));
-    QCOMPARE(GetFileExtension("archive.tar.Gz"), std::string("gz"));
-    QCOMPARE(GetFileExtension("README"), std::string());
-    QCOMPARE(GetFileExtension("name."), std::string());
-    QCOMPARE(GetFileExtension(""), std::string());
-}
-
-void UtilsTest::ReversePathnameReversesComponents()
-{
-    QCOMPARE(ReversePathname("a/b/c"), std::string("c/b/a"));
-    QCOMPARE(ReversePathname("a\\b\\c\\"), std::string("c/b/a"));
-    QCOMPARE(ReversePathname("a/b\\c//"), std::string("c/b/a"));
-    QCOMPARE(ReversePathname("single"), std::string("single"));
-    QCOMPARE(ReversePathname(""), std::string());
-}
-
-void UtilsTest::GetAbsoluteFileNameNormalises()
-{
-    QCOMPARE(GetAbsoluteFileName("Music//Rock\\Song.MP3/"), std::string("music/rock\\song.mp3"));
-    QCOMPARE(GetAbsoluteFileName("C:\\\\Shared\\"), std::string("c:\\shared"));
-    // A run keeps its first separator, whatever the others are.
-    QCOMPARE(GetAbsoluteFileName("a\\/\\b"), std::string("a\\b"));
-    QCOMPARE(GetAbsoluteFileName("a///"), std::string("a"));
-    QCOMPARE(GetAbsoluteFileName("//"), std::string());
-    QCOMPARE(GetAbsoluteFileName(""), std::string());
-    // Only ASCII letters change, so UTF-8 names stay intact.
-    const std::string upperUmlaut = "\xc3\x84";
-    QCOMPARE(GetAbsoluteFileName(upperUmlaut + "Bc"), upperUmlaut + "bc");
-}
 
 QTEST_GUILESS_MAIN(UtilsTest)
 #include "UtilsTest.moc"

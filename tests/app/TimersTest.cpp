@@ -1,0 +1,133 @@
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/DelayedInvoker.h"
+#include "app/TimerManager.h"
+
+namespace {
+
+class SortTarget : public QObject
+{
+    Q_OBJECT
+
+public:
+    SortTarget() { clock.start(); }
+
+    int sorts = 0;
+    int refreshes = 0;
+    qint64 firstSortAt = -1;
+    QElapsedTimer clock;
+    int resortsWanted = 0;
+
+public slots:
+    void Sort()
+    {
+        if (++sorts == 1)
+            firstSortAt = clock.elapsed();
+        if (resortsWanted-- > 0)
+            delayedInvoker->Invoke(this, "1Sort()", 50);
+    }
+    void Refresh() { ++refreshes; }
+};
+
+// Timers still waiting to fire or to be deleted.
+int LiveTimers()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return delayedInvoker->findChildren<QTimer*>().size();
+}
+
+} // namespace
+
+// The housekeeping clocks and the delayed invoker, on a real event loop.
+class TimersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_invoker = std::make_unique<DelayedInvoker>(); }
+    void cleanup() { m_invoker.reset(); }
+
+    void ClocksTickAtTheirIntervalsFromConstruction()
+    {
+        QCOMPARE(timerManager, nullptr);
+        {
+            TimerManager manager;
+            QCOMPARE(timerManager, &manager);
+            QSignalSpy halfMinute(manager.everyHalfMinute(), &QTimer::timeout);
+            QCoreApplication::processEvents();
+            QCOMPARE(halfMinute.count(), 0);
+            const QList<std::pair<QTimer*, int>> timers = {{manager.everyHalfMinute(), 30000},
+                                                           {manager.everyFiveMinutes(), 300000},
+                                                           {manager.everyHour(), 3600000}};
+            for (const auto& [timer, interval] : timers) {
+                QCOMPARE(timer->interval(), interval);
+                QVERIFY(timer->isActive() && !timer->isSingleShot());
+                // Nearly the whole interval is still ahead: the clock started now.
+                QVERIFY(timer->remainingTime() > interval - 1000);
+            }
+        }
+        QCOMPARE(timerManager, nullptr);
+    }
+
+    void RepeatedRequestsCoalesceAtTheFirstDeadline()
+    {
+        QCOMPARE(delayedInvoker, m_invoker.get());
+        SortTarget target;
+        delayedInvoker->Invoke(&target, "1Sort()", 1000);
+        QTest::qWait(900);
+        QCOMPARE(target.sorts, 0);
+        delayedInvoker->Invoke(&target, "1Sort()", 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.sorts, 1, 3000);
+        // The second request neither restarted the delay nor added a call. Qt's
+        // default timers may fire up to 5% early.
+        QVERIFY2(target.firstSortAt >= 940 && target.firstSortAt < 1500,
+                 qPrintable(QString::number(target.firstSortAt)));
+        QCOMPARE(LiveTimers(), 0);
+        QCOMPARE(target.sorts, 1);
+    }
+
+    void EachSlotAndTargetIsCalledOnceFromTheLoop()
+    {
+        SortTarget first;
+        SortTarget second;
+        delayedInvoker->Invoke(&first, "1Sort()", 0);
+        delayedInvoker->Invoke(&first, "1Refresh()", 0);
+        delayedInvoker->Invoke(&second, "1Sort()", 0);
+        delayedInvoker->Invoke(&first, "1Sort()", 0);
+        QCOMPARE(first.sorts, 0); // never from Invoke itself
+        QCOMPARE(LiveTimers(), 3);
+        QTRY_COMPARE(first.sorts + first.refreshes + second.sorts, 3);
+        QVERIFY(first.sorts == 1 && first.refreshes == 1 && second.sorts == 1);
+        QCOMPARE(LiveTimers(), 0);
+    }
+
+    void ATargetMayAskAgainOrBeDeletedFirst()
+    {
+        SortTarget again;
+        again.resortsWanted = 1;
+        delayedInvoker->Invoke(&again, "1Sort()", 50);
+        QTRY_COMPARE(again.sorts, 2);
+        QCOMPARE(LiveTimers(), 0);
+
+        auto* doomed = new SortTarget;
+        delayedInvoker->Invoke(doomed, "1Sort()", 30);
+        delete doomed;
+        QCOMPARE(LiveTimers(), 0);
+        // A new object may reuse the address; its request must not be mistaken
+        // for the dead one's and swallowed.
+        SortTarget survivor;
+        delayedInvoker->Invoke(&survivor, "1Sort()", 30);
+        QTRY_COMPARE(survivor.sorts, 1);
+        QCOMPARE(again.sorts, 2);
+        m_invoker.reset();
+        QCOMPARE(delayedInvoker, nullptr);
+    }
+
+private:
+    std::unique_ptr<DelayedInvoker> m_invoker;
+};
+
+QTEST_GUILESS_MAIN(TimersTest)
+#include "TimersTest.moc"
