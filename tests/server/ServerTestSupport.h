@@ -16,7 +16,6 @@
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
-#include "streams/WireFormat.h"
 
 // Every schema the server connection writes to. Types exist once per
 // process, so each test executable calls this once, in initTestCase.
@@ -35,6 +34,20 @@ inline ByteBuilder Body(std::uint32_t code)
     return ByteBuilder().UInt32(code);
 }
 
+// The frame the client sends for a body.
+inline QByteArray Sent(const ByteBuilder& body)
+{
+    return ScriptedServer::Frame(body);
+}
+
+// The login the client sends, its digest computed here from the two fields.
+inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
+    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
+}
+
 // A fresh Server and a scripted server it connects to.
 class ServerSession
 {
@@ -51,14 +64,18 @@ public:
         return Reconnect(scripted.AcceptedCount() + 1);
     }
 
-    // Connects if disconnected and waits for the login frame, which must be
-    // the first thing received since the last TakeReceived.
+    // Connects if disconnected and waits for the login of the current
+    // settings, which must be the first thing received since TakeReceived.
     bool Reconnect(int expectedConnections)
     {
         if (server->GetState() == Server::StateDisconnected)
             server->Connect();
-        return QTest::qWaitFor([&] { return scripted.AcceptedCount() == expectedConnections; }) &&
-               scripted.WaitForBytes(4) && scripted.WaitForBytes(4 + LengthAt(0));
+        return QTest::qWaitFor([&] {
+            const QByteArray user = QByteArray::fromStdString(Settings::Get("username"));
+            const QByteArray password = QByteArray::fromStdString(Settings::Get("password"));
+            return scripted.AcceptedCount() == expectedConnections &&
+                   scripted.Received().startsWith(LoginFrame(user, password));
+        });
     }
 
     // Answers the login with success and waits until the client is logged in.
@@ -93,6 +110,13 @@ public:
         return true;
     }
 
+    // Receives the bodies and waits until the client has handled them.
+    template <class... Bodies> bool Handled(const Bodies&... bodies)
+    {
+        (Receive(bodies), ...);
+        return Sync();
+    }
+
     // The frames the client sent, acknowledgements of Sync left out.
     QByteArray TakeSent()
     {
@@ -106,31 +130,9 @@ public:
     std::unique_ptr<Server> server;
 
 private:
-    // The length prefix of the frame at `offset` of what was received.
-    int LengthAt(int offset) const
-    {
-        const auto* bytes =
-            reinterpret_cast<const unsigned char*>(scripted.Received().constData() + offset);
-        return static_cast<int>(WireFormat::DecodeUInt32(bytes));
-    }
-
     std::uint32_t m_syncId = 0;
     QByteArray m_sent;
 };
-
-// The frame the client sends for a body.
-inline QByteArray Sent(const ByteBuilder& body)
-{
-    return ScriptedServer::Frame(body);
-}
-
-// The login the client sends, its digest computed here from the two fields.
-inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
-{
-    const QByteArray digest =
-        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
-}
 
 // Collects log lines as "category|text" while it lives.
 class LogCapture : public LogSink
