@@ -3,19 +3,13 @@
 #include <memory>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QHostAddress>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include "../server/ServerTestSupport.h"
-#include "Bytes.h"
 #include "app/AppTypes.h"
 #include "app/Clock.h"
-#include "app/Log.h"
 #include "app/LogSink.h"
 #include "peers/PeerMessenger.h"
 #include "peers/PeerTypes.h"
@@ -47,23 +41,29 @@ inline QByteArray PeerFrame(const QByteArray& body)
     return ScriptedServer::Frame(body);
 }
 
-// First frames.
-inline QByteArray InitBody(const QByteArray& user, const QByteArray& type)
+// The first frame of a connection opened directly, and of one answering a
+// request brokered by the server.
+inline QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
 {
-    return ByteBuilder().Byte(1).String(user).String(type).UInt32(0);
+    return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
 }
 
-inline QByteArray IndirectResponseBody(std::uint32_t token)
+inline QByteArray IndirectFrame(std::uint32_t token)
 {
-    return ByteBuilder().Byte(0).UInt32(token);
+    return PeerFrame(ByteBuilder().Byte(0).UInt32(token));
 }
 
-class LogCapture : public LogSink
+inline QByteArray QueueUploadBody(const QByteArray& file)
+{
+    return Body(43).String(file);
+}
+
+// The messenger's log lines, without their time and level indentation.
+class MessengerLog : public LogSink
 {
 public:
-    // Lines without their time and level indentation.
-    LogCapture() { SetLogSink(this); }
-    ~LogCapture() override { SetLogSink(nullptr); }
+    MessengerLog() { SetLogSink(this); }
+    ~MessengerLog() override { SetLogSink(nullptr); }
     void Append(const QString& category, const QString& line, ItemPtr) override
     {
         if (category == QLatin1String("Peer Messenger"))
@@ -73,56 +73,96 @@ public:
     QStringList lines;
 };
 
-// Another client's listening port on 127.0.0.1: accepts our connections
-// and keeps what each of them sends.
-class ScriptedPeer : public QObject
+// Waits until `count` bytes have come from the socket and takes all that
+// came.
+inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
+{
+    QByteArray bytes;
+    (void)QTest::qWaitFor([&] {
+        bytes += socket.readAll();
+        return bytes.size() >= count;
+    });
+    return bytes;
+}
+
+// Another client's listening port on 127.0.0.1, taking our connections.
+class ScriptedPeer : public QTcpServer
 {
 public:
     ScriptedPeer()
     {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                m_connections.push_back(socket);
-                m_received.push_back(QByteArray());
-                const std::size_t index = m_received.size() - 1;
-                connect(socket, &QTcpSocket::readyRead, this,
-                        [this, socket, index] { m_received[index] += socket->readAll(); });
-            }
-        });
-        if (!m_server.listen(QHostAddress::LocalHost, 0))
+        if (!listen(QHostAddress::LocalHost, 0))
             qFatal("ScriptedPeer: cannot listen");
     }
 
-    quint16 Port() const { return m_server.serverPort(); }
-    int ConnectionCount() const { return static_cast<int>(m_connections.size()); }
-    bool WaitForConnections(int count)
+    quint16 Port() const { return serverPort(); }
+    int ConnectionCount()
     {
-        return QTest::qWaitFor([this, count] { return ConnectionCount() >= count; });
+        while (QTcpSocket* socket = nextPendingConnection())
+            m_connections.push_back(socket);
+        return static_cast<int>(m_connections.size());
     }
-    QTcpSocket* Connection(int index) const { return m_connections.at(index); }
-    const QByteArray& Received(int index) const { return m_received.at(index); }
-    bool WaitForBytes(int index, int count)
+    QTcpSocket* Connection(int index)
     {
-        return QTest::qWaitFor([this, index, count] {
-            return static_cast<int>(m_received.size()) > index && m_received[index].size() >= count;
-        });
+        return QTest::qWaitFor([&] { return ConnectionCount() > index; }) ? m_connections[index]
+                                                                          : nullptr;
     }
-    QByteArray Take(int index)
+    // What connection `index` sent, once it is at least `count` bytes.
+    QByteArray Take(qsizetype count, int index = 0)
     {
-        QByteArray taken;
-        taken.swap(m_received[index]);
-        return taken;
+        QTcpSocket* socket = Connection(index);
+        return socket ? ReadAtLeast(*socket, count) : QByteArray();
     }
 
 private:
-    QTcpServer m_server;
-    std::vector<QPointer<QTcpSocket>> m_connections;
-    std::vector<QByteArray> m_received;
+    std::vector<QTcpSocket*> m_connections;
 };
+
+// What a spy saw, one "argument|argument" line per call. Pointers and items
+// show as empty: tests compare those themselves.
+inline QStringList Calls(const QSignalSpy& spy)
+{
+    QStringList calls;
+    for (const QList<QVariant>& call : spy) {
+        QStringList arguments;
+        for (const QVariant& argument : call)
+            arguments << (argument.metaType() == QMetaType::fromType<std::string>()
+                              ? QString::fromStdString(argument.value<std::string>())
+                              : argument.toString());
+        calls << arguments.join('|');
+    }
+    return calls;
+}
 
 inline QTcpSocket* SocketOf(ItemPtr item)
 {
     return ObjectFromItem<QTcpSocket>(item);
+}
+
+inline ItemSet ItemsOf(const char* typeName)
+{
+    return d.GetType(typeName)->GetItems();
+}
+
+inline int CountOf(const char* typeName)
+{
+    return static_cast<int>(d.GetType(typeName)->ItemCount());
+}
+
+inline ItemPtr UserItem(const char* name)
+{
+    return d.GetType(ServerTypes::User)->HasItem(name);
+}
+
+inline ItemSet PeerSocketsOf(const char* user)
+{
+    ItemPtr item = UserItem(user);
+    return item ? item.GetItems(PeerTypes::PeerSocket) : ItemSet();
+}
+
+inline int Links(const char* user)
+{
+    return static_cast<int>(PeerSocketsOf(user).size());
 }
 
 // Whether any record of ours still stands for the socket.
@@ -140,68 +180,61 @@ inline bool IsRecorded(QTcpSocket* socket)
 inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 {
     for (const char* typeName : {PeerTypes::UninitializedSocket, PeerTypes::PeerSocket})
-        for (Item* item : d.GetType(typeName)->GetItems()) {
-            QTcpSocket* ours = ObjectFromItem<QTcpSocket>(item);
+        for (Item* item : ItemsOf(typeName)) {
+            QTcpSocket* ours = SocketOf(item);
             if (ours->peerPort() == theirs.localPort())
                 return ours;
         }
     return nullptr;
 }
 
-// Writes the bytes one at a time, each only after our end has been told of
-// the one before, so that every byte is a read of its own.
-// The messenger reads sockets in slices queued on the event loop; after our
-// end has been told of new bytes, this lets the slice run.
-inline void DeliverDeferredReads()
+// Writes the bytes, in one write or one byte at a time, each time waiting
+// until our end has been told of them and letting the read slice the
+// messenger queues on the event loop run.
+inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes,
+                         bool bytewise = false)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-}
-
-inline bool WriteBytewise(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes)
-{
-    for (char byte : bytes) {
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype size = bytewise ? 1 : bytes.size();
         QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
-        theirs.write(&byte, 1);
+        theirs.write(bytes.mid(at, size));
         theirs.flush();
         if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))
             return false;
-        DeliverDeferredReads();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        at += size;
     }
     return true;
 }
 
-// Writes the bytes and waits until our end has been told of them.
-inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes)
+inline bool WaitForClosed(QTcpSocket& socket)
 {
-    QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
-    theirs.write(bytes);
-    theirs.flush();
-    if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))
-        return false;
-    DeliverDeferredReads();
-    return true;
+    return QTest::qWaitFor(
+        [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; });
 }
 
-inline ByteBuilder& UInt64(ByteBuilder& bytes, std::uint64_t value)
+// A port nobody listens on.
+inline quint16 ClosedPort()
 {
-    return bytes.UInt32(static_cast<std::uint32_t>(value))
-        .UInt32(static_cast<std::uint32_t>(value >> 32));
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
-inline ItemSet ItemsOf(const char* typeName)
+inline void AtSeconds(double seconds)
 {
-    return d.GetType(typeName)->GetItems();
+    Clock::SetOffsetForTesting(static_cast<qint64>(seconds * 1000));
 }
 
-inline ItemPtr UserItem(const char* name)
+// A request of the user's, brokered by the server, put in the store as the
+// server connection puts it, so the socket answering it can be watched
+// from its start.
+inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char* user)
 {
-    return d.GetType(ServerTypes::User)->HasItem(name);
-}
-
-inline ItemSet PeerSocketsOf(const char* user)
-{
-    ItemPtr item = UserItem(user);
-    return item ? item.GetItems(PeerTypes::PeerSocket) : ItemSet();
+    ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
+    request.Connect(d.GetType(PeerTypes::PeerConnectionRequestId)->GetItem(token));
+    request.Connect(d.GetType(PeerTypes::PeerConnectionType)->GetItem(type));
+    request.Connect(UserItem(user));
 }
 
 // A logged-in client as "alice" with its peer messenger listening on free
@@ -249,13 +282,12 @@ public:
     std::unique_ptr<QTcpSocket> ConnectPeer(bool obfuscated = false)
     {
         auto socket = std::make_unique<QTcpSocket>();
-        const int before = static_cast<int>(ItemsOf(PeerTypes::UninitializedSocket).size());
+        const int before = CountOf(PeerTypes::UninitializedSocket);
         socket->connectToHost(QHostAddress::LocalHost, obfuscated ? ObfuscatedPort() : Port());
         if (!socket->waitForConnected(5000))
             return nullptr;
-        const bool accepted = QTest::qWaitFor([before] {
-            return static_cast<int>(ItemsOf(PeerTypes::UninitializedSocket).size()) > before;
-        });
+        const bool accepted =
+            QTest::qWaitFor([before] { return CountOf(PeerTypes::UninitializedSocket) > before; });
         return accepted ? std::move(socket) : nullptr;
     }
 
@@ -265,27 +297,13 @@ public:
         auto socket = ConnectPeer(obfuscated);
         if (!socket)
             return nullptr;
-        const int before = static_cast<int>(PeerSocketsOf(user).size());
-        const QByteArray frame = PeerFrame(InitBody(user, "P"));
+        const int before = Links(user);
+        const QByteArray frame = InitFrame(user, "P");
         socket->write(obfuscated ? ScrambleByHand(frame, 0x01020304) : frame);
-        const bool opened = QTest::qWaitFor(
-            [user, before] { return static_cast<int>(PeerSocketsOf(user).size()) > before; });
+        const bool opened = QTest::qWaitFor([user, before] { return Links(user) > before; });
         return opened ? std::move(socket) : nullptr;
     }
 
     std::unique_ptr<ServerSession> session;
     std::unique_ptr<PeerMessenger> messenger;
 };
-
-// Declares the schemas once per test executable and gives each test a
-// fresh store.
-inline void DeclarePeerSchemas()
-{
-    DeclareServerSchemas();
-}
-
-inline bool WaitForClosed(QTcpSocket& socket)
-{
-    return QTest::qWaitFor(
-        [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; });
-}

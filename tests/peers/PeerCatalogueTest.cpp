@@ -1,0 +1,502 @@
+#include <list>
+#include <map>
+
+#include <QtTest>
+
+#include "Bytes.h"
+#include "peers/PeerMessages.h"
+#include "peers/Scrambler.h"
+#include "peers/SearchResultIntake.h"
+#include "search/SearchSchema.h"
+#include "search/SearchTypes.h"
+#include "server/ServerSchema.h"
+#include "server/ServerTypes.h"
+#include "sharing/AttributeTranslationTable.h"
+#include "sharing/FileInfoMap.h"
+#include "sharing/FileItemDisplay.h"
+#include "sharing/SharedFolderInfo.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "streams/MemStream.h"
+
+using namespace PeerMessages;
+using namespace SearchTypes;
+
+namespace {
+
+constexpr std::uint32_t Limit = 131072;
+
+QByteArray Bytes(const MemStream& stream)
+{
+    return QByteArray(stream.GetBuffer(), stream.GetBufferLength());
+}
+
+MemStream StreamOf(const QByteArray& bytes)
+{
+    MemStream stream;
+    stream.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
+    return stream;
+}
+
+// A message body: the u32 code, then the fields.
+ByteBuilder Body(std::uint32_t code)
+{
+    return ByteBuilder().UInt32(code);
+}
+
+ByteBuilder& UInt64(ByteBuilder& bytes, std::uint64_t value)
+{
+    return bytes.UInt32(static_cast<std::uint32_t>(value))
+        .UInt32(static_cast<std::uint32_t>(value >> 32));
+}
+
+// A whole file record: marker 1, name, u64 size, extension, attribute pairs.
+QByteArray Record(const QByteArray& name, std::uint64_t size, const QByteArray& extension = "",
+                  std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> attributes = {})
+{
+    ByteBuilder bytes;
+    UInt64(bytes.Byte(1).String(name), size).String(extension);
+    bytes.UInt32(static_cast<std::uint32_t>(attributes.size()));
+    for (const auto& [code, value] : attributes)
+        bytes.UInt32(code).UInt32(value);
+    return bytes;
+}
+
+// The bytes as zlib compresses them at level 9, the level every sender
+// uses, without the length qCompress puts first.
+QByteArray Compressed(const QByteArray& raw)
+{
+    return qCompress(raw, 9).mid(4);
+}
+
+// Reads a body as a receiver does: after its code (or direction byte).
+template <class M> bool ReadBody(const QByteArray& body, M& message, int codeSize = 4)
+{
+    MemStream in = StreamOf(body.mid(codeSize));
+    return message.Read(in);
+}
+
+// Reads the whole of the bytes into value.
+template <class T> bool ReadAll(const QByteArray& bytes, T& value)
+{
+    MemStream in = StreamOf(bytes);
+    return in.Read(value) && in.GetPendingReadLength() == 0;
+}
+
+template <class M> QByteArray Written(const M& message)
+{
+    MemStream out;
+    return message.Write(out) ? Bytes(out) : QByteArray("write failed");
+}
+
+// A message is written exactly as expected and reads back into what writes
+// the same bytes; every body shorter than `required` bytes (all of them
+// unless the message ends in an optional field) is refused.
+template <class M>
+void CheckLayout(const M& message, const QByteArray& expected, int codeSize = 4, int required = -1)
+{
+    QCOMPARE(Written(message), expected);
+    M parsed;
+    for (int cut = codeSize; cut < (required < 0 ? expected.size() : required); ++cut)
+        QVERIFY2(!ReadBody(expected.left(cut), parsed, codeSize), qPrintable(QString::number(cut)));
+    QVERIFY(ReadBody(expected, parsed, codeSize));
+    QCOMPARE(Written(parsed), expected);
+}
+
+FileInfo File(const std::string& name, long long size = 0)
+{
+    FileInfo file;
+    file.m_name = name;
+    file.m_size = size;
+    return file;
+}
+
+QByteArray Scrambled(std::uint32_t key, const QByteArray& frame)
+{
+    Scrambler scrambler([key] { return key; });
+    return Bytes(scrambler.Scramble(frame.constData(), static_cast<int>(frame.size())));
+}
+
+// Search results: the body up to the files, and what follows them.
+ByteBuilder ResultHead(const QByteArray& user, std::uint32_t token,
+                       std::initializer_list<QByteArray> records)
+{
+    ByteBuilder bytes = ByteBuilder().String(user).UInt32(token);
+    bytes.UInt32(static_cast<std::uint32_t>(records.size()));
+    for (const QByteArray& record : records)
+        bytes.Raw(record);
+    return bytes;
+}
+
+QByteArray Trailer(bool freeSlot, std::uint32_t speed, std::uint32_t queue)
+{
+    return ByteBuilder().Byte(freeSlot ? 1 : 0).UInt32(speed).UInt32(queue).UInt32(0);
+}
+
+// Hands the body, compressed, to the intake as the connection of `user`.
+SearchResultIntake::Outcome Receive(const std::string& user, const QByteArray& raw)
+{
+    MemStream body = StreamOf(Compressed(raw));
+    return SearchResultIntake::Receive(user, body);
+}
+
+SearchResultIntake::Outcome Receive(const std::string& user, std::uint32_t token,
+                                    std::initializer_list<QByteArray> records)
+{
+    return Receive(user, ResultHead(QByteArray::fromStdString(user), token, records) +
+                             Trailer(false, 0, 0));
+}
+
+// The results of a set by "folder|name".
+std::map<std::string, ItemPtr> ResultsOf(ItemPtr set)
+{
+    std::map<std::string, ItemPtr> results;
+    for (Item* item : set.GetItems(SearchResult)) {
+        ItemPtr result(item);
+        results[result[SearchResultFileFolder].AsString() + "|" +
+                result[SearchResultFileName].AsString()] = result;
+    }
+    return results;
+}
+
+std::size_t SetCount()
+{
+    return d.GetType(SearchResults)->ItemCount();
+}
+
+} // namespace
+
+class PeerCatalogueTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void MessagesAreLaidOutAsTheTablesSay();
+    void CompressedMessagesAreOneZlibStream();
+    void FileRecordsAreLaidOutAsTheTableSays();
+    void LimitsAreEnforced();
+    void ScramblingRotatesTheKeyAndIsUndone();
+    void ResultsAreStoredUnderTheirRequestAndUser();
+    void RepeatsFromTheSameUserAreSkipped();
+    void UnknownMalformedOrForeignResultsAreDropped();
+
+private:
+    ItemPtr m_request;
+};
+
+void PeerCatalogueTest::initTestCase()
+{
+    dataSaver = new DataSaver();
+    ServerSchema::DeclareSchema(*dataSaver);
+    SearchSchema::DeclareSchema();
+}
+
+void PeerCatalogueTest::init()
+{
+    d.RemoveAllItems();
+    m_request = d.GetType(SearchRequest)->NewItem(7u);
+}
+
+void PeerCatalogueTest::MessagesAreLaidOutAsTheTablesSay()
+{
+    CheckLayout(PeerInit{.m_user = "alice", .m_type = "P"},
+                ByteBuilder().Byte(1).String("alice").String("P").UInt32(0), 1);
+    CheckLayout(IndirectResponse{.m_token = 0x01020304}, ByteBuilder().Byte(0).UInt32(0x01020304),
+                1);
+    CheckLayout(GetSharedFileList(), Body(4));
+    CheckLayout(GetSharedFilesInFolder{.m_token = 21, .m_folder = "m\\old"},
+                Body(36).UInt32(21).String("m\\old"));
+    ByteBuilder request = Body(40).UInt32(1).UInt32(77).String("m\\a.mp3");
+    CheckLayout(TransferRequest{.m_token = 77, .m_file = "m\\a.mp3", .m_size = 0x100000002LL},
+                UInt64(request, 0x100000002ULL));
+    CheckLayout(TransferResponse{.m_token = 78, .m_reason = "Queued"},
+                Body(41).UInt32(78).Byte(0).String("Queued"));
+    CheckLayout(QueueUpload{.m_file = "m\\a.mp3"}, Body(43).String("m\\a.mp3"));
+    CheckLayout(UploadPlaceInLine{.m_file = "m\\a.mp3", .m_place = 12},
+                Body(44).String("m\\a.mp3").UInt32(12));
+    CheckLayout(UploadFailed{.m_file = "m\\a.mp3"}, Body(46).String("m\\a.mp3"));
+    CheckLayout(UploadDenied{.m_file = "m\\a.mp3", .m_reason = "File not shared."},
+                Body(50).String("m\\a.mp3").String("File not shared."));
+    CheckLayout(UploadPlaceInLineRequest{.m_file = "m\\a.mp3"}, Body(51).String("m\\a.mp3"));
+
+    // A download request (direction 0) carries no size.
+    CheckLayout(TransferRequest{.m_direction = 0, .m_token = 5, .m_file = "a", .m_size = 99},
+                Body(40).UInt32(0).UInt32(5).String("a"));
+    TransferRequest download{.m_size = 99};
+    QVERIFY(ReadBody(Body(40).UInt32(0).UInt32(5).String("a"), download));
+    QCOMPARE(download.m_size, 0LL);
+
+    // An acceptance may stop after the allowed byte (any non-zero value),
+    // also when only part of the size arrived.
+    ByteBuilder accepted = Body(41).UInt32(77).Byte(1);
+    CheckLayout(TransferResponse{.m_token = 77, .m_allowed = true, .m_hasSize = true, .m_size = 50},
+                UInt64(accepted, 50), 4, 9);
+    for (const QByteArray& body : {QByteArray(Body(41).UInt32(6).Byte(7)),
+                                   QByteArray(Body(41).UInt32(6).Byte(1).UInt32(5))}) {
+        TransferResponse response{.m_hasSize = true, .m_size = 3, .m_reason = "stale"};
+        QVERIFY(ReadBody(body, response));
+        QVERIFY(response.m_allowed && !response.m_hasSize && response.m_reason.empty());
+        QCOMPARE(response.m_size, 0LL);
+    }
+    QCOMPARE(Written(TransferResponse{.m_token = 6, .m_allowed = true, .m_size = 8}),
+             QByteArray(Body(41).UInt32(6).Byte(1)));
+}
+
+void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
+{
+    // A share list: folders in name order, then an attribute table that a
+    // reader may do without.
+    const QByteArray listing = ByteBuilder().UInt32(2).String("music").UInt32(1).Data() +
+                               Record("a.mp3", 4000, "mp3", {{0, 192}}) +
+                               ByteBuilder().String("music\\live").UInt32(2).Data() +
+                               Record("b.ogg", 5) + Record("c.ogg", 6);
+    SharedFileList share;
+    FileInfo mp3 = File("a.mp3", 4000);
+    mp3.m_attributes.m_extension = "mp3";
+    mp3.m_attributes.m_attributes = {{0, 192}};
+    share.m_share["music\\live"] = {File("c.ogg", 6), File("b.ogg", 5)};
+    share.m_share["music"] = {mp3};
+    QCOMPARE(Written(share),
+             QByteArray(Body(5).Raw(Compressed(listing + ByteBuilder().UInt32(0)))));
+    SharedFileList readShare;
+    const QByteArray table = ByteBuilder().UInt32(1).UInt32(0).String("bitrate");
+    QVERIFY(ReadBody(Body(5).Raw(Compressed(listing + table)), readShare));
+    QVERIFY(readShare.m_share == share.m_share);
+    QCOMPARE(readShare.m_attributeTable.at(0), std::string("bitrate"));
+    for (const QByteArray& tail : {QByteArray(), QByteArray(ByteBuilder().UInt32(Limit + 1))}) {
+        SharedFileList noTable;
+        QVERIFY(ReadBody(Body(5).Raw(Compressed(listing + tail)), noTable));
+        QVERIFY(noTable.m_share.size() == 2 && noTable.m_attributeTable.empty());
+    }
+    QVERIFY(!ReadBody(Body(5).Raw(Compressed(listing.chopped(1))), readShare));
+    QVERIFY(!ReadBody(Body(5).UInt32(0).UInt32(0), readShare));
+    QVERIFY(!ReadBody(Body(5).Raw(Compressed(listing).chopped(2)), readShare));
+
+    // A search result keeps its files in the order sent; everything after
+    // them may be missing, in part or whole.
+    const QByteArray head = ByteBuilder().String("bob").UInt32(7);
+    const QByteArray files =
+        ByteBuilder().UInt32(2).Raw(Record("m\\b.mp3", 300)).Raw(Record("m\\a.mp3", 200));
+    const QByteArray trailer = Trailer(true, 2048, 3);
+    FileSearchResult result{.m_user = "bob",
+                            .m_token = 7,
+                            .m_freeSlot = true,
+                            .m_averageSpeed = 2048,
+                            .m_queueLength = 3};
+    result.m_files = {File("m\\b.mp3", 300), File("m\\a.mp3", 200)};
+    QCOMPARE(Written(result), QByteArray(Body(9).Raw(Compressed(head + files + trailer))));
+    for (int kept : {0, 1, 5, 9, 13}) {
+        FileSearchResult read;
+        QVERIFY(ReadBody(Body(9).Raw(Compressed(head + files + trailer.left(kept))), read));
+        QVERIFY(read.m_user == "bob" && read.m_token == 7 && read.m_files == result.m_files);
+        QCOMPARE(read.m_freeSlot, kept >= 1);
+        QCOMPARE(read.m_averageSpeed, kept >= 5 ? 2048u : 0u);
+        QCOMPARE(read.m_queueLength, kept >= 9 ? 3u : 0u);
+    }
+    FileSearchResult readResult;
+    QVERIFY(!ReadBody(Body(9).Raw(Compressed(head + files.chopped(1))), readResult));
+
+    // Folder contents: the token and folder, then one folder's files.
+    SharedFilesInFolder folder{.m_token = 21, .m_folder = "m\\old"};
+    folder.m_contents["m\\old"].m_files = {File("b", 2), File("a", 1)};
+    const QByteArray raw =
+        ByteBuilder().UInt32(21).String("m\\old").UInt32(1).String("m\\old").Data() +
+        ByteBuilder().UInt32(2).Data() + Record("a", 1) + Record("b", 2) +
+        ByteBuilder().UInt32(0).Data();
+    QCOMPARE(Written(folder), QByteArray(Body(37).Raw(Compressed(raw))));
+    SharedFilesInFolder readFolder;
+    QVERIFY(ReadBody(Body(37).Raw(Compressed(raw)), readFolder));
+    QVERIFY(readFolder.m_token == 21 && readFolder.m_folder == "m\\old" &&
+            readFolder.m_contents == folder.m_contents);
+    QVERIFY(!ReadBody(Body(37).Raw(Compressed(raw.chopped(1))), readFolder));
+    QVERIFY(!ReadBody(Body(37).Raw(raw), readFolder));
+}
+
+void PeerCatalogueTest::FileRecordsAreLaidOutAsTheTableSays()
+{
+    FileInfo file = File("music\\song.mp3", 0x123456789LL);
+    file.m_attributes.m_extension = "mp3";
+    file.m_attributes.m_attributes = {{2, 1}, {0, 320}};
+    const QByteArray expected =
+        Record("music\\song.mp3", 0x123456789ULL, "mp3", {{2, 1}, {0, 320}});
+    QCOMPARE(Written(file), expected);
+    FileInfo back;
+    QVERIFY(ReadAll(expected, back) && back == file);
+    for (int cut = 0; cut < expected.size(); ++cut)
+        QVERIFY(!ReadAll(expected.left(cut), back));
+
+    // Marker 0 is an empty entry: reading goes on right after it, with
+    // nothing left of what the record held before.
+    std::list<FileInfo> files = {File("old", 9), File("old", 9)};
+    QVERIFY(ReadAll(ByteBuilder().UInt32(2).Byte(0).Raw(Record("b", 3)), files));
+    QVERIFY(files == (std::list<FileInfo>{FileInfo(), File("b", 3)}));
+
+    // A folder is ordered by name, bytes compared unsigned ("é" is 0xc3 0xa9,
+    // after "z"), and ends with a number read whatever it is, but there.
+    SharedFolderInfo folder;
+    folder.m_files = {File("z"), File("\xc3\xa9"), File("a"), File("B")};
+    QCOMPARE(Written(folder), ByteBuilder().UInt32(4).Data() + Record("B", 0) + Record("a", 0) +
+                                  Record("z", 0) + Record("\xc3\xa9", 0) +
+                                  ByteBuilder().UInt32(0).Data());
+    // A repeated name keeps the record that came first.
+    const QByteArray twice =
+        ByteBuilder().UInt32(2).Raw(Record("a", 1)).Raw(Record("a", 2)).UInt32(0xdeadbeef);
+    QVERIFY(ReadAll(twice, folder));
+    QVERIFY(folder.m_files == (std::set<FileInfo>{File("a", 1)}));
+    QVERIFY(!ReadAll(twice.chopped(1), folder));
+}
+
+void PeerCatalogueTest::LimitsAreEnforced()
+{
+    // Strings: a user name at the limit is read; one byte more is refused.
+    PeerInit init;
+    const QByteArray longest(Limit, 'u');
+    QVERIFY(ReadBody(ByteBuilder().Byte(1).String(longest).String("F").UInt32(9), init, 1));
+    QCOMPARE(init.m_user.size(), std::size_t(Limit));
+    QVERIFY(!ReadBody(ByteBuilder().Byte(1).String(longest + "u").String("F").UInt32(0), init, 1));
+
+    // Counts. Empty entries are one byte each, which makes full lists cheap.
+    auto attributes = [](std::uint32_t count) {
+        return ByteBuilder().Byte(1).String("a").UInt32(0).UInt32(0).String("").UInt32(count).Raw(
+            QByteArray(static_cast<qsizetype>(std::min(count, Limit)) * 8, '\0'));
+    };
+    FileInfo file;
+    QVERIFY(ReadAll(attributes(Limit), file));
+    QVERIFY(!ReadAll(attributes(Limit + 1), file));
+    auto folderOf = [](std::uint32_t count) {
+        return ByteBuilder().UInt32(count).Raw(QByteArray(std::min(count, Limit), '\0')).UInt32(0);
+    };
+    SharedFolderInfo folder;
+    QVERIFY(ReadAll(folderOf(Limit), folder));
+    QVERIFY(!ReadAll(folderOf(Limit + 1), folder));
+    auto resultOf = [](std::uint32_t count) {
+        return Body(9).Raw(Compressed(ByteBuilder().String("bob").UInt32(7).UInt32(count).Data() +
+                                      QByteArray(std::min(count, Limit), '\0')));
+    };
+    FileSearchResult result;
+    QVERIFY(ReadBody(resultOf(Limit), result));
+    QCOMPARE(result.m_files.size(), std::size_t(Limit));
+    QVERIFY(!ReadBody(resultOf(Limit + 1), result));
+    FileInfoMap share;
+    QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), share));
+    AttributeTranslationTable table;
+    QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), table));
+}
+
+void PeerCatalogueTest::ScramblingRotatesTheKeyAndIsUndone()
+{
+    // The frame of a code-43 body without fields. Key 1 is rotated to 2 for
+    // the length, to 4 for the code; the top bit wraps round to the bottom;
+    // every byte of the key is used, least significant first.
+    const QByteArray frame = ByteBuilder().UInt32(4).UInt32(43);
+    QCOMPARE(Scrambled(1, frame), QByteArray::fromHex("01000000060000002f000000"));
+    QCOMPARE(Scrambled(0x80000000, frame), QByteArray::fromHex("000000800500000029000000"));
+    QCOMPARE(Scrambled(0x01020304, frame), QByteArray::fromHex("040302010c0604023b0c0804"));
+
+    // Every frame draws a fresh key; the clock-seeded default source does
+    // not repeat one.
+    std::uint32_t next = 7;
+    Scrambler counting([&next] { return next++; });
+    QCOMPARE(Bytes(counting.Scramble(frame.constData(), 8)).left(4),
+             QByteArray::fromHex("07000000"));
+    QCOMPARE(Bytes(counting.Scramble(frame.constData(), 8)).left(4),
+             QByteArray::fromHex("08000000"));
+    Scrambler seeded;
+    QSet<QByteArray> keys;
+    for (int i = 0; i < 16; ++i)
+        keys.insert(Bytes(seeded.Scramble(frame.constData(), 8)).left(4));
+    QVERIFY(keys.size() > 1);
+}
+
+void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
+{
+    const auto outcome = Receive(
+        "bob", ResultHead("bob", 7,
+                          {Record("m\\live\\a.mp3", 5000000000ULL, "mp3",
+                                  {{0, 320}, {2, 1}, {1, 185}, {9, 4}}),
+                           Record("m\\b.mp3", 1, "mp3", {{2, 0}, {0, 128}}), Record("c.txt", 2),
+                           Record("m\\d.mp3", 1, "", {{1, 60}, {2, 7}})}) +
+                   Trailer(true, 2048, 3));
+    QVERIFY(outcome.m_acceptable);
+    ItemPtr set = outcome.m_searchResults;
+    QVERIFY(set[SearchRequest] == m_request);
+    QCOMPARE(set[ServerTypes::User].AsString(), std::string("bob"));
+    QCOMPARE(set[SearchResultsUserAvailable].AsString(), std::string("yes"));
+    QCOMPARE(set[SearchResultsUserSpeed].AsString(), std::string("2048"));
+    QCOMPARE(set[SearchResultsUploadsInQueue].AsString(), std::string("3"));
+
+    // Paths split at the last separator (a bare name is its own folder);
+    // attribute codes 0, 1 and 2 are kept, others passed over.
+    const auto results = ResultsOf(set);
+    QCOMPARE(results.size(), std::size_t(4));
+    ItemPtr a = results.at("m\\live|a.mp3");
+    QCOMPARE(a[SearchResultFileSize].AsString(), std::string("5000000000"));
+    QCOMPARE(a[Bitrate].AsString(), std::string("320"));
+    QCOMPARE(a[LengthSeconds].AsString(), std::string("185"));
+    QCOMPARE(FileItemDisplay::GetFileItemDisplayString(a), std::string("320 VBR, 3m5s"));
+    QCOMPARE(FileItemDisplay::GetFileItemDisplayString(results.at("m|b.mp3")),
+             std::string("128 CBR"));
+    QCOMPARE(FileItemDisplay::GetFileItemDisplayString(results.at("m|d.mp3")),
+             std::string(" VBR, 1m0s"));
+
+    // Without a free slot the set says "no". The request owns its sets and
+    // a set its results: closing the search and collecting takes them all.
+    d.GetType(SearchRequest)->NewItem(8u);
+    const auto busy = Receive("bob", ResultHead("bob", 8, {Record("e", 1)}) + Trailer(false, 0, 9));
+    QCOMPARE(busy.m_searchResults[SearchResultsUserAvailable].AsString(), std::string("no"));
+    m_request.Remove();
+    d.RemoveDisconnectedItems();
+    QCOMPARE(SetCount(), std::size_t(1));
+    QCOMPARE(d.GetType(SearchResult)->ItemCount(), std::size_t(1));
+}
+
+void PeerCatalogueTest::RepeatsFromTheSameUserAreSkipped()
+{
+    d.GetType(SearchRequest)->NewItem(8u);
+
+    // Within one message a repeat is kept; the same name in another folder
+    // is another file.
+    const auto first =
+        Receive("bob", 7, {Record("m\\x.mp3", 1), Record("m\\x.mp3", 1), Record("n\\x.mp3", 1)});
+    QCOMPARE(first.m_searchResults.GetItems(SearchResult).size(), std::size_t(3));
+
+    // Across messages, even for another search and with another size, a file
+    // already received from the user is skipped.
+    const auto second = Receive("bob", 8, {Record("m\\x.mp3", 2), Record("m\\y.mp3", 1)});
+    QCOMPARE(ResultsOf(second.m_searchResults).count("m|y.mp3"), std::size_t(1));
+    QCOMPARE(second.m_searchResults.GetItems(SearchResult).size(), std::size_t(1));
+
+    // A message of nothing but repeats stores nothing and is still fine.
+    const auto repeats = Receive("bob", 8, {Record("n\\x.mp3", 1), Record("m\\y.mp3", 1)});
+    QVERIFY(repeats.m_acceptable && !repeats.m_searchResults);
+    QCOMPARE(SetCount(), std::size_t(2));
+
+    // Another user's copy of the same file is a result of its own.
+    const auto other = Receive("carol", 8, {Record("m\\x.mp3", 1)});
+    QCOMPARE(other.m_searchResults.GetItems(SearchResult).size(), std::size_t(1));
+}
+
+void PeerCatalogueTest::UnknownMalformedOrForeignResultsAreDropped()
+{
+    // For a search we do not have, nothing after the token is looked at,
+    // nor is a file of the dropped message remembered as received.
+    const auto unknown = Receive("bob", 99, {Record("m\\x.mp3", 1)});
+    QVERIFY(unknown.m_acceptable && !unknown.m_searchResults);
+    QVERIFY(Receive("bob", ByteBuilder().String("bob").UInt32(99).UInt32(Limit + 1)).m_acceptable);
+    QCOMPARE(SetCount(), std::size_t(0));
+
+    // Results in another user's name, or not compressed, are refused.
+    const QByteArray good = Record("m\\x.mp3", 1);
+    const auto foreign = Receive("bob", ResultHead("mallory", 7, {good}) + Trailer(true, 1, 1));
+    QVERIFY(!foreign.m_acceptable && !foreign.m_searchResults);
+    MemStream notZlib = StreamOf("garbage");
+    QVERIFY(!SearchResultIntake::Receive("bob", notZlib).m_acceptable);
+    QCOMPARE(SetCount(), std::size_t(0));
+    QCOMPARE(ResultsOf(Receive("bob", 7, {good}).m_searchResults).size(), std::size_t(1));
+}
+
+QTEST_GUILESS_MAIN(PeerCatalogueTest)
+#include "PeerCatalogueTest.moc"

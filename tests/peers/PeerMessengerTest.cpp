@@ -1,0 +1,641 @@
+#include <QBuffer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "PeerTestSupport.h"
+#include "search/SearchTypes.h"
+
+using namespace PeerTypes;
+
+namespace {
+
+constexpr std::uint32_t MaxFrame = 1048576;
+
+QByteArray IndirectRequestSent(std::uint32_t token, const QByteArray& user, const QByteArray& type)
+{
+    return Sent(Body(18).UInt32(token).String(user).String(type));
+}
+
+// The server relays a peer's request that we connect to it.
+QByteArray BrokeredRequest(const QByteArray& user, const QByteArray& type, quint16 port,
+                           std::uint32_t token, quint16 obfuscatedPort = 0)
+{
+    ByteBuilder body = Body(18).String(user).String(type).UInt32(0x7f000001).Int32(port);
+    body.UInt32(token).Byte(0).Int32(obfuscatedPort ? 1 : 0);
+    return obfuscatedPort ? body.Int32(obfuscatedPort) : body;
+}
+
+// The attempt to connect to a user, its direct socket and its indirect request.
+QList<int> Attempts()
+{
+    return {CountOf(ConnectToPeerRequest), CountOf(ConnectToPeerRequestSocket),
+            CountOf(IndirectConnectToPeerRequest)};
+}
+
+std::uint32_t OnlyIndirectToken()
+{
+    const ItemSet indirect = ItemsOf(IndirectConnectToPeerRequest);
+    return indirect.size() == 1 ? ItemPtr(indirect.first()).AsUInt() : 0;
+}
+
+// A peer's frame, scrambled with a key of its own when the connection is.
+class PeerWriter
+{
+public:
+    explicit PeerWriter(bool obfuscated) : m_obfuscated(obfuscated) {}
+
+    QByteArray operator()(const QByteArray& body) { return Wrap(PeerFrame(body)); }
+    QByteArray Wrap(const QByteArray& frame)
+    {
+        return m_obfuscated ? ScrambleByHand(frame, m_key++ * 0x01000193u) : frame;
+    }
+
+private:
+    bool m_obfuscated;
+    std::uint32_t m_key = 0x7f4a7c15;
+};
+
+// zlib stream of the bytes, without the length qCompress puts first.
+QByteArray Zlib(const QByteArray& bytes)
+{
+    return qCompress(bytes, 9).mid(4);
+}
+
+} // namespace
+
+class PeerMessengerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { DeclareServerSchemas(); }
+    void init()
+    {
+        d.RemoveAllItems();
+        m_peers = std::make_unique<PeerSession>();
+        QVERIFY(m_peers->LogIn());
+    }
+    void cleanup() { m_peers.reset(); }
+
+    // Connecting.
+    void ListeningPortsComeFromTheSettingsAndAreAnnounced();
+    void DirectAttemptSendsItsInitFramePlainOrScrambled();
+    void UnknownAddressIsAskedForAndAttemptsAreNotDoubled();
+    void DirectWinsAndALateIndirectAnswerOpensASecondConnection();
+    void IndirectWinsWhileTheDirectSocketIsStillConnecting();
+    void FailedDirectWayLeavesTheIndirectWayOpen();
+    void BrokeredRequestsAreAnsweredWithTheirToken();
+    // Reading.
+    void SplitAndMergedFramesAreHandledInOrder_data();
+    void SplitAndMergedFramesAreHandledInOrder();
+    void ZeroLengthFrameIsHandledOnlyWhenMoreBytesCome();
+    void FileAndDNetConnectionsAreHandedOverWithTheBytesAfter();
+    void MessagesReachTheirReceivers();
+    void BrokenInputClosesOnlyItsConnection();
+    // Queue and expiry.
+    void QueuedMessagesGoOutInOrderOnceConnected();
+    void QueuedMessagesAreDroppedAfterFiveMinutes();
+    void AttemptsEndAfterAMinute();
+    void IdleMessagingConnectionsCloseAfterTwoMinutes();
+    void UnansweredBrokeredRequestTellsTheServer();
+
+private:
+    PeerSession& P() { return *m_peers; }
+    ServerSession& S() { return m_peers->Server(); }
+    PeerMessenger& messenger() { return *m_peers->messenger; }
+    void Send(const char* user, const QByteArray& body)
+    {
+        MemStream message;
+        message.WriteBuffer(body.constData(), static_cast<unsigned long>(body.size()));
+        messenger().SendMessage(user, message);
+    }
+
+    std::unique_ptr<PeerSession> m_peers;
+};
+
+void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
+{
+    // Listen stored the free ports it was given; both accept, and the
+    // session, logging in after the messenger existed, announced them.
+    QVERIFY(P().Port() != 0 && P().ObfuscatedPort() != 0 && P().Port() != P().ObfuscatedPort());
+    QVERIFY(S().TakeSent().contains(
+        Sent(Body(2).UInt32(P().Port()).UInt32(1).UInt32(P().ObfuscatedPort()))));
+    auto plain = P().ConnectPeer(false);
+    auto scrambled = P().ConnectPeer(true);
+    QVERIFY(plain && scrambled);
+    QCOMPARE(CountOf(UninitializedSocket), 2);
+    QCOMPARE(ItemsOf(UninitializedSocket).Connected(IsObfuscated).size(), std::size_t(1));
+
+    // At load, absent ports get their defaults; a port chosen while running
+    // replaces the plain one and is used up.
+    d.GetType(AppTypes::Global)->GetItems().Remove();
+    messenger().DataLoaded();
+    QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
+    QCOMPARE(Settings::Get("obfuscated_listening_port"), std::string("8973"));
+    Settings::Set("new_listening_port", 0);
+    messenger().DataLoaded();
+    const long long chosen = Settings::GetInt("listening_port", 0);
+    QVERIFY(chosen != 0 && chosen != 2235);
+    QVERIFY(!d.GetType(AppTypes::Global)->HasItem("new_listening_port"));
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(chosen));
+    QVERIFY(probe.waitForConnected(5000));
+}
+
+void PeerMessengerTest::DirectAttemptSendsItsInitFramePlainOrScrambled()
+{
+    ScriptedPeer bob;
+    QVERIFY(P().ReceiveAddress("bob", bob.Port()));
+    S().TakeSent();
+    MessengerLog log;
+    messenger().ConnectToUser("bob", "P");
+    QCOMPARE(bob.Take(18), InitFrame("alice", "P"));
+    QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "P"));
+    QTRY_COMPARE(Links("bob"), 1);
+    QVERIFY(!ItemPtr(PeerSocketsOf("bob").first()).IsConnected(IsObfuscated));
+    QVERIFY(ItemsOf(ConnectToPeerRequest).empty() && ItemsOf(ConnectToPeerRequestSocket).empty());
+    // The indirect way stays valid until it expires.
+    QCOMPARE(OnlyIndirectToken(), 1u);
+    QCOMPARE(log.Count("Direct connection of type P to user bob successful"), 1);
+    Send("bob", Body(43).String("a.mp3"));
+    QCOMPARE(bob.Take(17), PeerFrame(Body(43).String("a.mp3")));
+
+    // A user with a scrambled port gets scrambled frames there, first to last.
+    ScriptedPeer carol;
+    ScriptedPeer carolPlain;
+    QVERIFY(P().ReceiveAddress("carol", carolPlain.Port(), carol.Port()));
+    messenger().ConnectToUser("carol", "P");
+    const QByteArray init = ScrambleByHand(InitFrame("alice", "P"), KnownKey);
+    QCOMPARE(carol.Take(init.size()), init);
+    QTRY_COMPARE(Links("carol"), 1);
+    QVERIFY(ItemPtr(PeerSocketsOf("carol").first()).IsConnected(IsObfuscated));
+    Send("carol", Body(43).String("b"));
+    const QByteArray message = ScrambleByHand(PeerFrame(Body(43).String("b")), KnownKey);
+    QCOMPARE(carol.Take(message.size()), message);
+    QCOMPARE(carolPlain.ConnectionCount(), 0);
+
+    // Search-tree links stay plain: they go to the plain port whatever the
+    // user announced, since the tree reads its frames unscrambled.
+    messenger().ConnectToUser("carol", "D");
+    QCOMPARE(carolPlain.Take(18), InitFrame("alice", "D"));
+    QCOMPARE(carol.ConnectionCount(), 1);
+}
+
+void PeerMessengerTest::UnknownAddressIsAskedForAndAttemptsAreNotDoubled()
+{
+    S().TakeSent();
+    MessengerLog log;
+    QSignalSpy accepted(&messenger(), &PeerMessenger::DNetConnectionAccepted);
+    messenger().RequestDNetConnection("bob");
+    messenger().RequestDNetConnection("bob");
+    QCOMPARE(log.Count("Connection attempt to same user of same type already in progress, "
+                       "not re-attempting."),
+             1);
+    QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "D") + Sent(Body(3).String("bob")));
+    ItemPtr request = ItemsOf(ConnectToPeerRequest).first();
+    QCOMPARE(request[ConnectToPeerRequestStatus].AsString(), std::string("getting_address"));
+    QVERIFY(!request.IsConnected(ConnectToPeerRequestSocket));
+    // Another type is another attempt; the address request is outstanding.
+    messenger().RequestFileConnectionToUser("bob");
+    QCOMPARE(S().TakeSent(), IndirectRequestSent(2, "bob", "F"));
+    QCOMPARE(CountOf(ConnectToPeerRequest), 2);
+
+    ScriptedPeer bob;
+    QVERIFY(P().ReceiveAddress("bob", bob.Port()));
+    const QByteArray inits = bob.Take(18, 0) + bob.Take(18, 1);
+    QVERIFY(inits == InitFrame("alice", "D") + InitFrame("alice", "F") ||
+            inits == InitFrame("alice", "F") + InitFrame("alice", "D"));
+    QTRY_COMPARE(Calls(accepted), QStringList{"bob|"});
+    auto* socket = accepted.at(0).at(1).value<QTcpSocket*>();
+    QCOMPARE(socket->peerPort(), bob.Port());
+    // The socket is the distributed network's now: no record of ours is left.
+    QVERIFY(!IsRecorded(socket));
+    delete socket;
+}
+
+void PeerMessengerTest::DirectWinsAndALateIndirectAnswerOpensASecondConnection()
+{
+    ScriptedPeer bob;
+    QVERIFY(P().ReceiveAddress("bob", bob.Port()));
+    messenger().ConnectToUser("bob", "P");
+    QTRY_COMPARE(Links("bob"), 1);
+    const std::uint32_t token = OnlyIndirectToken();
+    QVERIFY(token != 0);
+
+    // Bob also answers the server's request by connecting to us; both stay.
+    auto late = P().ConnectPeer();
+    QVERIFY(late);
+    late->write(IndirectFrame(token));
+    QTRY_COMPARE(Links("bob"), 2);
+    QVERIFY(ItemsOf(IndirectConnectToPeerRequest).empty() && ItemsOf(UninitializedSocket).empty());
+    QCOMPARE(bob.Connection(0)->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(late->state(), QAbstractSocket::ConnectedState);
+
+    // The token is used up: answering it again is refused.
+    auto again = P().ConnectPeer();
+    QVERIFY(again);
+    again->write(IndirectFrame(token));
+    QVERIFY(WaitForClosed(*again));
+    QCOMPARE(Links("bob"), 2);
+}
+
+void PeerMessengerTest::IndirectWinsWhileTheDirectSocketIsStillConnecting()
+{
+    ScriptedPeer bob;
+    QVERIFY(P().ReceiveAddress("bob", bob.Port()));
+    messenger().ConnectToUser("bob", "P");
+    QCOMPARE(CountOf(ConnectToPeerRequestSocket), 1);
+
+    // Bob's answer through the server is read before the event loop lets
+    // the direct socket connect: an accepted socket given its bytes by hand.
+    auto* answer = new QTcpSocket();
+    d.GetType(UninitializedSocket)->NewItem(ObjectValue(answer));
+    QBuffer bytes;
+    bytes.setData(IndirectFrame(OnlyIndirectToken()));
+    QVERIFY(bytes.open(QIODevice::ReadOnly));
+    messenger().ReadSocket(answer, bytes);
+    QCOMPARE(Links("bob"), 1);
+    QVERIFY(ItemsOf(ConnectToPeerRequest).empty());
+
+    // The direct socket is not cancelled; connecting, it opens a second
+    // messaging connection.
+    QCOMPARE(bob.Take(18), InitFrame("alice", "P"));
+    QTRY_COMPARE(Links("bob"), 2);
+    QVERIFY(ItemsOf(ConnectToPeerRequestSocket).empty());
+    messenger().DisposeOfSocket(answer);
+    QCOMPARE(Links("bob"), 1);
+}
+
+void PeerMessengerTest::FailedDirectWayLeavesTheIndirectWayOpen()
+{
+    QVERIFY(P().ReceiveAddress("bob", ClosedPort()));
+    MessengerLog log;
+    messenger().ConnectToUser("bob", "P");
+    QTRY_COMPARE(log.Count("Direct connection of type P to user bob failed"), 1);
+    QCOMPARE(CountOf(ConnectToPeerRequest), 1);
+    QVERIFY(ItemsOf(ConnectToPeerRequestSocket).empty());
+
+    // The server reports that bob could not reach us either.
+    S().Receive(Body(1001).UInt32(OnlyIndirectToken()));
+    QVERIFY(S().Sync());
+    QCOMPARE(log.Count("Indirect connection of type P to user bob failed"), 1);
+    QVERIFY(ItemsOf(ConnectToPeerRequest).empty());
+    QVERIFY(ItemsOf(IndirectConnectToPeerRequest).empty());
+}
+
+void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
+{
+    ScriptedPeer bob;
+    S().Receive(BrokeredRequest("bob", "P", bob.Port(), 77));
+    QCOMPARE(bob.Take(9), IndirectFrame(77));
+    QTRY_COMPARE(Links("bob"), 1);
+    QVERIFY(ItemsOf(PeerConnectionRequest).empty() && ItemsOf(PeerConnectionRequestSocket).empty());
+
+    // Scrambled when the peer has a scrambled port.
+    ScriptedPeer carol;
+    ScriptedPeer carolPlain;
+    S().Receive(BrokeredRequest("carol", "P", carolPlain.Port(), 78, carol.Port()));
+    const QByteArray expected = ScrambleByHand(IndirectFrame(78), KnownKey);
+    QCOMPARE(carol.Take(expected.size()), expected);
+    QTRY_COMPARE(Links("carol"), 1);
+    QVERIFY(ItemPtr(PeerSocketsOf("carol").first()).IsConnected(IsObfuscated));
+    QCOMPARE(carolPlain.ConnectionCount(), 0);
+
+    // Tree links are handed over at once; a file connection only with the
+    // token the peer sends, which may come in pieces.
+    QSignalSpy dnet(&messenger(), &PeerMessenger::DNetConnectionRequested);
+    QSignalSpy file(&messenger(), &PeerMessenger::FileConnectionRequested);
+    ScriptedPeer dave;
+    S().Receive(BrokeredRequest("dave", "D", dave.Port(), 5));
+    QCOMPARE(dave.Take(9), IndirectFrame(5));
+    QTRY_COMPARE(Calls(dnet), QStringList{"dave|"});
+    delete dnet.at(0).at(1).value<QTcpSocket*>();
+
+    ScriptedPeer erin;
+    QVERIFY(P().ReceiveAddress("erin", erin.Port()));
+    AddBrokeredRequest(6, "F", "erin");
+    QTcpSocket* ours = SocketOf(ItemsOf(PeerConnectionRequestSocket).first());
+    QSignalSpy arrived(ours, &QTcpSocket::readyRead);
+    QCOMPARE(erin.Take(9), IndirectFrame(6));
+    erin.Connection(0)->write(QByteArray::fromHex("0102"));
+    QTRY_VERIFY(arrived.count() > 0);
+    QCOMPARE(file.count(), 0);
+    erin.Connection(0)->write(QByteArray::fromHex("0304"));
+    QTRY_COMPARE(Calls(file), QStringList{"erin||67305985"});
+    QCOMPARE(file.at(0).at(1).value<QTcpSocket*>(), ours);
+    QVERIFY(!IsRecorded(ours) && Links("erin") == 0);
+    delete ours;
+}
+
+void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder_data()
+{
+    QTest::addColumn<bool>("obfuscated");
+    QTest::newRow("plain") << false;
+    QTest::newRow("scrambled") << true;
+}
+
+void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
+{
+    QFETCH(bool, obfuscated);
+    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
+    MessengerLog log;
+    auto bob = P().ConnectMessagingPeer("bob", obfuscated);
+    QVERIFY(bob);
+    QTcpSocket* ours = OurEndOf(*bob);
+    QVERIFY(ours);
+    PeerWriter write(obfuscated);
+
+    // A header is taken only whole: until then the bytes stay unread.
+    const QByteArray first = write(QueueUploadBody("one"));
+    const int headerSize = obfuscated ? 8 : 4;
+    QVERIFY(WriteAndWait(*bob, *ours, first.left(headerSize - 1), true));
+    QCOMPARE(ours->bytesAvailable(), qint64(headerSize - 1));
+    QVERIFY(
+        WriteAndWait(*bob, *ours, first.mid(headerSize - 1) + write(QueueUploadBody("two")), true));
+    QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two"}));
+
+    // Merged frames, the largest there may be among them.
+    const QByteArray largest = ByteBuilder().UInt32(1234).Raw(QByteArray(MaxFrame - 4, 'x'));
+    bob->write(write(QueueUploadBody("a")) + write(largest) + write(QueueUploadBody("b")));
+    QTRY_COMPARE(queued.count(), 4);
+    QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two", "bob|a", "bob|b"}));
+    QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
+
+    // One byte more is refused.
+    bob->write(write.Wrap(ByteBuilder().UInt32(MaxFrame + 1)));
+    QVERIFY(WaitForClosed(*bob));
+    QVERIFY(Links("bob") == 0);
+}
+
+void PeerMessengerTest::ZeroLengthFrameIsHandledOnlyWhenMoreBytesCome()
+{
+    const QString failure = "Could not read message code on connection to user bob, disposing "
+                            "of socket";
+    MessengerLog log;
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    QVERIFY(WriteAndWait(*bob, *OurEndOf(*bob), ByteBuilder().UInt32(0)));
+    QCOMPARE(Links("bob"), 1);
+    QCOMPARE(log.Count(failure), 0);
+
+    // The next byte starts a pass, which finds the empty body complete.
+    bob->write(QByteArray(1, '\0'));
+    QVERIFY(WaitForClosed(*bob));
+    QCOMPARE(log.Count(failure), 1);
+    QVERIFY(Links("bob") == 0);
+}
+
+void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
+{
+    QSignalSpy file(&messenger(), &PeerMessenger::FileConnectionRequested);
+    QSignalSpy dnet(&messenger(), &PeerMessenger::DNetConnectionRequested);
+
+    // The token may come in the same read as the init frame; what follows
+    // the token is the file manager's.
+    auto bob = P().ConnectPeer();
+    QVERIFY(bob);
+    QTcpSocket* ours = OurEndOf(*bob);
+    bob->write(InitFrame("bob", "F") + ByteBuilder().UInt32(0xcafe0042).UInt32(99));
+    QTRY_COMPARE(Calls(file), QStringList{"bob||3405643842"});
+    QCOMPARE(file.at(0).at(1).value<QTcpSocket*>(), ours);
+    QCOMPARE(ours->bytesAvailable(), qint64(4));
+    QVERIFY(!IsRecorded(ours));
+    delete ours;
+
+    // On a scrambled connection the init frame is scrambled, the token is
+    // not; it may trickle in.
+    auto carol = P().ConnectPeer(true);
+    QVERIFY(carol);
+    ours = OurEndOf(*carol);
+    QVERIFY(WriteAndWait(*carol, *ours, ScrambleByHand(InitFrame("carol", "F"), 0x5a5a5a5a)));
+    QVERIFY(WriteAndWait(*carol, *ours, QByteArray::fromHex("010203"), true));
+    QCOMPARE(file.count(), 1);
+    QVERIFY(WriteAndWait(*carol, *ours, QByteArray::fromHex("04")));
+    QCOMPARE(Calls(file).last(), QString("carol||67305985"));
+    delete ours;
+
+    // A tree link's first message may come with its greeting.
+    auto dave = P().ConnectPeer();
+    QVERIFY(dave);
+    ours = OurEndOf(*dave);
+    dave->write(InitFrame("dave", "D") + QByteArray::fromHex("050000000300"));
+    QTRY_COMPARE(Calls(dnet), QStringList{"dave|"});
+    QCOMPARE(dnet.at(0).at(1).value<QTcpSocket*>(), ours);
+    QCOMPARE(ours->bytesAvailable(), qint64(6));
+    QVERIFY(!IsRecorded(ours));
+    delete ours;
+}
+
+void PeerMessengerTest::MessagesReachTheirReceivers()
+{
+    QSignalSpy folder(&messenger(), &PeerMessenger::SharedFilesInFolderRequested);
+    QSignalSpy transfer(&messenger(), &PeerMessenger::FileTransferRequested);
+    QSignalSpy response(&messenger(), &PeerMessenger::FileTransferResponse);
+    QSignalSpy place(&messenger(), &PeerMessenger::DownloadPlaceInLine);
+    QSignalSpy failed(&messenger(), &PeerMessenger::UploadFailed);
+    QSignalSpy denied(&messenger(), &PeerMessenger::UploadDenied);
+    QSignalSpy results(&messenger(), &PeerMessenger::SearchResults);
+    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
+    int shares = 0;
+    connect(&messenger(), &PeerMessenger::UserShare, this,
+            [&shares](std::string user, FileInfoMap& share, AttributeTranslationTable& table) {
+                QVERIFY(user == "bob" && share.empty() && table.empty());
+                ++shares;
+            });
+    d.GetType(SearchTypes::SearchRequest)->NewItem(55);
+    MessengerLog log;
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+
+    ByteBuilder result = ByteBuilder().String("bob").UInt32(55).UInt32(1).Byte(1).String("a");
+    result.UInt32(100).UInt32(0).String("").UInt32(0).Byte(1).UInt32(10).UInt32(0).UInt32(0);
+    bob->write(PeerFrame(Body(36).UInt32(7).String("Music\\Rock")) +
+               PeerFrame(Body(40).UInt32(1).UInt32(9).String("a\\b.mp3").UInt32(5).UInt32(1)) +
+               PeerFrame(Body(41).UInt32(12).Byte(1).UInt32(123).UInt32(0)) +
+               PeerFrame(Body(41).UInt32(13).Byte(0).String("Queued")) +
+               PeerFrame(Body(44).String("f").UInt32(3)) + PeerFrame(Body(46).String("f")) +
+               PeerFrame(Body(50).String("f").String("Banned")) +
+               PeerFrame(Body(5).Raw(Zlib(ByteBuilder().UInt32(0)))) +
+               PeerFrame(Body(9).Raw(Zlib(result))) + PeerFrame(Body(4)) + PeerFrame(Body(1234)) +
+               PeerFrame(QueueUploadBody("last")));
+    QTRY_COMPARE(queued.count(), 1);
+
+    QCOMPARE(Calls(folder), QStringList{"bob|7|Music\\Rock"});
+    QCOMPARE(Calls(transfer), QStringList{"bob|1|9|a\\b.mp3|4294967301"});
+    QCOMPARE(Calls(response),
+             QStringList({"bob|12|true|true|123|", "bob|13|false|false|0|Queued"}));
+    QCOMPARE(Calls(place) + Calls(failed) + Calls(denied),
+             QStringList({"bob|f|3", "bob|f", "bob|f|Banned"}));
+    QCOMPARE(shares, 1);
+    QCOMPARE(results.count(), 1);
+    QCOMPARE(results.at(0).at(0).value<ItemPtr>().GetItems(SearchTypes::SearchResult).size(), 1u);
+
+    // Codes without a handler are logged and leave the connection open.
+    QCOMPARE(log.Count("Received PM_GET_SHARED_FILE_LIST message from user bob"), 1);
+    QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
+    QCOMPARE(Links("bob"), 1);
+}
+
+void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
+{
+    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
+    auto carol = P().ConnectMessagingPeer("carol");
+    QVERIFY(carol);
+
+    // First frames that do not parse or name nothing we know.
+    const std::pair<QByteArray, QString> firstFrames[] = {
+        {PeerFrame(QByteArray()) + QByteArray(1, '\1'),
+         "Failed to read direction from new peer connection"},
+        {PeerFrame(ByteBuilder().Byte(0).Raw("\1\2")),
+         "Failed to read req from indirect peer connection"},
+        {IndirectFrame(999), "Req sent on indirect peer connection not found"},
+        {InitFrame("bob", "X"), "Peer connection of type X opened from user bob"},
+        {PeerFrame(ByteBuilder().Byte(1).String("bob").String("P")), ""},
+    };
+    for (const auto& [bytes, reason] : firstFrames) {
+        MessengerLog log;
+        auto peer = P().ConnectPeer();
+        QVERIFY(peer);
+        peer->write(bytes);
+        QVERIFY(WaitForClosed(*peer));
+        QCOMPARE(log.Count("Failure initializing peer connection, disposing of socket"), 1);
+        QVERIFY(reason.isEmpty() || log.Count(reason) == 1);
+        QVERIFY(ItemsOf(UninitializedSocket).empty());
+    }
+
+    // A message with a missing field, and search results in someone else's
+    // name.
+    d.GetType(SearchTypes::SearchRequest)->NewItem(56);
+    auto bob = P().ConnectMessagingPeer("bob");
+    auto dave = P().ConnectMessagingPeer("dave");
+    QVERIFY(bob && dave);
+    bob->write(PeerFrame(Body(43)));
+    dave->write(PeerFrame(Body(9).Raw(Zlib(ByteBuilder().String("bob").UInt32(56).UInt32(0)))));
+    QVERIFY(WaitForClosed(*bob) && WaitForClosed(*dave));
+    QVERIFY(Links("bob") == 0 && Links("dave") == 0);
+    QCOMPARE(queued.count(), 0);
+
+    carol->write(PeerFrame(QueueUploadBody("still here")));
+    QTRY_COMPARE(queued.count(), 1);
+    QCOMPARE(Links("carol"), 1);
+}
+
+void PeerMessengerTest::QueuedMessagesGoOutInOrderOnceConnected()
+{
+    S().TakeSent();
+    MessengerLog log;
+    QByteArray expected;
+    // More than ten, so that an order taken as text would show.
+    for (int i = 0; i < 11; ++i) {
+        Send("bob", QueueUploadBody("file" + QByteArray::number(i)));
+        expected += PeerFrame(QueueUploadBody("file" + QByteArray::number(i)));
+    }
+    QCOMPARE(CountOf("unsent_message"), 11);
+    // One attempt serves them all.
+    QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "P") + Sent(Body(3).String("bob")));
+
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    QCOMPARE(ReadAtLeast(*bob, expected.size()), expected);
+    QCOMPARE(log.Count("Sending 11 pending peer messages to user bob"), 1);
+    QCOMPARE(CountOf("unsent_message"), 0);
+
+    // Once connected, messages go straight out.
+    Send("bob", QueueUploadBody("direct"));
+    QCOMPARE(ReadAtLeast(*bob, 18), PeerFrame(QueueUploadBody("direct")));
+    QCOMPARE(CountOf("unsent_message"), 0);
+}
+
+void PeerMessengerTest::QueuedMessagesAreDroppedAfterFiveMinutes()
+{
+    Send("bob", QueueUploadBody("old"));
+    AtSeconds(200);
+    Send("bob", QueueUploadBody("new"));
+    AtSeconds(299);
+    messenger().EveryHalfMinute();
+    QCOMPARE(CountOf("unsent_message"), 2);
+    AtSeconds(300);
+    messenger().EveryHalfMinute();
+    QCOMPARE(CountOf("unsent_message"), 1);
+
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    QCOMPARE(ReadAtLeast(*bob, 15), PeerFrame(QueueUploadBody("new")));
+}
+
+void PeerMessengerTest::AttemptsEndAfterAMinute()
+{
+    QVERIFY(P().ReceiveAddress("bob", ClosedPort()));
+    MessengerLog log;
+    // Both ways are still pending: the event loop does not run in between.
+    messenger().ConnectToUser("bob", "P");
+    QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
+    AtSeconds(59);
+    messenger().EveryHalfMinute();
+    QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
+
+    AtSeconds(60);
+    messenger().EveryHalfMinute();
+    QCOMPARE(log.Count("Indirect connection request of type P to bob expired, removing."), 1);
+    QCOMPARE(log.Count("Direct connection attempt of type P to bob timed out, closing."), 1);
+    QCOMPARE(Attempts(), QList<int>({0, 0, 0}));
+    // A new attempt may start.
+    messenger().ConnectToUser("bob", "P");
+    QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
+}
+
+void PeerMessengerTest::IdleMessagingConnectionsCloseAfterTwoMinutes()
+{
+    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+
+    // What bob sends keeps the connection; what we send does not.
+    AtSeconds(100);
+    bob->write(PeerFrame(QueueUploadBody("x")));
+    QTRY_COMPARE(queued.count(), 1);
+    AtSeconds(150);
+    Send("bob", QueueUploadBody("y"));
+    AtSeconds(219);
+    messenger().EveryHalfMinute();
+    QCOMPARE(Links("bob"), 1);
+    // A last activity ahead of the clock never expires.
+    AtSeconds(0);
+    messenger().EveryHalfMinute();
+    QCOMPARE(Links("bob"), 1);
+
+    AtSeconds(220);
+    messenger().EveryHalfMinute();
+    QVERIFY(Links("bob") == 0);
+    QCOMPARE(CountOf(LastActivityTime), 0);
+    QVERIFY(WaitForClosed(*bob));
+}
+
+void PeerMessengerTest::UnansweredBrokeredRequestTellsTheServer()
+{
+    S().TakeSent();
+    MessengerLog log;
+    // The peer cannot be reached.
+    S().Receive(BrokeredRequest("bob", "P", ClosedPort(), 41));
+    QTRY_COMPARE(log.Count("Request found, removing"), 1);
+    QCOMPARE(S().TakeSent(), Sent(Body(1001).UInt32(41).String("bob")));
+    QCOMPARE(CountOf(PeerConnectionRequest), 0);
+    QCOMPARE(CountOf(PeerConnectionRequestSocket), 0);
+
+    // The peer does not answer within a minute: the pass runs before the
+    // socket can report anything.
+    QVERIFY(P().ReceiveAddress("carol", ClosedPort()));
+    AddBrokeredRequest(42, "P", "carol");
+    QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
+    AtSeconds(59);
+    messenger().EveryHalfMinute();
+    QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
+    AtSeconds(60);
+    messenger().EveryHalfMinute();
+    QCOMPARE(CountOf(PeerConnectionRequest), 0);
+    QCOMPARE(CountOf(PeerConnectionRequestSocket), 0);
+    QCOMPARE(S().TakeSent(), Sent(Body(1001).UInt32(42).String("carol")));
+}
+
+QTEST_GUILESS_MAIN(PeerMessengerTest)
+#include "PeerMessengerTest.moc"
