@@ -62,8 +62,7 @@ private slots:
     void UserCodesSetAddressesOnlineStateAndPrivileges();
     void RoomCodesReplaceMembersOwnerAndOperators();
     void OtherCodesAreStoredOrSignalled();
-    void RequestsAreGuardedByTheirFlags();
-    void EverySendingMethodWritesItsMessage();
+    void SendingMethodsWriteTheirMessagesWhenDue();
 
 private:
     ServerSession& S() { return *m_session; }
@@ -260,7 +259,7 @@ void ServerCatalogueTest::OtherCodesAreStoredOrSignalled()
                                     {}}));
 }
 
-void ServerCatalogueTest::RequestsAreGuardedByTheirFlags()
+void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
 {
     // No second address request while one is outstanding.
     server().GetUserAddress("bob");
@@ -289,10 +288,7 @@ void ServerCatalogueTest::RequestsAreGuardedByTheirFlags()
     server().LeaveRoom("lobby");
     QCOMPARE(S().TakeSent(), Sent(Body(15).String("lobby")));
     QVERIFY(Find(Room, "lobby").IsConnected(InRoom));
-}
 
-void ServerCatalogueTest::EverySendingMethodWritesItsMessage()
-{
     LogCapture log;
     QSignalSpy requested(&server(), &Server::SearchRequested);
     QCOMPARE(server().SendIndirectConnectionRequest("bob", "P"), 1u);
@@ -333,14 +329,11 @@ void ServerCatalogueTest::EverySendingMethodWritesItsMessage()
 
     ItemPtr once = Find(SearchTypes::SearchRequest, "1");
     ItemPtr wished = Find(SearchTypes::SearchRequest, "2");
-    QCOMPARE(once[SearchTypes::SearchRequestText].AsString(), std::string("blue song"));
-    QVERIFY(once[SearchTypes::SearchRequestText] == wished[SearchTypes::SearchRequestText]);
+    QCOMPARE(wished[SearchTypes::SearchRequestText].AsString(), std::string("blue song"));
     QVERIFY(!once.IsConnected(SearchTypes::WishListSearch));
     QVERIFY(wished.IsConnected(SearchTypes::WishListSearch));
     QCOMPARE(requested.count(), 2);
-    QCOMPARE(requested.at(1).at(0).toUInt(), 2u);
-    QVERIFY(!requested.at(0).at(2).toBool());
-    QVERIFY(requested.at(1).at(2).toBool());
+    QVERIFY(!requested.at(0).at(2).toBool() && requested.at(1).at(2).toBool());
 }
 
 QTEST_GUILESS_MAIN(ServerCatalogueTest)
