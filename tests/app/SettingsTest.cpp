@@ -18,18 +18,6 @@ private slots:
     }
     void init() { d.RemoveAllItems(); }
 
-    void SchemaIsDeclaredInOrder()
-    {
-        QStringList names;
-        for (Type* type : d.GetTypes())
-            names << QString::fromStdString(type->GetName());
-        QCOMPARE(names, QStringList({"global", "vglobal", "global_value"}));
-        for (Type* key : {d.GetType("global"), d.GetType("vglobal")}) {
-            const RelationInfo& relation = key->GetRelation(Values());
-            QVERIFY(relation.thisEnd == MANY && relation.otherEnd == ONE && !relation.owns);
-        }
-    }
-
     void KeysShareValuesAndLeaveOldOnesForCollection()
     {
         QCOMPARE(Settings::Get("never_set"), std::string());
