@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,24 +69,20 @@ public:
         data.AddDisconnectionEventHandler(a, b, MakeHandler(this, &EventLog::OnPairDisconnected));
     }
 
-    void OnTypeAdded(Item* item) { lines.push_back("type added " + Label(item)); }
-    void OnTypeRemoved(Item* item) { lines.push_back("type removed " + Label(item)); }
-    void OnStoreAdded(Item* item) { lines.push_back("store added " + Label(item)); }
-    void OnStoreRemoved(Item* item) { lines.push_back("store removed " + Label(item)); }
-    void OnTypeConnected(ConnectionInfo info) { lines.push_back(Label("type connected", info)); }
-    void OnTypeDisconnected(ConnectionInfo info)
+    void OnTypeAdded(Item* item) { Put("type added", item); }
+    void OnTypeRemoved(Item* item) { Put("type removed", item); }
+    void OnStoreAdded(Item* item) { Put("store added", item); }
+    void OnStoreRemoved(Item* item) { Put("store removed", item); }
+    void OnTypeConnected(ConnectionInfo info) { Put("type connected", info); }
+    void OnTypeDisconnected(ConnectionInfo info) { Put("type disconnected", info); }
+    void OnStoreConnected(ConnectionInfo info) { Put("store connected", info); }
+    void OnStoreDisconnected(ConnectionInfo info) { Put("store disconnected", info); }
+    void OnPairConnected(ConnectionInfo& info) { Put("pair connected", info); }
+    void OnPairDisconnected(ConnectionInfo& info) { Put("pair disconnected", info); }
+    void Put(const std::string& what, Item* item) { lines.push_back(what + " " + Label(item)); }
+    void Put(const std::string& what, const ConnectionInfo& info)
     {
-        lines.push_back(Label("type disconnected", info));
-    }
-    void OnStoreConnected(ConnectionInfo info) { lines.push_back(Label("store connected", info)); }
-    void OnStoreDisconnected(ConnectionInfo info)
-    {
-        lines.push_back(Label("store disconnected", info));
-    }
-    void OnPairConnected(ConnectionInfo& info) { lines.push_back(Label("pair connected", info)); }
-    void OnPairDisconnected(ConnectionInfo& info)
-    {
-        lines.push_back(Label("pair disconnected", info));
+        lines.push_back(Label(what, info));
     }
 
     // The lines that start with `prefix`, in order.
@@ -97,6 +95,26 @@ public:
         return out;
     }
 };
+
+// Runs the test's own code for each item notification it is registered for.
+class ItemProbe : public DataHandler
+{
+public:
+    std::function<void(Item*)> on;
+    void On(Item* item) { on(item); }
+    EventHandlerBase<Item*>* Handler() { return MakeHandler(this, &ItemProbe::On); }
+};
+
+// The five notifications of one connection or disconnection ("connected" or
+// "disconnected") of `a` to `b`, when the types, the store and both pairs are
+// watched: the initiating end's type, the store, the other end's type, then
+// the pair handlers in the same order.
+inline std::vector<std::string> Notifications(const std::string& verb, Item* a, Item* b)
+{
+    const std::string ab = " " + Label(a) + " " + Label(b), ba = " " + Label(b) + " " + Label(a);
+    return {"type " + verb + ab, "store " + verb + ab, "type " + verb + ba, "pair " + verb + ab,
+            "pair " + verb + ba};
+}
 
 // QCOMPARE prints std::vector<std::string> poorly; compare and show both.
 inline bool SameLines(const std::vector<std::string>& got, const std::vector<std::string>& want)
@@ -111,3 +129,26 @@ inline bool SameLines(const std::vector<std::string>& got, const std::vector<std
         qWarning("  %s", line.c_str());
     return false;
 }
+
+// The store keeps sets, partner lists and ties in item address order.
+inline std::vector<Item*> InAddressOrder(std::vector<Item*> items)
+{
+    std::sort(items.begin(), items.end(), std::less<Item*>());
+    return items;
+}
+
+// The chat corner of the program's schema that most cases share: users in
+// rooms and one shared online flag, in a store of its own.
+struct Chat
+{
+    Data data;
+    Type* user = data.NewType("user", false, false, true);
+    Type* room = data.NewType("room", false, false, true);
+    Type* online = data.NewType("is_online", false, true, false);
+
+    Chat()
+    {
+        user->RelateToType(room, MANY, MANY, false);
+        user->RelateToType(online, MANY, ONE, false);
+    }
+};

@@ -1,0 +1,331 @@
+#include <stdexcept>
+
+#include <QtTest>
+
+#include "StoreTestSupport.h"
+
+namespace {
+
+// Counts its calls and runs `then` once from inside the next one; may throw,
+// or delete itself as a form closing on an event does.
+class Counter : public DataHandler
+{
+public:
+    int calls = 0;
+    int* tally = nullptr; // outlives a counter that deletes itself
+    bool throwing = false;
+    bool deleteSelf = false;
+    std::vector<std::string> roots;
+    std::function<void()> then;
+
+    void On(Item* item)
+    {
+        ++calls;
+        if (tally)
+            ++*tally;
+        roots.push_back(Label(item));
+        if (then)
+            std::exchange(then, nullptr)();
+        if (throwing)
+            throw std::runtime_error("handler failed");
+        if (deleteSelf)
+            delete this;
+    }
+    void OnPair(ConnectionInfo& info) { On(info.item); }
+    EventHandlerBase<Item*>* Handler() { return MakeHandler(this, &Counter::On); }
+};
+
+// Handlers of one event are called in handler address order.
+int CalledIfBefore(EventHandlerRoot* a, EventHandlerRoot* b)
+{
+    return std::less<EventHandlerRoot*>()(a, b) ? 1 : 0;
+}
+
+// The user-list corner of the schema: users in the list, online, banned,
+// with downloads, and settings keys with values.
+struct UserList : Chat
+{
+    Type* listed = data.NewType("in_user_list", false, true, false);
+    Type* banned = data.NewType("banned", false, true, false);
+    Type* download = data.NewType("download", false, false, true);
+    Type* global = data.NewType("global", false, false, true);
+    Type* value = data.NewType("global_value", false, false, true);
+
+    UserList()
+    {
+        user->RelateToType(listed, MANY, ONE, false);
+        user->RelateToType(banned, MANY, ONE, false);
+        download->RelateToType(user, MANY, ONE, false);
+        global->RelateToType(value, MANY, ONE, false);
+    }
+    Item* User(const char* name, bool inList)
+    {
+        Item* item = user->NewItem(name);
+        if (inList)
+            item->NewItem("in_user_list");
+        return item;
+    }
+    // user, on condition it is in the user list, triggered by is_online.
+    void WatchListedUsers(Counter& counter, PathNodeRelation trigger)
+    {
+        auto* root = new PathNode(&data, "user");
+        new PathNode(root, "in_user_list", PathConnected);
+        new PathNode(root, "is_online", trigger);
+        data.AddPathEventHandler(root, counter.Handler());
+    }
+};
+
+} // namespace
+
+class StoreHandlersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A flagged handler is skipped at once and deleted at the event's next
+    // pass; a handler added during a pass waits for the next one.
+    void HandlersFlaggedOrAddedDuringAPass()
+    {
+        Chat s;
+        Event<Item*>& event = s.online->itemAddedEvent;
+        Counter self;
+        self.then = [&] { self.RemoveDataHandlers(); };
+        event.AddHandler(self.Handler());
+        s.online->NewItem();
+        QCOMPARE(event.HandlerCount(), std::size_t(1));
+        s.online->NewItem();
+        QCOMPARE(self.calls, 1);
+        QCOMPARE(event.HandlerCount(), std::size_t(0));
+
+        Counter first, second, newcomer;
+        auto* firstHandler = first.Handler();
+        auto* secondHandler = second.Handler();
+        event.AddHandler(firstHandler);
+        event.AddHandler(secondHandler);
+        first.then = [&] {
+            second.RemoveDataHandlers();
+            event.AddHandler(newcomer.Handler());
+        };
+        s.online->NewItem();
+        QCOMPARE(second.calls, CalledIfBefore(secondHandler, firstHandler));
+        QCOMPARE(newcomer.calls, 0);
+        s.online->NewItem();
+        QCOMPARE(first.calls, 2);
+        QCOMPARE(second.calls, CalledIfBefore(secondHandler, firstHandler));
+        QCOMPARE(newcomer.calls, 1);
+        QCOMPARE(event.HandlerCount(), std::size_t(2));
+
+        // A destroyed object is never called.
+        {
+            Counter gone;
+            gone.then = [] { QFAIL("a destroyed handler was called"); };
+            event.AddHandler(gone.Handler());
+        }
+        s.online->NewItem();
+        QCOMPARE(event.HandlerCount(), std::size_t(2));
+    }
+
+    // A nested pass of the same event must not free a handler that the
+    // outer pass still has to look at.
+    void NestedPassKeepsFlaggedHandlerForTheOuterPass()
+    {
+        Chat s;
+        Counter outer, victim;
+        auto* outerHandler = outer.Handler();
+        auto* victimHandler = victim.Handler();
+        s.data.itemAddedEvent.AddHandler(outerHandler);
+        s.data.itemAddedEvent.AddHandler(victimHandler);
+        outer.then = [&] {
+            victim.RemoveDataHandlers();
+            s.online->NewItem();
+        };
+        s.online->NewItem();
+        s.online->NewItem();
+        QCOMPARE(outer.calls, 3);
+        QCOMPARE(victim.calls, CalledIfBefore(victimHandler, outerHandler));
+        QCOMPARE(s.data.itemAddedEvent.HandlerCount(), std::size_t(1));
+    }
+
+    void HandlerExceptionStopsThePass()
+    {
+        Chat s;
+        Counter thrower, bystander;
+        thrower.throwing = true;
+        auto* throwerHandler = thrower.Handler();
+        auto* bystanderHandler = bystander.Handler();
+        s.online->itemAddedEvent.AddHandler(throwerHandler);
+        s.online->itemAddedEvent.AddHandler(bystanderHandler);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, s.online->NewItem());
+        QCOMPARE(bystander.calls, CalledIfBefore(bystanderHandler, throwerHandler));
+        QCOMPARE(s.online->ItemCount(), std::size_t(1));
+
+        // The event recovers: later passes run and clear flagged handlers.
+        thrower.throwing = false;
+        bystander.RemoveDataHandlers();
+        s.online->NewItem();
+        QCOMPARE(thrower.calls, 2);
+        QCOMPARE(s.online->itemAddedEvent.HandlerCount(), std::size_t(1));
+    }
+
+    void OwnersMayDeleteThemselvesInTheirHandlers()
+    {
+        UserList s;
+        int itemCalls = 0, pairCalls = 0, pathCalls = 0;
+        auto selfDeleting = [](int* tally) {
+            auto* counter = new Counter;
+            counter->deleteSelf = true;
+            counter->tally = tally;
+            return counter;
+        };
+        s.online->itemAddedEvent.AddHandler(selfDeleting(&itemCalls)->Handler());
+        Counter* watcher = selfDeleting(&pairCalls);
+        s.data.AddConnectionEventHandler(s.user, s.room,
+                                         watcher->MakeHandler(watcher, &Counter::OnPair));
+        s.WatchListedUsers(*selfDeleting(&pathCalls), PathTriggerOnConnect);
+
+        for (const char* name : {"alice", "bob", "carol"}) {
+            Item* user = s.User(name, true);
+            user->NewItem("is_online")->Remove();
+            user->Connect(s.room->NewItem(name));
+        }
+        QCOMPARE(itemCalls, 1);
+        QCOMPARE(pairCalls, 1);
+        QCOMPARE(pathCalls, 1);
+        QCOMPARE(s.online->itemAddedEvent.HandlerCount(), std::size_t(0));
+        QCOMPARE(s.data.PathHandlerCount(), std::size_t(0));
+
+        // Withdrawn by its owner, a path handler goes at its next notification.
+        Counter withdrawn;
+        s.WatchListedUsers(withdrawn, PathTriggerOnConnect);
+        withdrawn.RemoveDataHandlers();
+        QCOMPARE(s.data.PathHandlerCount(), std::size_t(1));
+        s.User("dave", true)->NewItem("is_online");
+        QCOMPARE(withdrawn.calls, 0);
+        QCOMPARE(s.data.PathHandlerCount(), std::size_t(0));
+    }
+
+    // The registration shorthands every manager uses act on the program's
+    // store; pair handlers need related types and hear only their pair.
+    void ShorthandsAndPairHandlers()
+    {
+        Type* user = d.NewType("shorthand_user", false, false, true);
+        Type* room = d.NewType("shorthand_room", false, false, true);
+        Counter counter;
+        auto* handler = counter.MakeHandler(&counter, &Counter::OnPair);
+        QVERIFY(ThrowsPointer<NotRelatedException>(
+            [&] { d.AddConnectionEventHandler(user, room, handler); }));
+        delete handler;
+        user->RelateToType(room, MANY, MANY, false);
+
+        EventLog m;
+        m.AddItemAddedHandler(&m, "shorthand_user", &EventLog::OnTypeAdded);
+        m.AddItemRemovedHandler(&m, "shorthand_user", &EventLog::OnTypeRemoved);
+        m.AddConnectedHandler(&m, "shorthand_user", &EventLog::OnTypeConnected);
+        m.AddDisconnectedHandler(&m, "shorthand_user", &EventLog::OnTypeDisconnected);
+        m.AddPairConnectionHandler(&m, "shorthand_room", "shorthand_user",
+                                   &EventLog::OnPairConnected);
+        m.AddPairDisconnectionHandler(&m, "shorthand_room", "shorthand_user",
+                                      &EventLog::OnPairDisconnected);
+        QVERIFY(ThrowsPointer<TypeNotFoundException>(
+            [&] { m.AddItemAddedHandler(&m, "shorthand_nope", &EventLog::OnTypeAdded); }));
+
+        Item* alice = user->NewItem("alice");
+        alice->Connect(room->NewItem("lobby"));
+        alice->Remove();
+        QVERIFY(
+            SameLines(m.lines, {"type added shorthand_user=alice",
+                                "type connected shorthand_user=alice shorthand_room=lobby",
+                                "pair connected shorthand_room=lobby shorthand_user=alice",
+                                "type removed shorthand_user=alice",
+                                "type disconnected shorthand_user=alice shorthand_room=lobby",
+                                "pair disconnected shorthand_room=lobby shorthand_user=alice"}));
+        m.RemoveDataHandlers();
+        user->NewItem("bob")->Connect(room->GetItem("lobby"));
+        QCOMPARE(m.lines.size(), std::size_t(6));
+    }
+
+    // Nothing fires for what already holds at registration; a condition edge
+    // never triggers; the trigger sees the store after the change.
+    void PathTriggersOnConnectAndDisconnect()
+    {
+        UserList s;
+        Item* early = s.User("early", true);
+        early->NewItem("is_online");
+        Item* leaving = s.User("leaving", true);
+        leaving->NewItem("is_online");
+        s.User("unlisted", false)->NewItem("is_online");
+        Counter connect, disconnect;
+        s.WatchListedUsers(connect, PathTriggerOnConnect);
+        s.WatchListedUsers(disconnect, PathTriggerOnDisconnect);
+        QCOMPARE(connect.calls + disconnect.calls, 0);
+
+        std::vector<bool> onlineAtCall;
+        connect.then = [&] {
+            onlineAtCall.push_back(s.user->GetItem("alice")->IsConnected("is_online"));
+        };
+        Item* flag = s.User("alice", true)->NewItem("is_online");
+        flag->Connect(s.User("carol", true)); // from the flag's side
+        s.User("bob", false)->NewItem("is_online");
+        Item* dave = s.User("dave", false);
+        dave->NewItem("is_online");
+        dave->NewItem("in_user_list");
+        QVERIFY(SameLines(connect.roots, {"user=alice", "user=carol"}));
+        QCOMPARE(onlineAtCall, std::vector<bool>{true});
+        QCOMPARE(disconnect.calls, 0);
+
+        disconnect.then = [&] { onlineAtCall.push_back(leaving->IsConnected("is_online")); };
+        leaving->Disconnect("is_online");
+        s.user->GetItem("bob")->Disconnect("is_online");
+        QVERIFY(SameLines(disconnect.roots, {"user=leaving"}));
+        QCOMPARE(onlineAtCall, (std::vector<bool>{true, false}));
+        // Removing the shared flag takes every listed user offline at once.
+        s.online->GetGlobalNullItem()->Remove();
+        std::vector<std::string> offline(disconnect.roots.begin() + 1, disconnect.roots.end());
+        std::sort(offline.begin(), offline.end());
+        QVERIFY(SameLines(offline, {"user=alice", "user=carol", "user=dave", "user=early"}));
+    }
+
+    void PathConditionsAndFixedRoots()
+    {
+        // A download whose user is listed and not banned, when that user
+        // comes online.
+        UserList s;
+        auto* root = new PathNode(&s.data, "download");
+        auto* user = new PathNode(root, "user", PathConnected);
+        new PathNode(user, "in_user_list", PathConnected);
+        new PathNode(user, "banned", PathNotConnected);
+        new PathNode(user, "is_online", PathTriggerOnConnect);
+        QVERIFY(ThrowsPointer<TypeNotFoundException>(
+            [&] { new PathNode(root, "nope", PathConnected); }));
+        Counter downloads;
+        s.data.AddPathEventHandler(root, downloads.Handler());
+
+        Item* alice = s.User("alice", true);
+        Item* banned = s.User("banned", true);
+        banned->NewItem("banned");
+        Item* unlisted = s.User("unlisted", false);
+        Item* idle = s.User("idle", true); // listed, but nothing to download
+        for (Item* who : {alice, banned, unlisted})
+            s.download->NewItem(who->AsString() + ".mp3")->Connect(who);
+        for (Item* who : {alice, banned, unlisted, idle})
+            who->NewItem("is_online");
+        QVERIFY(SameLines(downloads.roots, {"download=alice.mp3"}));
+
+        // A fixed root matches its own item only.
+        Item* username = s.global->NewItem("username");
+        username->Connect(s.value->NewItem("nobody"));
+        Counter setting;
+        auto* fixed = new PathNode(username);
+        new PathNode(fixed, "global_value", PathConnectedTrigger);
+        s.data.AddPathEventHandler(fixed, setting.Handler());
+        QCOMPARE(setting.calls, 0);
+        username->Connect(s.value->NewItem("alice"));
+        s.global->NewItem("password")->Connect(s.value->NewItem("secret"));
+        s.value->NewItem("bob")->Connect(username);
+        username->Disconnect("global_value"); // a connect trigger ignores disconnection
+        QVERIFY(SameLines(setting.roots, {"global=username", "global=username"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreHandlersTest)
+#include "StoreHandlersTest.moc"

@@ -1,0 +1,546 @@
+#include <cstdint>
+#include <list>
+#include <map>
+#include <random>
+
+#include <QMetaType>
+#include <QObject>
+#include <QVariant>
+#include <QtTest>
+
+#include "StoreTestSupport.h"
+
+namespace {
+
+std::vector<std::string> Values(const std::list<Item*>& items)
+{
+    std::vector<std::string> out;
+    for (Item* item : items)
+        out.push_back(item->AsString());
+    return out;
+}
+
+std::vector<Item*> AsVector(const std::list<Item*>& items)
+{
+    return {items.begin(), items.end()};
+}
+
+std::vector<Item*> Reversed(std::vector<Item*> items)
+{
+    std::reverse(items.begin(), items.end());
+    return items;
+}
+
+bool IsAddressOrdered(const ItemSet& set)
+{
+    return std::is_sorted(set.begin(), set.end(), std::less<Item*>()) &&
+           std::adjacent_find(set.begin(), set.end()) == set.end();
+}
+
+} // namespace
+
+class StoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Runs first: nothing in this process has touched the meta-type yet, so
+    // only the store's own registration can make the name known.
+    void ItemPtrIsKnownToTheMetaTypeSystem()
+    {
+        QVERIFY(QMetaType::fromName("ItemPtr").isValid());
+        Chat s;
+        Item* item = s.user->NewItem("alice");
+        QCOMPARE(QVariant::fromValue(ItemPtr(item)).value<ItemPtr>().Get(), item);
+    }
+
+    void TypesAndRelationsAreDeclaredOnce()
+    {
+        Data data;
+        Type* global = data.NewType("global", true, false, false);
+        Type* value = data.NewType("global_value", false, false, true);
+        Type* file = data.NewType("file", false, false, true);
+        QVERIFY(ThrowsPointer<TypeAlreadyExistsException>(
+            [&] { data.NewType("global", false, true, true); }));
+        QVERIFY(data.GetType("global") == global && global->IsPrimary() && !global->IsNull() &&
+                !global->IsCreateOnGet());
+        QCOMPARE(data.GetTypes(), (std::vector<Type*>{global, value, file}));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { data.GetType("nope"); }));
+
+        global->RelateToType(value, MANY, ONE, false);
+        value->RelateToType(file, ONE, MANY, true);
+        QVERIFY(global->GetRelation(value).thisEnd == MANY &&
+                global->GetRelation(value).otherEnd == ONE);
+        QVERIFY(value->GetRelation(global).thisEnd == ONE &&
+                value->GetRelation(global).otherEnd == MANY);
+        QVERIFY(value->GetRelation(file).owns && !value->GetRelation(file).owned);
+        QVERIFY(file->GetRelation(value).owned && !file->GetRelation(value).owns);
+        QVERIFY(file->HasOwners() && !global->HasOwners() && !value->HasOwners());
+        QVERIFY(ThrowsPointer<AlreadyRelatedException>(
+            [&] { value->RelateToType(global, ONE, ONE, true); }));
+        QVERIFY(!value->GetRelation(global).owns && !global->HasOwners());
+
+        // Unrelated items neither connect nor navigate.
+        Item* key = global->NewItem("k");
+        Item* song = file->NewItem("a.mp3");
+        QVERIFY(ThrowsPointer<NotRelatedException>([&] { key->Connect(song); }));
+        QVERIFY(ThrowsPointer<NotRelatedException>([&] { key->HasItem("file"); }));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { key->Disconnect("nope"); }));
+        QVERIFY(key->IsDisconnectedFromAll());
+    }
+
+    void LookupCreatesOnlyOnCreateOnGetTypes()
+    {
+        Data data;
+        Type* file = data.NewType("file", false, false, false);
+        Type* user = data.NewType("user", false, false, true);
+        EventLog log;
+        log.WatchType(file);
+        log.WatchStore(data);
+
+        QVERIFY(file->GetItem("a.mp3") == nullptr && (*file)["a.mp3"].IsNull());
+        QCOMPARE(file->ItemCount(), std::size_t(0));
+        Item* song = file->NewItem("a.mp3");
+        QCOMPARE(file->NewItem("a.mp3"), song);
+        QCOMPARE(file->HasItem("a.mp3").Get(), song);
+
+        Item* alice = user->GetItem("alice");
+        QCOMPARE(user->GetItem("alice"), alice);
+        QCOMPARE((*user)["bob"].AsCStr(), "bob");
+        QVERIFY(user->HasItem("carol").IsNull());
+        QCOMPARE(user->ItemCount(), std::size_t(2));
+        QVERIFY(SameLines(log.lines, {"type added file=a.mp3", "store added file=a.mp3",
+                                      "store added user=alice", "store added user=bob"}));
+    }
+
+    void ValuesAreTextReadBackAsNumbers()
+    {
+        Data data;
+        Type* port = data.NewType("port", false, false, false);
+        Item* five = port->NewItem(Value(5));
+        QVERIFY(five->AsString() == "5" && port->GetItem(Value("5")) == five);
+        QCOMPARE(port->NewItem(Value(4000000000u))->AsCStr(), "4000000000");
+        QCOMPARE(port->NewItem(Value(-9007199254740993LL))->AsInt64(), -9007199254740993LL);
+        QVERIFY(port->NewItem("12abc")->AsInt() == 12 && port->NewItem("abc")->AsInt() == 0);
+        QCOMPARE(port->NewItem("18446744073709551615")->AsUInt64(), 18446744073709551615ULL);
+
+        // An address with bit 63 set, and one sharing its low 32 bits: a
+        // signed or 32-bit reading would mangle or merge them.
+        auto* high = reinterpret_cast<QObject*>(std::uintptr_t(0xFFFF800012345678ULL));
+        auto* low = reinterpret_cast<QObject*>(std::uintptr_t(0x12345678ULL));
+        Item* highItem = port->NewItem(Value(high));
+        QCOMPARE(highItem->AsCStr(), "18446603336526616184");
+        QCOMPARE(ItemPtr(highItem).AsUInt64(), 0xFFFF800012345678ULL);
+        QVERIFY(port->NewItem(Value(low)) != highItem);
+        QCOMPARE(port->HasItem(Value(high)).Get(), highItem);
+    }
+
+    void NullItemsAndTheGlobalNullItem()
+    {
+        Chat s;
+        QVERIFY(ThrowsPointer<NullTypeException>([&] { s.online->NewItem("x"); }));
+        QVERIFY(ThrowsPointer<NullTypeException>([&] { s.online->HasItem("x"); }));
+        QVERIFY(ThrowsPointer<NullTypeException>([&] { s.user->NewItem(); }));
+        QVERIFY(ThrowsPointer<NullTypeException>([&] { s.user->GetGlobalNullItem(); }));
+        QCOMPARE(s.online->ItemCount() + s.user->ItemCount(), std::size_t(0));
+
+        // The shared item is created once, then is the lowest address.
+        Item* shared = s.online->GetGlobalNullItem();
+        QCOMPARE(s.online->GetGlobalNullItem(), shared);
+        Item* a = s.online->NewItem();
+        Item* b = s.online->NewItem();
+        QVERIFY(a != b && a != shared);
+        QCOMPARE(s.online->GetGlobalNullItem(), InAddressOrder({shared, a, b}).front());
+
+        // Once removed, NewItem through a MANY-to-ONE relation attaches a new
+        // shared flag.
+        s.online->RemoveAllItems();
+        Item* alice = s.user->NewItem("alice");
+        Item* bob = s.user->NewItem("bob");
+        Item* flag = alice->NewItem("is_online");
+        QCOMPARE(bob->NewItem("is_online"), flag);
+        QCOMPARE(s.online->ItemCount(), std::size_t(1));
+        QCOMPARE(ItemPtr(flag).GetItems("user"), (ItemSet{alice, bob}));
+        QVERIFY(ThrowsPointer<NullTypeException>([&] { alice->NewItem("room"); }));
+
+        // ONE-to-MANY gives a fresh item each time; ONE-to-ONE one per owner.
+        Type* search = s.data.NewType("search", false, false, true);
+        Type* result = s.data.NewType("search_result", false, true, false);
+        Type* ticket = s.data.NewType("ticket", false, true, false);
+        search->RelateToType(result, ONE, MANY, false);
+        s.user->RelateToType(ticket, ONE, ONE, false);
+        Item* query = search->NewItem("1");
+        QVERIFY(query->NewItem("search_result") != query->NewItem("search_result"));
+        Item* t1 = alice->NewItem("ticket");
+        QCOMPARE(alice->NewItem("ticket"), t1);
+        QVERIFY(bob->NewItem("ticket") != t1);
+
+        ItemPtr none;
+        QVERIFY(none["user"].IsNull() && none.AsUInt64() == 0 && ItemPtr(ItemSet()).IsNull());
+        QCOMPARE(ItemPtr(ItemSet{alice, bob}).Get(), InAddressOrder({alice, bob}).front());
+    }
+
+    void ConnectAndDisconnectNotifyInOrder()
+    {
+        Chat s;
+        Item* alice = s.user->NewItem("alice");
+        Item* bob = s.user->NewItem("bob");
+        Item* lobby = s.room->NewItem("lobby");
+        EventLog log;
+        log.WatchType(s.user);
+        log.WatchType(s.room);
+        log.WatchStore(s.data);
+        log.WatchPair(s.data, s.user, s.room);
+        log.WatchPair(s.data, s.room, s.user);
+
+        QCOMPARE(alice->Connect(lobby), lobby);
+        QCOMPARE(ItemPtr(lobby).Connect(alice).Get(), alice); // already connected: silent
+        QVERIFY(SameLines(log.lines, Notifications("connected", alice, lobby)));
+        QCOMPARE(ItemPtr(lobby).GetItems("user"), ItemSet{alice});
+        // Started from the other end, every list follows the operation's order.
+        log.lines.clear();
+        lobby->Connect(bob);
+        QVERIFY(SameLines(log.lines, Notifications("connected", lobby, bob)));
+        log.lines.clear();
+        alice->Disconnect(lobby);
+        QVERIFY(SameLines(log.lines, Notifications("disconnected", alice, lobby)));
+        QVERIFY(alice->IsDisconnectedFromAll() && lobby->IsConnected(bob));
+
+        // Disconnecting what is not connected still notifies.
+        log.lines.clear();
+        ItemPtr(alice) -= ItemPtr(lobby);
+        QCOMPARE(log.Only("store").size(), std::size_t(1));
+
+        // By type name: every partner of that type, nothing else.
+        Item* garden = s.room->NewItem("garden");
+        alice->Connect(lobby);
+        alice->Connect(garden);
+        Item* flag = alice->NewItem("is_online");
+        log.lines.clear();
+        alice->Disconnect("room");
+        QCOMPARE(log.Only("store disconnected").size(), std::size_t(2));
+        QVERIFY(!alice->IsConnected("room") && alice->IsConnected(flag) && bob->IsConnected(lobby));
+        ItemSet{alice, bob}.Disconnect("room");
+        QVERIFY(lobby->IsDisconnectedFromAll());
+
+        // Item events: the type's handlers, then the store's.
+        log.lines.clear();
+        s.user->NewItem("carol")->Remove();
+        QVERIFY(SameLines(log.lines, {"type added user=carol", "store added user=carol",
+                                      "type removed user=carol", "store removed user=carol"}));
+    }
+
+    void OneEndReplacesTheOldPartnerFirst()
+    {
+        Data data;
+        Type* global = data.NewType("global", false, false, true);
+        Type* value = data.NewType("global_value", false, false, true);
+        Type* socket = data.NewType("socket", false, false, true);
+        Type* transfer = data.NewType("transfer", false, false, true);
+        global->RelateToType(value, MANY, ONE, false);
+        socket->RelateToType(transfer, ONE, ONE, false);
+        Item* key = global->NewItem("username");
+        Item* other = global->NewItem("nick");
+        Item* alice = value->NewItem("alice");
+        Item* bob = value->NewItem("bob");
+        key->Connect(alice);
+        other->Connect(bob);
+        EventLog log;
+        log.WatchStore(data);
+        log.WatchPair(data, global, value);
+
+        // A handler of the new connection must already see the old one gone.
+        key->Connect(bob);
+        QVERIFY(SameLines(log.lines, {"store disconnected global=username global_value=alice",
+                                      "pair disconnected global=username global_value=alice",
+                                      "store connected global=username global_value=bob",
+                                      "pair connected global=username global_value=bob"}));
+        QVERIFY(alice->IsDisconnectedFromAll());
+        QCOMPARE(ItemPtr(bob).GetItems("global"), (ItemSet{key, other})); // MANY end keeps both
+
+        // ONE-to-ONE: both old partners go before the new pair connects.
+        Item* s1 = socket->NewItem("s1");
+        Item* t1 = s1->Connect(transfer->NewItem("t1"));
+        Item* s2 = socket->NewItem("s2");
+        Item* t2 = s2->Connect(transfer->NewItem("t2"));
+        log.WatchPair(data, socket, transfer);
+        log.lines.clear();
+        s1->Connect(t2);
+        QVERIFY(SameLines(log.Only("pair"), {"pair disconnected socket=s1 transfer=t1",
+                                             "pair disconnected socket=s2 transfer=t2",
+                                             "pair connected socket=s1 transfer=t2"}));
+        QVERIFY(t1->IsDisconnectedFromAll() && s2->IsDisconnectedFromAll());
+    }
+
+    void RemovalNotifiesBeforeDisconnecting()
+    {
+        Chat s;
+        Item* alice = s.user->NewItem("alice");
+        Item* lobby = s.room->NewItem("lobby");
+        Item* garden = s.room->NewItem("garden");
+        alice->Connect(lobby);
+        alice->Connect(garden);
+        std::vector<bool> stillConnected;
+        ItemProbe probe;
+        probe.on = [&](Item* item) {
+            stillConnected.push_back(item->IsConnected(lobby) && garden->IsConnected(item));
+        };
+        s.user->itemRemovedEvent.AddHandler(probe.Handler());
+        s.data.itemRemovedEvent.AddHandler(probe.Handler());
+        EventLog log;
+        log.WatchStore(s.data);
+
+        alice->Remove();
+        QCOMPARE(stillConnected, (std::vector<bool>{true, true}));
+        std::vector<Item*> rooms = InAddressOrder({lobby, garden});
+        QVERIFY(SameLines(log.lines, {"store removed user=alice",
+                                      "store disconnected user=alice " + Label(rooms[0]),
+                                      "store disconnected user=alice " + Label(rooms[1])}));
+        QVERIFY(s.user->HasItem("alice").IsNull() && s.room->ItemCount() == 2); // partners stay
+
+        // A null item leaves its type too, and the whole store empties at once.
+        Item* bob = s.user->NewItem("bob");
+        bob->NewItem("is_online")->Remove();
+        QVERIFY(s.online->ItemCount() == 0 && bob->IsDisconnectedFromAll());
+        bob->Connect(lobby);
+        bob->NewItem("is_online");
+        log.lines.clear();
+        s.data.RemoveAllItems();
+        QCOMPARE(log.Only("store removed").size(), std::size_t(4));
+        QCOMPARE(s.user->ItemCount() + s.room->ItemCount() + s.online->ItemCount(), std::size_t(0));
+    }
+
+    // An item survives collection only with all its owners and on a chain
+    // from a primary item that repeats no type; unreachable items go in
+    // address order, and items a handler already removed are skipped.
+    void CollectorRules()
+    {
+        Data data;
+        Type* share = data.NewType("share", true, false, true);
+        Type* folder = data.NewType("folder", false, false, true);
+        Type* file = data.NewType("file", false, false, true);
+        Type* tag = data.NewType("tag", false, false, true);
+        Type* a = data.NewType("a", false, false, true);
+        Type* b = data.NewType("b", false, false, true);
+        share->RelateToType(folder, MANY, MANY, false);
+        share->RelateToType(file, MANY, MANY, false);
+        folder->RelateToType(file, ONE, MANY, true);
+        share->RelateToType(tag, MANY, MANY, true);
+        folder->RelateToType(tag, MANY, MANY, true);
+        share->RelateToType(a, MANY, MANY, false);
+        a->RelateToType(b, MANY, MANY, false);
+        share->NewItem("empty share"); // a primary item survives alone
+        Item* music = share->NewItem("music");
+        Item* rock = music->Connect(folder->NewItem("rock"));
+        rock->Connect(music->Connect(file->NewItem("kept.mp3")));
+        music->Connect(file->NewItem("stray.mp3")); // reachable, no folder owns it
+        rock->Connect(music->Connect(tag->NewItem("both")));
+        music->Connect(tag->NewItem("half")); // has one of its two owners only
+        Item* b1 = music->Connect(a->NewItem("a1"))->Connect(b->NewItem("b1"));
+        b1->Connect(a->NewItem("a2")); // reached only through a second "a"
+        EventLog log;
+        log.WatchStore(data);
+
+        QCOMPARE(data.RemoveDisconnectedItems(), 3);
+        std::vector<std::string> removed = log.Only("store removed");
+        std::sort(removed.begin(), removed.end());
+        QVERIFY(SameLines(removed, {"store removed a=a2", "store removed file=stray.mp3",
+                                    "store removed tag=half"}));
+        // The same shape stays when the repeated type is also reached directly.
+        music->Connect(b1->Connect(a->NewItem("a3")));
+        log.lines.clear();
+        QCOMPARE(data.RemoveDisconnectedItems(), 0);
+        QVERIFY(log.lines.empty());
+        QCOMPARE(share->ItemCount() + folder->ItemCount() + file->ItemCount() + tag->ItemCount() +
+                     a->ItemCount() + b->ItemCount(),
+                 std::size_t(8));
+
+        Item* attic = a->NewItem("attic");
+        std::vector<Item*> unreachable = {attic, attic->Connect(b->NewItem("dust")),
+                                          b->NewItem("lonely")};
+        std::vector<std::string> expected;
+        for (Item* item : InAddressOrder(unreachable))
+            expected.push_back("store removed " + Label(item));
+        QCOMPARE(data.RemoveDisconnectedItems(), 3);
+        QVERIFY(SameLines(log.Only("store removed"), expected));
+
+        // Owner-less files and unreachable items, each taking the others with
+        // it the way a manager tidies up related items: whichever goes first,
+        // the collector must skip the rest.
+        std::vector<std::pair<Type*, std::string>> victims = {
+            {file, "f1"}, {file, "f2"}, {b, "j1"}, {b, "j2"}, {b, "j3"}};
+        for (const auto& [type, name] : victims)
+            type->NewItem(name);
+        std::map<std::string, int> times;
+        bool busy = false;
+        ItemProbe remover;
+        remover.on = [&](Item* item) {
+            ++times[Label(item)];
+            if (std::exchange(busy, true))
+                return;
+            for (const auto& [type, name] : victims)
+                if (Item* victim = type->HasItem(name).Get(); victim && victim != item)
+                    victim->Remove();
+            busy = false;
+        };
+        data.itemRemovedEvent.AddHandler(remover.Handler());
+        const int count = data.RemoveDisconnectedItems();
+        QVERIFY(count >= 1 && count <= 5);
+        QCOMPARE(times.size(), std::size_t(5));
+        for (const auto& [label, n] : times)
+            QVERIFY2(n == 1, label.c_str());
+        QCOMPARE(file->ItemCount() + b->ItemCount(), std::size_t(2)); // kept.mp3, b1
+    }
+
+    // The query shorthands g and i read the program's store `d`; each case
+    // below declares type names of its own there.
+    void SetsKeepAddressOrderAsTheyGrowAndShrink()
+    {
+        Type* token = d.NewType("large_token", false, false, true);
+        std::vector<Item*> items;
+        for (int n = 0; n < 600; ++n)
+            items.push_back(token->NewItem(Value(n)));
+        std::vector<Item*> shuffled = items;
+        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+
+        // Large sets change representation; order and operations must not notice.
+        ItemSet set;
+        for (Item* item : shuffled)
+            QVERIFY(set.insert(item));
+        QVERIFY(!set.insert(shuffled.front()));
+        QVERIFY(set.size() == 600 && IsAddressOrdered(set));
+        QCOMPARE(set.first(), InAddressOrder(items).front());
+        ItemSet copy = set;
+        ItemSet small{items[0], items[1], items[599]};
+        QVERIFY(set.Common(small) == small && small.Common(set) == small);
+        QCOMPARE(small + ItemSet{items[2]}, (ItemSet{items[0], items[1], items[2], items[599]}));
+        QVERIFY(small.Common(ItemSet()).empty() && ItemSet().Common(small).empty());
+        for (std::size_t n = 0; n < 590; ++n)
+            QVERIFY(set.erase(shuffled[n]));
+        QVERIFY(!set.erase(shuffled[0]));
+        QVERIFY(set.size() == 10 && IsAddressOrdered(set) && set.contains(shuffled[599]));
+        QCOMPARE(copy.size(), std::size_t(600)); // sets are values
+
+        QCOMPARE(g("large_token").size(), std::size_t(600));
+        QCOMPARE(i("large_token", "7"), ItemSet{items[7]});
+        QVERIFY(i("large_token", "zzz").empty() && token->HasItem("zzz").IsNull());
+    }
+
+    void ConnectedFiltersAndNavigation()
+    {
+        Type* user = d.NewType("cf_user", false, false, true);
+        Type* room = d.NewType("cf_room", false, false, true);
+        user->RelateToType(room, MANY, MANY, false);
+        std::vector<Item*> u, r;
+        for (int n = 0; n < 5; ++n) {
+            u.push_back(user->NewItem(Value(n)));
+            r.push_back(room->NewItem(Value(n)));
+        }
+        u[0]->Connect(r[0]);
+        u[4]->Connect(r[0]); // a partner of r0 outside the filtered set
+        u[2]->Connect(r[3]);
+        u[2]->Connect(r[4]);
+        ItemSet three{u[0], u[1], u[2]};
+        ItemSet rooms{r[0], r[1], r[2], r[3], r[4]};
+        ItemSet empty;
+
+        QVERIFY(three.Connected(empty).empty() && empty.Connected(rooms).empty());
+        QCOMPARE(three.NotConnected(empty), three);
+        QVERIFY(empty.NotConnected(rooms).empty());
+        // The filter walks the smaller operand; both walks keep only members.
+        QCOMPARE(three.Connected(ItemSet{r[0]}), ItemSet{u[0]});
+        QCOMPARE(three.Connected(rooms), (ItemSet{u[0], u[2]}));
+        QCOMPARE(three.NotConnected(ItemSet{r[0]}), (ItemSet{u[1], u[2]}));
+        QCOMPARE(three.NotConnected(rooms), ItemSet{u[1]});
+        QCOMPARE(rooms.Connected(three), (ItemSet{r[0], r[3], r[4]}));
+        QCOMPARE(three.Connected(ItemPtr(r[3])), ItemSet{u[2]});
+        QCOMPARE(three.NotConnected("cf_room"), ItemSet{u[1]});
+        QCOMPARE(three.Connected("cf_room", "0"), ItemSet{u[0]});
+        QCOMPARE(three.NotConnected("cf_room", "0"), (ItemSet{u[1], u[2]}));
+        // A value with no item matches nothing either way, and creates nothing.
+        QVERIFY(three.Connected("cf_room", "nowhere").empty());
+        QVERIFY(three.NotConnected("cf_room", "nowhere").empty());
+        QVERIFY(room->HasItem("nowhere").IsNull());
+
+        QCOMPARE(u[2]->HasItem("cf_room"), InAddressOrder({r[3], r[4]}).front());
+        QCOMPARE(ItemPtr(u[2]).GetItems("cf_room"), (ItemSet{r[3], r[4]}));
+        QCOMPARE(three.GetItems("cf_room"), (ItemSet{r[0], r[3], r[4]}));
+        QVERIFY(ItemPtr(u[1])["cf_room"].IsNull() && empty.GetItems("cf_room").empty());
+    }
+
+    void CommonPartnersOfSeveralItems()
+    {
+        Type* user = d.NewType("cp_user", false, false, true);
+        Type* file = d.NewType("cp_file", false, false, true);
+        Type* request = d.NewType("cp_transfer_req", false, false, true);
+        request->RelateToType(user, MANY, ONE, false);
+        request->RelateToType(file, MANY, ONE, false);
+        Item* u = user->NewItem("u");
+        Item* idle = user->NewItem("idle");
+        Item* f = file->NewItem("f");
+        auto make = [&](int n, Item* who, Item* what) {
+            Item* r = request->NewItem(Value(n));
+            r->Connect(who);
+            r->Connect(what);
+            return r;
+        };
+        Item* t1 = make(1, u, f);
+        Item* t2 = make(2, u, f);
+        make(3, u, file->NewItem("f2"));
+        Item* t4 = make(4, user->NewItem("u2"), f);
+
+        QCOMPARE(d.GetItems(u, f, "cp_transfer_req"), (ItemSet{t1, t2}));
+        QCOMPARE(d.GetItem(u, f, "cp_transfer_req").Get(), InAddressOrder({t1, t2}).front());
+        QCOMPARE(d.GetItemSubset(ItemSet{f}, "cp_transfer_req"), (ItemSet{t1, t2, t4}));
+        QVERIFY(d.GetItem(idle, f, "cp_transfer_req").IsNull());
+        QVERIFY(d.GetItemSubset(ItemSet(), "cp_transfer_req").empty());
+    }
+
+    // Ties keep set order ascending and are exactly reversed descending.
+    void SortsBreakTiesByAddress()
+    {
+        using Texts = std::vector<std::string>;
+        Type* number = d.NewType("sort_number", false, false, true);
+        for (const char* text : {"10", "9", "-1", "Zed", "apple"})
+            number->NewItem(text);
+        ItemSet numbers = g("sort_number");
+        QCOMPARE(Values(numbers.SortAlphabetic(true)), (Texts{"-1", "10", "9", "Zed", "apple"}));
+        QCOMPARE(Values(numbers.SortAlphabetic(false)), (Texts{"apple", "Zed", "9", "10", "-1"}));
+
+        // "5" and "05" tie numerically.
+        Type* tie = d.NewType("sort_tie", false, false, true);
+        std::vector<Item*> tied = InAddressOrder({tie->NewItem("5"), tie->NewItem("05")});
+        std::vector<Item*> ascending = {tie->NewItem("-1"), tie->NewItem("1"), tied[0], tied[1],
+                                        tie->NewItem("10")};
+        QCOMPARE(AsVector(g("sort_tie").SortNumeric(true)), ascending);
+        QCOMPARE(AsVector(g("sort_tie").SortNumeric(false)), Reversed(ascending));
+
+        // By partner: items without one are left out.
+        Type* download = d.NewType("sb_download", false, false, true);
+        Type* place = d.NewType("sb_place", false, false, true);
+        download->RelateToType(place, MANY, ONE, false);
+        std::vector<Item*> dl;
+        for (int n = 0; n < 5; ++n)
+            dl.push_back(download->NewItem(Value(n)));
+        dl[0]->Connect(place->NewItem("10"));
+        dl[1]->Connect(place->NewItem("9"));
+        dl[2]->Connect(place->GetItem("10"));
+        dl[4]->Connect(place->NewItem("-1")); // dl[3] has no place
+        ItemSet all = g("sb_download");
+        std::vector<Item*> tens = InAddressOrder({dl[0], dl[2]});
+        std::vector<Item*> numeric = {dl[4], dl[1], tens[0], tens[1]};
+        QCOMPARE(AsVector(all.SortNumericBy("sb_place", true)), numeric);
+        QCOMPARE(AsVector(all.SortNumericBy("sb_place", false)), Reversed(numeric));
+        std::vector<Item*> alphabetic = {dl[4], tens[0], tens[1], dl[1]};
+        QCOMPARE(AsVector(all.SortAlphabeticBy("sb_place", true)), alphabetic);
+        QCOMPARE(AsVector(all.SortAlphabeticBy("sb_place", false)), Reversed(alphabetic));
+
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { g("sort_nope"); }));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { all.SortNumericBy("nope", true); }));
+        QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { all.Connected("nope", "x"); }));
+        QVERIFY(ThrowsPointer<NotRelatedException>([&] { all.GetItems("sort_tie"); }));
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreTest)
+#include "StoreTest.moc"
