@@ -1,0 +1,526 @@
+#include <list>
+#include <memory>
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "../server/ServerTestSupport.h"
+#include "app/LogSink.h"
+#include "dnet/DNetManager.h"
+#include "dnet/DNetTypes.h"
+#include "peers/PeerTypes.h"
+#include "server/ServerTypes.h"
+
+using namespace DNetTypes;
+
+namespace {
+
+// One link of the tree over loopback. The far end belongs to the test and
+// plays the other client; the near end is the socket the peer messenger
+// would hand to the manager.
+class DNetLink
+{
+public:
+    bool Open(QTcpServer& listener)
+    {
+        m_far.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        if (!m_far.waitForConnected(3000) || !listener.waitForNewConnection(3000))
+            return false;
+        m_near = listener.nextPendingConnection();
+        return m_near != nullptr;
+    }
+
+    QTcpSocket* Near() const { return m_near; }
+    void Send(const QByteArray& body) { SendRaw(ByteBuilder().Int32(int(body.size())).Raw(body)); }
+    void SendRaw(const QByteArray& bytes)
+    {
+        m_far.write(bytes);
+        m_far.flush();
+    }
+
+    // The next `count` bodies the manager sent us, one after the other.
+    QByteArray Next(int count = 1)
+    {
+        QByteArray bodies;
+        (void)QTest::qWaitFor([&] {
+            m_buffer += m_far.readAll();
+            while (count > 0 && m_buffer.size() >= 4) {
+                const auto length = qsizetype(WireFormat::DecodeUInt32(
+                    reinterpret_cast<const unsigned char*>(m_buffer.constData())));
+                if (m_buffer.size() < 4 + length)
+                    break;
+                bodies += m_buffer.mid(4, length);
+                m_buffer.remove(0, 4 + length);
+                --count;
+            }
+            return count == 0;
+        });
+        return bodies;
+    }
+    // True once the manager has closed its end.
+    bool WaitClosed()
+    {
+        return QTest::qWaitFor([this] {
+            m_far.readAll();
+            return m_far.state() == QAbstractSocket::UnconnectedState;
+        });
+    }
+    bool IsOpen() const { return m_far.state() == QAbstractSocket::ConnectedState; }
+    void Close() { m_far.disconnectFromHost(); }
+
+private:
+    QTcpSocket m_far;
+    QTcpSocket* m_near = nullptr;
+    QByteArray m_buffer;
+};
+
+// The tree's log lines, without their time stamps.
+class DNetLog : public LogSink
+{
+public:
+    DNetLog() { SetLogSink(this); }
+    ~DNetLog() override { SetLogSink(nullptr); }
+    void Append(const QString& category, const QString& line, ItemPtr) override
+    {
+        if (category == "Distributed Network")
+            lines << line.section("] ", 1);
+    }
+    bool Has(const QString& line) const { return lines.contains(line); }
+    QStringList lines;
+};
+
+// Tree messages, as laid out on a link: a one-byte code, then fields.
+ByteBuilder DNet(std::uint8_t code)
+{
+    return ByteBuilder().Byte(code);
+}
+
+using Parents = std::list<std::pair<std::string, TCPAddress>>;
+
+} // namespace
+
+class DNetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { DeclareServerSchemas(); }
+    void init();
+    void cleanup();
+
+    void FirstCandidateToDeliverASearchBecomesParent();
+    void LostParentIsReportedAndAttemptsAreNotRepeated();
+    void BrokenInputClosesOnlyItsConnection();
+    void ChildReconnectingReplacesItsOldConnection();
+    void SearchesAreRelayedByteForByte();
+    void UnknownLevelsStayUnknownDownTheTree();
+    void ChildDepthIsReportedWhenItChanges();
+    void EveryLoginTellsTheServerWhereWeStand();
+    void ChildrenAreWelcomeWhileSpeedAllows();
+
+private:
+    // Tree messages, and what the server is told: our level, our group
+    // leader, whether we have a parent, take children, have any.
+    static QByteArray Level(std::int32_t level) { return DNet(4).Int32(level); }
+    static QByteArray Leader(const QByteArray& user) { return DNet(5).String(user); }
+    static QByteArray Depth(std::int32_t depth) { return DNet(7).Int32(depth); }
+    static QByteArray Search(const QByteArray& user, std::uint32_t token, const QByteArray& text)
+    {
+        return DNet(3).UInt32(49).String(user).UInt32(token).String(text);
+    }
+    static QByteArray LevelSent(std::uint32_t level) { return Sent(Body(126).UInt32(level)); }
+    static QByteArray LeaderSent(const QByteArray& user) { return Sent(Body(127).String(user)); }
+    static QByteArray HaveParentSent(bool have) { return Sent(Body(71).Byte(have)); }
+    static QByteArray CanParentSent(bool can) { return Sent(Body(100).Byte(can)); }
+    static QByteArray HaveChildrenSent(bool have) { return Sent(Body(129).Byte(have)); }
+
+    // The value of a tree variable, "" while absent.
+    static std::string StateOf(const char* name)
+    {
+        ItemPtr variable = d.GetType(DNetGlobal)->HasItem(name);
+        return variable && variable[DNetValue] ? variable[DNetValue].AsString() : std::string();
+    }
+    // Who our parent is, on which socket, our level and group leader.
+    static QStringList Parent()
+    {
+        QStringList state;
+        for (const char* name :
+             {State::ParentUser, State::ParentSocket, State::Level, State::GroupLeader})
+            state << QString::fromStdString(StateOf(name));
+        return state;
+    }
+    static QString Text(const QSignalSpy& spy, int call)
+    {
+        return QString("%1|%2|%3")
+            .arg(QString::fromStdString(spy[call][0].value<std::string>()))
+            .arg(spy[call][1].value<quint32>())
+            .arg(QString::fromStdString(spy[call][2].value<std::string>()));
+    }
+    static ItemPtr UserItem(const char* name)
+    {
+        return d.GetType(ServerTypes::User)->HasItem(name);
+    }
+    static int CountOf(const char* type) { return int(d.GetType(type)->ItemCount()); }
+
+    ServerSession& S() { return *m_session; }
+    DNetManager& Manager() { return *m_manager; }
+    // Everything the client sends at login, the login itself left out.
+    QByteArray LogIn();
+    DNetLink& NewLink();
+    DNetLink& NewChild(const char* user);
+    void Offer(Parents parents) { Manager().OnDNetPossibleParents(parents); }
+    // From the server, as the parent would send it.
+    void FromAbove(const QByteArray& message) { S().Receive(Body(93).Raw(message)); }
+    // Makes a new link our parent under the user name.
+    DNetLink& Adopt(const char* user);
+
+    std::unique_ptr<ServerSession> m_session;
+    std::unique_ptr<DNetManager> m_manager;
+    std::unique_ptr<QTcpServer> m_listener;
+    std::list<DNetLink> m_links;
+    QByteArray m_loginSent;
+};
+
+void DNetTest::init()
+{
+    d.RemoveAllItems();
+    m_session = std::make_unique<ServerSession>();
+    m_manager = std::make_unique<DNetManager>();
+    m_listener = std::make_unique<QTcpServer>();
+    QVERIFY(m_listener->listen(QHostAddress::LocalHost));
+    m_loginSent = LogIn();
+}
+
+void DNetTest::cleanup()
+{
+    m_manager.reset();
+    m_links.clear();
+    m_listener.reset();
+    m_session.reset();
+}
+
+QByteArray DNetTest::LogIn()
+{
+    if (!S().ConnectAs())
+        return "not connected";
+    S().scripted.TakeReceived();
+    return S().AcceptLogin() ? S().TakeSent() : "not logged in";
+}
+
+DNetLink& DNetTest::NewLink()
+{
+    DNetLink& link = m_links.emplace_back();
+    if (!link.Open(*m_listener))
+        qWarning("link did not open");
+    return link;
+}
+
+DNetLink& DNetTest::NewChild(const char* user)
+{
+    DNetLink& link = NewLink();
+    Manager().OnDNetConnectionRequested(user, link.Near());
+    return link;
+}
+
+DNetLink& DNetTest::Adopt(const char* user)
+{
+    DNetLink& link = NewLink();
+    QSignalSpy searches(&Manager(), &DNetManager::DNetSearchRequest);
+    Offer({{user, TCPAddress(0x7f000001, 2235)}});
+    Manager().OnDNetConnectionAccepted(user, link.Near());
+    link.Send(Search("someone", 1, "first"));
+    if (!QTest::qWaitFor([&] { return searches.count() == 1; }) ||
+        StateOf(State::ParentUser) != user)
+        qWarning("parent not adopted");
+    return link;
+}
+
+void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
+{
+    DNetLog log;
+    DNetLink& paula = NewLink();
+    DNetLink& bob = NewLink();
+    DNetLink& child = NewChild("carol");
+    QSignalSpy searches(&Manager(), &DNetManager::DNetSearchRequest);
+    Offer({{"paula", TCPAddress(0x7f000001, 2001)}, {"bob", TCPAddress(0x7f000001, 2002)}});
+    QCOMPARE(UserItem("paula")[PeerTypes::UserAddress].AsString(), std::string("2130706433"));
+    QCOMPARE(UserItem("bob")[PeerTypes::UserPort].AsString(), std::string("2002"));
+    Manager().OnDNetConnectionAccepted("paula", paula.Near());
+    Manager().OnDNetConnectionAccepted("bob", bob.Near());
+    QCOMPARE(CountOf(DNetParentCandidate), 2);
+
+    // What candidates announce counts only once one of them proves itself.
+    bob.Send(Level(6));
+    paula.Send(Level(2));
+    paula.Send(Leader("lead"));
+    paula.Send(Search("dave", 66, "jazz"));
+    QVERIFY(QTest::qWaitFor([&] { return searches.count() == 1; }));
+    QCOMPARE(Text(searches, 0), QString("dave|66|jazz"));
+    const QString socket = QString::fromStdString(Value(paula.Near()).Text());
+    QCOMPARE(Parent(), QStringList({"paula", socket, "3", "lead"}));
+    QCOMPARE(CountOf(DNetParentCandidate), 0);
+    QVERIFY(bob.WaitClosed());
+    QVERIFY(paula.IsOpen());
+
+    // The child learns the new level and leader before the search itself;
+    // the parent hears our depth.
+    QCOMPARE(child.Next(3), Level(3) + Leader("lead") + Search("dave", 66, "jazz"));
+    QCOMPARE(S().TakeSent(), LevelSent(3) + LeaderSent("lead") + HaveParentSent(true));
+    QCOMPARE(paula.Next(), Depth(0));
+
+    // From now on the parent's searches are ours and our children's, and
+    // later lists of possible parents are not even looked at.
+    paula.Send(Search("erin", 67, "blues"));
+    QCOMPARE(child.Next(), Search("erin", 67, "blues"));
+    QCOMPARE(searches.count(), 2);
+    Offer({{"frank", TCPAddress(1, 2)}});
+    QVERIFY(!UserItem("frank"));
+}
+
+void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
+{
+    DNetLink& child = NewChild("carol");
+    DNetLink& paula = Adopt("paula");
+    FromAbove(Leader("lead"));
+    QCOMPARE(child.Next(2), Search("someone", 1, "first") + Leader("lead"));
+    S().TakeSent();
+
+    paula.Close();
+    QVERIFY(QTest::qWaitFor([] { return Parent() == QStringList({"", "", "", ""}); }));
+    QCOMPARE(S().TakeSent(), HaveParentSent(false) + LeaderSent("") + LevelSent(0xffffffff));
+    QCOMPARE(child.Next(), Level(-1));
+
+    // Nobody is tried twice in a run, nor are we ever our own parent (the
+    // session logs in as alice): an attempt records the address.
+    Offer({{"paula", TCPAddress(1, 2)},
+           {"alice", TCPAddress(1, 2)},
+           {"gina", TCPAddress(0x7f000001, 2003)}});
+    QVERIFY(!UserItem("alice") || !UserItem("alice").IsConnected(AttemptedDNetConnection));
+    QCOMPARE(UserItem("gina")[PeerTypes::UserPort].AsString(), std::string("2003"));
+    QCOMPARE(UserItem("paula")[PeerTypes::UserPort].AsString(), std::string("2235"));
+
+    // A candidate that goes away before it delivers leaves nothing behind.
+    DNetLink& gina = NewLink();
+    Manager().OnDNetConnectionAccepted("gina", gina.Near());
+    QCOMPARE(CountOf(DNetParentCandidate), 1);
+    gina.Close();
+    QVERIFY(QTest::qWaitFor([] { return CountOf(DNetParentCandidate) == 0; }));
+    QVERIFY(StateOf(State::ParentUser).empty());
+}
+
+void DNetTest::BrokenInputClosesOnlyItsConnection()
+{
+    DNetLink& empty = NewLink();
+    DNetLink& truncated = NewLink();
+    DNetLink& huge = NewLink();
+    DNetLink& good = NewLink();
+    DNetLink& child = NewChild("carol");
+    for (auto [name, link] : {std::pair{"a", &empty}, std::pair{"b", &truncated},
+                              std::pair{"c", &huge}, std::pair{"d", &good}})
+        Manager().OnDNetConnectionAccepted(name, link->Near());
+    empty.Send(QByteArray());
+    truncated.Send(DNet(3).UInt32(49).String("x").UInt32(5));
+    huge.SendRaw(ByteBuilder().UInt32(0x7fffffff).Byte(3));
+    QVERIFY(empty.WaitClosed() && truncated.WaitClosed() && huge.WaitClosed());
+    QCOMPARE(CountOf(DNetParentCandidate), 1);
+
+    // Unknown codes are no reason to close; the survivor still becomes
+    // parent, and a late candidate is turned away at once.
+    good.Send(DNet(9).UInt32(1));
+    good.Send(Search("x", 2, "y"));
+    QCOMPARE(child.Next(), Search("x", 2, "y"));
+    QCOMPARE(StateOf(State::ParentUser), std::string("d"));
+    DNetLink& late = NewLink();
+    Manager().OnDNetConnectionAccepted("e", late.Near());
+    QVERIFY(late.WaitClosed());
+
+    // Broken messages from above have no connection to close and change
+    // nothing; nor do a child's.
+    FromAbove(QByteArray());
+    FromAbove(DNet(4).Byte(1));
+    FromAbove(DNet(3).UInt32(49).String("cut"));
+    FromAbove(Level(7));
+    QCOMPARE(child.Next(), Level(8));
+    QVERIFY(good.IsOpen());
+    DNetLink& dave = NewChild("dave");
+    DNetLink& erin = NewChild("erin");
+    dave.Send(DNet(7).Byte(1));
+    erin.Send(QByteArray());
+    QVERIFY(dave.WaitClosed() && erin.WaitClosed());
+    QVERIFY(child.IsOpen());
+}
+
+void DNetTest::ChildReconnectingReplacesItsOldConnection()
+{
+    FromAbove(Level(1));
+    FromAbove(Leader("lead"));
+    QVERIFY(QTest::qWaitFor([] { return !StateOf(State::GroupLeader).empty(); }));
+
+    // A new child hears where it stands right away.
+    DNetLink& first = NewChild("bob");
+    QCOMPARE(first.Next(2), Level(2) + Leader("lead"));
+    DNetLink& second = NewChild("bob");
+    QVERIFY(first.WaitClosed());
+    QCOMPARE(CountOf(DNetChild), 1);
+    QCOMPARE(UserItem("bob")[DNetChild].AsString(), Value(second.Near()).Text());
+    QCOMPARE(second.Next(2), Level(2) + Leader("lead"));
+
+    // Only the replacement hears what comes next.
+    FromAbove(Level(4));
+    QCOMPARE(second.Next(), Level(5));
+    second.Close();
+    QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
+}
+
+void DNetTest::SearchesAreRelayedByteForByte()
+{
+    QSignalSpy searches(&Manager(), &DNetManager::DNetSearchRequest);
+    DNetLink& bob = NewChild("bob");
+    DNetLink& carol = NewChild("carol");
+
+    // We read text up to its first zero byte; the children get every byte.
+    // Another marker is ours to pass on, whatever follows it, but not to read.
+    const QByteArray search = Search("dave", 0xfedcba98, QByteArray("j\0zz", 4));
+    const QByteArray opaque = DNet(3).UInt32(50).Raw("\x01\x02 anything at all");
+    FromAbove(search);
+    FromAbove(opaque);
+    QCOMPARE(bob.Next(2), search + opaque);
+    QCOMPARE(carol.Next(2), search + opaque);
+    QCOMPARE(searches.count(), 1);
+    QCOMPARE(Text(searches, 0), QString("dave|4275878552|j"));
+
+    // A broken search is neither relayed nor read.
+    FromAbove(DNet(3).UInt32(49).String("cut short"));
+    FromAbove(Level(0));
+    QCOMPARE(bob.Next(), Level(1));
+    QCOMPARE(searches.count(), 1);
+
+    // Children talk only to us; nothing of theirs goes to their siblings.
+    bob.Send(Search("bob", 1, "up"));
+    bob.Send(DNet(9));
+    FromAbove(Level(3));
+    QCOMPARE(carol.Next(2), Level(1) + Level(4));
+    QCOMPARE(searches.count(), 1);
+    QVERIFY(bob.IsOpen());
+
+    // A new group leader goes down as it came, bytes past a zero included.
+    const QByteArray leader = Leader(QByteArray("le\0ad", 5));
+    FromAbove(leader);
+    QCOMPARE(carol.Next(), leader);
+    QCOMPARE(StateOf(State::GroupLeader), std::string("le"));
+}
+
+void DNetTest::UnknownLevelsStayUnknownDownTheTree()
+{
+    DNetLink& bob = NewChild("bob");
+    FromAbove(Level(-1));
+    QCOMPARE(bob.Next(), Level(-1));
+    QCOMPARE(StateOf(State::Level), std::string("-1"));
+    QCOMPARE(S().TakeSent(), LevelSent(0xffffffff));
+
+    // The same level again is no news.
+    FromAbove(Level(-1));
+    FromAbove(Level(5));
+    QCOMPARE(bob.Next(), Level(6));
+    QCOMPARE(S().TakeSent(), LevelSent(6));
+
+    // Nonsense levels make ours unknown rather than wrap around.
+    FromAbove(Level(0x7fffffff));
+    QCOMPARE(bob.Next(), Level(-1));
+    FromAbove(Level(-7));
+    FromAbove(Level(0));
+    QCOMPARE(bob.Next(), Level(1));
+}
+
+void DNetTest::ChildDepthIsReportedWhenItChanges()
+{
+    // A parent hears our depth when it adopts us, and whenever it changes.
+    DNetLink& parent = Adopt("paula");
+    QCOMPARE(parent.Next(), Depth(0));
+    S().TakeSent();
+    DNetLink& bob = NewChild("bob");
+    DNetLink& carol = NewChild("carol");
+    QVERIFY(StateOf(State::ChildDepth).empty());
+
+    bob.Send(Depth(0));
+    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "1"; }));
+    QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
+    QCOMPARE(parent.Next(), Depth(1));
+
+    // The same depth again changes nothing.
+    carol.Send(Depth(3));
+    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "4"; }));
+    carol.Send(Depth(3));
+    bob.Send(Depth(-9));
+    QVERIFY(QTest::qWaitFor(
+        [] { return UserItem("bob")[DNetChild][DNetChildDepth].AsString() == "-9"; }));
+    QCOMPARE(StateOf(State::ChildDepth), std::string("4"));
+    QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
+    QCOMPARE(parent.Next(), Depth(4));
+
+    // A child that goes takes its depth along.
+    carol.Close();
+    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth).empty(); }));
+    QCOMPARE(S().TakeSent(), HaveChildrenSent(false));
+    QCOMPARE(parent.Next(), Depth(0));
+}
+
+void DNetTest::EveryLoginTellsTheServerWhereWeStand()
+{
+    QCOMPARE(m_loginSent, HaveParentSent(false) + LeaderSent("") + LevelSent(0xffffffff));
+    FromAbove(Level(2));
+    FromAbove(Leader("lead"));
+    QCOMPARE(S().TakeSent(), LevelSent(3) + LeaderSent("lead"));
+    S().server->Disconnect();
+    QCOMPARE(LogIn(), HaveParentSent(false) + LeaderSent("lead") + LevelSent(3));
+}
+
+void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
+{
+    DNetLog log;
+    // Nothing is decided before both figures are known.
+    Settings::Set("upload_speed", 102400);
+    S().Receive(Body(83).Int32(50));
+    QCOMPARE(S().TakeSent(), QByteArray());
+    QVERIFY(!log.Has("Determining whether we can accept child connections."));
+
+    // 100 KiB/s, at least 50 KiB/s for a parent, ten units per child: room
+    // for ((102400 * 10) / 1024) / 10 = 100 children.
+    S().Receive(Body(84).Int32(10));
+    QCOMPARE(S().TakeSent(), CanParentSent(true));
+    QVERIFY(Manager().CanParent());
+    QVERIFY(log.Has("   Currently have 0 child connections, max capacity 100"));
+    Settings::Set("upload_speed", 51199);
+    QCOMPARE(S().TakeSent(), CanParentSent(false));
+    Settings::Set("upload_speed", 51200);
+    QCOMPARE(S().TakeSent(), CanParentSent(true));
+    Settings::Set("upload_speed", 60000);
+    QCOMPARE(S().TakeSent(), QByteArray());
+
+    // A ratio of 0 would divide by zero: no children then.
+    S().Receive(Body(84).Int32(0));
+    QCOMPARE(S().TakeSent(), CanParentSent(false));
+    QVERIFY(!Manager().CanParent());
+
+    // Room for exactly one child: it is taken, and freed again.
+    S().Receive(Body(83).Int32(1));
+    S().Receive(Body(84).Int32(10));
+    QCOMPARE(S().TakeSent(), CanParentSent(true));
+    Settings::Set("upload_speed", 2047);
+    QCOMPARE(S().TakeSent(), QByteArray());
+    DNetLink& child = NewChild("bob");
+    QCOMPARE(S().TakeSent(), CanParentSent(false));
+    child.Close();
+    QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
+    QCOMPARE(S().TakeSent(), CanParentSent(true));
+
+    // Other settings are none of our business.
+    log.lines.clear();
+    Settings::Set("upload_slots", 3);
+    QVERIFY(log.lines.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(DNetTest)
+#include "DNetTest.moc"
