@@ -249,7 +249,8 @@ private slots:
         log.WatchStore(data);
         log.WatchPair(data, global, value);
 
-        // A handler of the new connection must already see the old one gone.
+        // The old partner is disconnected, and announced, before the new
+        // connection is made: no handler ever sees a key with two values.
         key->Connect(bob);
         QVERIFY(SameLines(log.lines, {"store disconnected global=username global_value=alice",
                                       "pair disconnected global=username global_value=alice",
