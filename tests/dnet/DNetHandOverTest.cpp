@@ -8,7 +8,7 @@ using namespace DNetTypes;
 
 // The links of the tree as the peer messenger makes them: proposed parents
 // are reached through it, and the sockets it identifies as "D" come to us.
-class DNetHandOverTest : public QObject
+class DNetHandOverTest : public QObject, PeerHelpers
 {
     Q_OBJECT
 

@@ -7,63 +7,7 @@
 
 using namespace PeerTypes;
 
-namespace {
-
-constexpr std::uint32_t MaxFrame = 1048576;
-
-QByteArray IndirectRequestSent(std::uint32_t token, const QByteArray& user, const QByteArray& type)
-{
-    return Sent(Body(18).UInt32(token).String(user).String(type));
-}
-
-// The server relays a peer's request that we connect to it.
-QByteArray BrokeredRequest(const QByteArray& user, const QByteArray& type, quint16 port,
-                           std::uint32_t token, quint16 obfuscatedPort = 0)
-{
-    ByteBuilder body = Body(18).String(user).String(type).UInt32(0x7f000001).Int32(port);
-    body.UInt32(token).Byte(0).Int32(obfuscatedPort ? 1 : 0);
-    return obfuscatedPort ? body.Int32(obfuscatedPort) : body;
-}
-
-// The attempt to connect to a user, its direct socket and its indirect request.
-QList<int> Attempts()
-{
-    return {CountOf(ConnectToPeerRequest), CountOf(ConnectToPeerRequestSocket),
-            CountOf(IndirectConnectToPeerRequest)};
-}
-
-std::uint32_t OnlyIndirectToken()
-{
-    const ItemSet indirect = ItemsOf(IndirectConnectToPeerRequest);
-    return indirect.size() == 1 ? ItemPtr(indirect.first()).AsUInt() : 0;
-}
-
-// A peer's frame, scrambled with a key of its own when the connection is.
-class PeerWriter
-{
-public:
-    explicit PeerWriter(bool obfuscated) : m_obfuscated(obfuscated) {}
-
-    QByteArray operator()(const QByteArray& body) { return Wrap(PeerFrame(body)); }
-    QByteArray Wrap(const QByteArray& frame)
-    {
-        return m_obfuscated ? ScrambleByHand(frame, m_key++ * 0x01000193u) : frame;
-    }
-
-private:
-    bool m_obfuscated;
-    std::uint32_t m_key = 0x7f4a7c15;
-};
-
-// zlib stream of the bytes, without the length qCompress puts first.
-QByteArray Zlib(const QByteArray& bytes)
-{
-    return qCompress(bytes, 9).mid(4);
-}
-
-} // namespace
-
-class PeerMessengerTest : public QObject
+class PeerMessengerTest : public QObject, PeerHelpers
 {
     Q_OBJECT
 
@@ -100,6 +44,35 @@ private slots:
     void UnansweredBrokeredRequestTellsTheServer();
 
 private:
+    static constexpr std::uint32_t MaxFrame = 1048576;
+
+    static QByteArray IndirectRequestSent(std::uint32_t token, const QByteArray& user,
+                                          const QByteArray& type)
+    {
+        return Sent(Body(18).UInt32(token).String(user).String(type));
+    }
+    // The server relays a peer's request that we connect to it.
+    static QByteArray BrokeredRequest(const QByteArray& user, const QByteArray& type, quint16 port,
+                                      std::uint32_t token, quint16 obfuscatedPort = 0)
+    {
+        ByteBuilder body = Body(18).String(user).String(type).UInt32(0x7f000001).Int32(port);
+        body.UInt32(token).Byte(0).Int32(obfuscatedPort ? 1 : 0);
+        return obfuscatedPort ? body.Int32(obfuscatedPort) : body;
+    }
+    // The attempt to connect to a user, its direct socket, its indirect request.
+    static QList<int> Attempts()
+    {
+        return {CountOf(ConnectToPeerRequest), CountOf(ConnectToPeerRequestSocket),
+                CountOf(IndirectConnectToPeerRequest)};
+    }
+    static std::uint32_t OnlyIndirectToken()
+    {
+        const ItemSet indirect = ItemsOf(IndirectConnectToPeerRequest);
+        return indirect.size() == 1 ? ItemPtr(indirect.first()).AsUInt() : 0;
+    }
+    // zlib stream of the bytes, without the length qCompress puts first.
+    static QByteArray Zlib(const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); }
+
     PeerSession& P() { return *m_peers; }
     ServerSession& S() { return m_peers->Server(); }
     PeerMessenger& messenger() { return *m_peers->messenger; }
@@ -343,26 +316,31 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     QVERIFY(bob);
     QTcpSocket* ours = OurEndOf(*bob);
     QVERIFY(ours);
-    PeerWriter write(obfuscated);
+    // Bob's frames, scrambled with keys of his own when the connection is.
+    std::uint32_t key = 0x7f4a7c15;
+    auto write = [&](const QByteArray& frame) {
+        return obfuscated ? ScrambleByHand(frame, key++ * 0x01000193u) : frame;
+    };
 
     // A header is taken only whole: until then the bytes stay unread.
-    const QByteArray first = write(QueueUploadBody("one"));
+    const QByteArray first = write(PeerFrame(QueueUploadBody("one")));
     const int headerSize = obfuscated ? 8 : 4;
     QVERIFY(WriteAndWait(*bob, *ours, first.left(headerSize - 1), true));
     QCOMPARE(ours->bytesAvailable(), qint64(headerSize - 1));
-    QVERIFY(
-        WriteAndWait(*bob, *ours, first.mid(headerSize - 1) + write(QueueUploadBody("two")), true));
+    QVERIFY(WriteAndWait(
+        *bob, *ours, first.mid(headerSize - 1) + write(PeerFrame(QueueUploadBody("two"))), true));
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two"}));
 
     // Merged frames, the largest there may be among them.
     const QByteArray largest = ByteBuilder().UInt32(1234).Raw(QByteArray(MaxFrame - 4, 'x'));
-    bob->write(write(QueueUploadBody("a")) + write(largest) + write(QueueUploadBody("b")));
+    bob->write(write(PeerFrame(QueueUploadBody("a"))) + write(PeerFrame(largest)) +
+               write(PeerFrame(QueueUploadBody("b"))));
     QTRY_COMPARE(queued.count(), 4);
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two", "bob|a", "bob|b"}));
     QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
 
     // One byte more is refused.
-    bob->write(write.Wrap(ByteBuilder().UInt32(MaxFrame + 1)));
+    bob->write(write(ByteBuilder().UInt32(MaxFrame + 1)));
     QVERIFY(WaitForClosed(*bob));
     QVERIFY(Links("bob") == 0);
 }

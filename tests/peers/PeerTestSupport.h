@@ -35,28 +35,45 @@ inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
     return out;
 }
 
-// A frame as peers send it: the body's length, then the body.
-inline QByteArray PeerFrame(const QByteArray& body)
+// Frames and store look-ups the peer tests share; test classes derive from
+// it to call them by their short names.
+class PeerHelpers
 {
-    return ScriptedServer::Frame(body);
-}
+public:
+    // A frame as peers send it: the body's length, then the body.
+    static QByteArray PeerFrame(const QByteArray& body) { return ScriptedServer::Frame(body); }
+    // The first frame of a connection opened directly, and of one answering
+    // a request brokered by the server.
+    static QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
+    {
+        return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
+    }
+    static QByteArray IndirectFrame(std::uint32_t token)
+    {
+        return PeerFrame(ByteBuilder().Byte(0).UInt32(token));
+    }
+    static QByteArray QueueUploadBody(const QByteArray& file) { return Body(43).String(file); }
 
-// The first frame of a connection opened directly, and of one answering a
-// request brokered by the server.
-inline QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
-{
-    return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
-}
+    static QTcpSocket* SocketOf(ItemPtr item) { return ObjectFromItem<QTcpSocket>(item); }
+    static ItemSet ItemsOf(const char* typeName) { return d.GetType(typeName)->GetItems(); }
+    static int CountOf(const char* typeName) { return int(d.GetType(typeName)->ItemCount()); }
+    static ItemPtr UserItem(const char* name)
+    {
+        return d.GetType(ServerTypes::User)->HasItem(name);
+    }
+    static ItemSet PeerSocketsOf(const char* user)
+    {
+        return UserItem(user) ? UserItem(user).GetItems(PeerTypes::PeerSocket) : ItemSet();
+    }
+    // How many messaging connections the user has with us.
+    static int Links(const char* user) { return int(PeerSocketsOf(user).size()); }
 
-inline QByteArray IndirectFrame(std::uint32_t token)
-{
-    return PeerFrame(ByteBuilder().Byte(0).UInt32(token));
-}
-
-inline QByteArray QueueUploadBody(const QByteArray& file)
-{
-    return Body(43).String(file);
-}
+    static bool WaitForClosed(QTcpSocket& socket)
+    {
+        return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; });
+    }
+    static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
+};
 
 // The messenger's log lines, without their time and level indentation.
 class MessengerLog : public LogSink
@@ -134,37 +151,6 @@ inline QStringList Calls(const QSignalSpy& spy)
     return calls;
 }
 
-inline QTcpSocket* SocketOf(ItemPtr item)
-{
-    return ObjectFromItem<QTcpSocket>(item);
-}
-
-inline ItemSet ItemsOf(const char* typeName)
-{
-    return d.GetType(typeName)->GetItems();
-}
-
-inline int CountOf(const char* typeName)
-{
-    return static_cast<int>(d.GetType(typeName)->ItemCount());
-}
-
-inline ItemPtr UserItem(const char* name)
-{
-    return d.GetType(ServerTypes::User)->HasItem(name);
-}
-
-inline ItemSet PeerSocketsOf(const char* user)
-{
-    ItemPtr item = UserItem(user);
-    return item ? item.GetItems(PeerTypes::PeerSocket) : ItemSet();
-}
-
-inline int Links(const char* user)
-{
-    return static_cast<int>(PeerSocketsOf(user).size());
-}
-
 // Whether any record of ours still stands for the socket.
 inline bool IsRecorded(QTcpSocket* socket)
 {
@@ -180,8 +166,8 @@ inline bool IsRecorded(QTcpSocket* socket)
 inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 {
     for (const char* typeName : {PeerTypes::UninitializedSocket, PeerTypes::PeerSocket})
-        for (Item* item : ItemsOf(typeName)) {
-            QTcpSocket* ours = SocketOf(item);
+        for (Item* item : PeerHelpers::ItemsOf(typeName)) {
+            QTcpSocket* ours = PeerHelpers::SocketOf(item);
             if (ours->peerPort() == theirs.localPort())
                 return ours;
         }
@@ -207,23 +193,12 @@ inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray&
     return true;
 }
 
-inline bool WaitForClosed(QTcpSocket& socket)
-{
-    return QTest::qWaitFor(
-        [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; });
-}
-
 // A port nobody listens on.
 inline quint16 ClosedPort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-inline void AtSeconds(double seconds)
-{
-    Clock::SetOffsetForTesting(static_cast<qint64>(seconds * 1000));
 }
 
 // A request of the user's, brokered by the server, put in the store as the
@@ -234,12 +209,12 @@ inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char
     ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
     request.Connect(d.GetType(PeerTypes::PeerConnectionRequestId)->GetItem(token));
     request.Connect(d.GetType(PeerTypes::PeerConnectionType)->GetItem(type));
-    request.Connect(UserItem(user));
+    request.Connect(PeerHelpers::UserItem(user));
 }
 
 // A logged-in client as "alice" with its peer messenger listening on free
 // ports and a scrambling key the tests know.
-class PeerSession
+class PeerSession : PeerHelpers
 {
 public:
     PeerSession()
