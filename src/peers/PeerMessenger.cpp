@@ -390,7 +390,8 @@ void PeerMessenger::StartDirectAttempt(ItemPtr request)
     bool obfuscated = false;
     const unsigned int port = PortFor(user, request[PeerConnectionType].AsString(), obfuscated);
 
-    auto* socket = new QTcpSocket();
+    // Ours until it is identified or handed over; freed with us otherwise.
+    auto* socket = new QTcpSocket(this);
     connect(socket, &QTcpSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
     ItemPtr socketItem = NewSocketItem(ConnectToPeerRequestSocket, socket);
@@ -569,7 +570,7 @@ void PeerMessenger::OnPeerConnectionRequest(Item* request)
     if (obfuscated)
         requestItem.NewItem(IsObfuscated);
 
-    auto* socket = new QTcpSocket();
+    auto* socket = new QTcpSocket(this);
     connect(socket, &QTcpSocket::connected, this,
             &PeerMessenger::OnIndirectResponseSocketConnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
