@@ -955,13 +955,25 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* socket, MemStream& message)
     }
 }
 
+namespace {
+
+// Reads one message of the catalogue; only a message whose mandatory fields
+// all arrived reaches `then`, anything else closes the connection.
+template <class Message, class Then> bool ReadThen(MemStream& body, Then then)
+{
+    Message message;
+    if (!message.Read(body))
+        return false;
+    then(message);
+    return true;
+}
+
+} // namespace
+
 bool PeerMessenger::HandleSharedFileList(const std::string& user, MemStream& message)
 {
-    PeerMessages::SharedFileList list;
-    if (!list.Read(message))
-        return false;
-    emit UserShare(user, list.m_share, list.m_attributeTable);
-    return true;
+    return ReadThen<PeerMessages::SharedFileList>(
+        message, [&](auto& list) { emit UserShare(user, list.m_share, list.m_attributeTable); });
 }
 
 bool PeerMessenger::HandleFileSearchResult(const std::string& user, MemStream& message)
@@ -974,69 +986,52 @@ bool PeerMessenger::HandleFileSearchResult(const std::string& user, MemStream& m
 
 bool PeerMessenger::HandleGetSharedFilesInFolder(const std::string& user, MemStream& message)
 {
-    PeerMessages::GetSharedFilesInFolder request;
-    if (!request.Read(message))
-        return false;
-    emit SharedFilesInFolderRequested(user, request.m_token, request.m_folder);
-    return true;
+    return ReadThen<PeerMessages::GetSharedFilesInFolder>(message, [&](auto& request) {
+        emit SharedFilesInFolderRequested(user, request.m_token, request.m_folder);
+    });
 }
 
 bool PeerMessenger::HandleTransferRequest(const std::string& user, MemStream& message)
 {
-    PeerMessages::TransferRequest request;
-    if (!request.Read(message))
-        return false;
-    emit FileTransferRequested(user, static_cast<int>(request.m_direction), request.m_token,
-                               request.m_file, request.m_size);
-    return true;
+    return ReadThen<PeerMessages::TransferRequest>(message, [&](auto& request) {
+        emit FileTransferRequested(user, static_cast<int>(request.m_direction), request.m_token,
+                                   request.m_file, request.m_size);
+    });
 }
 
 bool PeerMessenger::HandleTransferResponse(const std::string& user, MemStream& message)
 {
-    PeerMessages::TransferResponse response;
-    if (!response.Read(message))
-        return false;
-    const bool hasSize = response.m_allowed && response.m_hasSize;
-    emit FileTransferResponse(user, response.m_token, response.m_allowed, hasSize,
-                              hasSize ? response.m_size : 0,
-                              response.m_allowed ? std::string() : response.m_reason);
-    return true;
+    return ReadThen<PeerMessages::TransferResponse>(message, [&](auto& response) {
+        const bool hasSize = response.m_allowed && response.m_hasSize;
+        emit FileTransferResponse(user, response.m_token, response.m_allowed, hasSize,
+                                  hasSize ? response.m_size : 0,
+                                  response.m_allowed ? std::string() : response.m_reason);
+    });
 }
 
 bool PeerMessenger::HandleQueueUpload(const std::string& user, MemStream& message)
 {
-    PeerMessages::QueueUpload request;
-    if (!request.Read(message))
-        return false;
-    emit QueueUploadRequested(user, request.m_file);
-    return true;
+    return ReadThen<PeerMessages::QueueUpload>(
+        message, [&](auto& request) { emit QueueUploadRequested(user, request.m_file); });
 }
 
 bool PeerMessenger::HandleUploadPlaceInLine(const std::string& user, MemStream& message)
 {
-    PeerMessages::UploadPlaceInLine place;
-    if (!place.Read(message))
-        return false;
-    emit DownloadPlaceInLine(user, place.m_file, static_cast<int>(place.m_place));
-    return true;
+    return ReadThen<PeerMessages::UploadPlaceInLine>(message, [&](auto& place) {
+        emit DownloadPlaceInLine(user, place.m_file, static_cast<int>(place.m_place));
+    });
 }
 
 bool PeerMessenger::HandleUploadFailed(const std::string& user, MemStream& message)
 {
-    PeerMessages::UploadFailed failed;
-    if (!failed.Read(message))
-        return false;
-    emit UploadFailed(user, failed.m_file);
-    return true;
+    return ReadThen<PeerMessages::UploadFailed>(
+        message, [&](auto& failed) { emit UploadFailed(user, failed.m_file); });
 }
 
 bool PeerMessenger::HandleUploadDenied(const std::string& user, MemStream& message)
 {
-    PeerMessages::UploadDenied denied;
-    if (!denied.Read(message))
-        return false;
-    emit UploadDenied(user, denied.m_file, denied.m_reason);
-    return true;
+    return ReadThen<PeerMessages::UploadDenied>(
+        message, [&](auto& denied) { emit UploadDenied(user, denied.m_file, denied.m_reason); });
 }
 
 // ---------------------------------------------------------------------------
