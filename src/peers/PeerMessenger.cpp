@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <set>
+#include <vector>
 
 #include <QHostAddress>
 #include <QIODevice>
@@ -100,6 +101,17 @@ void SetCreationTime(ItemPtr item, const char* typeName)
 qint64 AgeOf(ItemPtr item, const char* timeType)
 {
     return Clock::AgeMs(Clock::FromText(Text(item[timeType].AsString())));
+}
+
+// The items of a type whose stored time is at least `lifetimeMs` old, taken
+// before any of them is acted on: ending one may remove others.
+std::vector<ItemPtr> Expired(const char* typeName, const char* timeType, qint64 lifetimeMs)
+{
+    std::vector<ItemPtr> expired;
+    for (Item* item : d.GetType(typeName)->GetItems())
+        if (AgeOf(item, timeType) >= lifetimeMs)
+            expired.emplace_back(item);
+    return expired;
 }
 
 void DeclareQueueSchema()
@@ -1304,17 +1316,13 @@ void PeerMessenger::EveryHalfMinute()
 
 void PeerMessenger::ExpireUnsentMessages()
 {
-    for (Item* unsent : d.GetType(UnsentMessage)->GetItems())
-        if (AgeOf(unsent, SendTime) >= UnsentMessageLifetimeMs)
-            FreeUnsentMessage(unsent);
+    for (ItemPtr unsent : Expired(UnsentMessage, SendTime, UnsentMessageLifetimeMs))
+        FreeUnsentMessage(unsent);
 }
 
 void PeerMessenger::ExpireIndirectAttempts()
 {
-    for (Item* item : d.GetType(IndirectConnectToPeerRequest)->GetItems()) {
-        ItemPtr indirect(item);
-        if (AgeOf(indirect, SendTime) < AttemptLifetimeMs)
-            continue;
+    for (ItemPtr indirect : Expired(IndirectConnectToPeerRequest, SendTime, AttemptLifetimeMs)) {
         ItemPtr user = indirect[ServerTypes::User];
         PeerLog(1,
                 QStringLiteral("Indirect connection request of type %1 to %2 expired, removing.")
@@ -1329,10 +1337,8 @@ void PeerMessenger::ExpireIndirectAttempts()
 
 void PeerMessenger::ExpireDirectAttempts()
 {
-    for (Item* item : d.GetType(ConnectToPeerRequestSocket)->GetItems()) {
-        ItemPtr socketItem(item);
-        if (AgeOf(socketItem, SocketCreationTime) < AttemptLifetimeMs)
-            continue;
+    for (ItemPtr socketItem :
+         Expired(ConnectToPeerRequestSocket, SocketCreationTime, AttemptLifetimeMs)) {
         ItemPtr user = socketItem[ServerTypes::User];
         PeerLog(1,
                 QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
@@ -1350,10 +1356,8 @@ void PeerMessenger::ExpireDirectAttempts()
 
 void PeerMessenger::ExpireIndirectResponses()
 {
-    for (Item* item : d.GetType(PeerConnectionRequestSocket)->GetItems()) {
-        ItemPtr socketItem(item);
-        if (AgeOf(socketItem, SocketCreationTime) < AttemptLifetimeMs)
-            continue;
+    for (ItemPtr socketItem :
+         Expired(PeerConnectionRequestSocket, SocketCreationTime, AttemptLifetimeMs)) {
         ItemPtr request = socketItem[PeerConnectionRequest];
         ItemPtr user = request[ServerTypes::User];
         PeerLog(1,
