@@ -131,6 +131,7 @@ public:
     }
 
     std::uint8_t ReadByte() { return static_cast<std::uint8_t>(Take(1)[0]); }
+    std::size_t Remaining() const { return m_size - m_pos; }
 
 private:
     const char* Take(std::size_t n)
@@ -401,7 +402,9 @@ void DataSaver::Load(const char* path)
         const RecordIndex index(records);
         std::vector<LoadedPair> pairs;
         const std::int32_t pairCount = in.ReadCount();
-        pairs.reserve(static_cast<std::size_t>(std::min<std::int32_t>(pairCount, 1 << 24)));
+        // A damaged count must not reserve memory the file cannot fill:
+        // every pair takes eight bytes.
+        pairs.reserve(std::min(static_cast<std::size_t>(pairCount), in.Remaining() / 8));
         for (std::int32_t n = 0; n < pairCount; ++n) {
             const auto first = in.ReadType<std::int32_t>();
             const auto second = in.ReadType<std::int32_t>();
