@@ -14,6 +14,7 @@
 #include "peers/PeerMessenger.h"
 #include "search/WishListTypes.h"
 #include "server/Server.h"
+#include "sharing/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
@@ -48,11 +49,13 @@ void StartUp::Init()
     DeclareStartUpTypes();
     new DelayedInvoker();
     new DNetManager();
+    new SharedFoldersManager();
     m_host->ManagersCreated();
 
     StoreDefaults();
     LoadSnapshot();
     m_host->SnapshotLoaded();
+    sharedFoldersManager->Init();
     if (!Settings::Get("username").empty())
         gp_server->Connect();
 
@@ -107,6 +110,7 @@ void StartUp::Shutdown()
 
     CollectAndSave();
 
+    delete sharedFoldersManager;
     delete delayedInvoker;
     delete dnetManager;
     delete peerMessenger;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "sharing/FileInfo.h"
+
+class ItemPtr;
+
+// How our shared files leave this machine: paths with "\" separators and, for
+// MP3 files, the bitrate the scanner found.
+namespace SharedFileRecord {
+
+// A local path as peers see it: every "/" becomes "\".
+std::string ToSharedPath(std::string localPath);
+// A path a peer sent back to us as a local path: every "\" becomes "/".
+std::string ToLocalPath(std::string sharedPath);
+
+// The record of one "shared_file" under the given name. A file whose
+// extension is "mp3" in any case is listed as "mp3" with the bitrate (code 0)
+// when it has been scanned and then whether it is VBR (code 2); any other
+// file has no extension and no attributes.
+FileInfo Make(ItemPtr file, const std::string& name);
+
+// The full local path of a "shared_file": its directory, "/", its name.
+std::string LocalPath(ItemPtr file);
+
+} // namespace SharedFileRecord

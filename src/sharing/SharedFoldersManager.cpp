@@ -1,0 +1,273 @@
+#include "sharing/SharedFoldersManager.h"
+
+#include "app/Log.h"
+#include "app/LogCategory.h"
+#include "app/PathUtils.h"
+#include "app/Settings.h"
+#include "dnet/DNetManager.h"
+#include "peers/PeerMessenger.h"
+#include "search/SearchTypes.h"
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "sharing/MP3Scanner.h"
+#include "sharing/SearchResponder.h"
+#include "sharing/ShareListing.h"
+#include "sharing/ShareScanner.h"
+#include "sharing/SharingSchema.h"
+#include "sharing/SharingTypes.h"
+#include "sharing/UserShareStore.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace {
+
+using namespace SharingTypes;
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The user's item, never created by asking.
+ItemPtr ExistingUser(const std::string& user)
+{
+    return d.GetType(ServerTypes::User)->HasItem(user);
+}
+
+// The user-list groups of a listed user; empty for everybody else.
+ItemSet GroupsOf(ItemPtr user)
+{
+    ItemPtr listed = user ? user[ServerTypes::InUserList] : ItemPtr();
+    return listed ? listed.GetItems(ServerTypes::UserListGroup) : ItemSet();
+}
+
+// Whether one root admits the user: public roots admit everybody, user-list
+// roots and group roots only users on our list.
+bool RootAdmits(ItemPtr root, ItemPtr user, const ItemSet& groups)
+{
+    if (root.IsConnected(SharedPublic))
+        return true;
+    if (!user || !user.IsConnected(ServerTypes::InUserList))
+        return false;
+    if (root.IsConnected(SharedUserlist))
+        return true;
+    for (Item* group : groups)
+        if (root.IsConnected(group))
+            return true;
+    return false;
+}
+
+bool IsUnshared(ItemPtr user)
+{
+    return user && user.IsConnected(Unshared);
+}
+
+} // namespace
+
+SharedFoldersManager::SharedFoldersManager()
+{
+    sharedFoldersManager = this;
+    SharingSchema::DeclareSchema(*dataSaver);
+    AddItemAddedHandler(this, SharedFileName, &SharedFoldersManager::OnFileNameAdded);
+    AddItemAddedHandler(this, SharedFileFolder, &SharedFoldersManager::OnFolderAdded);
+
+    m_scanner = new ShareScanner(*this);
+    connect(m_scanner, &ShareScanner::Progress, this, &SharedFoldersManager::RescanProgress);
+    connect(m_scanner, &ShareScanner::Finished, this, &SharedFoldersManager::SharedFilesRescanned);
+
+    m_mp3Scanner = new MP3Scanner();
+    m_mp3Scanner->moveToThread(&m_mp3Thread);
+    connect(&m_mp3Thread, &QThread::finished, m_mp3Scanner, &QObject::deleteLater);
+    connect(this, &SharedFoldersManager::MP3ScanRequired, m_mp3Scanner,
+            &MP3Scanner::OnMP3ScanRequired, Qt::QueuedConnection);
+    connect(m_mp3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned,
+            Qt::QueuedConnection);
+    m_mp3Thread.start(QThread::InheritPriority);
+
+    connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+    connect(gp_server, &Server::ReceivedUserStats, this,
+            &SharedFoldersManager::OnReceivedUserStats);
+    connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+            &SharedFoldersManager::OnFilesInFoldersRequested);
+    connect(peerMessenger, &PeerMessenger::UserShare, this, &SharedFoldersManager::OnUserShare,
+            Qt::DirectConnection);
+    connect(dnetManager, &DNetManager::DNetSearchRequest, this,
+            &SharedFoldersManager::OnDNetSearchRequest);
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    m_mp3Scanner->Quit();
+    m_mp3Thread.quit();
+    m_mp3Thread.wait();
+    RemoveDataHandlers();
+    delete m_scanner;
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::Init()
+{
+    AddItemAddedHandler(this, SharedFolder, &SharedFoldersManager::OnSharedFolderAdded);
+    RescanShares();
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    m_scanner->RescanAll();
+}
+
+bool SharedFoldersManager::IsRescanning() const
+{
+    return m_scanner->IsBusy();
+}
+
+void SharedFoldersManager::WaitForRescan()
+{
+    m_scanner->Wait();
+}
+
+void SharedFoldersManager::OnSharedFolderAdded(Item* root)
+{
+    AddSharedFiles(root->AsString(), root->AsString());
+}
+
+void SharedFoldersManager::AddSharedFiles(const std::string& directory, const std::string& rootPath)
+{
+    m_scanner->ScanFolder(directory, rootPath);
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
+{
+    ShareScanner::Tokenize(file);
+}
+
+bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char c)
+{
+    return ShareScanner::IsSearchTokenSeparator(c);
+}
+
+void SharedFoldersManager::OnFileNameAdded(Item* name)
+{
+    name->Connect(
+        d.GetType(SharedFileLowercaseName)->GetItem(GetAbsoluteFileName(name->AsString())));
+}
+
+void SharedFoldersManager::OnFolderAdded(Item* folder)
+{
+    folder->Connect(
+        d.GetType(SharedFileFolderLowercaseName)->GetItem(GetAbsoluteFileName(folder->AsString())));
+}
+
+bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, const std::string& user)
+{
+    ItemPtr userItem = ExistingUser(user);
+    ItemPtr folder = file ? file[SharedFileFolder] : ItemPtr();
+    if (!folder || IsUnshared(userItem))
+        return false;
+    const ItemSet groups = GroupsOf(userItem);
+    for (Item* root : folder.GetItems(SharedFolder))
+        if (RootAdmits(root, userItem, groups))
+            return true;
+    return false;
+}
+
+ItemSet SharedFoldersManager::GetUserSharedFolders(const std::string& user)
+{
+    ItemSet roots;
+    ItemPtr userItem = ExistingUser(user);
+    if (IsUnshared(userItem))
+        return roots;
+    const ItemSet groups = GroupsOf(userItem);
+    for (Item* root : d.GetType(SharedFolder)->GetItems())
+        if (RootAdmits(root, userItem, groups))
+            roots.insert(root);
+    return roots;
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& path)
+{
+    const std::string normalised = GetAbsoluteFileName(path);
+    ItemPtr lowerFolder = d.GetType(SharedFileFolderLowercaseName)->HasItem(GetFolder(normalised));
+    ItemPtr lowerName = d.GetType(SharedFileLowercaseName)->HasItem(GetFileName(normalised));
+    if (!lowerFolder || !lowerName)
+        return ItemPtr();
+    const ItemSet folders = lowerFolder.GetItems(SharedFileFolder);
+    for (Item* name : lowerName.GetItems(SharedFileName))
+        for (Item* folder : folders)
+            if (ItemPtr file = d.GetItem(name, folder, SharedFile))
+                return file;
+    return ItemPtr();
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+    gp_server->SendFilesFolders(d.GetType(SharedFileFolder)->ItemCount(),
+                                d.GetType(SharedFile)->ItemCount());
+    gp_server->GetUserStats(Settings::Get("username"));
+}
+
+void SharedFoldersManager::OnReceivedUserStats(std::string user, UserStats stats)
+{
+    if (user == Settings::Get("username"))
+        Settings::Set("upload_speed", stats.m_averageSpeed);
+}
+
+void SharedFoldersManager::OnMP3Scanned(QString path, int version, QString channelMode,
+                                        int frequencyIndex, bool vbr, int bitrate)
+{
+    using namespace SearchTypes;
+    Log(LogCategory::MP3Scanning, 1, QString("Scanned %1").arg(path));
+    ItemPtr file = GetSharedFileItem(path.toStdString());
+    if (!file)
+        return;
+    file.Connect(d.GetType(MpegVersion)->GetItem(version));
+    file.Connect(d.GetType(ChannelMode)->GetItem(channelMode.toStdString()));
+    file.Connect(d.GetType(AudioFrequency)->GetItem(frequencyIndex));
+    file.Connect(d.GetType(BitrateMode)->GetItem(vbr ? "vbr" : "cbr"));
+    file.Connect(d.GetType(Bitrate)->GetItem(bitrate));
+    file.Connect(d.GetType(IsScanned)->GetGlobalNullItem());
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(std::string user, quint32 token, std::string text)
+{
+    ProcessSearch(user, token, text);
+}
+
+void SharedFoldersManager::ProcessSearch(const std::string& user, unsigned int token,
+                                         const std::string& text)
+{
+    // Our own searches come back down the tree like anybody's.
+    if (user == Settings::Get("username"))
+        return;
+    MemStream reply;
+    if (!SearchResponder::BuildReply(*this, user, token, text, reply))
+        return;
+    Log(LogCategory::Search, 1,
+        QString("Sending search results to user %1 for search string %2")
+            .arg(Text(user), Text(text)));
+    peerMessenger->SendMessage(user, reply);
+}
+
+MemStream SharedFoldersManager::GetSharedFilesMessage(const std::string& user)
+{
+    Log(LogCategory::Shared, 1, QString("Shared file list requested by user %1").arg(Text(user)));
+    return ShareListing::SharedFilesMessage(GetUserSharedFolders(user));
+}
+
+void SharedFoldersManager::OnFilesInFoldersRequested(std::string user, quint32 token,
+                                                     std::string folder)
+{
+    MemStream reply =
+        ShareListing::FolderContentsMessage(GetUserSharedFolders(user), token, folder);
+    peerMessenger->SendMessage(user, reply);
+}
+
+void SharedFoldersManager::OnUserShare(std::string user, FileInfoMap& share,
+                                       AttributeTranslationTable&)
+{
+    Log(LogCategory::Shared, 1, QString("Received shared file list from user %1").arg(Text(user)));
+    UserShareStore::Store(user, share);
+}

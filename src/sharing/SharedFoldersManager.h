@@ -1,0 +1,98 @@
+#pragma once
+
+#include <string>
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include "sharing/AttributeTranslationTable.h"
+#include "sharing/FileInfoMap.h"
+#include "store/DataHandler.h"
+#include "store/ItemPtr.h"
+#include "store/ItemSet.h"
+#include "streams/MemStream.h"
+#include "streams/UserStats.h"
+
+class Item;
+class MP3Scanner;
+class ShareScanner;
+
+// Everything we share: the root folders with who may see them, every folder
+// and file below them, what the MP3 scanner found, and an index from every
+// word of every path to the files containing it. The index lives in the
+// store and survives restarts through the snapshot; the start-up rescan
+// brings it up to date with the disk.
+//
+// It answers searches coming down the search tree, serves our share list
+// and folder contents to peers, stores the listings peers send us, and
+// tells the server how much we share.
+class SharedFoldersManager : public QObject, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    SharedFoldersManager();
+    ~SharedFoldersManager() override;
+    SharedFoldersManager(const SharedFoldersManager&) = delete;
+    SharedFoldersManager& operator=(const SharedFoldersManager&) = delete;
+
+    // After the snapshot is loaded: watches for new roots and starts the
+    // start-up rescan.
+    void Init();
+
+    // Brings the index in line with the disk: new files are added, vanished
+    // ones removed, kept ones keep their attributes. Runs in slices on the
+    // event loop and ends with SharedFilesRescanned; a request while one
+    // runs is carried out after it.
+    void RescanShares();
+    bool IsRescanning() const;
+    // Runs the event loop until no scan is left; for tools and tests.
+    void WaitForRescan();
+
+    void OnSharedFolderAdded(Item* root);
+    // Scans one directory and everything below it as part of a root.
+    void AddSharedFiles(const std::string& directory, const std::string& rootPath);
+    void TokenizeSharedFile(ItemPtr file);
+    static bool IsSearchTokenSeparator(unsigned char c);
+
+    // Who may see what.
+    bool IsFileSharedWithUser(ItemPtr file, const std::string& user);
+    ItemSet GetUserSharedFolders(const std::string& user);
+    // The "shared_file" a local path names, found regardless of case and of
+    // doubled or trailing separators; the null item when there is none.
+    ItemPtr GetSharedFileItem(const std::string& path);
+
+    // Answers a search of another user with at most one peer message.
+    void ProcessSearch(const std::string& user, unsigned int token, const std::string& text);
+    // Our whole share as the user may see it, ready to send.
+    MemStream GetSharedFilesMessage(const std::string& user);
+
+    MP3Scanner* GetMP3Scanner() const { return m_mp3Scanner; }
+
+public slots:
+    void OnConnectedToServer();
+    void OnReceivedUserStats(std::string user, UserStats stats);
+    void OnMP3Scanned(QString path, int version, QString channelMode, int frequencyIndex, bool vbr,
+                      int bitrate);
+    void OnDNetSearchRequest(std::string user, quint32 token, std::string text);
+    void OnFilesInFoldersRequested(std::string user, quint32 token, std::string folder);
+    void OnUserShare(std::string user, FileInfoMap& share,
+                     AttributeTranslationTable& translationTable);
+
+signals:
+    void SharedFilesRescanned(int added, int removed);
+    // While a scan runs: folders and files gone through so far.
+    void RescanProgress(int folders, int files);
+    void MP3ScanRequired(QString path);
+
+private:
+    void OnFileNameAdded(Item* name);
+    void OnFolderAdded(Item* folder);
+
+    QThread m_mp3Thread;
+    MP3Scanner* m_mp3Scanner = nullptr;
+    ShareScanner* m_scanner = nullptr;
+};
+
+extern SharedFoldersManager* sharedFoldersManager;

@@ -1,0 +1,7 @@
+#include "sharing/UserShareStore.h"
+
+namespace UserShareStore {
+
+void Store(const std::string&, const FileInfoMap&) {}
+
+} // namespace UserShareStore
