@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +21,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include "BenchSupport.h"
 #include "app/Settings.h"
 #include "app/StartUp.h"
-#include "app/StartUpHost.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
 #include "peers/Scrambler.h"
@@ -34,7 +33,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace BenchSupport;
+
 constexpr unsigned int kToken = 4711;
 
 struct Options
@@ -59,28 +59,6 @@ bool ParseOptions(int argc, char** argv, Options& options)
     }
     return true;
 }
-
-double ResidentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return 0.0;
-}
-
-void Print(const char* name, double value, int decimals)
-{
-    std::printf("%s %.*f\n", name, decimals, value);
-    std::fflush(stdout);
-}
-
-class BenchHost : public StartUpHost
-{
-public:
-    void SnapshotLoadFailed(const char*, const char*) override {}
-};
 
 // Realistic names: albums share track titles ("01 - Intro.mp3"), and many
 // users share the same popular albums, so names repeat across peers.
@@ -197,7 +175,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
 
-    BenchHost host;
+    Host host;
     StartUp startUp(&host);
     startUp.Init();
     Settings::Set("listening_port", 0LL);

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,39 +20,18 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace BenchSupport;
 
 constexpr std::uint64_t kSeed = 20240613;
 constexpr std::size_t kTokensPerFile = 10;
 constexpr std::size_t kHubDisconnects = 10000;
 constexpr std::size_t kSubsetQueries = 10000;
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void Print(const char* name, double value, int decimals)
-{
-    std::printf("%s %.*f\n", name, decimals, value);
-    std::fflush(stdout);
-}
-
-// Resident memory in MiB, from the kernel's own account of this process.
-double ResidentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return 0.0;
-}
 
 bool ParseItems(int argc, char** argv, std::size_t& items)
 {

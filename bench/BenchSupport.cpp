@@ -1,0 +1,31 @@
+#include "BenchSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace BenchSupport {
+
+void Print(const char* name, double value, int decimals)
+{
+    std::printf("%s %.*f\n", name, decimals, value);
+    std::fflush(stdout);
+}
+
+double ResidentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    return 0.0;
+}
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+} // namespace BenchSupport

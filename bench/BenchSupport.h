@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+
+#include "app/StartUpHost.h"
+
+// What every benchmark prints and measures the same way.
+namespace BenchSupport {
+
+using Clock = std::chrono::steady_clock;
+
+// One figure as a "name value" line, flushed at once so a slow later
+// measurement never hides the earlier ones.
+void Print(const char* name, double value, int decimals);
+// The resident set of this process.
+double ResidentMiB();
+double SecondsSince(Clock::time_point start);
+
+// Start-up without a window: a failed snapshot load is not a question here.
+class Host : public StartUpHost
+{
+public:
+    void SnapshotLoadFailed(const char*, const char*) override {}
+};
+
+} // namespace BenchSupport
