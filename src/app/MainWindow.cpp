@@ -1,25 +1,53 @@
 #include "MainWindow.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
 
 #include "app/Settings.h"
 #include "server/LoginFailure.h"
 #include "server/Server.h"
+#include "sharing/SharedFoldersManager.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "ui/AddSharedFolderDialog.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/LoginDialog.h"
+#include "ui/SharedFilesRescannedDialog.h"
+#include "ui/SharedFoldersView.h"
 
 MainWindow* mainWindow = nullptr;
 
+namespace {
+// How often a running scan is checked for having ended.
+constexpr int ScanWatchIntervalMs = 2000;
+} // namespace
+
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), m_startUp(this), m_diagnostics(new DiagnosticsForm(this)),
+    : QMainWindow(parent), m_startUp(this), m_tabs(new QTabWidget(this)),
+      m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
       m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
     setWindowTitle("Quorvale");
-    setCentralWidget(m_diagnostics);
+
+    QMenu* shares = menuBar()->addMenu("Shares");
+    m_sharesActions << CreateAction("share_folder", "Share Folder", shares)
+                    << CreateAction("unshare_folder", "Unshare Folder", shares)
+                    << CreateAction("rescan_shares", "Rescan Shares", shares);
+
+    m_tabs->addTab(CreateSharesPage(), "Shared folders");
+    m_tabs->addTab(m_diagnostics, "Diagnostics");
+    setCentralWidget(m_tabs);
     statusBar()->addPermanentWidget(m_connectionState);
+
+    m_scanWatch.setInterval(ScanWatchIntervalMs);
+    connect(&m_scanWatch, &QTimer::timeout, this, &MainWindow::OnScanWatchTimeout);
     resize(900, 600);
 }
 
@@ -28,6 +56,27 @@ MainWindow::~MainWindow()
     m_startUp.Shutdown();
     if (mainWindow == this)
         mainWindow = nullptr;
+}
+
+QAction* MainWindow::CreateAction(const char* key, const char* text, QMenu* menu)
+{
+    auto* action = new QAction(text, this);
+    action->setObjectName(key);
+    const std::string id = key;
+    connect(action, &QAction::triggered, this, [this, id] { OnToolBarActionTriggered(id); });
+    menu->addAction(action);
+    return action;
+}
+
+QWidget* MainWindow::CreateSharesPage()
+{
+    auto* page = new QWidget(this);
+    auto* tools = new QToolBar(page);
+    tools->addActions(m_sharesActions);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(tools);
+    layout->addWidget(m_sharedFolders);
+    return page;
 }
 
 void MainWindow::Init()
@@ -46,6 +95,11 @@ void MainWindow::ManagersCreated()
     connect(gp_server, &Server::Connected, this, &MainWindow::OnConnected);
     connect(gp_server, &Server::Disconnected, this, &MainWindow::OnDisconnected);
     connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
+    connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
+            &MainWindow::OnSharedFilesRescanned);
+    connect(sharedFoldersManager, &SharedFoldersManager::RescanProgress, this,
+            &MainWindow::OnRescanProgress);
+    m_sharedFolders->Init();
 }
 
 void MainWindow::SnapshotLoadFailed(const char* title, const char* text)
@@ -55,10 +109,67 @@ void MainWindow::SnapshotLoadFailed(const char* title, const char* text)
 
 void MainWindow::SnapshotLoaded()
 {
+    // The start-up rescan begins right after this returns.
+    m_startUpRescanPending = true;
     if (Settings::Get("username").empty()) {
         LoginDialog dialog(true, nullptr);
         dialog.exec();
     }
+}
+
+void MainWindow::OnToolBarActionTriggered(const std::string& action)
+{
+    if (action == "share_folder")
+        ShareFolder();
+    else if (action == "unshare_folder")
+        UnshareFolders();
+    else if (action == "rescan_shares")
+        sharedFoldersManager->RescanShares();
+}
+
+void MainWindow::ShareFolder()
+{
+    AddSharedFolderDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::UnshareFolders()
+{
+    // Paths first: removing a root deletes its row.
+    const QStringList paths = m_sharedFolders->SelectedPaths();
+    Type* roots = d.GetType(SharingTypes::SharedFolder);
+    for (const QString& path : paths)
+        if (ItemPtr root = roots->HasItem(path.toStdString()))
+            root.Remove();
+    d.RemoveDisconnectedItems();
+}
+
+void MainWindow::OnSharedFilesRescanned(int added, int removed)
+{
+    m_scanWatch.stop();
+    statusBar()->clearMessage();
+    const bool startUpRescan = m_startUpRescanPending;
+    m_startUpRescanPending = false;
+    if (startUpRescan && added == 0 && removed == 0)
+        return;
+    if (!m_rescannedDialog)
+        m_rescannedDialog = new SharedFilesRescannedDialog(this);
+    m_rescannedDialog->ShowCounts(added, removed);
+}
+
+void MainWindow::OnRescanProgress(int folders, int files)
+{
+    statusBar()->showMessage(
+        QString("Scanning shares: %1 folders, %2 files").arg(folders).arg(files));
+    m_scanWatch.start();
+}
+
+void MainWindow::OnScanWatchTimeout()
+{
+    if (sharedFoldersManager && sharedFoldersManager->IsRescanning())
+        return;
+    m_scanWatch.stop();
+    statusBar()->clearMessage();
 }
 
 void MainWindow::OnConnecting()
