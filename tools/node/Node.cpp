@@ -5,6 +5,7 @@
 
 #include "NodeCommand.h"
 #include "NodeOutput.h"
+#include "NodeShares.h"
 #include "StdinReader.h"
 #include "app/Settings.h"
 #include "app/TimerManager.h"
@@ -28,7 +29,7 @@ std::string S(const QString& text)
 }
 } // namespace
 
-Node::Node() : m_startUp(this), m_stdin(new StdinReader(this))
+Node::Node() : m_startUp(this), m_stdin(new StdinReader(this)), m_shares(new NodeShares(this))
 {
     DeclareCommands();
     connect(m_stdin, &StdinReader::LineRead, this, &Node::OnLine);
@@ -61,6 +62,7 @@ void Node::ManagersCreated()
     AddPairConnectionHandler(this, ServerTypes::User, ServerTypes::IsOnline, &Node::OnUserOnline);
     AddPairDisconnectionHandler(this, ServerTypes::User, ServerTypes::IsOnline,
                                 &Node::OnUserOffline);
+    m_shares->ManagersCreated();
 }
 
 void Node::SnapshotLoadFailed(const char* title, const char* text)
@@ -112,6 +114,17 @@ void Node::DeclareCommands()
                               else
                                   NodeOutput::Print({"error", "tick " + which});
                           }};
+    m_commands["share"] = {1, true,
+                           [this](const NodeCommand& c) { m_shares->Share(c.arguments[0]); }};
+    m_commands["unshare"] = {1, true,
+                             [this](const NodeCommand& c) { m_shares->Unshare(c.arguments[0]); }};
+    m_commands["rescan"] = {0, false, [this](const NodeCommand&) { m_shares->Rescan(); }};
+    m_commands["adduser"] = {1, true,
+                             [this](const NodeCommand& c) { m_shares->AddUser(c.arguments[0]); }};
+    m_commands["browse"] = {1, false,
+                            [this](const NodeCommand& c) { m_shares->Browse(c.arguments[0]); }};
+    m_commands["ls"] = {
+        2, true, [this](const NodeCommand& c) { m_shares->List(c.arguments[0], c.arguments[1]); }};
     m_commands["quit"] = {0, false, [](const NodeCommand&) { QCoreApplication::quit(); }};
 }
 

@@ -14,6 +14,7 @@
 
 struct ConnectionInfo;
 struct NodeCommand;
+class NodeShares;
 class StdinReader;
 
 // The core without a window: runs the very same start-up sequence as the
@@ -64,5 +65,6 @@ private:
 
     StartUp m_startUp;
     StdinReader* m_stdin;
+    NodeShares* m_shares;
     std::map<QString, Command> m_commands;
 };
