@@ -1,0 +1,268 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+
+// Three headless nodes in a search tree: the sharer shares a folder tree with
+// MP3 files publicly and one more folder only with a group of its user list;
+// the searcher finds and browses what everybody may see, the friend (in that
+// group) sees the group's folder as well.
+class NodeShareTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void SearchFindsVisibleFilesWithTheirBitrates();
+    void BrowsingListsTheShareAsTheBrowserMaySeeIt();
+    void RescanAndUnshareReachTheNextListing();
+
+private:
+    bool WriteFile(const QString& relativePath, const QByteArray& content);
+    bool StartNode(NodeProcess& node, const QString& user);
+    bool ShareAndScan();
+    bool FormTree();
+    // A local path of the generated tree as peers see it.
+    QString Wire(const QString& relativePath) const;
+    QString Size(const QString& relativePath) const;
+
+    LabServerProcess m_server;
+    QTemporaryDir m_files;
+    NodeProcess m_sharer, m_friend, m_searcher;
+    // The attributes the sharer found for its VBR file; the mean bitrate is
+    // whatever the encoder chose, so the others must simply agree with it.
+    QString m_vbrAttributes;
+};
+
+namespace {
+
+// Sends `command` with a marker behind it and returns, in order, the events
+// printed in answer that start with `prefix`, consuming them. Commands
+// answered at once are complete when the marker's error comes.
+QStringList Answer(NodeProcess& node, const QString& command, const QString& prefix)
+{
+    node.Send(command);
+    node.Send("no-op marker");
+    if (!node.WaitFor("error\tno-op marker"))
+        return {"no answer to " + command};
+    QStringList lines;
+    for (const QString& event : node.Pending())
+        if (event.startsWith(prefix)) {
+            lines << event;
+            node.WaitFor(event, 0);
+        }
+    return lines;
+}
+
+QString ParentOf(NodeProcess& node)
+{
+    const QStringList fields = Answer(node, "dnet", "dnet\t").value(0).split('\t');
+    return fields.size() == 4 ? fields[1] : QString();
+}
+
+QByteArray MP3(const QString& name)
+{
+    QFile file(QStringLiteral(QUORVALE_TEST_DATA "/mp3/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString ToWire(const QString& localPath)
+{
+    return QString(localPath).replace('/', '\\');
+}
+
+} // namespace
+
+bool NodeShareTest::WriteFile(const QString& relativePath, const QByteArray& content)
+{
+    const QString path = m_files.filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return !content.isEmpty() && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+QString NodeShareTest::Wire(const QString& relativePath) const
+{
+    return ToWire(m_files.filePath(relativePath));
+}
+
+QString NodeShareTest::Size(const QString& relativePath) const
+{
+    return QString::number(QFileInfo(m_files.filePath(relativePath)).size());
+}
+
+bool NodeShareTest::StartNode(NodeProcess& node, const QString& user)
+{
+    // Every node reports its start-up rescan, empty on a fresh home.
+    if (!node.Start(m_server.Port()) || !node.WaitFor("rescanned\t0\t0"))
+        return false;
+    node.Send("ports 0 0");
+    if (node.WaitForPrefix("listening\t").isEmpty())
+        return false;
+    node.Send("login " + user + " secret");
+    return node.WaitFor("connected");
+}
+
+bool NodeShareTest::ShareAndScan()
+{
+    const QString music = m_files.filePath("music");
+    const QString secret = m_files.filePath("private");
+    m_sharer.Send("adduser friend friends");
+    m_sharer.Send("share " + music + " public");
+    // A path with ".." is cleaned up before it becomes a root.
+    m_sharer.Send("share " + music + "/../private group:friends");
+    // A rescan requested while the new roots are scanned runs after them,
+    // so its end is the end of both scans.
+    m_sharer.Send("rescan");
+    if (!m_sharer.WaitFor("shared\t" + music + "\tpublic") ||
+        !m_sharer.WaitFor("shared\t" + secret + "\tgroup:friends") ||
+        m_sharer.WaitForPrefix("rescanned\t").isEmpty())
+        return false;
+    if (!m_sharer.WaitFor("mp3-scanned\t" + music + "/harbour/lighthouse-cbr.mp3\t128 CBR"))
+        return false;
+    const QString vbr =
+        m_sharer.WaitForPrefix("mp3-scanned\t" + music + "/harbour/lighthouse-vbr.mp3\t");
+    m_vbrAttributes = vbr.section('\t', 2);
+    return QRegularExpression("^\\d+ VBR$").match(m_vbrAttributes).hasMatch();
+}
+
+bool NodeShareTest::FormTree()
+{
+    // A node adopts the parent that first passes it a search; the sharer
+    // logged in first and becomes the root. Each round waits until both
+    // others have heard the round's search, from the server or a parent.
+    for (int round = 0; round < 20; ++round) {
+        const QString text = QString("warm-up %1").arg(round);
+        m_sharer.Send("search " + text);
+        const QString token = m_sharer.WaitForPrefix("search-started\t").section('\t', 1, 1);
+        for (NodeProcess* node : {&m_friend, &m_searcher})
+            if (!node->WaitFor("dnet-search\tsharer\t" + token + "\t" + text))
+                return false;
+        if (ParentOf(m_friend) == "sharer" && ParentOf(m_searcher) == "sharer")
+            break;
+    }
+    // Forget what the warm-up printed: a search heard twice leaves a copy,
+    // and the rescan may have asked again for a file whose first scan had
+    // not come back yet.
+    for (NodeProcess* node : {&m_sharer, &m_friend, &m_searcher})
+        for (const QString& event : Answer(*node, "dnet", ""))
+            if (!event.startsWith("dnet") && !event.startsWith("search-started") &&
+                !event.startsWith("mp3-scanned")) {
+                qWarning() << "unexpected event" << event;
+                return false;
+            }
+    return ParentOf(m_friend) == "sharer" && ParentOf(m_searcher) == "sharer";
+}
+
+void NodeShareTest::initTestCase()
+{
+    QVERIFY(m_files.isValid());
+    QVERIFY(WriteFile("music/playlist.m3u", "harbour/lighthouse-cbr.mp3\n"));
+    QVERIFY(WriteFile("music/harbour/lighthouse-cbr.mp3", MP3("cbr128_joint.mp3")));
+    QVERIFY(WriteFile("music/harbour/lighthouse-vbr.mp3", MP3("vbr_joint.mp3")));
+    QVERIFY(WriteFile("music/harbour/cover.jpg", QByteArray(1500, '\x7f')));
+    QVERIFY(WriteFile("music/notes/lighthouse keeper.txt", "keeps the light"));
+    QVERIFY(WriteFile("music/notes/todo.txt", "paint the tower"));
+    QVERIFY(WriteFile("private/lighthouse plans.txt", "for friends only"));
+
+    QVERIFY(m_server.Start({"--tree"}));
+    QVERIFY(StartNode(m_sharer, "sharer"));
+    QVERIFY(StartNode(m_friend, "friend"));
+    QVERIFY(StartNode(m_searcher, "searcher"));
+    QVERIFY(ShareAndScan());
+    QVERIFY(FormTree());
+}
+
+void NodeShareTest::cleanupTestCase()
+{
+    for (NodeProcess* node : {&m_sharer, &m_friend, &m_searcher})
+        QVERIFY(node->Quit());
+    QVERIFY(m_server.Stop());
+}
+
+void NodeShareTest::SearchFindsVisibleFilesWithTheirBitrates()
+{
+    m_searcher.Send("search lighthouse");
+    const QString token = m_searcher.WaitForPrefix("search-started\t").section('\t', 1, 1);
+    QVERIFY(!token.isEmpty());
+    const QString prefix = "result\t" + token + "\tsharer\t";
+    const QString harbour = Wire("music/harbour");
+    for (const QString& expected :
+         {harbour + "\tlighthouse-cbr.mp3\t" + Size("music/harbour/lighthouse-cbr.mp3") +
+              "\t128 CBR\t",
+          harbour + "\tlighthouse-vbr.mp3\t" + Size("music/harbour/lighthouse-vbr.mp3") + "\t" +
+              m_vbrAttributes + "\t",
+          Wire("music/notes") + "\tlighthouse keeper.txt\t" +
+              Size("music/notes/lighthouse keeper.txt") + "\t\t"})
+        QVERIFY2(!m_searcher.WaitForPrefix(prefix + expected).isEmpty(), qPrintable(expected));
+
+    // The answer comes as one message: nothing else of it may follow, least
+    // of all the group's file.
+    QCOMPARE(Answer(m_searcher, "dnet", "result\t"), QStringList());
+}
+
+void NodeShareTest::BrowsingListsTheShareAsTheBrowserMaySeeIt()
+{
+    const QString harbour = Wire("music/harbour");
+    const QString secret = Wire("private");
+    QCOMPARE(Answer(m_searcher, "ls sharer " + harbour, "error\t"),
+             QStringList{"error\tno listing of sharer"});
+
+    m_searcher.Send("browse sharer");
+    QVERIFY(m_searcher.WaitFor("share-loaded\tsharer\t3\t6"));
+    const QString line = "share-file\tsharer\t" + harbour + "\t";
+    QCOMPARE(Answer(m_searcher, "ls sharer " + harbour, "share-file\t"),
+             QStringList({line + "cover.jpg\t1500\t",
+                          line + "lighthouse-cbr.mp3\t" + Size("music/harbour/lighthouse-cbr.mp3") +
+                              "\t128 CBR",
+                          line + "lighthouse-vbr.mp3\t" + Size("music/harbour/lighthouse-vbr.mp3") +
+                              "\t" + m_vbrAttributes}));
+    QCOMPARE(Answer(m_searcher, "ls sharer " + secret, "error\t"),
+             QStringList("error\tno folder " + secret + " in the listing of sharer"));
+
+    m_friend.Send("browse sharer");
+    QVERIFY(m_friend.WaitFor("share-loaded\tsharer\t4\t7"));
+    QCOMPARE(Answer(m_friend, "ls sharer " + secret, "share-file\t"),
+             QStringList("share-file\tsharer\t" + secret + "\tlighthouse plans.txt\t" +
+                         Size("private/lighthouse plans.txt") + "\t"));
+}
+
+void NodeShareTest::RescanAndUnshareReachTheNextListing()
+{
+    QVERIFY(WriteFile("music/notes/log.txt", "lamp changed"));
+    QVERIFY(QFile::remove(m_files.filePath("music/notes/todo.txt")));
+    m_sharer.Send("rescan");
+    QVERIFY(m_sharer.WaitFor("rescanned\t1\t1"));
+
+    const QString secret = m_files.filePath("private");
+    m_sharer.Send("unshare " + secret);
+    QVERIFY(m_sharer.WaitFor("unshared\t" + secret));
+    QCOMPARE(Answer(m_sharer, "unshare " + secret, "error\t"),
+             QStringList("error\tnot shared " + secret));
+    QCOMPARE(Answer(m_sharer, "share " + secret + " everybody", "error\t"),
+             QStringList("error\tbad visibility everybody"));
+    QCOMPARE(Answer(m_sharer, "share " + secret + "/gone public", "error\t"),
+             QStringList("error\tno such folder " + secret + "/gone"));
+
+    // A second listing replaces the first completely.
+    m_friend.Send("browse sharer");
+    QVERIFY(m_friend.WaitFor("share-loaded\tsharer\t3\t6"));
+    const QString notes = Wire("music/notes");
+    const QString line = "share-file\tsharer\t" + notes + "\t";
+    QCOMPARE(Answer(m_friend, "ls sharer " + notes, "share-file\t"),
+             QStringList({line + "lighthouse keeper.txt\t" +
+                              Size("music/notes/lighthouse keeper.txt") + "\t",
+                          line + "log.txt\t" + Size("music/notes/log.txt") + "\t"}));
+    QCOMPARE(Answer(m_friend, "ls sharer " + Wire("private"), "error\t"),
+             QStringList("error\tno folder " + Wire("private") + " in the listing of sharer"));
+}
+
+QTEST_GUILESS_MAIN(NodeShareTest)
+#include "NodeShareTest.moc"
