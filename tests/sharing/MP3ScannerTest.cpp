@@ -1,0 +1,261 @@
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "../support/Bytes.h"
+#include "sharing/MP3Scanner.h"
+
+// The scanner on files lame made with known settings, and on frames written
+// byte by byte to test the vote.
+class MP3ScannerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void EncodedFilesReportTheirSettings_data();
+    void EncodedFilesReportTheirSettings();
+    void FilesWithoutLayerThreeStreamsGiveNoResult();
+    void MajorityDecidesWhichFramesCount();
+    void HeadersCutByABlockEndAreSkipped();
+    void QuitStopsScansNotYetStarted();
+
+private:
+    struct Result
+    {
+        bool ok = false;
+        int version = 0;
+        std::string mode;
+        int rate = -1;
+        bool vbr = false;
+        int bitrate = 0;
+    };
+
+    Result Scan(const QString& path);
+    Result ScanBytes(const QByteArray& bytes);
+    QString Data(const QString& name) const { return QUORVALE_TEST_DATA "/mp3/" + name; }
+
+    MP3Scanner m_scanner;
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+constexpr std::uint8_t MpegOne = 0xFB;         // version 1, Layer III, no CRC
+constexpr std::uint8_t MpegOneCrc = 0xFA;      // the same with a CRC
+constexpr std::uint8_t MpegTwo = 0xF3;         // version 2, Layer III, no CRC
+constexpr std::uint8_t MpegTwoAndHalf = 0xE3;  // version 2.5, Layer III
+constexpr std::uint8_t MpegTwoLayerOne = 0xF7; // version 2, Layer I
+constexpr int Stereo = 0, JointStereo = 1, DualMono = 2, Mono = 3;
+
+// `count` frames: a four-byte header and a zero body, which cannot hold a
+// sync of its own.
+QByteArray Frames(int count, std::uint8_t versionLayer, int bitrateIndex, int rate = 0,
+                  int mode = JointStereo)
+{
+    ByteBuilder frame;
+    frame.Byte(0xFF)
+        .Byte(versionLayer)
+        .Byte(std::uint8_t(bitrateIndex << 4 | rate << 2))
+        .Byte(std::uint8_t(mode << 6))
+        .Raw(QByteArray(96, '\0'));
+    return frame.Data().repeated(count);
+}
+
+// The integer mean bitrate of a file found by walking it frame by frame from
+// the first header after any ID3v2 tag, using each frame's length.
+int WalkedMeanBitrate(const QByteArray& file)
+{
+    static const int one[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int two[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int rates[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
+    const auto* b = reinterpret_cast<const unsigned char*>(file.constData());
+    qsizetype at = 0;
+    if (file.startsWith("ID3"))
+        at = 10 + (b[6] << 21 | b[7] << 14 | b[8] << 7 | b[9]);
+    long sum = 0;
+    int frames = 0;
+    while (at + 4 <= file.size() && b[at] == 0xFF && (b[at + 1] & 0xE0) == 0xE0) {
+        const bool isOne = (b[at + 1] >> 3 & 3) == 3;
+        const int kbps = (isOne ? one : two)[b[at + 2] >> 4];
+        const int hz = rates[isOne][b[at + 2] >> 2 & 3];
+        sum += kbps;
+        ++frames;
+        at += (isOne ? 144 : 72) * kbps * 1000 / hz + (b[at + 2] >> 1 & 1);
+    }
+    return at == file.size() && frames > 0 ? int(sum / frames) : -1;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+MP3ScannerTest::Result MP3ScannerTest::Scan(const QString& path)
+{
+    Result r;
+    r.ok = m_scanner.ScanMP3(QFile::encodeName(path).toStdString(), r.version, r.mode, r.rate,
+                             r.vbr, r.bitrate);
+    return r;
+}
+
+MP3ScannerTest::Result MP3ScannerTest::ScanBytes(const QByteArray& bytes)
+{
+    const QString path = m_dir.filePath("frames.mp3");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return Result();
+    file.close();
+    return Scan(path);
+}
+
+void MP3ScannerTest::EncodedFilesReportTheirSettings_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("vbr");
+    QTest::addColumn<int>("bitrate");
+
+    // As make-mp3s.sh told the encoder; the VBR mean is found by walking
+    // the file's frames.
+    QTest::newRow("cbr 32 mono") << "cbr32_mono.mp3" << 1 << "mono" << 0 << false << 32;
+    QTest::newRow("cbr 128 joint")
+        << "cbr128_joint.mp3" << 1 << "joint stereo" << 0 << false << 128;
+    QTest::newRow("cbr 320 stereo 48k")
+        << "cbr320_stereo.mp3" << 1 << "stereo" << 1 << false << 320;
+    QTest::newRow("vbr joint") << "vbr_joint.mp3" << 1 << "joint stereo" << 0 << true
+                               << WalkedMeanBitrate(ReadAll(Data("vbr_joint.mp3")));
+    QTest::newRow("mpeg-2 22.05k mono") << "mpeg2_22k_mono.mp3" << 2 << "mono" << 0 << false << 48;
+    // Its tag holds a false 64 kbit/s sync that agrees with the stream
+    // and several that do not; the file still comes out constant.
+    QTest::newRow("cbr 128 behind a tag with false syncs")
+        << "id3_cbr128.mp3" << 1 << "joint stereo" << 0 << false << 128;
+}
+
+void MP3ScannerTest::EncodedFilesReportTheirSettings()
+{
+    QFETCH(QString, file);
+    QFETCH(int, bitrate);
+    QVERIFY(bitrate > 0);
+    const Result r = Scan(Data(file));
+    QVERIFY(r.ok);
+    QTEST(r.version, "version");
+    QTEST(QString::fromStdString(r.mode), "mode");
+    QTEST(r.rate, "rate");
+    QTEST(r.vbr, "vbr");
+    QCOMPARE(r.bitrate, bitrate);
+}
+
+void MP3ScannerTest::FilesWithoutLayerThreeStreamsGiveNoResult()
+{
+    QVERIFY(!ScanBytes(Frames(50, MpegTwoAndHalf, 5)).ok);
+    // A few MPEG-1 frames lose to a majority of MPEG-2.5 ones.
+    QVERIFY(!ScanBytes(Frames(10, MpegOne, 9) + Frames(11, MpegTwoAndHalf, 5)).ok);
+    QVERIFY(!ScanBytes(QByteArray("Just some notes about a song.\n").repeated(100)).ok);
+    // Layer I frames vote for their version but never become candidates;
+    // free-format and bad bitrate indexes never do either.
+    QVERIFY(!ScanBytes(Frames(50, MpegTwoLayerOne, 5)).ok);
+    QVERIFY(!ScanBytes(Frames(30, MpegOne, 0) + Frames(30, MpegOne, 15)).ok);
+    // A Layer I majority outvotes the version of the only Layer III frames.
+    QVERIFY(!ScanBytes(Frames(60, MpegOne, 9) + Frames(70, MpegTwoLayerOne, 5)).ok);
+
+    Result empty = ScanBytes(QByteArray());
+    QVERIFY(!empty.ok);
+    QCOMPARE(empty.bitrate, -1);
+    QVERIFY(!Scan(m_dir.filePath("missing.mp3")).ok);
+}
+
+void MP3ScannerTest::MajorityDecidesWhichFramesCount()
+{
+    // Exactly 98 % at one bitrate is not enough for a constant file: the
+    // integer mean of all counted frames is reported.
+    Result r = ScanBytes(Frames(98, MpegOne, 9) + Frames(2, MpegOne, 5));
+    QVERIFY(r.ok && r.vbr);
+    QCOMPARE(r.bitrate, (98 * 128 + 2 * 64) / 100);
+    r = ScanBytes(Frames(99, MpegOne, 9) + Frames(1, MpegOne, 5));
+    QVERIFY(r.ok && !r.vbr);
+    QCOMPARE(r.bitrate, 128);
+
+    // Only frames agreeing with every decision count: the mono minority's
+    // 320 kbit/s frames play no part.
+    r = ScanBytes(Frames(60, MpegOne, 9) + Frames(40, MpegOne, 14, 0, Mono));
+    QVERIFY(r.ok && !r.vbr);
+    QCOMPARE(r.mode, std::string("joint stereo"));
+    QCOMPARE(r.bitrate, 128);
+    r = ScanBytes(Frames(60, MpegOne, 9, 1) + Frames(40, MpegOne, 14, 2));
+    QCOMPARE(r.rate, 1);
+    QCOMPARE(r.bitrate, 128);
+
+    // Ties go to version 2, to the higher mode and rate index, and to no
+    // protection bit (the CRC frames).
+    r = ScanBytes(Frames(50, MpegOne, 9) + Frames(50, MpegTwo, 8));
+    QCOMPARE(r.version, 2);
+    QCOMPARE(r.bitrate, 64);
+    r = ScanBytes(Frames(50, MpegOne, 9, 0, Stereo) + Frames(50, MpegOne, 5, 0, DualMono));
+    QCOMPARE(r.mode, std::string("dual mono"));
+    QCOMPARE(r.bitrate, 64);
+    r = ScanBytes(Frames(50, MpegOne, 9, 2) + Frames(50, MpegOne, 5, 1));
+    QCOMPARE(r.rate, 2);
+    QCOMPARE(r.bitrate, 128);
+    r = ScanBytes(Frames(50, MpegOneCrc, 9) + Frames(50, MpegOne, 5));
+    QCOMPARE(r.bitrate, 128);
+    r = ScanBytes(Frames(50, MpegOneCrc, 9) + Frames(51, MpegOne, 5));
+    QCOMPARE(r.bitrate, 64);
+
+    // A header with sampling-rate index 3 still votes for its version and
+    // protection, but no longer for a channel mode.
+    r = ScanBytes(Frames(10, MpegOneCrc, 9) + Frames(8, MpegOne, 5) + Frames(5, MpegOne, 5, 3));
+    QCOMPARE(r.bitrate, 64);
+    QVERIFY(!ScanBytes(Frames(15, MpegOne, 9) + Frames(20, MpegTwo, 9, 3)).ok);
+    r = ScanBytes(Frames(10, MpegOne, 9, 0, Stereo) + Frames(10, MpegOne, 5, 3, Stereo) +
+                  Frames(15, MpegOne, 5, 0, Mono));
+    QCOMPARE(r.mode, std::string("mono"));
+}
+
+void MP3ScannerTest::HeadersCutByABlockEndAreSkipped()
+{
+    // 49 frames at 128 kbit/s, then one 64 kbit/s header whose sync byte
+    // sits at `at`: counted, it makes the file 98 % constant, so VBR.
+    const auto withHeaderAt = [](qsizetype at) {
+        QByteArray bytes = Frames(49, MpegOne, 9);
+        bytes += QByteArray(at - bytes.size(), '\0');
+        bytes += ByteBuilder().Byte(0xFF).Byte(MpegOne).Byte(0x50).Byte(0x40).Data();
+        return bytes + QByteArray(64, '\0');
+    };
+    QVERIFY(ScanBytes(withHeaderAt(65531)).vbr);  // ends one byte before the block does
+    QVERIFY(!ScanBytes(withHeaderAt(65532)).vbr); // its last byte ends the block
+    QVERIFY(!ScanBytes(withHeaderAt(65534)).vbr); // straddles
+    QVERIFY(ScanBytes(withHeaderAt(65536)).vbr);  // starts the next block
+    QVERIFY(ScanBytes(withHeaderAt(3 * 65536 + 100)).vbr);
+}
+
+void MP3ScannerTest::QuitStopsScansNotYetStarted()
+{
+    const QString path = m_dir.filePath("Café 128.mp3");
+    QVERIFY(QFile::copy(Data("cbr128_joint.mp3"), path));
+    QSignalSpy scanned(&m_scanner, &MP3Scanner::MP3Scanned);
+    m_scanner.OnMP3ScanRequired(path);
+    QCOMPARE(scanned.size(), 1);
+    QCOMPARE(scanned[0], QVariantList({path, 1, "joint stereo", 0, false, 128}));
+
+    // A failing scan reports nothing.
+    m_scanner.OnMP3ScanRequired(m_dir.filePath("missing.mp3"));
+    QCOMPARE(scanned.size(), 1);
+
+    m_scanner.Quit();
+    m_scanner.OnMP3ScanRequired(path);
+    QCOMPARE(scanned.size(), 1);
+    Result r;
+    r.bitrate = 7;
+    QVERIFY(!m_scanner.ScanMP3(QFile::encodeName(path).toStdString(), r.version, r.mode, r.rate,
+                               r.vbr, r.bitrate));
+    QCOMPARE(r.bitrate, 7); // returned before even presetting the result
+}
+
+QTEST_GUILESS_MAIN(MP3ScannerTest)
+#include "MP3ScannerTest.moc"
