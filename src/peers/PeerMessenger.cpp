@@ -960,8 +960,9 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* socket, MemStream& message)
         return HandleUploadFailed(user, message);
     case PeerMessages::UploadDenied::Code:
         return HandleUploadDenied(user, message);
-    // A share list request (code 4) is answered by the sharing manager,
-    // which does not exist yet; until it does the request goes unanswered.
+    case PeerMessages::GetSharedFileList::Code:
+        emit SharedFileListRequested(user);
+        return true;
     default:
         return true; // read, logged and ignored; the connection stays
     }

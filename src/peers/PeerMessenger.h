@@ -121,6 +121,8 @@ signals:
     // Connect directly: the arguments are references into the message.
     void UserShare(std::string userName, FileInfoMap& share,
                    AttributeTranslationTable& translationTable);
+    // Answered by whoever keeps our share, which this layer knows nothing of.
+    void SharedFileListRequested(std::string user);
     void SharedFilesInFolderRequested(std::string user, quint32 req, std::string folder);
     void FileTransferRequested(std::string user, int direction, unsigned int req, std::string file,
                                qint64 fileSize);
