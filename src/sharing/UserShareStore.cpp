@@ -1,7 +1,98 @@
 #include "sharing/UserShareStore.h"
 
+#include <map>
+
+#include "app/PathUtils.h"
+#include "search/SearchTypes.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+
 namespace UserShareStore {
 
-void Store(const std::string&, const FileInfoMap&) {}
+namespace {
+
+using namespace SharingTypes;
+
+// Takes the user's earlier listing out of the store: its folders with their
+// files and link items, then the listing itself. Names and sizes may be
+// shared with other listings and are left to garbage collection.
+void RemoveShare(ItemPtr share)
+{
+    ItemSet owned;
+    for (Item* item : share.GetItems(UserShareFolder)) {
+        ItemPtr folder(item);
+        owned.Add(folder.GetItems(UserShareFile));
+        owned.Add(folder.GetItems(UserShareFolderParent));
+        owned.Add(folder.GetItems(UserShareFolderChild));
+        owned.insert(folder);
+    }
+    owned.insert(share);
+    d.RemoveItems(owned);
+}
+
+void Link(ItemPtr parent, ItemPtr folder)
+{
+    ItemPtr up = folder.NewItem(UserShareFolderParent);
+    ItemPtr down = parent.NewItem(UserShareFolderChild);
+    up.Connect(down);
+}
+
+void AddAttributes(ItemPtr file, const AttributeMap& attributes)
+{
+    using namespace SearchTypes;
+    for (const auto& [code, value] : attributes.m_attributes) {
+        switch (code) {
+        case AttributeMap::Bitrate:
+            file.Connect(d.GetType(Bitrate)->GetItem(value));
+            break;
+        case AttributeMap::LengthSeconds:
+            file.Connect(d.GetType(LengthSeconds)->GetItem(value));
+            break;
+        case AttributeMap::VariableBitrate:
+            file.Connect(d.GetType(BitrateMode)->GetItem(value != 0 ? "vbr" : "cbr"));
+            break;
+        default:
+            break; // codes we do not know describe nothing we show
+        }
+    }
+}
+
+void AddFile(ItemPtr folder, const FileInfo& info)
+{
+    ItemPtr file = folder.NewItem(UserShareFile);
+    file.Connect(d.GetType(UserShareFileName)->GetItem(info.m_name));
+    file.Connect(d.GetType(UserShareFileSize)->GetItem(info.m_size));
+    AddAttributes(file, info.m_attributes);
+}
+
+} // namespace
+
+void Store(const std::string& user, const FileInfoMap& share)
+{
+    ItemPtr userItem = d.GetType(ServerTypes::User)->GetItem(user);
+    if (ItemPtr old = userItem[UserShare])
+        RemoveShare(old);
+    ItemPtr listing = d.GetType(UserShare)->NewItem();
+    listing.Connect(userItem);
+
+    // The map is ordered by path, so a folder's parent, being a prefix of
+    // it, has always been added before the folder itself.
+    std::map<std::string, ItemPtr> folders;
+    for (const auto& [path, files] : share) {
+        ItemPtr folder = listing.NewItem(UserShareFolder);
+        folder.Connect(d.GetType(UserShareFolderName)->GetItem(path));
+        const auto parent = folders.find(GetParentFolder(path));
+        if (parent != folders.end())
+            Link(parent->second, folder);
+        folders.emplace(path, folder);
+        for (const FileInfo& info : files)
+            // An entry whose record was cut short by its sender names no
+            // file anyone could ask for.
+            if (!info.m_name.empty())
+                AddFile(folder, info);
+    }
+    listing.Connect(d.GetType(UserShareLoaded)->GetGlobalNullItem());
+}
 
 } // namespace UserShareStore
