@@ -157,11 +157,10 @@ void MP3ScannerTest::FilesWithoutLayerThreeStreamsGiveNoResult()
     // A few MPEG-1 frames lose to a majority of MPEG-2.5 ones.
     QVERIFY(!ScanBytes(Frames(10, MpegOne, 9) + Frames(11, MpegTwoAndHalf, 5)).ok);
     QVERIFY(!ScanBytes(QByteArray("Just some notes about a song.\n").repeated(100)).ok);
-    // Layer I frames vote for their version but never become candidates;
-    // free-format and bad bitrate indexes never do either.
-    QVERIFY(!ScanBytes(Frames(50, MpegTwoLayerOne, 5)).ok);
+    // Free-format and bad bitrate indexes never become candidates.
     QVERIFY(!ScanBytes(Frames(30, MpegOne, 0) + Frames(30, MpegOne, 15)).ok);
-    // A Layer I majority outvotes the version of the only Layer III frames.
+    // Layer I frames still vote for their version, outvoting the only
+    // Layer III frames.
     QVERIFY(!ScanBytes(Frames(60, MpegOne, 9) + Frames(70, MpegTwoLayerOne, 5)).ok);
 
     Result empty = ScanBytes(QByteArray());
@@ -186,9 +185,6 @@ void MP3ScannerTest::MajorityDecidesWhichFramesCount()
     r = ScanBytes(Frames(60, MpegOne, 9) + Frames(40, MpegOne, 14, 0, Mono));
     QVERIFY(r.ok && !r.vbr);
     QCOMPARE(r.mode, std::string("joint stereo"));
-    QCOMPARE(r.bitrate, 128);
-    r = ScanBytes(Frames(60, MpegOne, 9, 1) + Frames(40, MpegOne, 14, 2));
-    QCOMPARE(r.rate, 1);
     QCOMPARE(r.bitrate, 128);
 
     // Ties go to version 2, to the higher mode and rate index, and to no
@@ -231,7 +227,6 @@ void MP3ScannerTest::HeadersCutByABlockEndAreSkipped()
     QVERIFY(!ScanBytes(withHeaderAt(65532)).vbr); // its last byte ends the block
     QVERIFY(!ScanBytes(withHeaderAt(65534)).vbr); // straddles
     QVERIFY(ScanBytes(withHeaderAt(65536)).vbr);  // starts the next block
-    QVERIFY(ScanBytes(withHeaderAt(3 * 65536 + 100)).vbr);
 }
 
 void MP3ScannerTest::QuitStopsScansNotYetStarted()
