@@ -11,8 +11,10 @@
 #include "server/ServerTypes.h"
 #include "sharing/MP3Scanner.h"
 #include "sharing/SearchResponder.h"
+#include "sharing/SearchTokenizer.h"
 #include "sharing/ShareListing.h"
 #include "sharing/ShareScanner.h"
+#include "sharing/SharedFileRecord.h"
 #include "sharing/SharingSchema.h"
 #include "sharing/SharingTypes.h"
 #include "sharing/UserShareStore.h"
@@ -89,6 +91,8 @@ SharedFoldersManager::SharedFoldersManager()
     connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
     connect(gp_server, &Server::ReceivedUserStats, this,
             &SharedFoldersManager::OnReceivedUserStats);
+    connect(peerMessenger, &PeerMessenger::SharedFileListRequested, this,
+            &SharedFoldersManager::OnSharedFileListRequested);
     connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
             &SharedFoldersManager::OnFilesInFoldersRequested);
     connect(peerMessenger, &PeerMessenger::UserShare, this, &SharedFoldersManager::OnUserShare,
@@ -146,7 +150,7 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 
 bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char c)
 {
-    return ShareScanner::IsSearchTokenSeparator(c);
+    return SearchTokenizer::IsSeparator(c);
 }
 
 void SharedFoldersManager::OnFileNameAdded(Item* name)
@@ -199,6 +203,30 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& path)
         for (Item* folder : folders)
             if (ItemPtr file = d.GetItem(name, folder, SharedFile))
                 return file;
+    return ItemPtr();
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileForUser(const std::string& user,
+                                                   const std::string& sharedPath)
+{
+    // Only files the index holds can ever be named, so no request reaches a
+    // path of its own making. Of those, a file is handed out only while a
+    // root still holds its directory and admits the user; a directory whose
+    // root went away stays in the store until garbage collection.
+    const std::string normalised = GetAbsoluteFileName(SharedFileRecord::ToLocalPath(sharedPath));
+    ItemPtr lowerFolder = d.GetType(SharedFileFolderLowercaseName)->HasItem(GetFolder(normalised));
+    ItemPtr lowerName = d.GetType(SharedFileLowercaseName)->HasItem(GetFileName(normalised));
+    if (!lowerFolder || !lowerName)
+        return ItemPtr();
+    // Directories that differ only in case share one lower-case form; the
+    // first match may be hidden from this user while another is not.
+    const ItemSet folders = lowerFolder.GetItems(SharedFileFolder);
+    for (Item* name : lowerName.GetItems(SharedFileName))
+        for (Item* folder : folders) {
+            ItemPtr file = d.GetItem(name, folder, SharedFile);
+            if (file && folder->IsConnected(SharedFolder) && IsFileSharedWithUser(file, user))
+                return file;
+        }
     return ItemPtr();
 }
 
@@ -255,6 +283,12 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const std::string& user)
 {
     Log(LogCategory::Shared, 1, QString("Shared file list requested by user %1").arg(Text(user)));
     return ShareListing::SharedFilesMessage(GetUserSharedFolders(user));
+}
+
+void SharedFoldersManager::OnSharedFileListRequested(std::string user)
+{
+    MemStream message = GetSharedFilesMessage(user);
+    peerMessenger->SendMessage(user, message);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(std::string user, quint32 token,

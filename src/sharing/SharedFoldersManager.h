@@ -62,6 +62,10 @@ public:
     // The "shared_file" a local path names, found regardless of case and of
     // doubled or trailing separators; the null item when there is none.
     ItemPtr GetSharedFileItem(const std::string& path);
+    // The file a peer names by its shared path ("\" separators), only when
+    // one of our roots still holds it and admits the user; the null item
+    // otherwise.
+    ItemPtr GetSharedFileForUser(const std::string& user, const std::string& sharedPath);
 
     // Answers a search of another user with at most one peer message.
     void ProcessSearch(const std::string& user, unsigned int token, const std::string& text);
@@ -76,6 +80,7 @@ public slots:
     void OnMP3Scanned(QString path, int version, QString channelMode, int frequencyIndex, bool vbr,
                       int bitrate);
     void OnDNetSearchRequest(std::string user, quint32 token, std::string text);
+    void OnSharedFileListRequested(std::string user);
     void OnFilesInFoldersRequested(std::string user, quint32 token, std::string folder);
     void OnUserShare(std::string user, FileInfoMap& share,
                      AttributeTranslationTable& translationTable);

@@ -1,0 +1,10 @@
+#include "sharing/SearchTokenizer.h"
+
+std::string SearchTokenizer::LowerCase(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
