@@ -68,8 +68,15 @@ ItemSet::const_iterator ItemSet::find(Item* item) const
 
 bool ItemSet::insert(Item* item)
 {
-    if (m_tree)
+    if (m_tree) {
+        // Items are mostly created in address order, so a large set mostly
+        // grows at its end: try there before searching from the top.
+        if (!m_tree->empty() && *m_tree->rbegin() < item) {
+            m_tree->emplace_hint(m_tree->end(), item);
+            return true;
+        }
         return m_tree->insert(item).second;
+    }
     auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
     if (it != m_flat.end() && *it == item)
         return false;
