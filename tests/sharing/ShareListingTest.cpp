@@ -1,0 +1,155 @@
+#include <QTest>
+
+#include "SharingTestSupport.h"
+#include "peers/PeerMessages.h"
+#include "sharing/ShareListing.h"
+#include "sharing/UserShareStore.h"
+
+// The share list and folder contents we send, and the listings others send
+// us as the store keeps them.
+class ShareListingTest : public QObject, ShareIndex
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { m_client = std::make_unique<SharingClient>(); }
+    void init()
+    {
+        SharingClient::Clear();
+        ItemPtr share = PublicRoot("/share");
+        ItemPtr top = Folder(share, "/share");
+        File(top, "a.txt", 10);
+        File(top, "raw.mp3", 20);
+        Scanned(File(top, "song.mp3", 30), 128, "cbr");
+        Folder(share, "/share/empty");
+        // Also a root of its own, and still listed once.
+        File(Folder(PublicRoot("/share/sub"), "/share/sub"), "z.ogg", 3);
+        Folder(share, "/share/sub");
+        File(Folder(GroupRoot("/private", "friends"), "/private"), "secret.txt", 4);
+    }
+    void cleanupTestCase() { m_client.reset(); }
+
+    void WholeShareListsWhatTheUserMaySee();
+    void FolderContentsAreGivenOnlyForVisibleFolders();
+    void ReceivedListingReplacesTheLastWithParentLinks();
+    void PeersGetOurListingsAndTheirsIsKept();
+
+private:
+    // What bob, who is not on our user list, may see.
+    static QByteArray PublicListing()
+    {
+        return ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
+               Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
+               ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
+               Record("z.ogg", 3) + ByteBuilder().UInt32(0);
+    }
+    static QByteArray Contents(std::uint32_t token, const QByteArray& folder, int count = 0,
+                               const QByteArray& records = {})
+    {
+        return Compressed(37, ByteBuilder().UInt32(token).String(folder).UInt32(1).String(folder) +
+                                  ByteBuilder().UInt32(count).Raw(records).UInt32(0));
+    }
+    QByteArray ContentsFor(const char* user, std::uint32_t token, const std::string& folder)
+    {
+        const ItemSet roots = m_client->manager->GetUserSharedFolders(user);
+        return Bytes(ShareListing::FolderContentsMessage(roots, token, folder));
+    }
+    // The user's stored listing, one line per folder: its name, "<" and the
+    // parent's name when linked to one, then its files with their sizes and
+    // attributes.
+    static QStringList Stored(const char* user)
+    {
+        using namespace SharingTypes;
+        ItemPtr share = PeerHelpers::UserItem(user)[UserShare];
+        QStringList lines;
+        if (!share || !share.IsConnected(UserShareLoaded))
+            return lines;
+        for (Item* item : share.GetItems(UserShareFolder)) {
+            ItemPtr folder(item);
+            QString line = QString::fromStdString(folder[UserShareFolderName].AsString());
+            if (ItemPtr up = folder[UserShareFolderParent])
+                line +=
+                    " < " +
+                    QString::fromStdString(
+                        up[UserShareFolderChild][UserShareFolder][UserShareFolderName].AsString());
+            for (Item* file : folder.GetItems(UserShareFile))
+                for (const char* part : {UserShareFileName, UserShareFileSize, SearchTypes::Bitrate,
+                                         SearchTypes::LengthSeconds, SearchTypes::BitrateMode})
+                    line += " " + QString::fromStdString(ItemPtr(file)[part].AsString());
+            lines << line.trimmed();
+        }
+        lines.sort();
+        return lines;
+    }
+
+    std::unique_ptr<SharingClient> m_client;
+};
+
+void ShareListingTest::WholeShareListsWhatTheUserMaySee()
+{
+    LogCapture log;
+    QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
+             Compressed(5, PublicListing()));
+    QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
+    ListedUser("carol", "friends");
+    MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
+    unsigned int code = 0;
+    PeerMessages::SharedFileList list;
+    QVERIFY(forCarol.Read(code) && list.Read(forCarol));
+    QVERIFY(list.m_share.size() == 4 && list.m_share.contains("\\private"));
+}
+
+void ShareListingTest::FolderContentsAreGivenOnlyForVisibleFolders()
+{
+    // Names and sizes only, MP3 files included.
+    QCOMPARE(ContentsFor("bob", 9, "\\share"),
+             Contents(9, "\\share", 3,
+                      Record("a.txt", 10) + Record("raw.mp3", 20) + Record("song.mp3", 30)));
+    // A folder the user may not see reads like one we do not have.
+    QCOMPARE(ContentsFor("bob", 10, "\\private"), Contents(10, "\\private"));
+    QCOMPARE(ContentsFor("bob", 11, "\\nowhere"), Contents(11, "\\nowhere"));
+    ListedUser("carol", "friends");
+    QCOMPARE(ContentsFor("carol", 12, "\\private"),
+             Contents(12, "\\private", 1, Record("secret.txt", 4)));
+}
+
+void ShareListingTest::ReceivedListingReplacesTheLastWithParentLinks()
+{
+    FileInfo song, text;
+    song.m_name = "x.mp3";
+    song.m_size = 5000000000LL;
+    song.m_attributes.m_attributes = {{0, 192}, {1, 300}, {2, 1}, {9, 4}};
+    text.m_name = "y.txt";
+    text.m_size = 6;
+    UserShareStore::Store("bob", {{"a\\b", {song}}, {"a\\b\\c", {text}}, {"q\\r", {}}});
+    QCOMPARE(Stored("bob"),
+             QStringList({"a\\b x.mp3 5000000000 192 300 vbr", "a\\b\\c < a\\b y.txt 6", "q\\r"}));
+
+    // Nothing of the first listing is left; alone, a\b\c has no parent.
+    UserShareStore::Store("bob", {{"a\\b\\c", {text}}});
+    QCOMPARE(Stored("bob"), QStringList{"a\\b\\c y.txt 6"});
+    for (const char* type :
+         {SharingTypes::UserShare, SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+        QCOMPARE(d.GetType(type)->ItemCount(), std::size_t(1));
+    QCOMPARE(d.GetType(SharingTypes::UserShareFolderChild)->ItemCount(), std::size_t(0));
+}
+
+void ShareListingTest::PeersGetOurListingsAndTheirsIsKept()
+{
+    auto bob = m_client->peers->ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    // Bob's listing has an entry cut short by its zero marker and no
+    // attribute table.
+    const QByteArray bobsListing =
+        ByteBuilder().UInt32(1).String("d").UInt32(2).Byte(0).Raw(Record("f", 5));
+    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)) +
+               PeerHelpers::PeerFrame(ByteBuilder().UInt32(36).UInt32(3).String("\\share\\sub")) +
+               PeerHelpers::PeerFrame(Compressed(5, bobsListing)));
+
+    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+    QCOMPARE(ReadFrame(*bob), Contents(3, "\\share\\sub", 1, Record("z.ogg", 3)));
+    QTRY_COMPARE(Stored("bob"), QStringList{"d f 5"});
+}
+
+QTEST_GUILESS_MAIN(ShareListingTest)
+#include "ShareListingTest.moc"
