@@ -1,0 +1,243 @@
+// Times the sharing side on a generated share shaped like a music
+// collection: the first full scan into the store against a plain `find`
+// walk of the same tree, an unchanged rescan, search matching for one to
+// three words, the whole-share listing, and MP3 scanning against plain
+// reading. Prints one figure per line as "name value".
+//
+// Usage: quorvale-bench-share [--big]
+//   default: 100,000 files in 5,000 folders; --big: 1,000,000 in 50,000.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "BenchSupport.h"
+#include "Mp3ScanBench.h"
+#include "app/StartUp.h"
+#include "sharing/MP3Scanner.h"
+#include "sharing/SearchResponder.h"
+#include "sharing/SharedFoldersManager.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "streams/MemStream.h"
+
+namespace {
+
+using namespace BenchSupport;
+
+constexpr int FilesPerFolder = 20;
+constexpr int QueriesPerSize = 1000;
+constexpr const char* Searcher = "bench_searcher";
+
+// A few thousand made-up words; low indexes are drawn far more often, as
+// common words are in real names.
+class Words
+{
+public:
+    Words()
+    {
+        static const char* syllables[] = {"ka",  "lo",  "mi",  "ren", "tor", "vex", "sun", "dal",
+                                          "bri", "ost", "ela", "nor", "qui", "zan", "fe",  "gul"};
+        for (const char* a : syllables)
+            for (const char* b : syllables)
+                for (const char* c : syllables)
+                    m_words.push_back(std::string(a) + b + c);
+        std::shuffle(m_words.begin(), m_words.end(), std::mt19937(7));
+    }
+
+    const std::string& Pick(std::mt19937& rng) const
+    {
+        const double r = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+        return m_words[static_cast<std::size_t>(r * r * r * double(m_words.size() - 1))];
+    }
+
+private:
+    std::vector<std::string> m_words;
+};
+
+struct GeneratedFile
+{
+    std::string folder;
+    std::string name;
+};
+
+std::string Phrase(const Words& words, std::mt19937& rng, int count)
+{
+    std::string phrase;
+    for (int n = 0; n < count; ++n)
+        phrase += (n ? " " : "") + words.Pick(rng);
+    return phrase;
+}
+
+const char* Extension(int n)
+{
+    static const char* extensions[] = {".mp3", ".mp3", ".mp3", ".mp3", ".mp3",  ".mp3",
+                                       ".mp3", ".mp3", ".jpg", ".jpg", ".flac", ".txt"};
+    return extensions[n % 12];
+}
+
+// Artist folders with album folders below them; every folder holds the same
+// number of files. Files are sparse: sizes are real, contents take no disk.
+std::vector<GeneratedFile> MakeTree(const std::string& root, int folders)
+{
+    const Words words;
+    std::mt19937 rng(42);
+    std::vector<GeneratedFile> files;
+    const int albumsPerArtist = 19;
+    std::string artist;
+    for (int folder = 0; folder < folders; ++folder) {
+        std::string path;
+        if (folder % (albumsPerArtist + 1) == 0) {
+            artist = root + "/" + Phrase(words, rng, 2) + " " + std::to_string(folder);
+            path = artist;
+        } else {
+            path =
+                artist + "/" + std::to_string(1960 + folder % 60) + " - " + Phrase(words, rng, 2);
+        }
+        QDir().mkpath(QString::fromStdString(path));
+        for (int track = 0; track < FilesPerFolder; ++track) {
+            char number[8];
+            std::snprintf(number, sizeof number, "%02d", track + 1);
+            const std::string name =
+                std::string(number) + " - " + Phrase(words, rng, 3) + Extension(track + folder);
+            const int fd = ::open((path + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644);
+            if (fd >= 0) {
+                if (::ftruncate(fd, 1'000'000 + (folder * 7919 + track * 104729) % 9'000'000))
+                    std::perror("ftruncate");
+                ::close(fd);
+            }
+            files.push_back({path, name});
+        }
+    }
+    return files;
+}
+
+double FindSeconds(const QString& root)
+{
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = Clock::now();
+        QProcess find;
+        find.setStandardOutputFile(QProcess::nullDevice());
+        find.start("find", {root, "-printf", "%s\n"});
+        find.waitForFinished(-1);
+        best = std::min(best, SecondsSince(start));
+    }
+    return best;
+}
+
+double IndexSeconds(const std::string& root)
+{
+    const auto start = Clock::now();
+    ItemPtr folder = d.GetType(SharingTypes::SharedFolder)->GetItem(root);
+    folder.Connect(d.GetType(SharingTypes::SharedPublic)->GetGlobalNullItem());
+    sharedFoldersManager->WaitForRescan();
+    return SecondsSince(start);
+}
+
+double RescanSeconds()
+{
+    const auto start = Clock::now();
+    sharedFoldersManager->RescanShares();
+    sharedFoldersManager->WaitForRescan();
+    return SecondsSince(start);
+}
+
+// Queries of `size` words taken from one real file's name, as a user who
+// saw the file somewhere would type them.
+std::vector<std::string> Queries(const std::vector<GeneratedFile>& files, int size)
+{
+    std::mt19937 rng(size);
+    std::vector<std::string> queries;
+    while (queries.size() < QueriesPerSize) {
+        const std::string& name = files[rng() % files.size()].name;
+        std::vector<std::string> words;
+        std::string word;
+        for (char c : name.substr(5, name.rfind('.') - 5) + " ")
+            if (c == ' ') {
+                if (!word.empty())
+                    words.push_back(word);
+                word.clear();
+            } else {
+                word += c;
+            }
+        std::shuffle(words.begin(), words.end(), rng);
+        if (int(words.size()) < size)
+            continue;
+        std::string query;
+        for (int n = 0; n < size; ++n)
+            query += (n ? " " : "") + words[n];
+        queries.push_back(query);
+    }
+    return queries;
+}
+
+void MeasureQueries(const std::vector<GeneratedFile>& files, int size)
+{
+    std::vector<double> micros;
+    unsigned int token = 0;
+    for (const std::string& query : Queries(files, size)) {
+        MemStream reply;
+        const auto start = Clock::now();
+        SearchResponder::BuildReply(*sharedFoldersManager, Searcher, ++token, query, reply);
+        micros.push_back(SecondsSince(start) * 1e6);
+    }
+    std::sort(micros.begin(), micros.end());
+    const std::string name = "share.query" + std::to_string(size);
+    Print((name + "_us").c_str(), micros[micros.size() / 2], 1);
+    Print((name + "_p99_us").c_str(), micros[micros.size() * 99 / 100], 1);
+}
+
+void MeasureListing()
+{
+    const auto start = Clock::now();
+    MemStream listing = sharedFoldersManager->GetSharedFilesMessage(Searcher);
+    Print("share.listing_s", SecondsSince(start), 3);
+    Print("share.listing_kib", listing.GetBufferLength() / 1024.0, 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    const bool big = argc > 1 && std::strcmp(argv[1], "--big") == 0;
+    if (argc > 2 || (argc == 2 && !big)) {
+        std::fprintf(stderr, "usage: quorvale-bench-share [--big]\n");
+        return 2;
+    }
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    const std::string root = home.path().toStdString() + "/share";
+    const std::vector<GeneratedFile> files = MakeTree(root, big ? 50'000 : 5'000);
+
+    Host host;
+    StartUp startUp(&host);
+    startUp.Init();
+    // The MP3 side is measured on its own below; generated files hold no
+    // frames, so scanning them here would only compete for the cores.
+    sharedFoldersManager->GetMP3Scanner()->Quit();
+
+    Print("share.index_s", IndexSeconds(root), 3);
+    Print("share.find_s", FindSeconds(QString::fromStdString(root)), 3);
+    Print("share.rescan_unchanged_s", RescanSeconds(), 3);
+    Print("share.rss_mib", ResidentMiB(), 1);
+    for (int size = 1; size <= 3; ++size)
+        MeasureQueries(files, size);
+    MeasureListing();
+    startUp.Shutdown();
+
+    RunMp3ScanBench(home.path() + "/mp3", big);
+    return 0;
+}
