@@ -24,6 +24,9 @@ bool MP3Scanner::ScanMP3(const std::string& path, int& version, std::string& cha
     MP3FrameVotes votes;
     std::vector<unsigned char> block(MP3FrameVotes::BlockSize);
     for (qint64 done = 0; done < size;) {
+        // A long file must not hold up shutdown until it is read to the end.
+        if (ShouldQuit())
+            return false;
         const qint64 wanted = qMin(qint64(block.size()), size - done);
         const qint64 got = file.read(reinterpret_cast<char*>(block.data()), wanted);
         if (got <= 0)

@@ -21,7 +21,8 @@ public:
     // or the scanner has been told to quit.
     bool ScanMP3(const std::string& path, int& version, std::string& channelMode,
                  int& frequencyIndex, bool& vbr, int& bitrate);
-    // Makes every scan not yet started return at once; safe from any thread.
+    // Makes every scan not yet started return at once and a running one stop
+    // at its next block; safe from any thread.
     void Quit();
 
 public slots:
