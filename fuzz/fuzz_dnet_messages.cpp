@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "app/Settings.h"
 #include "dnet/DNetManager.h"
 #include "dnet/DNetMessages.h"
@@ -22,12 +23,6 @@
 #include "streams/MemStream.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 std::string Written(const auto& message)
 {

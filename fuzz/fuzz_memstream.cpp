@@ -13,17 +13,12 @@
 #include <string>
 #include <utility>
 
+#include "FuzzCheck.h"
 #include "streams/Compression.h"
 #include "streams/MemStream.h"
 #include "streams/UserStats.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 void CheckPositions(const MemStream& stream)
 {

@@ -10,15 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "sharing/MP3FrameVotes.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 struct Result
 {

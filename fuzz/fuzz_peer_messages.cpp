@@ -9,6 +9,7 @@
 #include <list>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "peers/PeerMessages.h"
 #include "peers/SearchResultIntake.h"
 #include "search/SearchSchema.h"
@@ -24,12 +25,6 @@
 #include "streams/MemStream.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 std::string Written(const MemStream& stream)
 {

@@ -6,15 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "sharing/SearchParser.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 void CheckWords(const std::set<std::string>& words)
 {

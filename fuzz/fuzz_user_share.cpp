@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "app/PathUtils.h"
 #include "peers/PeerMessages.h"
 #include "search/SearchSchema.h"
@@ -23,12 +24,6 @@
 #include "streams/MemStream.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            __builtin_trap();                                                                      \
-    } while (0)
 
 using namespace SharingTypes;
 
