@@ -22,19 +22,23 @@ template <class... T> bool WriteBody(OutputStream& out, unsigned int code, const
     return out.Write(code) && WriteFields(out, fields...);
 }
 
-// The code, then one zlib stream of the fields.
-template <class... T>
-bool WriteCompressedBody(OutputStream& out, unsigned int code, const T&... fields)
+// The code, then one zlib stream of the body.
+bool WritePackedBody(OutputStream& out, unsigned int code, const MemStream& body)
 {
-    MemStream body;
-    if (!WriteFields(body, fields...))
-        return false;
     const MemStream packed = CompressStream(body);
     // Even an empty body compresses to a few bytes; none means zlib failed.
     if (packed.GetBufferLength() == 0)
         return false;
     return out.Write(code) && out.WriteBuffer(packed.GetBuffer(),
                                               static_cast<unsigned long>(packed.GetBufferLength()));
+}
+
+// The code, then one zlib stream of the fields.
+template <class... T>
+bool WriteCompressedBody(OutputStream& out, unsigned int code, const T&... fields)
+{
+    MemStream body;
+    return WriteFields(body, fields...) && WritePackedBody(out, code, body);
 }
 
 const char* MessageName(int code)
@@ -140,7 +144,18 @@ template struct EmptyMessage<4>;
 
 bool SharedFileList::Write(OutputStream& out) const
 {
-    return WriteCompressedBody(out, Code, m_share, m_attributeTable);
+    MemStream body;
+    return WriteBody(body) && WritePacked(out, body);
+}
+
+bool SharedFileList::WriteBody(OutputStream& out) const
+{
+    return WriteFields(out, m_share, m_attributeTable);
+}
+
+bool SharedFileList::WritePacked(OutputStream& out, const MemStream& body)
+{
+    return WritePackedBody(out, Code, body);
 }
 
 bool SharedFileList::Read(const MemStream& in)

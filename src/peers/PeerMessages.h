@@ -78,6 +78,13 @@ struct SharedFileList
 
     bool Write(OutputStream& out) const;
     bool Read(const MemStream& in);
+
+    // Write in two steps, so that the costly compression of a large share
+    // can run away from the thread that built the listing: WriteBody writes
+    // the fields uncompressed, WritePacked the code and then that body
+    // compressed. WriteBody then WritePacked gives the bytes Write gives.
+    bool WriteBody(OutputStream& out) const;
+    static bool WritePacked(OutputStream& out, const MemStream& body);
 };
 
 // The files of ours that matched someone's search.
