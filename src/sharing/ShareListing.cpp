@@ -39,9 +39,12 @@ MemStream Written(const auto& message)
     return out;
 }
 
-} // namespace
+QByteArray Bytes(const MemStream& stream)
+{
+    return {stream.GetBuffer(), stream.GetBufferLength()};
+}
 
-MemStream SharedFilesMessage(const ItemSet& visibleRoots)
+PeerMessages::SharedFileList ListingOf(const ItemSet& visibleRoots)
 {
     PeerMessages::SharedFileList list;
     for (Item* item : FoldersUnder(visibleRoots)) {
@@ -52,7 +55,33 @@ MemStream SharedFilesMessage(const ItemSet& visibleRoots)
         for (Item* file : folder.GetItems(SharedFile))
             files.insert(SharedFileRecord::Make(file, ItemPtr(file)[SharedFileName].AsString()));
     }
-    return Written(list);
+    return list;
+}
+
+} // namespace
+
+MemStream SharedFilesMessage(const ItemSet& visibleRoots)
+{
+    return Written(ListingOf(visibleRoots));
+}
+
+QByteArray SharedFilesBody(const ItemSet& visibleRoots)
+{
+    MemStream body;
+    return ListingOf(visibleRoots).WriteBody(body) ? Bytes(body) : QByteArray();
+}
+
+QByteArray PackSharedFiles(const QByteArray& body)
+{
+    // Even an empty share has its folder count; no body means none could be
+    // written.
+    if (body.isEmpty())
+        return QByteArray();
+    MemStream unpacked;
+    unpacked.WriteBuffer(body.constData(), static_cast<unsigned long>(body.size()));
+    MemStream message;
+    return PeerMessages::SharedFileList::WritePacked(message, unpacked) ? Bytes(message)
+                                                                        : QByteArray();
 }
 
 MemStream FolderContentsMessage(const ItemSet& visibleRoots, unsigned int token,
