@@ -17,72 +17,79 @@ ItemSet ItemSet::FromSorted(std::vector<Item*>&& sorted)
     if (sorted.size() < kPromoteAt)
         result.m_flat = std::move(sorted);
     else
-        result.m_tree = std::make_unique<std::set<Item*>>(sorted.begin(), sorted.end());
+        result.m_large = std::make_unique<ItemBlockList>(sorted);
     return result;
 }
 
 ItemSet::ItemSet(const ItemSet& other)
     : m_flat(other.m_flat),
-      m_tree(other.m_tree ? std::make_unique<std::set<Item*>>(*other.m_tree) : nullptr)
+      m_large(other.m_large ? std::make_unique<ItemBlockList>(*other.m_large) : nullptr)
 {}
 
 ItemSet& ItemSet::operator=(const ItemSet& other)
 {
     if (this != &other) {
         m_flat = other.m_flat;
-        m_tree = other.m_tree ? std::make_unique<std::set<Item*>>(*other.m_tree) : nullptr;
+        m_large = other.m_large ? std::make_unique<ItemBlockList>(*other.m_large) : nullptr;
     }
     return *this;
 }
 
+ItemSet::const_iterator ItemSet::At(std::size_t block, std::size_t index) const
+{
+    if (!m_large) {
+        if (index >= m_flat.size())
+            return end();
+        return const_iterator(m_flat.data() + index, m_flat.data() + m_flat.size(), nullptr,
+                              nullptr);
+    }
+    if (block >= m_large->BlockCount())
+        return end();
+    ItemBlockList::Block* const* blocks = m_large->Blocks();
+    Item* const* run = blocks[block]->items;
+    return const_iterator(run + index, run + blocks[block]->count, blocks + block,
+                          blocks + m_large->BlockCount());
+}
+
 ItemSet::const_iterator ItemSet::begin() const
 {
-    if (m_tree)
-        return const_iterator(m_tree->cbegin());
-    return const_iterator(m_flat.data());
+    return At(0, 0);
 }
 
 ItemSet::const_iterator ItemSet::end() const
 {
-    if (m_tree)
-        return const_iterator(m_tree->cend());
-    return const_iterator(m_flat.data() + m_flat.size());
+    return const_iterator();
 }
 
 bool ItemSet::contains(Item* item) const
 {
-    if (m_tree)
-        return m_tree->count(item) != 0;
+    if (m_large)
+        return m_large->contains(item);
     return std::binary_search(m_flat.begin(), m_flat.end(), item);
 }
 
 ItemSet::const_iterator ItemSet::find(Item* item) const
 {
-    if (m_tree)
-        return const_iterator(m_tree->find(item));
+    if (m_large) {
+        const ItemBlockList::Position position = m_large->Locate(item);
+        return position.found ? At(position.block, position.index) : end();
+    }
     auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
     if (it == m_flat.end() || *it != item)
         return end();
-    return const_iterator(m_flat.data() + (it - m_flat.begin()));
+    return At(0, static_cast<std::size_t>(it - m_flat.begin()));
 }
 
 bool ItemSet::insert(Item* item)
 {
-    if (m_tree) {
-        // Items are mostly created in address order, so a large set mostly
-        // grows at its end: try there before searching from the top.
-        if (!m_tree->empty() && *m_tree->rbegin() < item) {
-            m_tree->emplace_hint(m_tree->end(), item);
-            return true;
-        }
-        return m_tree->insert(item).second;
-    }
+    if (m_large)
+        return m_large->insert(item);
     auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
     if (it != m_flat.end() && *it == item)
         return false;
     if (m_flat.size() + 1 >= kPromoteAt) {
-        m_tree = std::make_unique<std::set<Item*>>(m_flat.begin(), m_flat.end());
-        m_tree->insert(item);
+        m_flat.insert(it, item);
+        m_large = std::make_unique<ItemBlockList>(m_flat);
         std::vector<Item*>().swap(m_flat);
         return true;
     }
@@ -99,12 +106,12 @@ bool ItemSet::insert(Item* item)
 
 bool ItemSet::erase(Item* item)
 {
-    if (m_tree) {
-        if (m_tree->erase(item) == 0)
+    if (m_large) {
+        if (!m_large->erase(item))
             return false;
-        if (m_tree->size() < kDemoteBelow) {
-            m_flat.assign(m_tree->begin(), m_tree->end());
-            m_tree.reset();
+        if (m_large->size() < kDemoteBelow) {
+            m_flat = m_large->ToVector();
+            m_large.reset();
         }
         return true;
     }
@@ -120,13 +127,13 @@ bool ItemSet::erase(Item* item)
 void ItemSet::clear()
 {
     std::vector<Item*>().swap(m_flat);
-    m_tree.reset();
+    m_large.reset();
 }
 
 Item* ItemSet::first() const
 {
-    if (m_tree)
-        return m_tree->empty() ? nullptr : *m_tree->begin();
+    if (m_large)
+        return m_large->first();
     return m_flat.empty() ? nullptr : m_flat.front();
 }
 
@@ -143,7 +150,7 @@ void ItemSet::Add(const ItemSet& other)
         *this = other;
         return;
     }
-    if (!m_tree && m_flat.size() + other.size() < kPromoteAt) {
+    if (!m_large && m_flat.size() + other.size() < kPromoteAt) {
         std::vector<Item*> merged;
         merged.reserve(m_flat.size() + other.size());
         std::set_union(m_flat.begin(), m_flat.end(), other.begin(), other.end(),

@@ -5,9 +5,10 @@
 #include <iterator>
 #include <list>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "ItemBlockList.h"
 
 class Item;
 class ItemPtr;
@@ -18,11 +19,13 @@ class ItemPtr;
 // shared "is_online" flag, a token such as "mp3" in a large share) have
 // hundreds of thousands. Small sets are kept as a sorted vector, which costs
 // one pointer per member; a set that grows past a threshold moves into a
-// balanced tree so that inserting and erasing stay logarithmic. Iteration
-// order is the same address order in both forms.
+// row of sorted blocks so that inserting and erasing stay cheap anywhere.
+// Iteration order is the same address order in both forms.
 class ItemSet
 {
 public:
+    // Walks a run of pointers at a time: the whole vector of a small set,
+    // one block after another of a large one. The end is a null position.
     class const_iterator
     {
     public:
@@ -33,13 +36,11 @@ public:
         using reference = Item* const&;
 
         const_iterator() = default;
-        Item* const& operator*() const { return m_large ? *m_tree : *m_flat; }
+        Item* const& operator*() const { return *m_at; }
         const_iterator& operator++()
         {
-            if (m_large)
-                ++m_tree;
-            else
-                ++m_flat;
+            if (++m_at == m_runEnd)
+                NextRun();
             return *this;
         }
         const_iterator operator++(int)
@@ -48,20 +49,29 @@ public:
             ++*this;
             return copy;
         }
-        bool operator==(const const_iterator& o) const
-        {
-            return m_large ? m_tree == o.m_tree : m_flat == o.m_flat;
-        }
+        bool operator==(const const_iterator& o) const { return m_at == o.m_at; }
         bool operator!=(const const_iterator& o) const { return !(*this == o); }
 
     private:
         friend class ItemSet;
-        explicit const_iterator(Item* const* flat) : m_flat(flat) {}
-        explicit const_iterator(std::set<Item*>::const_iterator tree) : m_tree(tree), m_large(true)
+        using Block = ItemBlockList::Block;
+        const_iterator(Item* const* at, Item* const* runEnd, Block* const* block,
+                       Block* const* blocksEnd)
+            : m_at(at), m_runEnd(runEnd), m_block(block), m_blocksEnd(blocksEnd)
         {}
-        Item* const* m_flat = nullptr;
-        std::set<Item*>::const_iterator m_tree;
-        bool m_large = false;
+        void NextRun()
+        {
+            if (m_block != m_blocksEnd && ++m_block != m_blocksEnd) {
+                m_at = (*m_block)->items;
+                m_runEnd = m_at + (*m_block)->count;
+            } else {
+                m_at = nullptr;
+            }
+        }
+        Item* const* m_at = nullptr;
+        Item* const* m_runEnd = nullptr;
+        Block* const* m_block = nullptr; // null for a small set
+        Block* const* m_blocksEnd = nullptr;
     };
     using iterator = const_iterator;
     using value_type = Item*;
@@ -79,7 +89,7 @@ public:
     // Container basics.
     const_iterator begin() const;
     const_iterator end() const;
-    std::size_t size() const { return m_tree ? m_tree->size() : m_flat.size(); }
+    std::size_t size() const { return m_large ? m_large->size() : m_flat.size(); }
     bool empty() const { return size() == 0; }
     bool contains(Item* item) const;
     std::size_t count(Item* item) const { return contains(item) ? 1 : 0; }
@@ -123,6 +133,8 @@ private:
 
     ItemSet FilterConnected(const ItemSet& other, bool keepConnected) const;
 
-    std::vector<Item*> m_flat;               // sorted; used while the set is small
-    std::unique_ptr<std::set<Item*>> m_tree; // holds every member once the set is large
+    const_iterator At(std::size_t block, std::size_t index) const;
+
+    std::vector<Item*> m_flat;              // sorted; used while the set is small
+    std::unique_ptr<ItemBlockList> m_large; // holds every member once the set is large
 };

@@ -2,6 +2,7 @@
 #include <list>
 #include <map>
 #include <random>
+#include <set>
 
 #include <QMetaType>
 #include <QObject>
@@ -426,6 +427,62 @@ private slots:
         QCOMPARE(g("large_token").size(), std::size_t(600));
         QCOMPARE(i("large_token", "7"), ItemSet{items[7]});
         QVERIFY(i("large_token", "zzz").empty() && token->HasItem("zzz").IsNull());
+    }
+
+    // A large set is a row of blocks; a reference set checked after every
+    // step catches a member lost or repeated where blocks split, merge or
+    // go, and find() must land inside the right block.
+    void LargeSetsMatchAReferenceThroughInsertsAndErases()
+    {
+        Data data;
+        Type* token = data.NewType("token", false, false, true);
+        std::vector<Item*> items;
+        for (int n = 0; n < 3000; ++n)
+            items.push_back(token->NewItem(Value(n)));
+        std::sort(items.begin(), items.end());
+
+        ItemSet set;
+        std::set<Item*> reference;
+        auto matches = [&] {
+            return set.size() == reference.size() &&
+                   std::equal(set.begin(), set.end(), reference.begin(), reference.end()) &&
+                   set.first() == (reference.empty() ? nullptr : *reference.begin());
+        };
+        auto apply = [&](Item* item, bool add) {
+            const bool changed = add ? set.insert(item) : set.erase(item);
+            const bool expected = add ? reference.insert(item).second : reference.erase(item) == 1;
+            return changed == expected;
+        };
+
+        // Appends, then both ends and the middle of a multi-block set.
+        for (Item* item : items)
+            QVERIFY(apply(item, true));
+        QVERIFY(matches());
+        for (Item* item : {items[0], items[2999], items[1500], items[255], items[256], items[0]})
+            QVERIFY(apply(item, false));
+        QVERIFY(matches());
+        for (Item* item : {items[1500], items[0], items[2999], items[256]})
+            QVERIFY(apply(item, true));
+        QVERIFY(matches());
+        for (std::size_t n : {std::size_t(1), std::size_t(700), std::size_t(2998)}) {
+            auto at = set.find(items[n]);
+            QVERIFY(at != set.end() && *at == items[n]);
+            QCOMPARE(std::distance(at, set.end()),
+                     std::distance(reference.find(items[n]), reference.end()));
+        }
+        QVERIFY(set.find(items[255]) == set.end() && !set.contains(items[255]));
+
+        // Random runs down below the small form and back up past it, twice.
+        std::mt19937 rng(11);
+        for (std::size_t target : {40, 2500, 20, 900}) {
+            while (reference.size() != target) {
+                Item* item = items[rng() % items.size()];
+                QVERIFY(apply(item, reference.size() < target));
+            }
+            QVERIFY(matches());
+            const ItemSet copy = set;
+            QVERIFY(copy == set && IsAddressOrdered(copy));
+        }
     }
 
     void ConnectedFiltersAndNavigation()
