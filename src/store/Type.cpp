@@ -19,7 +19,7 @@ Item* Type::Create(std::string value)
     if (m_null)
         m_nullItems.insert(item);
     else
-        m_valued.emplace(item->m_value, item);
+        m_valued.Insert(item);
     itemAddedEvent.Notify(item);
     Item* announced = item;
     m_data->itemAddedEvent.Notify(announced);
@@ -32,18 +32,15 @@ void Type::Forget(Item* item)
         m_nullItems.erase(item);
         return;
     }
-    auto it = m_valued.find(item->m_value);
-    if (it != m_valued.end() && it->second == item)
-        m_valued.erase(it);
+    m_valued.Erase(item);
 }
 
 Item* Type::GetItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_valued.find(v.Text());
-    if (it != m_valued.end())
-        return it->second;
+    if (Item* item = m_valued.Find(v.Text()))
+        return item;
     return m_createOnGet ? Create(v.Text()) : nullptr;
 }
 
@@ -51,9 +48,8 @@ Item* Type::NewItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_valued.find(v.Text());
-    if (it != m_valued.end())
-        return it->second;
+    if (Item* item = m_valued.Find(v.Text()))
+        return item;
     return Create(v.Text());
 }
 
@@ -61,8 +57,8 @@ ItemPtr Type::HasItem(const Value& v) const
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_valued.find(v.Text());
-    return it == m_valued.end() ? ItemPtr() : ItemPtr(it->second);
+    Item* item = m_valued.Find(v.Text());
+    return item ? ItemPtr(item) : ItemPtr();
 }
 
 ItemPtr Type::operator[](const Value& v)
@@ -99,8 +95,7 @@ std::vector<Item*> Type::GetItemsInOrder() const
         return std::vector<Item*>(m_nullItems.begin(), m_nullItems.end());
     std::vector<Item*> items;
     items.reserve(m_valued.size());
-    for (const auto& entry : m_valued)
-        items.push_back(entry.second);
+    m_valued.ForEach([&items](Item* item) { items.push_back(item); });
     std::sort(items.begin(), items.end());
     return items;
 }

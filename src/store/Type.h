@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ConnectionInfo.h"
 #include "Event.h"
+#include "ItemIndex.h"
 #include "ItemSet.h"
 #include "OneOrMany.h"
 #include "Value.h"
@@ -78,7 +78,7 @@ private:
     bool m_createOnGet;
     std::map<Type*, RelationInfo> m_relations;
     int m_ownerCount = 0;
-    std::unordered_map<std::string, Item*> m_valued;
+    ItemIndex m_valued;
     ItemSet m_nullItems;
 };
 
@@ -88,7 +88,6 @@ template <class F> void Type::ForEachItem(F&& f) const
         for (Item* item : m_nullItems)
             f(item);
     } else {
-        for (const auto& entry : m_valued)
-            f(entry.second);
+        m_valued.ForEach(f);
     }
 }

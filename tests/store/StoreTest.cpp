@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <numeric>
 #include <random>
 #include <set>
 
@@ -483,6 +484,46 @@ private slots:
             const ItemSet copy = set;
             QVERIFY(copy == set && IsAddressOrdered(copy));
         }
+    }
+
+    // Removing items from a crowded value table shifts its neighbours; every
+    // value must stay findable, and removed values must be gone, whatever
+    // order the items leave and come back in.
+    void ValuesStayFindableThroughRemovals()
+    {
+        Data data;
+        Type* word = data.NewType("word", false, false, true);
+        const int count = 5000;
+        std::vector<std::string> values;
+        for (int n = 0; n < count; ++n)
+            values.push_back("w" + std::to_string(n * 7919));
+        for (const std::string& value : values)
+            word->NewItem(value);
+        std::vector<int> order(count);
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(3));
+
+        std::vector<bool> present(count, true);
+        auto allFound = [&] {
+            for (int n = 0; n < count; ++n) {
+                ItemPtr found = word->HasItem(values[n]);
+                if (found.IsNull() == present[n] || (present[n] && found.AsString() != values[n]))
+                    return false;
+            }
+            return word->ItemCount() ==
+                   std::size_t(std::count(present.begin(), present.end(), true));
+        };
+        for (int n = 0; n < count / 2; ++n) {
+            word->HasItem(values[order[n]]).Get()->Remove();
+            present[order[n]] = false;
+        }
+        QVERIFY(allFound());
+        for (int n = 0; n < count / 4; ++n) {
+            word->NewItem(values[order[n]]);
+            present[order[n]] = true;
+        }
+        QVERIFY(allFound());
+        QCOMPARE(word->GetItemsInOrder().size(), word->ItemCount());
     }
 
     void ConnectedFiltersAndNavigation()
