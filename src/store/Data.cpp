@@ -59,7 +59,7 @@ Type* Data::NewType(const std::string& name, bool primary, bool null, bool creat
     return type;
 }
 
-Type* Data::GetType(const std::string& name) const
+Type* Data::GetType(std::string_view name) const
 {
     auto it = m_types.find(name);
     if (it == m_types.end())
@@ -67,7 +67,7 @@ Type* Data::GetType(const std::string& name) const
     return it->second;
 }
 
-Type* Data::HasType(const std::string& name) const
+Type* Data::HasType(std::string_view name) const
 {
     auto it = m_types.find(name);
     return it == m_types.end() ? nullptr : it->second;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -56,8 +57,10 @@ public:
 
     // Types.
     Type* NewType(const std::string& name, bool primary, bool null, bool createOnGet);
-    Type* GetType(const std::string& name) const;
-    Type* HasType(const std::string& name) const;
+    // Looked up without building a string: type names are mostly literals,
+    // and many are too long to be stored without an allocation.
+    Type* GetType(std::string_view name) const;
+    Type* HasType(std::string_view name) const;
     // The registered types in the order they were declared; this is the
     // "type table order" that garbage collection and saving walk.
     const std::vector<Type*>& GetTypes() const { return m_typeList; }
@@ -116,7 +119,15 @@ private:
     void Mark(Item* item, std::vector<Type*>& path);
     int RemoveEach(const std::vector<Item*>& items);
 
-    std::unordered_map<std::string, Type*> m_types;
+    struct NameHash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const
+        {
+            return std::hash<std::string_view>()(name);
+        }
+    };
+    std::unordered_map<std::string, Type*, NameHash, std::equal_to<>> m_types;
     std::vector<Type*> m_typeList;
 
     std::map<TypePair, std::unique_ptr<PairEvent>> m_connectionHandlers;
