@@ -35,22 +35,22 @@ void Type::Forget(Item* item)
     m_valued.Erase(item);
 }
 
-Item* Type::GetItem(const Value& v)
+Item* Type::GetItem(Value v)
 {
     if (m_null)
         throw new NullTypeException;
     if (Item* item = m_valued.Find(v.Text()))
         return item;
-    return m_createOnGet ? Create(v.Text()) : nullptr;
+    return m_createOnGet ? Create(v.Take()) : nullptr;
 }
 
-Item* Type::NewItem(const Value& v)
+Item* Type::NewItem(Value v)
 {
     if (m_null)
         throw new NullTypeException;
     if (Item* item = m_valued.Find(v.Text()))
         return item;
-    return Create(v.Text());
+    return Create(v.Take());
 }
 
 ItemPtr Type::HasItem(const Value& v) const

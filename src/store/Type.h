@@ -36,8 +36,10 @@ public:
     bool IsCreateOnGet() const { return m_createOnGet; }
 
     // Valued types.
-    Item* GetItem(const Value& v);
-    Item* NewItem(const Value& v);
+    // Taken by value so that a value made for the call becomes the item's
+    // own without another copy.
+    Item* GetItem(Value v);
+    Item* NewItem(Value v);
     ItemPtr HasItem(const Value& v) const;
     ItemPtr operator[](const Value& v);
 
