@@ -2,9 +2,15 @@
 
 std::string SearchTokenizer::LowerCase(std::string_view text)
 {
-    std::string lower(text);
-    for (char& c : lower)
+    std::string lower;
+    LowerCase(text, lower);
+    return lower;
+}
+
+void SearchTokenizer::LowerCase(std::string_view text, std::string& out)
+{
+    out.assign(text);
+    for (char& c : out)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    return lower;
 }

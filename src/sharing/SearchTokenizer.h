@@ -22,6 +22,8 @@ public:
     // Lower-cases ASCII letters only: the index must not depend on the
     // locale the program happens to run under.
     static std::string LowerCase(std::string_view text);
+    // The same into a buffer the caller keeps, for loops over many names.
+    static void LowerCase(std::string_view text, std::string& out);
 
     // Calls sink(std::string_view) for every word of both passes, in order;
     // a word found by both passes is passed twice.

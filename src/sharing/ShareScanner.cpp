@@ -180,11 +180,12 @@ void ShareScanner::ApplyFile(const FolderListing::File& entry)
         file = known->second;
         current.unseen.erase(file);
     } else {
+        // A directory lists each name once, so a new file need not be
+        // remembered by name for the rest of its listing.
         file = m_fileType->NewItem();
         file->Connect(current.folder);
         file->Connect(m_nameType->GetItem(entry.name));
         file->Connect(m_sizeType->GetItem(entry.size));
-        current.byName.emplace(entry.name, file);
         ++m_added;
     }
     ++m_files;
@@ -218,13 +219,15 @@ void ShareScanner::ConnectTokens(Item* file, const std::string& name)
     }
     for (Item* token : current.folderTokens)
         file->Connect(token);
-    // Both passes often find the same word; look each up once.
-    const std::string lowerName = SearchTokenizer::LowerCase(name);
-    std::vector<std::string_view> words;
-    SearchTokenizer::ForEachToken(lowerName, [&](std::string_view word) { words.push_back(word); });
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
-    for (std::string_view word : words)
+    // Both passes often find the same word; look each up once. The buffers
+    // live as long as the scanner so that a file costs no allocations here.
+    SearchTokenizer::LowerCase(name, m_lowerName);
+    m_words.clear();
+    SearchTokenizer::ForEachToken(m_lowerName,
+                                  [this](std::string_view word) { m_words.push_back(word); });
+    std::sort(m_words.begin(), m_words.end());
+    m_words.erase(std::unique(m_words.begin(), m_words.end()), m_words.end());
+    for (std::string_view word : m_words)
         file->Connect(m_tokenType->GetItem(std::string(word)));
 }
 

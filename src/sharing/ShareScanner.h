@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -112,6 +113,9 @@ private:
     std::unique_ptr<Application> m_current;
     // MP3 files met in the current slice that the scanner has not been through.
     std::vector<std::string> m_mp3Paths;
+    // Scratch for the words of one file name.
+    std::string m_lowerName;
+    std::vector<std::string_view> m_words;
 
     int m_added = 0;
     int m_removed = 0;
