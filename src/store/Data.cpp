@@ -193,6 +193,8 @@ void Data::AddPairHandler(std::map<TypePair, std::unique_ptr<PairEvent>>& table,
                           EventHandlerBase<ConnectionInfo&>* handler)
 {
     a->GetRelation(b);
+    a->m_pairHandled = true;
+    b->m_pairHandled = true;
     std::unique_ptr<PairEvent>& event = table[{a, b}];
     if (!event)
         event = std::make_unique<PairEvent>();
@@ -212,7 +214,9 @@ void Data::AddDisconnectionEventHandler(Type* a, Type* b,
 
 void Data::NotifyPair(std::map<TypePair, std::unique_ptr<PairEvent>>& table, Item* x, Item* y)
 {
-    if (table.empty())
+    // Nearly every connection is between types no pair handler watches;
+    // those need no search of the table.
+    if (!x->m_type->m_pairHandled || !y->m_type->m_pairHandled)
         return;
     auto forward = table.find({x->m_type, y->m_type});
     if (forward != table.end()) {

@@ -80,6 +80,7 @@ private:
     bool m_createOnGet;
     std::map<Type*, RelationInfo> m_relations;
     int m_ownerCount = 0;
+    bool m_pairHandled = false; // some connection or disconnection pair handler names this type
     ItemIndex m_valued;
     ItemSet m_nullItems;
 };
