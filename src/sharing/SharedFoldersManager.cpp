@@ -9,6 +9,7 @@
 #include "search/SearchTypes.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
+#include "sharing/ListingCompressor.h"
 #include "sharing/MP3Scanner.h"
 #include "sharing/SearchResponder.h"
 #include "sharing/SearchTokenizer.h"
@@ -66,6 +67,11 @@ bool IsUnshared(ItemPtr user)
     return user && user.IsConnected(Unshared);
 }
 
+void LogSharedFilesRequest(const std::string& user)
+{
+    Log(LogCategory::Shared, 1, QString("Shared file list requested by user %1").arg(Text(user)));
+}
+
 } // namespace
 
 SharedFoldersManager::SharedFoldersManager()
@@ -78,6 +84,10 @@ SharedFoldersManager::SharedFoldersManager()
     m_scanner = new ShareScanner(*this);
     connect(m_scanner, &ShareScanner::Progress, this, &SharedFoldersManager::RescanProgress);
     connect(m_scanner, &ShareScanner::Finished, this, &SharedFoldersManager::SharedFilesRescanned);
+
+    m_listingCompressor = new ListingCompressor();
+    connect(m_listingCompressor, &ListingCompressor::ListingReady, this,
+            &SharedFoldersManager::OnSharedFilesListReady);
 
     m_mp3Scanner = new MP3Scanner();
     m_mp3Scanner->moveToThread(&m_mp3Thread);
@@ -107,6 +117,7 @@ SharedFoldersManager::~SharedFoldersManager()
     m_mp3Thread.quit();
     m_mp3Thread.wait();
     RemoveDataHandlers();
+    delete m_listingCompressor;
     delete m_scanner;
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
@@ -193,17 +204,7 @@ ItemSet SharedFoldersManager::GetUserSharedFolders(const std::string& user)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& path)
 {
-    const std::string normalised = GetAbsoluteFileName(path);
-    ItemPtr lowerFolder = d.GetType(SharedFileFolderLowercaseName)->HasItem(GetFolder(normalised));
-    ItemPtr lowerName = d.GetType(SharedFileLowercaseName)->HasItem(GetFileName(normalised));
-    if (!lowerFolder || !lowerName)
-        return ItemPtr();
-    const ItemSet folders = lowerFolder.GetItems(SharedFileFolder);
-    for (Item* name : lowerName.GetItems(SharedFileName))
-        for (Item* folder : folders)
-            if (ItemPtr file = d.GetItem(name, folder, SharedFile))
-                return file;
-    return ItemPtr();
+    return FindSharedFile(path, [](ItemPtr) { return true; });
 }
 
 ItemPtr SharedFoldersManager::GetSharedFileForUser(const std::string& user,
@@ -212,21 +213,27 @@ ItemPtr SharedFoldersManager::GetSharedFileForUser(const std::string& user,
     // Only files the index holds can ever be named, so no request reaches a
     // path of its own making. Of those, a file is handed out only while a
     // root still holds its directory and admits the user; a directory whose
-    // root went away stays in the store until garbage collection.
-    const std::string normalised = GetAbsoluteFileName(SharedFileRecord::ToLocalPath(sharedPath));
+    // root went away stays in the store until garbage collection. Folders
+    // that differ only in case share one lower-case form, so the first
+    // match may be hidden from this user while another is not.
+    return FindSharedFile(SharedFileRecord::ToLocalPath(sharedPath), [&](ItemPtr file) {
+        return file[SharedFileFolder].IsConnected(SharedFolder) && IsFileSharedWithUser(file, user);
+    });
+}
+
+ItemPtr SharedFoldersManager::FindSharedFile(const std::string& path,
+                                             const std::function<bool(ItemPtr)>& accept)
+{
+    const std::string normalised = GetAbsoluteFileName(path);
     ItemPtr lowerFolder = d.GetType(SharedFileFolderLowercaseName)->HasItem(GetFolder(normalised));
     ItemPtr lowerName = d.GetType(SharedFileLowercaseName)->HasItem(GetFileName(normalised));
     if (!lowerFolder || !lowerName)
         return ItemPtr();
-    // Directories that differ only in case share one lower-case form; the
-    // first match may be hidden from this user while another is not.
     const ItemSet folders = lowerFolder.GetItems(SharedFileFolder);
     for (Item* name : lowerName.GetItems(SharedFileName))
-        for (Item* folder : folders) {
-            ItemPtr file = d.GetItem(name, folder, SharedFile);
-            if (file && folder->IsConnected(SharedFolder) && IsFileSharedWithUser(file, user))
+        for (Item* folder : folders)
+            if (ItemPtr file = d.GetItem(name, folder, SharedFile); file && accept(file))
                 return file;
-        }
     return ItemPtr();
 }
 
@@ -281,14 +288,27 @@ void SharedFoldersManager::ProcessSearch(const std::string& user, unsigned int t
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(const std::string& user)
 {
-    Log(LogCategory::Shared, 1, QString("Shared file list requested by user %1").arg(Text(user)));
+    LogSharedFilesRequest(user);
     return ShareListing::SharedFilesMessage(GetUserSharedFolders(user));
 }
 
 void SharedFoldersManager::OnSharedFileListRequested(std::string user)
 {
-    MemStream message = GetSharedFilesMessage(user);
-    peerMessenger->SendMessage(user, message);
+    LogSharedFilesRequest(user);
+    // A peer asking again while its listing is being compressed gets that
+    // listing, which is as new as the one a second pass would make.
+    if (m_listingCompressor->IsPreparing(user))
+        return;
+    m_listingCompressor->Compress(user, ShareListing::SharedFilesBody(GetUserSharedFolders(user)));
+}
+
+void SharedFoldersManager::OnSharedFilesListReady(std::string user, QByteArray message)
+{
+    if (message.isEmpty())
+        return;
+    MemStream stream;
+    stream.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+    peerMessenger->SendMessage(user, stream);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(std::string user, quint32 token,

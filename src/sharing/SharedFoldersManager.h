@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -15,6 +17,7 @@
 #include "streams/UserStats.h"
 
 class Item;
+class ListingCompressor;
 class MP3Scanner;
 class ShareScanner;
 
@@ -69,7 +72,8 @@ public:
 
     // Answers a search of another user with at most one peer message.
     void ProcessSearch(const std::string& user, unsigned int token, const std::string& text);
-    // Our whole share as the user may see it, ready to send.
+    // Our whole share as the user may see it, ready to send. Built and
+    // compressed in the call; peers' requests are served without blocking.
     MemStream GetSharedFilesMessage(const std::string& user);
 
     MP3Scanner* GetMP3Scanner() const { return m_mp3Scanner; }
@@ -92,12 +96,17 @@ signals:
     void MP3ScanRequired(QString path);
 
 private:
+    // The first indexed file the local path names (case-insensitively) that
+    // `accept` lets through.
+    ItemPtr FindSharedFile(const std::string& path, const std::function<bool(ItemPtr)>& accept);
     void OnFileNameAdded(Item* name);
     void OnFolderAdded(Item* folder);
+    void OnSharedFilesListReady(std::string user, QByteArray message);
 
     QThread m_mp3Thread;
     MP3Scanner* m_mp3Scanner = nullptr;
     ShareScanner* m_scanner = nullptr;
+    ListingCompressor* m_listingCompressor = nullptr;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;
