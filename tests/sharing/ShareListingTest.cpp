@@ -1,9 +1,37 @@
+#include <utility>
+
+#include <QSemaphore>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
 
 #include "SharingTestSupport.h"
 #include "peers/PeerMessages.h"
 #include "sharing/ShareListing.h"
 #include "sharing/UserShareStore.h"
+
+// Holds every thread of the global pool until opened, so that work handed to
+// the pool meanwhile waits.
+class PoolGate
+{
+public:
+    PoolGate()
+    {
+        for (int i = 0; i < m_threads; ++i)
+            QThreadPool::globalInstance()->start([this] { m_gate.acquire(); });
+    }
+    ~PoolGate()
+    {
+        Open();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+    void Open() { m_gate.release(m_threads - std::exchange(m_opened, m_threads)); }
+
+private:
+    const int m_threads = QThreadPool::globalInstance()->maxThreadCount();
+    int m_opened = 0;
+    QSemaphore m_gate;
+};
 
 // The share list and folder contents we send, and the listings others send
 // us as the store keeps them.
@@ -33,6 +61,9 @@ private slots:
     void FolderContentsAreGivenOnlyForVisibleFolders();
     void ReceivedListingReplacesTheLastWithParentLinks();
     void PeersGetOurListingsAndTheirsIsKept();
+    void RepeatedRequestGetsOneListingWithoutBlocking();
+    // Last: it takes the manager away.
+    void ManagerCanGoWhileAListingIsPrepared();
 
 private:
     // What bob, who is not on our user list, may see.
@@ -80,6 +111,17 @@ private:
         }
         lines.sort();
         return lines;
+    }
+
+    // Lets the listings the pool has finished reach the event loop.
+    static void FinishPoolWork()
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+    }
+    static int ListingsSent(const LogCapture& log)
+    {
+        return int(log.lines.count("Peer Messenger|Send PM_SHARED_FILE_LIST message to user bob"));
     }
 
     std::unique_ptr<SharingClient> m_client;
@@ -142,13 +184,52 @@ void ShareListingTest::PeersGetOurListingsAndTheirsIsKept()
     // attribute table.
     const QByteArray bobsListing =
         ByteBuilder().UInt32(1).String("d").UInt32(2).Byte(0).Raw(Record("f", 5));
-    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)) +
-               PeerHelpers::PeerFrame(ByteBuilder().UInt32(36).UInt32(3).String("\\share\\sub")) +
+    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(36).UInt32(3).String("\\share\\sub")) +
                PeerHelpers::PeerFrame(Compressed(5, bobsListing)));
 
-    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
     QCOMPARE(ReadFrame(*bob), Contents(3, "\\share\\sub", 1, Record("z.ogg", 3)));
     QTRY_COMPARE(Stored("bob"), QStringList{"d f 5"});
+}
+
+void ShareListingTest::RepeatedRequestGetsOneListingWithoutBlocking()
+{
+    auto bob = m_client->peers->ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
+    LogCapture log;
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    {
+        PoolGate gate;
+        bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)) +
+                   PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+        QTRY_COMPARE(requests.count(), 2);
+        // Both requests are handled and the listing waits for a worker, yet
+        // the event loop goes on.
+        ticker.start(0);
+        QTRY_VERIFY(ticks >= 3);
+        QCOMPARE(ListingsSent(log), 0);
+    }
+    FinishPoolWork();
+    QCOMPARE(ListingsSent(log), 1);
+    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+}
+
+void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()
+{
+    auto bob = m_client->peers->ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
+    LogCapture log;
+    {
+        PoolGate gate;
+        bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+        QTRY_COMPARE(requests.count(), 1);
+        m_client->manager.reset();
+    }
+    FinishPoolWork();
+    QCOMPARE(ListingsSent(log), 0);
 }
 
 QTEST_GUILESS_MAIN(ShareListingTest)
