@@ -4,6 +4,7 @@
 #include "peers/PeerMessages.h"
 #include "search/SearchTypes.h"
 #include "server/ServerTypes.h"
+#include "sharing/AttributeItems.h"
 #include "sharing/FileInfo.h"
 #include "store/Data.h"
 #include "streams/Compression.h"
@@ -73,28 +74,9 @@ ItemPtr SearchResultIntake::NewResult(const FileInfo& file, const std::string& n
                                       const std::string& folder)
 {
     ItemPtr result = d.GetType(SearchResult)->NewItem();
-    AddAttributes(result, file.m_attributes);
+    AttributeItems::Connect(result, file.m_attributes);
     result.Connect(d.GetType(SearchResultFileName)->GetItem(name));
     result.Connect(d.GetType(SearchResultFileFolder)->GetItem(folder));
     result.Connect(d.GetType(SearchResultFileSize)->GetItem(file.m_size));
     return result;
-}
-
-void SearchResultIntake::AddAttributes(ItemPtr result, const AttributeMap& attributes)
-{
-    for (const auto& [code, value] : attributes.m_attributes) {
-        switch (code) {
-        case AttributeMap::Bitrate:
-            result.Connect(d.GetType(Bitrate)->GetItem(value));
-            break;
-        case AttributeMap::LengthSeconds:
-            result.Connect(d.GetType(LengthSeconds)->GetItem(value));
-            break;
-        case AttributeMap::VariableBitrate:
-            result.Connect(d.GetType(BitrateMode)->GetItem(value != 0 ? "vbr" : "cbr"));
-            break;
-        default:
-            break; // codes we do not know are passed over
-        }
-    }
 }

@@ -6,7 +6,6 @@
 
 #include "store/ItemPtr.h"
 
-class AttributeMap;
 class FileInfo;
 class MemStream;
 
@@ -38,5 +37,4 @@ private:
     static std::set<FileKey> KnownFiles(ItemPtr user);
     static ItemPtr NewResult(const FileInfo& file, const std::string& name,
                              const std::string& folder);
-    static void AddAttributes(ItemPtr result, const AttributeMap& attributes);
 };

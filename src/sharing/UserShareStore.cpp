@@ -3,8 +3,8 @@
 #include <map>
 
 #include "app/PathUtils.h"
-#include "search/SearchTypes.h"
 #include "server/ServerTypes.h"
+#include "sharing/AttributeItems.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 
@@ -38,32 +38,12 @@ void Link(ItemPtr parent, ItemPtr folder)
     up.Connect(down);
 }
 
-void AddAttributes(ItemPtr file, const AttributeMap& attributes)
-{
-    using namespace SearchTypes;
-    for (const auto& [code, value] : attributes.m_attributes) {
-        switch (code) {
-        case AttributeMap::Bitrate:
-            file.Connect(d.GetType(Bitrate)->GetItem(value));
-            break;
-        case AttributeMap::LengthSeconds:
-            file.Connect(d.GetType(LengthSeconds)->GetItem(value));
-            break;
-        case AttributeMap::VariableBitrate:
-            file.Connect(d.GetType(BitrateMode)->GetItem(value != 0 ? "vbr" : "cbr"));
-            break;
-        default:
-            break; // codes we do not know describe nothing we show
-        }
-    }
-}
-
 void AddFile(ItemPtr folder, const FileInfo& info)
 {
     ItemPtr file = folder.NewItem(UserShareFile);
     file.Connect(d.GetType(UserShareFileName)->GetItem(info.m_name));
     file.Connect(d.GetType(UserShareFileSize)->GetItem(info.m_size));
-    AddAttributes(file, info.m_attributes);
+    AttributeItems::Connect(file, info.m_attributes);
 }
 
 } // namespace
