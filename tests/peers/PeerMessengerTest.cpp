@@ -504,7 +504,7 @@ void PeerMessengerTest::QueuedMessagesGoOutInOrderWithinFiveMinutes()
     }
     // One attempt serves them all.
     QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "P") + Sent(Body(3).String("bob")));
-    AtSeconds(299);
+    AtSeconds(298);
     messenger().EveryHalfMinute();
     QCOMPARE(CountOf("unsent_message"), 12);
     AtSeconds(300);
@@ -529,7 +529,7 @@ void PeerMessengerTest::AttemptsEndAfterAMinute()
     // Both ways are still pending: the event loop does not run in between.
     messenger().ConnectToUser("bob", "P");
     QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
-    AtSeconds(59);
+    AtSeconds(58);
     messenger().EveryHalfMinute();
     QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
 
@@ -555,7 +555,7 @@ void PeerMessengerTest::IdleMessagingConnectionsCloseAfterTwoMinutes()
     QTRY_COMPARE(queued.count(), 1);
     AtSeconds(150);
     Send("bob", QueueUploadBody("y"));
-    AtSeconds(219);
+    AtSeconds(218);
     messenger().EveryHalfMinute();
     QCOMPARE(Links("bob"), 1);
     // A last activity ahead of the clock never expires.
@@ -586,7 +586,7 @@ void PeerMessengerTest::UnansweredBrokeredRequestTellsTheServer()
     QVERIFY(P().ReceiveAddress("carol", ClosedPort()));
     AddBrokeredRequest(42, "P", "carol");
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
-    AtSeconds(59);
+    AtSeconds(58);
     messenger().EveryHalfMinute();
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
     AtSeconds(60);

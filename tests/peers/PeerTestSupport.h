@@ -72,6 +72,8 @@ public:
     {
         return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; });
     }
+    // Stored times keep whole seconds and real time passes between steps, so
+    // "not yet" is checked two seconds before a limit, not one.
     static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
 };
 
