@@ -25,7 +25,6 @@ MainWindow* mainWindow = nullptr;
 
 namespace {
 // How often a running scan is checked for having ended.
-constexpr int ScanWatchIntervalMs = 2000;
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -46,8 +45,6 @@ MainWindow::MainWindow(QWidget* parent)
     setCentralWidget(m_tabs);
     statusBar()->addPermanentWidget(m_connectionState);
 
-    m_scanWatch.setInterval(ScanWatchIntervalMs);
-    connect(&m_scanWatch, &QTimer::timeout, this, &MainWindow::OnScanWatchTimeout);
     resize(900, 600);
 }
 
@@ -99,6 +96,8 @@ void MainWindow::ManagersCreated()
             &MainWindow::OnSharedFilesRescanned);
     connect(sharedFoldersManager, &SharedFoldersManager::RescanProgress, this,
             &MainWindow::OnRescanProgress);
+    connect(sharedFoldersManager, &SharedFoldersManager::ScanningFinished, statusBar(),
+            &QStatusBar::clearMessage);
     m_sharedFolders->Init();
 }
 
@@ -146,8 +145,6 @@ void MainWindow::UnshareFolders()
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)
 {
-    m_scanWatch.stop();
-    statusBar()->clearMessage();
     const bool startUpRescan = m_startUpRescanPending;
     m_startUpRescanPending = false;
     if (startUpRescan && added == 0 && removed == 0)
@@ -161,15 +158,6 @@ void MainWindow::OnRescanProgress(int folders, int files)
 {
     statusBar()->showMessage(
         QString("Scanning shares: %1 folders, %2 files").arg(folders).arg(files));
-    m_scanWatch.start();
-}
-
-void MainWindow::OnScanWatchTimeout()
-{
-    if (sharedFoldersManager && sharedFoldersManager->IsRescanning())
-        return;
-    m_scanWatch.stop();
-    statusBar()->clearMessage();
 }
 
 void MainWindow::OnConnecting()

@@ -3,7 +3,6 @@
 #include <string>
 
 #include <QMainWindow>
-#include <QTimer>
 
 #include "app/StartUp.h"
 #include "app/StartUpHost.h"
@@ -47,7 +46,6 @@ private slots:
     void OnConnected();
     void OnDisconnected();
     void OnConnectionFailed(const std::string& reason);
-    void OnScanWatchTimeout();
 
 private:
     QWidget* CreateSharesPage();
@@ -62,8 +60,6 @@ private:
     SharedFilesRescannedDialog* m_rescannedDialog = nullptr;
     QLabel* m_connectionState;
     QList<QAction*> m_sharesActions;
-    // Clears the scan progress should a scan end without a report.
-    QTimer m_scanWatch;
     // Every launch rescans; that rescan is only worth a dialog when it
     // changed something.
     bool m_startUpRescanPending = false;

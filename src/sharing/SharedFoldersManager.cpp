@@ -84,6 +84,7 @@ SharedFoldersManager::SharedFoldersManager()
     m_scanner = new ShareScanner(*this);
     connect(m_scanner, &ShareScanner::Progress, this, &SharedFoldersManager::RescanProgress);
     connect(m_scanner, &ShareScanner::Finished, this, &SharedFoldersManager::SharedFilesRescanned);
+    connect(m_scanner, &ShareScanner::Idle, this, &SharedFoldersManager::ScanningFinished);
 
     m_listingCompressor = new ListingCompressor();
     connect(m_listingCompressor, &ListingCompressor::ListingReady, this,

@@ -93,6 +93,9 @@ signals:
     void SharedFilesRescanned(int added, int removed);
     // While a scan runs: folders and files gone through so far.
     void RescanProgress(int folders, int files);
+    // The scanner has nothing left to do: after a rescan, and after the scan
+    // of a root shared while none ran.
+    void ScanningFinished();
     void MP3ScanRequired(QString path);
 
 private:

@@ -115,10 +115,11 @@ void SharedFoldersTest::RescanShowsCountsInOneDialog()
         return out;
     };
     emit sharedFoldersManager->SharedFilesRescanned(3, 1);
+    emit sharedFoldersManager->ScanningFinished();
     QCOMPARE(m_window->statusBar()->currentMessage(), QString());
     auto* dialog = m_window->findChild<SharedFilesRescannedDialog*>();
     QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
-    QCOMPARE(texts(dialog), QStringList({"3 files added.", "1 files removed."}));
+    QCOMPARE(texts(dialog), QStringList({"3 files added.", "1 file removed."}));
 
     // A later rescan, even one that changed nothing, updates the same dialog.
     dialog->accept();
