@@ -30,7 +30,8 @@ struct ListingCompressor::Link
     }
 };
 
-ListingCompressor::ListingCompressor() : m_link(std::make_shared<Link>())
+ListingCompressor::ListingCompressor(BodyBuilder buildBody)
+    : m_buildBody(std::move(buildBody)), m_link(std::make_shared<Link>())
 {
     m_link->m_receiver = this;
 }
@@ -46,20 +47,33 @@ bool ListingCompressor::IsPreparing(const std::string& user) const
     return m_preparing.contains(user);
 }
 
-void ListingCompressor::Compress(const std::string& user, QByteArray body)
+void ListingCompressor::Request(const std::string& user)
 {
     if (!m_preparing.insert(user).second)
         return;
-    QThreadPool::globalInstance()->start([link = m_link, user, body = std::move(body)] {
-        // A listing nobody will receive is not worth the seconds.
-        if (link->IsCut())
-            return;
-        link->Report(user, ShareListing::PackSharedFiles(body));
-    });
+    m_waiting.push_back(user);
+    StartWaiting();
+}
+
+void ListingCompressor::StartWaiting()
+{
+    while (m_running < MaxRunning && !m_waiting.empty()) {
+        const std::string user = m_waiting.front();
+        m_waiting.pop_front();
+        ++m_running;
+        QThreadPool::globalInstance()->start([link = m_link, user, body = m_buildBody(user)] {
+            // A listing nobody will receive is not worth the seconds.
+            if (link->IsCut())
+                return;
+            link->Report(user, ShareListing::PackSharedFiles(body));
+        });
+    }
 }
 
 void ListingCompressor::OnCompressed(const std::string& user, const QByteArray& message)
 {
+    --m_running;
     m_preparing.erase(user);
     emit ListingReady(user, message);
+    StartWaiting();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,22 +16,30 @@
 // lives; only its bytes cross to the worker, and only the finished
 // message's bytes come back, through ListingReady on the event loop.
 //
-// One listing per user is prepared at a time. Deleting the compressor
-// drops the listings still in preparation: a worker that finishes later
-// finds nobody to report to.
+// One listing per user is prepared at a time, and at most MaxRunning bodies
+// exist at once: further users wait by name and their body is built when a
+// worker is free, so a crowd of browsers costs a queue of names, not a
+// copy of the share each. Deleting the compressor drops the listings still
+// in preparation: a worker that finishes later finds nobody to report to.
 class ListingCompressor : public QObject
 {
     Q_OBJECT
 
 public:
-    ListingCompressor();
+    static constexpr int MaxRunning = 2;
+
+    // Builds a user's uncompressed listing on the event loop.
+    using BodyBuilder = std::function<QByteArray(const std::string& user)>;
+
+    explicit ListingCompressor(BodyBuilder buildBody);
     ~ListingCompressor() override;
     ListingCompressor(const ListingCompressor&) = delete;
     ListingCompressor& operator=(const ListingCompressor&) = delete;
 
+    // Waiting for a worker or being compressed.
     bool IsPreparing(const std::string& user) const;
-    // Starts on the user's listing; ignored while one is being prepared.
-    void Compress(const std::string& user, QByteArray body);
+    // Queues the user's listing; ignored while one is being prepared.
+    void Request(const std::string& user);
 
 signals:
     // The whole message, ready to send; empty if compression failed.
@@ -40,8 +50,12 @@ private:
     // under the lock when the compressor goes.
     struct Link;
 
+    void StartWaiting();
     void OnCompressed(const std::string& user, const QByteArray& message);
 
+    BodyBuilder m_buildBody;
     std::shared_ptr<Link> m_link;
     std::set<std::string> m_preparing;
+    std::deque<std::string> m_waiting;
+    int m_running = 0;
 };

@@ -86,7 +86,9 @@ SharedFoldersManager::SharedFoldersManager()
     connect(m_scanner, &ShareScanner::Finished, this, &SharedFoldersManager::SharedFilesRescanned);
     connect(m_scanner, &ShareScanner::Idle, this, &SharedFoldersManager::ScanningFinished);
 
-    m_listingCompressor = new ListingCompressor();
+    m_listingCompressor = new ListingCompressor([this](const std::string& user) {
+        return ShareListing::SharedFilesBody(GetUserSharedFolders(user));
+    });
     connect(m_listingCompressor, &ListingCompressor::ListingReady, this,
             &SharedFoldersManager::OnSharedFilesListReady);
 
@@ -296,11 +298,9 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const std::string& user)
 void SharedFoldersManager::OnSharedFileListRequested(std::string user)
 {
     LogSharedFilesRequest(user);
-    // A peer asking again while its listing is being compressed gets that
+    // A peer asking again while its listing is being prepared gets that
     // listing, which is as new as the one a second pass would make.
-    if (m_listingCompressor->IsPreparing(user))
-        return;
-    m_listingCompressor->Compress(user, ShareListing::SharedFilesBody(GetUserSharedFolders(user)));
+    m_listingCompressor->Request(user);
 }
 
 void SharedFoldersManager::OnSharedFilesListReady(std::string user, QByteArray message)

@@ -7,6 +7,7 @@
 
 #include "SharingTestSupport.h"
 #include "peers/PeerMessages.h"
+#include "sharing/ListingCompressor.h"
 #include "sharing/ShareListing.h"
 #include "sharing/UserShareStore.h"
 
@@ -62,6 +63,7 @@ private slots:
     void ReceivedListingReplacesTheLastWithParentLinks();
     void PeersGetOurListingsAndTheirsIsKept();
     void RepeatedRequestGetsOneListingWithoutBlocking();
+    void CrowdOfBrowsersWaitsByName();
     // Last: it takes the manager away.
     void ManagerCanGoWhileAListingIsPrepared();
 
@@ -214,6 +216,29 @@ void ShareListingTest::RepeatedRequestGetsOneListingWithoutBlocking()
     FinishPoolWork();
     QCOMPARE(ListingsSent(log), 1);
     QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+}
+
+void ShareListingTest::CrowdOfBrowsersWaitsByName()
+{
+    QStringList built;
+    ListingCompressor compressor([&built](const std::string& user) {
+        built << QString::fromStdString(user);
+        return QByteArray("body of " + QByteArray::fromStdString(user));
+    });
+    QSignalSpy ready(&compressor, &ListingCompressor::ListingReady);
+    {
+        PoolGate gate;
+        for (const char* user : {"bob", "carol", "dave", "carol"})
+            compressor.Request(user);
+        // Only as many bodies as workers may run exist at once.
+        QCOMPARE(built, QStringList({"bob", "carol"}));
+        QVERIFY(compressor.IsPreparing("dave"));
+    }
+    FinishPoolWork();
+    FinishPoolWork();
+    QCOMPARE(built, QStringList({"bob", "carol", "dave"}));
+    QCOMPARE(ready.count(), 3);
+    QVERIFY(!compressor.IsPreparing("dave"));
 }
 
 void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()
