@@ -34,19 +34,12 @@ inline std::string Label(Item* item)
     return item->GetType()->IsNull() ? name : name + "=" + item->AsString();
 }
 
-inline std::string Label(const std::string& what, const ConnectionInfo& info)
-{
-    return what + " " + Label(info.item) + " " + Label(info.other);
-}
-
-// Records every notification it receives, one line each, in the order the
-// store delivers them, so a test can compare the whole sequence at once.
+// Records every notification it receives, one line each, in delivery order.
 class EventLog : public DataHandler
 {
 public:
     std::vector<std::string> lines;
 
-    // Item and connection events of one type.
     void WatchType(Type* type)
     {
         type->itemAddedEvent.AddHandler(MakeHandler(this, &EventLog::OnTypeAdded));
@@ -54,7 +47,6 @@ public:
         type->connectedEvent.AddHandler(MakeHandler(this, &EventLog::OnTypeConnected));
         type->disconnectedEvent.AddHandler(MakeHandler(this, &EventLog::OnTypeDisconnected));
     }
-    // The store-wide events.
     void WatchStore(Data& data)
     {
         data.itemAddedEvent.AddHandler(MakeHandler(this, &EventLog::OnStoreAdded));
@@ -82,7 +74,7 @@ public:
     void Put(const std::string& what, Item* item) { lines.push_back(what + " " + Label(item)); }
     void Put(const std::string& what, const ConnectionInfo& info)
     {
-        lines.push_back(Label(what, info));
+        lines.push_back(what + " " + Label(info.item) + " " + Label(info.other));
     }
 
     // The lines that start with `prefix`, in order.
@@ -105,10 +97,8 @@ public:
     EventHandlerBase<Item*>* Handler() { return MakeHandler(this, &ItemProbe::On); }
 };
 
-// The five notifications of one connection or disconnection ("connected" or
-// "disconnected") of `a` to `b`, when the types, the store and both pairs are
-// watched: the initiating end's type, the store, the other end's type, then
-// the pair handlers in the same order.
+// The five notifications of `a` "connected" to or "disconnected" from `b`
+// with types, store and both pairs watched, in the order they must arrive.
 inline std::vector<std::string> Notifications(const std::string& verb, Item* a, Item* b)
 {
     const std::string ab = " " + Label(a) + " " + Label(b), ba = " " + Label(b) + " " + Label(a);
@@ -137,8 +127,7 @@ inline std::vector<Item*> InAddressOrder(std::vector<Item*> items)
     return items;
 }
 
-// The chat corner of the program's schema that most cases share: users in
-// rooms and one shared online flag, in a store of its own.
+// Users in rooms with a shared online flag, in a store of its own.
 struct Chat
 {
     Data data;
