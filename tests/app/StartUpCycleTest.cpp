@@ -1,6 +1,7 @@
 #include <QFile>
 #include <QTest>
 
+#include "Bytes.h"
 #include "StartUpTestHost.h"
 #include "app/DelayedInvoker.h"
 #include "app/Settings.h"
@@ -10,13 +11,13 @@
 #include "store/DataSaver.h"
 
 // One whole run of the shared start-up and shutdown sequence without a
-// window, as the headless node will run it.
+// window, as the headless node runs it, from an earlier snapshot.
 class StartUpCycleTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void RunsStartUpThenSavesAndDeletesAtShutdown();
+    void LoadsOverDefaultsThenSavesAndDeletesAtShutdown();
 };
 
 namespace {
@@ -30,47 +31,60 @@ std::string LoadedSetting(const QString& path, const char* key)
     global->RelateToType(value, MANY, ONE, false);
     DataSaver saver(data);
     saver.Load(QFile::encodeName(path).constData());
-    ItemPtr keyItem = global->HasItem(key);
-    return keyItem["global_value"].AsString();
+    return ItemPtr(global->HasItem(key))["global_value"].AsString();
+}
+
+// Two types, "global" with items 1 username and 2 minimize_to_tray and
+// "global_value" with 3 carol and 4 no; then two connections, 1-3 and 2-4.
+QByteArray EarlierSnapshot()
+{
+    ByteBuilder snapshot;
+    snapshot.Int32(2).String("global").Byte(0).Int32(2).Int32(1).String("username");
+    snapshot.Int32(2).String("minimize_to_tray");
+    snapshot.String("global_value").Byte(0).Int32(2).Int32(3).String("carol");
+    snapshot.Int32(4).String("no");
+    return snapshot.Int32(2).Int32(1).Int32(3).Int32(2).Int32(4);
 }
 
 } // namespace
 
-void StartUpCycleTest::RunsStartUpThenSavesAndDeletesAtShutdown()
+void StartUpCycleTest::LoadsOverDefaultsThenSavesAndDeletesAtShutdown()
 {
-    StartUpTestHost host;
     const QString snapshot = StartUp::SnapshotPath();
-    QVERIFY(snapshot.startsWith(qEnvironmentVariable("HOME")));
-    QVERIFY(snapshot.endsWith("/.Quorvale"));
-    QVERIFY(!QFile::exists(snapshot));
+    QCOMPARE(snapshot, qEnvironmentVariable("HOME") + "/.Quorvale");
+    QFile file(snapshot);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(EarlierSnapshot());
+    file.close();
 
+    StartUpTestHost host;
     StartUp startUp(&host);
     startUp.Init();
     QCOMPARE(host.steps, QStringList({"PrepareLogging", "ManagersCreated", "SnapshotLoaded"}));
     QVERIFY(timerManager && dataSaver && delayedInvoker);
     QVERIFY(!g_showIsOver);
-    QVERIFY(Settings::IsYes("minimize_to_tray"));
-    QVERIFY(Settings::IsYes("expand_new_shares"));
     QVERIFY(d.HasType("wish_list_item") && d.HasType("wish_list_item_enabled"));
+    // The snapshot is read after the defaults are stored, so saved values win.
+    QCOMPARE(Settings::Get("username"), std::string("carol"));
+    QCOMPARE(Settings::Get("minimize_to_tray"), std::string("no"));
+    QVERIFY(Settings::IsYes("expand_new_shares"));
+    QVERIFY(!QFile::exists(snapshot + ".unreadable"));
 
-    // The five-minute tick collects garbage and saves: an unreachable value
-    // goes, the settings stay and reach the file.
+    // The five-minute tick collects garbage and saves.
     Settings::Set("username", "alice");
-    Item* stray = d.GetType("global_value")->NewItem(Value("unreferenced"));
-    Q_UNUSED(stray);
+    d.GetType("global_value")->NewItem(Value("unreferenced"));
     startUp.EveryFiveMinutes();
     QVERIFY(d.GetType("global_value")->HasItem("unreferenced").IsNull());
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("alice"));
 
-    // Shutdown saves what changed since the last tick and lets go of every
-    // manager.
+    // Shutdown saves what changed since the tick and lets go of every manager.
     Settings::Set("username", "bob");
     startUp.Shutdown();
     QVERIFY(g_showIsOver);
     QVERIFY(!timerManager && !dataSaver && !delayedInvoker);
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("bob"));
     QVERIFY(!QFile::exists(snapshot + ".1"));
-
+    Settings::Set("username", "erin");
     startUp.Shutdown(); // a second call must do nothing
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("bob"));
 }
