@@ -221,7 +221,6 @@ void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
     DNetLink& paula = NewCandidate("paula");
     DNetLink& bob = NewCandidate("bob");
     QCOMPARE(CountOf(DNetParentCandidate), 2);
-
     // What candidates announce counts only once one of them proves itself.
     bob.Send(Level(6));
     paula.Send(Level(2));
@@ -238,7 +237,6 @@ void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
     QCOMPARE(child.Next(3), Level(3) + Leader("lead") + Search("dave", 66, "jazz"));
     QCOMPARE(S().TakeSent(), LevelSent(3) + LeaderSent("lead") + HaveParentSent(true));
     QCOMPARE(paula.Next(), Depth(0));
-
     // The parent's searches are now ours and our children's; later lists of
     // possible parents are not even looked at.
     paula.Send(Search("erin", 67, "blues"));
@@ -259,7 +257,6 @@ void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
     QVERIFY(QTest::qWaitFor([] { return Parent() == QStringList({"", "", "", ""}); }));
     QCOMPARE(S().TakeSent(), HaveParentSent(false) + LeaderSent("") + LevelSent(0xffffffff));
     QCOMPARE(child.Next(), Level(-1));
-
     // Nobody is tried twice in a run, nor are we ever our own parent (the
     // session logs in as alice): an attempt records the address.
     Offer({{"paula", TCPAddress(1, 2)},
@@ -268,7 +265,6 @@ void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
     QVERIFY(!UserItem("alice") || !UserItem("alice").IsConnected(AttemptedDNetConnection));
     QCOMPARE(UserItem("gina")[PeerTypes::UserPort].AsString(), std::string("2003"));
     QCOMPARE(UserItem("paula")[PeerTypes::UserPort].AsString(), std::string("2235"));
-
     // A candidate that goes away before it delivers leaves nothing behind.
     DNetLink& gina = NewCandidate("gina");
     QCOMPARE(CountOf(DNetParentCandidate), 1);
@@ -289,7 +285,6 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     huge.SendRaw(ByteBuilder().UInt32(0x7fffffff).Byte(3));
     QVERIFY(empty.WaitClosed() && truncated.WaitClosed() && huge.WaitClosed());
     QCOMPARE(CountOf(DNetParentCandidate), 1);
-
     // Unknown codes are no reason to close; the survivor still becomes
     // parent, and a late candidate is turned away at once.
     good.Send(DNet(9).UInt32(1));
@@ -297,7 +292,6 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     QCOMPARE(child.Next(), Search("x", 2, "y"));
     QCOMPARE(StateOf(State::ParentUser), std::string("d"));
     QVERIFY(NewCandidate("e").WaitClosed());
-
     // Broken messages from above change nothing; a child's close only it.
     FromAbove(DNet(4).Byte(1));
     FromAbove(DNet(3).UInt32(49).String("cut"));
@@ -314,7 +308,6 @@ void DNetTest::ChildReconnectingReplacesItsOldConnection()
     FromAbove(Level(1));
     FromAbove(Leader("lead"));
     QVERIFY(QTest::qWaitFor([] { return !StateOf(State::GroupLeader).empty(); }));
-
     // A new child hears where it stands right away; only the replacement
     // hears what comes next.
     DNetLink& first = NewChild("bob");
@@ -335,7 +328,6 @@ void DNetTest::SearchesAreRelayedByteForByte()
     QSignalSpy searches(&Manager(), &DNetManager::DNetSearchRequest);
     DNetLink& bob = NewChild("bob");
     DNetLink& carol = NewChild("carol");
-
     // We read text up to its first zero byte; the children get every byte.
     // Another marker is ours to pass on, whatever follows it, but not to read.
     const QByteArray search = Search("dave", 0xfedcba98, QByteArray("j\0zz", 4));
@@ -346,13 +338,11 @@ void DNetTest::SearchesAreRelayedByteForByte()
     QCOMPARE(carol.Next(2), search + opaque);
     QCOMPARE(searches.count(), 1);
     QCOMPARE(Text(searches, 0), QString("dave|4275878552|j"));
-
     // A broken search is neither relayed nor read.
     FromAbove(DNet(3).UInt32(49).String("cut short"));
     FromAbove(Level(0));
     QCOMPARE(bob.Next(), Level(1));
     QCOMPARE(searches.count(), 1);
-
     // Children talk only to us; nothing of theirs goes to their siblings.
     bob.Send(Search("bob", 1, "up"));
     bob.Send(DNet(9));
@@ -360,7 +350,6 @@ void DNetTest::SearchesAreRelayedByteForByte()
     QCOMPARE(carol.Next(2), Level(1) + Level(4));
     QCOMPARE(searches.count(), 1);
     QVERIFY(bob.IsOpen());
-
     // A new group leader goes down as it came, bytes past a zero included.
     const QByteArray leader = Leader(QByteArray("le\0ad", 5));
     FromAbove(leader);
@@ -376,7 +365,6 @@ void DNetTest::LevelsGoDownTheTreeAndToTheServerAtEveryLogin()
     QCOMPARE(bob.Next(), Level(-1));
     QCOMPARE(StateOf(State::Level), std::string("-1"));
     QCOMPARE(S().TakeSent(), LevelSent(0xffffffff));
-
     // The same level again is no news; nonsense levels make ours unknown
     // rather than wrap around.
     FromAbove(Level(-1));
@@ -406,7 +394,6 @@ void DNetTest::ChildDepthIsReportedWhenItChanges()
     QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "1"; }));
     QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
     QCOMPARE(parent.Next(), Depth(1));
-
     // The same depth again changes nothing.
     carol.Send(Depth(3));
     QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "4"; }));
@@ -417,7 +404,6 @@ void DNetTest::ChildDepthIsReportedWhenItChanges()
     QCOMPARE(StateOf(State::ChildDepth), std::string("4"));
     QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
     QCOMPARE(parent.Next(), Depth(4));
-
     // A child that goes takes its depth along.
     carol.Close();
     QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth).empty(); }));
@@ -432,7 +418,6 @@ void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
     Settings::Set("upload_speed", 102400);
     S().Receive(Body(83).Int32(50));
     QCOMPARE(S().TakeSent(), QByteArray());
-
     // 100 KiB/s, at least 50 KiB/s for a parent, ten units per child: room
     // for ((102400 * 10) / 1024) / 10 = 100 children.
     S().Receive(Body(84).Int32(10));
@@ -450,7 +435,6 @@ void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
     S().Receive(Body(84).Int32(0));
     QCOMPARE(S().TakeSent(), CanParentSent(false));
     QVERIFY(!Manager().CanParent());
-
     // Room for exactly one child: it is taken, and freed again.
     S().Receive(Body(83).Int32(1));
     S().Receive(Body(84).Int32(10));

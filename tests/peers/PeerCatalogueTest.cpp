@@ -187,14 +187,12 @@ void PeerCatalogueTest::MessagesAreLaidOutAsTheTablesSay()
     CheckLayout(UploadDenied{.m_file = "m\\a.mp3", .m_reason = "File not shared."},
                 Body(50).String("m\\a.mp3").String("File not shared."));
     CheckLayout(UploadPlaceInLineRequest{.m_file = "m\\a.mp3"}, Body(51).String("m\\a.mp3"));
-
     // A download request (direction 0) carries no size.
     CheckLayout(TransferRequest{.m_direction = 0, .m_token = 5, .m_file = "a", .m_size = 99},
                 Body(40).UInt32(0).UInt32(5).String("a"));
     TransferRequest download{.m_size = 99};
     QVERIFY(ReadBody(Body(40).UInt32(0).UInt32(5).String("a"), download));
     QCOMPARE(download.m_size, 0LL);
-
     // An acceptance may stop after the allowed byte (any non-zero value),
     // also when only part of the size arrived.
     ByteBuilder accepted = Body(41).UInt32(77).Byte(1);
@@ -240,7 +238,6 @@ void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
     QVERIFY(!ReadBody(Body(5).Raw(Compressed(listing.chopped(1))), readShare));
     QVERIFY(!ReadBody(Body(5).UInt32(0).UInt32(0), readShare));
     QVERIFY(!ReadBody(Body(5).Raw(Compressed(listing).chopped(2)), readShare));
-
     // A search result keeps its files in the order sent; everything after
     // them may be missing, in part or whole.
     const QByteArray head = ByteBuilder().String("bob").UInt32(7);
@@ -264,7 +261,6 @@ void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
     }
     FileSearchResult readResult;
     QVERIFY(!ReadBody(Body(9).Raw(Compressed(head + files.chopped(1))), readResult));
-
     // Folder contents: the token and folder, then one folder's files.
     SharedFilesInFolder folder{.m_token = 21, .m_folder = "m\\old"};
     folder.m_contents["m\\old"].m_files = {File("b", 2), File("a", 1)};
@@ -293,13 +289,11 @@ void PeerCatalogueTest::FileRecordsAreLaidOutAsTheTableSays()
     QVERIFY(ReadAll(expected, back) && back == file);
     for (int cut = 0; cut < expected.size(); ++cut)
         QVERIFY(!ReadAll(expected.left(cut), back));
-
     // Marker 0 is an empty entry: reading goes on right after it, with
     // nothing left of what the record held before.
     std::list<FileInfo> files = {File("old", 9), File("old", 9)};
     QVERIFY(ReadAll(ByteBuilder().UInt32(2).Byte(0).Raw(Record("b", 3)), files));
     QVERIFY(files == (std::list<FileInfo>{FileInfo(), File("b", 3)}));
-
     // A folder is ordered by name, bytes compared unsigned ("é" is 0xc3 0xa9,
     // after "z"), and ends with a number read whatever it is, but there.
     SharedFolderInfo folder;
@@ -323,7 +317,6 @@ void PeerCatalogueTest::LimitsAreEnforced()
     QVERIFY(ReadBody(ByteBuilder().Byte(1).String(longest).String("F").UInt32(9), init, 1));
     QCOMPARE(init.m_user.size(), std::size_t(Limit));
     QVERIFY(!ReadBody(ByteBuilder().Byte(1).String(longest + "u").String("F").UInt32(0), init, 1));
-
     // Counts. Empty entries are one byte each, which makes full lists cheap.
     auto folderOf = [](std::uint32_t count) {
         return ByteBuilder().UInt32(count).Raw(QByteArray(std::min(count, Limit), '\0')).UInt32(0);
@@ -381,7 +374,6 @@ void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
     QCOMPARE(set[SearchResultsUserAvailable].AsString(), std::string("yes"));
     QCOMPARE(set[SearchResultsUserSpeed].AsString(), std::string("2048"));
     QCOMPARE(set[SearchResultsUploadsInQueue].AsString(), std::string("3"));
-
     // Paths split at the last separator (a bare name is its own folder);
     // attribute codes 0, 1 and 2 are kept, others passed over.
     const auto results = ResultsOf(set);
@@ -393,7 +385,6 @@ void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
              std::string("128 CBR"));
     QCOMPARE(FileItemDisplay::GetFileItemDisplayString(results.at("m|d.mp3")),
              std::string(" VBR, 1m0s"));
-
     // Without a free slot the set says "no". The request owns its sets and
     // a set its results: closing the search and collecting takes them all.
     d.GetType(SearchRequest)->NewItem(8u);
@@ -419,7 +410,6 @@ void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
     MemStream notZlib = StreamOf("garbage");
     QVERIFY(!SearchResultIntake::Receive("bob", notZlib).m_acceptable);
     QCOMPARE(SetCount(), std::size_t(0));
-
     // Within one message a repeat is kept; the same name in another folder
     // is another file.
     const auto first = Receive("bob", 7, {x, x, Record("n\\x.mp3", 1)});

@@ -94,7 +94,6 @@ void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
     QVERIFY(plain && scrambled);
     QCOMPARE(CountOf(UninitializedSocket), 2);
     QCOMPARE(ItemsOf(UninitializedSocket).Connected(IsObfuscated).size(), std::size_t(1));
-
     // At load, absent ports get their defaults; a port chosen while running
     // replaces the plain one and is used up.
     d.GetType(AppTypes::Global)->GetItems().Remove();
@@ -126,7 +125,6 @@ void PeerMessengerTest::DirectAttemptSendsItsInitFramePlainOrScrambled()
     QCOMPARE(OnlyIndirectToken(), 1u);
     Send("bob", Body(43).String("a.mp3"));
     QCOMPARE(bob.Take(17), PeerFrame(Body(43).String("a.mp3")));
-
     // A user with a scrambled port gets scrambled frames there, first to last.
     ScriptedPeer carol;
     ScriptedPeer carolPlain;
@@ -140,7 +138,6 @@ void PeerMessengerTest::DirectAttemptSendsItsInitFramePlainOrScrambled()
     const QByteArray message = ScrambleByHand(PeerFrame(Body(43).String("b")), KnownKey);
     QCOMPARE(carol.Take(message.size()), message);
     QCOMPARE(carolPlain.ConnectionCount(), 0);
-
     // Search-tree links stay plain: they go to the plain port whatever the
     // user announced, since the tree reads its frames unscrambled.
     messenger().ConnectToUser("carol", "D");
@@ -198,7 +195,6 @@ void PeerMessengerTest::BothWaysSucceedingOpenTwoConnections()
     again->write(IndirectFrame(token));
     QVERIFY(WaitForClosed(*again));
     QCOMPARE(Links("bob"), 2);
-
     // Indirect first: carol's answer is read before the event loop lets the
     // direct socket connect (an accepted socket given its bytes by hand).
     // The direct socket is not cancelled and opens a second connection.
@@ -228,7 +224,6 @@ void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
     QCOMPARE(bob.Take(9), IndirectFrame(77));
     QTRY_COMPARE(Links("bob"), 1);
     QVERIFY(ItemsOf(PeerConnectionRequest).empty() && ItemsOf(PeerConnectionRequestSocket).empty());
-
     // Scrambled when the peer has a scrambled port.
     ScriptedPeer carol;
     ScriptedPeer carolPlain;
@@ -238,7 +233,6 @@ void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
     QTRY_COMPARE(Links("carol"), 1);
     QVERIFY(ItemPtr(PeerSocketsOf("carol").first()).IsConnected(IsObfuscated));
     QCOMPARE(carolPlain.ConnectionCount(), 0);
-
     // Tree links are handed over at once; a file connection only with the
     // token the peer sends, which may come in pieces.
     QSignalSpy dnet(&messenger(), &PeerMessenger::DNetConnectionRequested);
@@ -286,7 +280,6 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     auto write = [&](const QByteArray& frame) {
         return obfuscated ? ScrambleByHand(frame, key++ * 0x01000193u) : frame;
     };
-
     // A header is taken only whole: until then the bytes stay unread.
     const QByteArray first = write(PeerFrame(QueueUploadBody("one")));
     const int headerSize = obfuscated ? 8 : 4;
@@ -295,7 +288,6 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     QVERIFY(WriteAndWait(
         *bob, *ours, first.mid(headerSize - 1) + write(PeerFrame(QueueUploadBody("two"))), true));
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two"}));
-
     // Merged frames, the largest there may be among them.
     const QByteArray largest = ByteBuilder().UInt32(1234).Raw(QByteArray(MaxFrame - 4, 'x'));
     bob->write(write(PeerFrame(QueueUploadBody("a"))) + write(PeerFrame(largest)) +
@@ -303,7 +295,6 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     QTRY_COMPARE(queued.count(), 4);
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two", "bob|a", "bob|b"}));
     QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
-
     // One byte more is refused.
     bob->write(write(ByteBuilder().UInt32(MaxFrame + 1)));
     QVERIFY(WaitForClosed(*bob));
@@ -314,7 +305,6 @@ void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
 {
     QSignalSpy file(&messenger(), &PeerMessenger::FileConnectionRequested);
     QSignalSpy dnet(&messenger(), &PeerMessenger::DNetConnectionRequested);
-
     // The token may come in the same read as the init frame; what follows
     // the token is the file manager's.
     auto bob = P().ConnectPeer();
@@ -326,7 +316,6 @@ void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
     QCOMPARE(ours->bytesAvailable(), qint64(4));
     QVERIFY(!IsRecorded(ours));
     delete ours;
-
     // On a scrambled connection the init frame is scrambled, the token is
     // not; it may trickle in.
     auto carol = P().ConnectPeer(true);
@@ -338,7 +327,6 @@ void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
     QVERIFY(WriteAndWait(*carol, *ours, QByteArray::fromHex("04")));
     QCOMPARE(Calls(file).last(), QString("carol||67305985"));
     delete ours;
-
     // A tree link's first message may come with its greeting.
     auto dave = P().ConnectPeer();
     QVERIFY(dave);
@@ -394,7 +382,6 @@ void PeerMessengerTest::MessagesReachTheirReceivers()
     QCOMPARE(shares, 1);
     QCOMPARE(results.count(), 1);
     QCOMPARE(results.at(0).at(0).value<ItemPtr>().GetItems(SearchTypes::SearchResult).size(), 1u);
-
     // Codes without a handler are logged and leave the connection open.
     QCOMPARE(log.Count("Received PM_GET_SHARED_FILE_LIST message from user bob"), 1);
     QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
@@ -406,7 +393,6 @@ void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
     QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
     auto carol = P().ConnectMessagingPeer("carol");
     QVERIFY(carol);
-
     // First frames that do not parse or name nothing we know.
     const std::pair<QByteArray, QString> firstFrames[] = {
         {PeerFrame(QByteArray()) + QByteArray(1, '\1'),
@@ -427,7 +413,6 @@ void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
         QVERIFY(reason.isEmpty() || log.Count(reason) == 1);
         QVERIFY(ItemsOf(UninitializedSocket).empty());
     }
-
     // A message with a missing field, and search results in someone else's
     // name.
     d.GetType(SearchTypes::SearchRequest)->NewItem(56);
@@ -439,7 +424,6 @@ void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
     QVERIFY(WaitForClosed(*bob) && WaitForClosed(*dave));
     QVERIFY(Links("bob") == 0 && Links("dave") == 0);
     QCOMPARE(queued.count(), 0);
-
     // An empty frame is taken up only when the next byte comes, and has
     // no code to read.
     MessengerLog log;
@@ -482,7 +466,6 @@ void PeerMessengerTest::QueuedMessagesGoOutInOrderWithinFiveMinutes()
     QVERIFY(bob);
     QCOMPARE(ReadAtLeast(*bob, expected.size()), expected);
     QCOMPARE(CountOf("unsent_message"), 0);
-
     // Once connected, messages go straight out.
     Send("bob", QueueUploadBody("direct"));
     QCOMPARE(ReadAtLeast(*bob, 18), PeerFrame(QueueUploadBody("direct")));
@@ -502,7 +485,6 @@ void PeerMessengerTest::AttemptsEndOnFailureOrAfterAMinute()
     QVERIFY(S().Sync());
     QCOMPARE(log.Count("Indirect connection of type P to user bob failed"), 1);
     QCOMPARE(Attempts(), QList<int>({0, 0, 0}));
-
     // Both ways still pending (the event loop does not run in between) end
     // after a minute, and a new attempt may start.
     messenger().ConnectToUser("bob", "P");
@@ -524,7 +506,6 @@ void PeerMessengerTest::IdleMessagingConnectionsCloseAfterTwoMinutes()
     QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
     auto bob = P().ConnectMessagingPeer("bob");
     QVERIFY(bob);
-
     // What bob sends keeps the connection; what we send does not.
     AtSeconds(100);
     bob->write(PeerFrame(QueueUploadBody("x")));
@@ -556,7 +537,6 @@ void PeerMessengerTest::UnansweredBrokeredRequestTellsTheServer()
     QCOMPARE(S().TakeSent(), Sent(Body(1001).UInt32(41).String("bob")));
     QCOMPARE(CountOf(PeerConnectionRequest), 0);
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 0);
-
     // The peer does not answer within a minute: the pass runs before the
     // socket can report anything.
     QVERIFY(P().ReceiveAddress("carol", ClosedPort()));

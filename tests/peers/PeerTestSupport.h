@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -10,7 +11,6 @@
 #include "../server/ServerTestSupport.h"
 #include "app/AppTypes.h"
 #include "app/Clock.h"
-#include "app/LogSink.h"
 #include "peers/PeerMessenger.h"
 #include "peers/PeerTypes.h"
 #include "server/ServerTypes.h"
@@ -19,9 +19,8 @@
 // The key every scrambled frame we send is given in these tests.
 constexpr std::uint32_t KnownKey = 0x9e3779b9;
 
-// The scrambled mode, written out from its description: the key in the
-// clear, then each byte XORed with the byte of the key at its place in its
-// group of four, the key rotated left by one bit before every group.
+// A scrambled frame by hand: the key in the clear, then each byte XORed
+// with its byte of the key, rotated left by one bit before every four.
 inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
 {
     ByteBuilder out;
@@ -35,15 +34,12 @@ inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
     return out;
 }
 
-// Frames and store look-ups the peer tests share; test classes derive from
-// it to call them by their short names.
+// Frames and store look-ups; test classes derive from it for short names.
 class PeerHelpers
 {
 public:
-    // A frame as peers send it: the body's length, then the body.
     static QByteArray PeerFrame(const QByteArray& body) { return ScriptedServer::Frame(body); }
-    // The first frame of a connection opened directly, and of one answering
-    // a request brokered by the server.
+    // The first frame of a direct connection, and of one the server brokered.
     static QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
     {
         return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
@@ -65,7 +61,7 @@ public:
     {
         return UserItem(user) ? UserItem(user).GetItems(PeerTypes::PeerSocket) : ItemSet();
     }
-    // How many messaging connections the user has with us.
+    // The user's messaging connections with us.
     static int Links(const char* user) { return int(PeerSocketsOf(user).size()); }
 
     static bool WaitForClosed(QTcpSocket& socket)
@@ -77,23 +73,19 @@ public:
     static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
 };
 
-// The messenger's log lines, without their time and level indentation.
-class MessengerLog : public LogSink
+// Counts the messenger's log lines of a text, whatever their indentation.
+class MessengerLog : public LogCapture
 {
 public:
-    MessengerLog() { SetLogSink(this); }
-    ~MessengerLog() override { SetLogSink(nullptr); }
-    void Append(const QString& category, const QString& line, ItemPtr) override
+    int Count(const QString& text) const
     {
-        if (category == QLatin1String("Peer Messenger"))
-            lines << line.section("] ", 1).trimmed();
+        return int(std::count_if(lines.begin(), lines.end(), [&text](const QString& line) {
+            return line.startsWith("Peer Messenger|") && line.mid(15).trimmed() == text;
+        }));
     }
-    int Count(const QString& text) const { return static_cast<int>(lines.count(text)); }
-    QStringList lines;
 };
 
-// Waits until `count` bytes have come from the socket and takes all that
-// came.
+// Waits for at least `count` bytes from the socket and takes all that came.
 inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
 {
     QByteArray bytes;
@@ -126,7 +118,6 @@ public:
         return QTest::qWaitFor([&] { return ConnectionCount() > index; }) ? m_connections[index]
                                                                           : nullptr;
     }
-    // What connection `index` sent, once it is at least `count` bytes.
     QByteArray Take(qsizetype count, int index = 0)
     {
         QTcpSocket* socket = Connection(index);
@@ -137,8 +128,7 @@ private:
     std::vector<QTcpSocket*> m_connections;
 };
 
-// What a spy saw, one "argument|argument" line per call. Pointers and items
-// show as empty: tests compare those themselves.
+// A spy's calls as "argument|argument" lines; pointers and items show empty.
 inline QStringList Calls(const QSignalSpy& spy)
 {
     QStringList calls;
@@ -176,9 +166,8 @@ inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
     return nullptr;
 }
 
-// Writes the bytes, in one write or one byte at a time, each time waiting
-// until our end has been told of them and letting the read slice the
-// messenger queues on the event loop run.
+// Writes the bytes at once or bytewise, each time waiting until our end
+// has them and the read the messenger queued on the event loop has run.
 inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes,
                          bool bytewise = false)
 {
@@ -203,9 +192,8 @@ inline quint16 ClosedPort()
     return probe.serverPort();
 }
 
-// A request of the user's, brokered by the server, put in the store as the
-// server connection puts it, so the socket answering it can be watched
-// from its start.
+// A request the server brokered for the user, stored as the server
+// connection stores it, so the answering socket is watched from its start.
 inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char* user)
 {
     ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
