@@ -92,7 +92,6 @@ void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
     auto plain = P().ConnectPeer(false);
     auto scrambled = P().ConnectPeer(true);
     QVERIFY(plain && scrambled);
-    QCOMPARE(CountOf(UninitializedSocket), 2);
     QCOMPARE(ItemsOf(UninitializedSocket).Connected(IsObfuscated).size(), std::size_t(1));
     // At load, absent ports get their defaults; a port chosen while running
     // replaces the plain one and is used up.
@@ -119,9 +118,8 @@ void PeerMessengerTest::DirectAttemptSendsItsInitFramePlainOrScrambled()
     QCOMPARE(bob.Take(18), InitFrame("alice", "P"));
     QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "P"));
     QTRY_COMPARE(Links("bob"), 1);
-    QVERIFY(!ItemPtr(PeerSocketsOf("bob").first()).IsConnected(IsObfuscated));
-    QVERIFY(ItemsOf(ConnectToPeerRequest).empty() && ItemsOf(ConnectToPeerRequestSocket).empty());
     // The indirect way stays valid until it expires.
+    QCOMPARE(Attempts(), QList<int>({0, 0, 1}));
     QCOMPARE(OnlyIndirectToken(), 1u);
     Send("bob", Body(43).String("a.mp3"));
     QCOMPARE(bob.Take(17), PeerFrame(Body(43).String("a.mp3")));
@@ -133,7 +131,6 @@ void PeerMessengerTest::DirectAttemptSendsItsInitFramePlainOrScrambled()
     const QByteArray init = ScrambleByHand(InitFrame("alice", "P"), KnownKey);
     QCOMPARE(carol.Take(init.size()), init);
     QTRY_COMPARE(Links("carol"), 1);
-    QVERIFY(ItemPtr(PeerSocketsOf("carol").first()).IsConnected(IsObfuscated));
     Send("carol", Body(43).String("b"));
     const QByteArray message = ScrambleByHand(PeerFrame(Body(43).String("b")), KnownKey);
     QCOMPARE(carol.Take(message.size()), message);
@@ -154,7 +151,6 @@ void PeerMessengerTest::UnknownAddressIsAskedForAndAttemptsAreNotDoubled()
     QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "D") + Sent(Body(3).String("bob")));
     ItemPtr request = ItemsOf(ConnectToPeerRequest).first();
     QCOMPARE(request[ConnectToPeerRequestStatus].AsString(), std::string("getting_address"));
-    QVERIFY(!request.IsConnected(ConnectToPeerRequestSocket));
     // Another type is another attempt; the address request is outstanding.
     messenger().RequestFileConnectionToUser("bob");
     QCOMPARE(S().TakeSent(), IndirectRequestSent(2, "bob", "F"));
@@ -188,8 +184,8 @@ void PeerMessengerTest::BothWaysSucceedingOpenTwoConnections()
     late->write(IndirectFrame(token));
     QTRY_COMPARE(Links("bob"), 2);
     QVERIFY(ItemsOf(IndirectConnectToPeerRequest).empty() && ItemsOf(UninitializedSocket).empty());
-    QCOMPARE(bob.Connection(0)->state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(late->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(bob.Connection(0)->state() == QAbstractSocket::ConnectedState &&
+            late->state() == QAbstractSocket::ConnectedState);
     auto again = P().ConnectPeer();
     QVERIFY(again);
     again->write(IndirectFrame(token));
