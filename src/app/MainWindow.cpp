@@ -13,8 +13,6 @@
 #include "server/LoginFailure.h"
 #include "server/Server.h"
 #include "sharing/SharedFoldersManager.h"
-#include "sharing/SharingTypes.h"
-#include "store/Data.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/LoginDialog.h"
@@ -22,10 +20,6 @@
 #include "ui/SharedFoldersView.h"
 
 MainWindow* mainWindow = nullptr;
-
-namespace {
-// How often a running scan is checked for having ended.
-} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), m_startUp(this), m_tabs(new QTabWidget(this)),
@@ -134,13 +128,10 @@ void MainWindow::ShareFolder()
 
 void MainWindow::UnshareFolders()
 {
-    // Paths first: removing a root deletes its row.
-    const QStringList paths = m_sharedFolders->SelectedPaths();
-    Type* roots = d.GetType(SharingTypes::SharedFolder);
-    for (const QString& path : paths)
-        if (ItemPtr root = roots->HasItem(path.toStdString()))
-            root.Remove();
-    d.RemoveDisconnectedItems();
+    std::vector<std::string> paths;
+    for (const QString& path : m_sharedFolders->SelectedPaths())
+        paths.push_back(path.toStdString());
+    sharedFoldersManager->UnshareFolders(paths);
 }
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)

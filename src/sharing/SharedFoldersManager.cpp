@@ -1,5 +1,7 @@
 #include "sharing/SharedFoldersManager.h"
 
+#include <QDir>
+
 #include "app/Log.h"
 #include "app/LogCategory.h"
 #include "app/PathUtils.h"
@@ -177,6 +179,42 @@ void SharedFoldersManager::OnFolderAdded(Item* folder)
 {
     folder->Connect(
         d.GetType(SharedFileFolderLowercaseName)->GetItem(GetAbsoluteFileName(folder->AsString())));
+}
+
+std::string SharedFoldersManager::RootPath(const std::string& path)
+{
+    // The scanner joins names to the root's path, so "/music/" and "/music"
+    // must be one root.
+    return QDir(QString::fromStdString(path)).absolutePath().toStdString();
+}
+
+ItemPtr SharedFoldersManager::ShareFolder(const std::string& path, bool everyone, bool userList,
+                                          const std::vector<std::string>& groups)
+{
+    ItemPtr root = d.GetType(SharedFolder)->GetItem(RootPath(path));
+    for (const char* previous : {ServerTypes::UserListGroup, SharedPublic, SharedUserlist})
+        root.Disconnect(previous);
+    for (const std::string& group : groups)
+        root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(group));
+    if (everyone)
+        root.Connect(d.GetType(SharedPublic)->GetGlobalNullItem());
+    else if (userList)
+        root.Connect(d.GetType(SharedUserlist)->GetGlobalNullItem());
+    return root;
+}
+
+int SharedFoldersManager::UnshareFolders(const std::vector<std::string>& paths)
+{
+    int unshared = 0;
+    for (const std::string& path : paths)
+        if (ItemPtr root = d.GetType(SharedFolder)->HasItem(RootPath(path))) {
+            root.Remove();
+            ++unshared;
+        }
+    // The folders and files below the roots go with the garbage they leave.
+    if (unshared > 0)
+        d.RemoveDisconnectedItems();
+    return unshared;
 }
 
 bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, const std::string& user)

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QByteArray>
 #include <QObject>
@@ -59,6 +60,17 @@ public:
     void TokenizeSharedFile(ItemPtr file);
     static bool IsSearchTokenSeparator(unsigned char c);
 
+    // Shares a folder (made absolute, without a trailing separator): with
+    // everybody when `everyone`, otherwise with everybody on the user list
+    // when `userList`; members of `groups` may see it either way. The new
+    // root starts its scan at once. Sharing a root again replaces who may
+    // see it.
+    ItemPtr ShareFolder(const std::string& path, bool everyone, bool userList,
+                        const std::vector<std::string>& groups);
+    // Stops sharing these roots and drops what only they held; returns how
+    // many of them were shared.
+    int UnshareFolders(const std::vector<std::string>& paths);
+
     // Who may see what.
     bool IsFileSharedWithUser(ItemPtr file, const std::string& user);
     ItemSet GetUserSharedFolders(const std::string& user);
@@ -99,6 +111,8 @@ signals:
     void MP3ScanRequired(QString path);
 
 private:
+    // A root's key: absolute, without a trailing separator.
+    static std::string RootPath(const std::string& path);
     // The first indexed file the local path names (case-insensitively) that
     // `accept` lets through.
     ItemPtr FindSharedFile(const std::string& path, const std::function<bool(ItemPtr)>& accept);

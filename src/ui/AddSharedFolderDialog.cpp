@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "server/ServerTypes.h"
-#include "sharing/SharingTypes.h"
+#include "sharing/SharedFoldersManager.h"
 #include "store/Data.h"
 
 AddSharedFolderDialog::AddSharedFolderDialog(QWidget* parent)
@@ -88,17 +88,10 @@ void AddSharedFolderDialog::accept()
 
 void AddSharedFolderDialog::ShareFolder()
 {
-    using namespace SharingTypes;
-    // The scanner joins names to the root's path, so the root is kept
-    // absolute and without a trailing separator; "/music/" and "/music" are
-    // the same root.
-    const std::string path = QDir(Path()).absolutePath().toUtf8().toStdString();
-    ItemPtr root = d.GetType(SharedFolder)->GetItem(path);
+    std::vector<std::string> groups;
     for (const auto& [box, name] : m_groups)
         if (box->isChecked())
-            root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(name));
-    if (m_everyone->isChecked())
-        root.NewItem(SharedPublic);
-    else if (m_userList->isChecked())
-        root.NewItem(SharedUserlist);
+            groups.push_back(name);
+    sharedFoldersManager->ShareFolder(Path().toUtf8().toStdString(), m_everyone->isChecked(),
+                                      m_userList->isChecked(), groups);
 }

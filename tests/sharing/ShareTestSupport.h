@@ -73,19 +73,17 @@ public:
             qFatal("cannot write %s", qPrintable(Disk(relative)));
     }
 
-    // Shares a folder the way the dialog does: the root item first, which
-    // starts its scan, then groups and flags; waits until the scan is done.
+    // Shares a folder the way the dialog does; waits until its scan is done.
     ItemPtr Share(const QString& relative, Visibility visibility = Visibility::Public,
                   const char* group = "friends") const
     {
-        using namespace SharingTypes;
-        ItemPtr root = d.GetType(SharedFolder)->GetItem(Path(relative));
-        if (visibility == Visibility::Group || visibility == Visibility::PublicAndGroup)
-            root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(group));
-        if (visibility == Visibility::Public || visibility == Visibility::PublicAndGroup)
-            root.Connect(d.GetType(SharedPublic)->GetGlobalNullItem());
-        else if (visibility == Visibility::UserList)
-            root.Connect(d.GetType(SharedUserlist)->GetGlobalNullItem());
+        const bool grouped =
+            visibility == Visibility::Group || visibility == Visibility::PublicAndGroup;
+        ItemPtr root = sharedFoldersManager->ShareFolder(
+            Path(relative),
+            visibility == Visibility::Public || visibility == Visibility::PublicAndGroup,
+            visibility == Visibility::UserList,
+            grouped ? std::vector<std::string>{group} : std::vector<std::string>());
         sharedFoldersManager->WaitForRescan();
         return root;
     }

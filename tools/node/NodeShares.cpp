@@ -70,16 +70,6 @@ bool IsVisibility(const QString& word)
     return word == "public" || word == "userlist" || !GroupOf(word).isEmpty();
 }
 
-void SetVisibility(ItemPtr root, const QString& visibility)
-{
-    if (visibility == "public")
-        root.Connect(d.GetType(SharedPublic)->GetGlobalNullItem());
-    else if (visibility == "userlist")
-        root.Connect(d.GetType(SharedUserlist)->GetGlobalNullItem());
-    else
-        root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(S(GroupOf(visibility))));
-}
-
 } // namespace
 
 NodeShares::NodeShares(QObject* parent) : QObject(parent) {}
@@ -120,25 +110,20 @@ void NodeShares::Share(const QString& pathAndVisibility)
     // A new root starts its scan as soon as it exists. Sharing a root again
     // replaces who may see it.
     m_progressClock.invalidate();
-    ItemPtr root = d.GetType(SharedFolder)->GetItem(S(path));
-    for (const char* previous : {ServerTypes::UserListGroup, SharedPublic, SharedUserlist})
-        root.Disconnect(previous);
-    SetVisibility(root, visibility);
+    const QString group = GroupOf(visibility);
+    sharedFoldersManager->ShareFolder(S(path), visibility == "public", visibility == "userlist",
+                                      group.isEmpty() ? std::vector<std::string>()
+                                                      : std::vector<std::string>{S(group)});
     NodeOutput::Print({"shared", path, visibility});
 }
 
 void NodeShares::Unshare(const QString& path)
 {
     const QString absolute = AbsolutePath(path);
-    ItemPtr root = d.GetType(SharedFolder)->HasItem(S(absolute));
-    if (!root) {
+    if (sharedFoldersManager->UnshareFolders({S(absolute)}) == 0)
         NodeOutput::Print({"error", "not shared " + absolute});
-        return;
-    }
-    // The folders and files below the root go with the garbage it leaves.
-    root.Remove();
-    d.RemoveDisconnectedItems();
-    NodeOutput::Print({"unshared", absolute});
+    else
+        NodeOutput::Print({"unshared", absolute});
 }
 
 void NodeShares::Rescan()
