@@ -1,7 +1,9 @@
 #include "sharing/SearchResponder.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
+#include <vector>
 
 #include "app/Settings.h"
 #include "peers/PeerMessages.h"
@@ -35,20 +37,34 @@ std::string FoldCase(std::string word)
     return word;
 }
 
-// The files indexed under every included word. Empty when a word is not in
-// the index at all, and when there is no included word: parts of names only
-// narrow what the words found.
-ItemSet Candidates(const SearchParser& query)
+// The files indexed under every included word. None when a word is not in
+// the index at all, and none when there is no included word: parts of names
+// only narrow what the words found. The files of the rarest word are walked
+// and kept when every other word holds them too, so a common word costs no
+// copy of its whole set; the walk stops as soon as `visit` says so.
+template <class Visit> void ForEachCandidate(const SearchParser& query, Visit visit)
 {
     Type* tokenType = d.GetType(SearchToken);
-    ItemSet tokens;
+    Type* fileType = d.GetType(SharedFile);
+    std::vector<const ItemSet*> sets;
     for (const std::string& word : query.GetIncludedTokenSet()) {
         ItemPtr token = tokenType->HasItem(FoldCase(word));
-        if (!token)
-            return ItemSet();
-        tokens.insert(token);
+        const ItemSet* files = token ? token->Partners(fileType) : nullptr;
+        if (!files)
+            return;
+        sets.push_back(files);
     }
-    return tokens.empty() ? ItemSet() : d.GetItemSubset(tokens, SharedFile);
+    if (sets.empty())
+        return;
+    std::sort(sets.begin(), sets.end(),
+              [](const ItemSet* a, const ItemSet* b) { return a->size() < b->size(); });
+    for (Item* file : *sets.front()) {
+        bool everywhere = true;
+        for (std::size_t n = 1; n < sets.size() && everywhere; ++n)
+            everywhere = sets[n]->contains(file);
+        if (everywhere && !visit(file))
+            return;
+    }
 }
 
 bool NameFits(const std::string& name, const SearchParser& query)
@@ -65,27 +81,32 @@ bool NameFits(const std::string& name, const SearchParser& query)
 bool IsUnderAny(ItemPtr file, const ItemSet& roots)
 {
     ItemPtr folder = file[SharedFileFolder];
-    if (!folder)
-        return false;
-    for (Item* root : folder.GetItems(SharedFolder))
-        if (roots.contains(root))
-            return true;
+    const ItemSet* holders = folder ? folder->Partners(d.GetType(SharedFolder)) : nullptr;
+    if (holders)
+        for (Item* root : *holders)
+            if (roots.contains(root))
+                return true;
     return false;
 }
 
-// False as soon as there are more matches than we answer.
+// False when nothing matches or more than we answer; records are built
+// only once the count is known to fit, since most common words overflow.
 bool CollectMatches(const SearchParser& query, const ItemSet& roots, Matches& matches)
 {
-    for (Item* candidate : Candidates(query)) {
-        ItemPtr file(candidate);
-        if (!NameFits(file[SharedFileName].AsString(), query) || !IsUnderAny(file, roots))
-            continue;
+    std::vector<Item*> found;
+    ForEachCandidate(query, [&](ItemPtr file) {
+        ItemPtr name = file[SharedFileName];
+        if (name && NameFits(name->AsString(), query) && IsUnderAny(file, roots))
+            found.push_back(file);
+        return found.size() <= MaxResults;
+    });
+    if (found.empty() || found.size() > MaxResults)
+        return false;
+    for (Item* file : found) {
         const std::string path = SharedFileRecord::ToSharedPath(SharedFileRecord::LocalPath(file));
         matches.emplace(path, SharedFileRecord::Make(file, path));
-        if (matches.size() > MaxResults)
-            return false;
     }
-    return !matches.empty();
+    return true;
 }
 
 } // namespace
