@@ -22,7 +22,7 @@
 #include <QTimer>
 
 #include "BenchSupport.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "app/StartUp.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"

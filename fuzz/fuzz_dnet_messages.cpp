@@ -12,7 +12,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "dnet/DNetManager.h"
 #include "dnet/DNetMessages.h"
 #include "dnet/DNetTypes.h"

@@ -19,7 +19,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "peers/PeerMessenger.h"
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"

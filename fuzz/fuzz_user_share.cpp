@@ -10,7 +10,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "app/PathUtils.h"
+#include "base/PathUtils.h"
 #include "peers/PeerMessages.h"
 #include "search/SearchSchema.h"
 #include "server/ServerSchema.h"

@@ -5,11 +5,11 @@
 #include <QMetaType>
 #include <QTimer>
 
-#include "app/AppTypes.h"
-#include "app/DelayedInvoker.h"
-#include "app/Settings.h"
+#include "base/SettingsTypes.h"
+#include "base/DelayedInvoker.h"
+#include "base/Settings.h"
 #include "app/StartUpHost.h"
-#include "app/TimerManager.h"
+#include "base/TimerManager.h"
 #include "dnet/DNetManager.h"
 #include "peers/PeerMessenger.h"
 #include "search/WishListTypes.h"

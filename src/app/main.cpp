@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/MainWindow.h"
+#include "ui/MainWindow.h"
 #include "app/QuitOnSignal.h"
 
 int main(int argc, char* argv[])

@@ -6,10 +6,10 @@
 
 #include <QTcpSocket>
 
-#include "app/AppTypes.h"
-#include "app/Log.h"
-#include "app/LogCategory.h"
-#include "app/Settings.h"
+#include "base/SettingsTypes.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
+#include "base/Settings.h"
 #include "dnet/DNetMessages.h"
 #include "dnet/DNetTypes.h"
 #include "peers/PeerMessenger.h"
@@ -123,7 +123,7 @@ DNetManager::DNetManager()
     ConnectToPeerMessenger();
     // The own speed arrives as a setting; each new value may change whether
     // we can take children.
-    AddPairConnectionHandler(this, AppTypes::Global, AppTypes::GlobalValue,
+    AddPairConnectionHandler(this, SettingsTypes::Global, SettingsTypes::GlobalValue,
                              &DNetManager::OnReceivedOwnUploadSpeed);
 }
 

@@ -11,12 +11,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "app/AppTypes.h"
-#include "app/Clock.h"
-#include "app/Log.h"
-#include "app/LogCategory.h"
-#include "app/Settings.h"
-#include "app/TimerManager.h"
+#include "base/SettingsTypes.h"
+#include "base/Clock.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
+#include "base/Settings.h"
+#include "base/TimerManager.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerSchema.h"
 #include "peers/PeerTypes.h"
@@ -257,7 +257,7 @@ void PeerMessenger::DataLoaded()
     if (Settings::Get("obfuscated_listening_port").empty())
         Settings::Set("obfuscated_listening_port", DefaultObfuscatedListeningPort);
     // A port change chosen while running takes effect now, at the next load.
-    if (ItemPtr newPort = d.GetType(AppTypes::Global)->HasItem("new_listening_port")) {
+    if (ItemPtr newPort = d.GetType(SettingsTypes::Global)->HasItem("new_listening_port")) {
         const std::string port = Settings::Get("new_listening_port");
         if (!port.empty()) {
             Settings::Set("listening_port", port);

@@ -1,6 +1,6 @@
 #include "peers/SearchResultIntake.h"
 
-#include "app/PathUtils.h"
+#include "base/PathUtils.h"
 #include "peers/PeerMessages.h"
 #include "search/SearchTypes.h"
 #include "server/ServerTypes.h"

@@ -4,11 +4,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "app/AppTypes.h"
-#include "app/Log.h"
-#include "app/LogCategory.h"
-#include "app/Settings.h"
-#include "app/TimerManager.h"
+#include "base/SettingsTypes.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
+#include "base/Settings.h"
+#include "base/TimerManager.h"
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"
 #include "server/ServerAddress.h"
@@ -68,7 +68,7 @@ std::list<Item*> Flagged(const char* flagTypeName, const char* typeName)
 
 bool SettingExists(const char* key)
 {
-    return bool(d.GetType(AppTypes::Global)->HasItem(key));
+    return bool(d.GetType(SettingsTypes::Global)->HasItem(key));
 }
 
 void SetUserAddress(ItemPtr user, unsigned int address, int port, int obfuscationType,

@@ -4,8 +4,8 @@
 
 #include <QtGlobal>
 
-#include "app/Log.h"
-#include "app/LogCategory.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
 
 ServerAddress::ServerAddress()
     : m_host(QString::fromUtf8(QUORVALE_SERVER_HOST)), m_port(QUORVALE_SERVER_PORT)

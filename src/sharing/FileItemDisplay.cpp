@@ -1,6 +1,6 @@
 #include "sharing/FileItemDisplay.h"
 
-#include "app/TextUtils.h"
+#include "base/TextUtils.h"
 #include "search/SearchTypes.h"
 
 std::string FileItemDisplay::GetFileItemDisplayString(ItemPtr result)

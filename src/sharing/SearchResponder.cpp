@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "peers/PeerMessages.h"
 #include "sharing/SearchParser.h"
 #include "sharing/SharedFileRecord.h"

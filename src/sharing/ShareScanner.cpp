@@ -6,8 +6,8 @@
 #include <QEventLoop>
 #include <QMetaObject>
 
-#include "app/Log.h"
-#include "app/LogCategory.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
 #include "sharing/FolderLister.h"
 #include "sharing/SearchTokenizer.h"
 #include "sharing/SharedFoldersManager.h"

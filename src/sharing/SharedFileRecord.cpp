@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/PathUtils.h"
+#include "base/PathUtils.h"
 #include "search/SearchTypes.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"

@@ -2,10 +2,10 @@
 
 #include <QDir>
 
-#include "app/Log.h"
-#include "app/LogCategory.h"
-#include "app/PathUtils.h"
-#include "app/Settings.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
+#include "base/PathUtils.h"
+#include "base/Settings.h"
 #include "dnet/DNetManager.h"
 #include "peers/PeerMessenger.h"
 #include "search/SearchTypes.h"

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "app/PathUtils.h"
+#include "base/PathUtils.h"
 #include "server/ServerTypes.h"
 #include "sharing/AttributeItems.h"
 #include "sharing/SharingTypes.h"

@@ -2,7 +2,7 @@
 
 #include <QTextEdit>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Data.h"
 #include "store/ObjectValue.h"
 #include "ui/UiTypes.h"

@@ -2,7 +2,7 @@
 
 #include <QTabWidget>
 
-#include "app/LogSink.h"
+#include "base/LogSink.h"
 #include "store/DataHandler.h"
 
 class QTextEdit;

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace {
 // Names the server accepts: not empty and not over 30 bytes.

@@ -3,10 +3,10 @@
 
 #include "Bytes.h"
 #include "StartUpTestHost.h"
-#include "app/DelayedInvoker.h"
-#include "app/Settings.h"
+#include "base/DelayedInvoker.h"
+#include "base/Settings.h"
 #include "app/StartUp.h"
-#include "app/TimerManager.h"
+#include "base/TimerManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 

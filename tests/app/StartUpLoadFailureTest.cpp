@@ -3,7 +3,7 @@
 
 #include "Bytes.h"
 #include "StartUpTestHost.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "app/StartUp.h"
 #include "store/Data.h"
 

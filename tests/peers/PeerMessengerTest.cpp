@@ -95,7 +95,7 @@ void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
     QCOMPARE(ItemsOf(UninitializedSocket).Connected(IsObfuscated).size(), std::size_t(1));
     // At load, absent ports get their defaults; a port chosen while running
     // replaces the plain one and is used up.
-    d.GetType(AppTypes::Global)->GetItems().Remove();
+    d.GetType(SettingsTypes::Global)->GetItems().Remove();
     messenger().DataLoaded();
     QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
     QCOMPARE(Settings::Get("obfuscated_listening_port"), std::string("8973"));
@@ -103,7 +103,7 @@ void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
     messenger().DataLoaded();
     const long long chosen = Settings::GetInt("listening_port", 0);
     QVERIFY(chosen != 0 && chosen != 2235);
-    QVERIFY(!d.GetType(AppTypes::Global)->HasItem("new_listening_port"));
+    QVERIFY(!d.GetType(SettingsTypes::Global)->HasItem("new_listening_port"));
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(chosen));
     QVERIFY(probe.waitForConnected(5000));

@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "../server/ServerTestSupport.h"
-#include "app/AppTypes.h"
-#include "app/Clock.h"
+#include "base/SettingsTypes.h"
+#include "base/Clock.h"
 #include "peers/PeerMessenger.h"
 #include "peers/PeerTypes.h"
 #include "server/ServerTypes.h"

@@ -8,9 +8,9 @@
 
 #include "Bytes.h"
 #include "ScriptedServer.h"
-#include "app/Log.h"
-#include "app/LogSink.h"
-#include "app/Settings.h"
+#include "base/Log.h"
+#include "base/LogSink.h"
+#include "base/Settings.h"
 #include "peers/PeerSchema.h"
 #include "search/SearchSchema.h"
 #include "server/Server.h"

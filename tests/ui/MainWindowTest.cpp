@@ -8,9 +8,9 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include "app/Log.h"
-#include "app/MainWindow.h"
-#include "app/Settings.h"
+#include "base/Log.h"
+#include "ui/MainWindow.h"
+#include "base/Settings.h"
 #include "app/StartUp.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/LoginDialog.h"

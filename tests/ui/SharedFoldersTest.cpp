@@ -11,7 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/MainWindow.h"
+#include "ui/MainWindow.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
 #include "sharing/SharingTypes.h"

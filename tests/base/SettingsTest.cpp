@@ -1,8 +1,8 @@
 #include <QtTest>
 
 #include "TempHome.h"
-#include "app/AppTypes.h"
-#include "app/Settings.h"
+#include "base/SettingsTypes.h"
+#include "base/Settings.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
@@ -23,16 +23,16 @@ private slots:
         QCOMPARE(Settings::Get("never_set"), std::string());
         QCOMPARE(Settings::GetInt("never_set", 17), 17LL);
         Settings::SetYes("never_set", false);
-        QVERIFY(!d.GetType(AppTypes::Global)->HasItem("never_set")); // reading creates nothing
+        QVERIFY(!d.GetType(SettingsTypes::Global)->HasItem("never_set")); // reading creates nothing
         QCOMPARE(Values()->ItemCount(), std::size_t(0));
 
         Settings::Set("username", std::string("alice"));
         Settings::Set("password", "alice");
         ItemPtr alice = Values()->HasItem("alice");
-        QCOMPARE(alice.GetItems(AppTypes::Global).size(), std::size_t(2));
+        QCOMPARE(alice.GetItems(SettingsTypes::Global).size(), std::size_t(2));
         Settings::Set("password", "secret");
         QCOMPARE(Settings::Get("username"), std::string("alice"));
-        QCOMPARE(alice.GetItems(AppTypes::Global).size(), std::size_t(1));
+        QCOMPARE(alice.GetItems(SettingsTypes::Global).size(), std::size_t(1));
         Settings::Set("username", "bob");
         QVERIFY(alice->IsDisconnectedFromAll());
         d.RemoveDisconnectedItems();
@@ -58,8 +58,8 @@ private slots:
         QCOMPARE(Settings::Get("minimize_to_tray"), std::string("yes"));
         Settings::SetYes("minimize_to_tray", false);
         QVERIFY(!Settings::IsYes("minimize_to_tray") && Settings::IsYes("expand_new_shares"));
-        ItemPtr key = d.GetType(AppTypes::Global)->HasItem("minimize_to_tray");
-        QVERIFY(!key.IsConnected(AppTypes::GlobalValue));
+        ItemPtr key = d.GetType(SettingsTypes::Global)->HasItem("minimize_to_tray");
+        QVERIFY(!key.IsConnected(SettingsTypes::GlobalValue));
         Settings::Set("use_upnp", "Yes"); // only "yes" is on
         QVERIFY(!Settings::IsYes("use_upnp"));
     }
@@ -89,7 +89,7 @@ private slots:
     }
 
 private:
-    static Type* Values() { return d.GetType(AppTypes::GlobalValue); }
+    static Type* Values() { return d.GetType(SettingsTypes::GlobalValue); }
 
     std::unique_ptr<DataSaver> m_saver;
 };

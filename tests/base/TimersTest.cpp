@@ -2,8 +2,8 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/DelayedInvoker.h"
-#include "app/TimerManager.h"
+#include "base/DelayedInvoker.h"
+#include "base/TimerManager.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "app/InFunction.h"
-#include "app/Log.h"
-#include "app/LogCategory.h"
-#include "app/LogSink.h"
-#include "app/PathUtils.h"
-#include "app/TextUtils.h"
+#include "base/InFunction.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
+#include "base/LogSink.h"
+#include "base/PathUtils.h"
+#include "base/TextUtils.h"
 
 namespace {
 

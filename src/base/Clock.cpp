@@ -1,4 +1,4 @@
-#include "app/Clock.h"
+#include "base/Clock.h"
 
 qint64 Clock::s_offsetMs = 0;
 

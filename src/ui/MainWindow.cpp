@@ -9,7 +9,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "server/LoginFailure.h"
 #include "server/Server.h"
 #include "sharing/SharedFoldersManager.h"
