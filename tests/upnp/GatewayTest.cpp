@@ -5,8 +5,7 @@
 #include <QtTest>
 
 #include "GatewayLab.h"
-#include "base/Log.h"
-#include "base/LogSink.h"
+#include "PortForwardingLog.h"
 #include "upnp/PortForwarder.h"
 #include "upnp/ThreadedServices.h"
 
@@ -26,19 +25,6 @@ QString Mapping(int port, const char* client)
     return QStringLiteral("TCP %1 %2:%1 QuorvaleQT").arg(port).arg(client);
 }
 
-class PortForwardingLog : public LogSink
-{
-public:
-    PortForwardingLog() { SetLogSink(this); }
-    ~PortForwardingLog() override { SetLogSink(nullptr); }
-    void Append(const QString& category, const QString& line, ItemPtr) override
-    {
-        if (category == QLatin1String("Port Forwarding"))
-            lines << line.section("] ", 1);
-    }
-    QStringList lines;
-};
-
 } // namespace
 
 // Port forwarding against a real gateway, miniupnpd, on a network of the
@@ -51,7 +37,6 @@ class GatewayTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void DiscoveredGatewayMapsAndRemovesPorts();
     void PortHeldByAnotherClientIsTakenOver();
     void ForwarderMapsTheAddressOfTheServerConnection();
 
@@ -94,36 +79,16 @@ void GatewayTest::VerifyDiscovery(const QStringList& lines)
     QCOMPARE(lines.last(), QString("Device XML found."));
 }
 
-void GatewayTest::DiscoveredGatewayMapsAndRemovesPorts()
+void GatewayTest::PortHeldByAnotherClientIsTakenOver()
 {
     ThreadedServices services;
     QSignalSpy spy(&services, &ThreadedServices::LogLines);
     services.Init();
     VerifyDiscovery(Logged(spy));
-    if (QTest::currentTestFailed())
-        return;
-
-    spy.clear();
-    services.AddPortMapping(GatewayLab::ClientAddress, 42235);
-    QCOMPARE(Logged(spy),
-             (QStringList{"Found own address to be 10.213.77.2", "Port successfully mapped."}));
-    QCOMPARE(m_lab->Mappings(), QStringList{Mapping(42235, GatewayLab::ClientAddress)});
-
-    spy.clear();
-    services.RemovePortMapping(42235);
-    QCOMPARE(Logged(spy), (QStringList{"Removing mapping for port 42235",
-                                       "Port mapping successfully removed."}));
-    QVERIFY(m_lab->Mappings().isEmpty());
-}
-
-void GatewayTest::PortHeldByAnotherClientIsTakenOver()
-{
-    ThreadedServices services;
-    services.Init();
     services.AddPortMapping("10.213.77.3", 42236);
     QCOMPARE(m_lab->Mappings(), QStringList{Mapping(42236, "10.213.77.3")});
 
-    QSignalSpy spy(&services, &ThreadedServices::LogLines);
+    spy.clear();
     services.AddPortMapping(GatewayLab::ClientAddress, 42236);
     QCOMPARE(Logged(spy),
              (QStringList{"Found own address to be 10.213.77.2",
