@@ -83,7 +83,7 @@ public:
     void SetUploadEntryStatus(ItemPtr upload, const std::string& status);
     // Stops and forgets an upload without telling the peer.
     void RemoveUpload(ItemPtr upload);
-    void SetUploadSlots(int slots);
+    void SetUploadSlots(int count);
     void SetUploadSpeedLimit(int limit);
     void EnableUploadSpeedLimit(bool on);
     void DetermineUploadSpeedLimit();
