@@ -286,6 +286,15 @@ void TransferQueueManager::OnUploadFailedNotification(std::string user, std::str
     QueueDownloadIfUserOnline(download);
 }
 
+qint64 TransferQueueManager::GetDownloadPosition(ItemPtr download) const
+{
+    if (const qint64* position = CounterOf(download[WritePosition]))
+        return *position;
+    if (StatusOf(download) == Download::Complete)
+        return download[FileSize].AsInt64();
+    return QFileInfo(FileSystemPath(GetDownloadTargetPath(download, false))).size();
+}
+
 void TransferQueueManager::RemoveDownload(ItemPtr download)
 {
     RemoveRuntimeItems(download, DownloadThread, DownloadSocket, DownloadFile, WritePosition);

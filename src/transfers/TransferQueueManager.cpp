@@ -160,6 +160,12 @@ qint64* TransferQueueManager::CounterOf(ItemPtr item)
     return ObjectFromItem<qint64>(item);
 }
 
+int TransferQueueManager::GetTransferSpeed(ItemPtr entry) const
+{
+    const qint64* speed = CounterOf(entry[BytesPerSecond]);
+    return speed ? static_cast<int>(*speed) : 0;
+}
+
 void TransferQueueManager::OnRuntimeValueRemoved(Item* item)
 {
     const std::string& type = item->GetType()->GetName();

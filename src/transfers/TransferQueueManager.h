@@ -61,6 +61,11 @@ public:
     void RequestUserDownloadsPlaceInLine(const std::string& user);
     bool IsActivelyDownloadingFromUser(const std::string& user) const;
     void SetDownloadEntryStatus(ItemPtr download, const std::string& status);
+    // How much of the file we have: the running transfer's offset, the
+    // whole size once complete, otherwise the partial file's length.
+    qint64 GetDownloadPosition(ItemPtr download) const;
+    // The last speed a running download or upload reported; 0 otherwise.
+    int GetTransferSpeed(ItemPtr entry) const;
     // Stops and forgets a download; its files stay on disk.
     void RemoveDownload(ItemPtr download);
 
@@ -81,6 +86,8 @@ public:
     int GetUserGroupDownloadPriority(const std::string& user) const;
     void OrderNewUpload(ItemPtr upload);
     void SetUploadEntryStatus(ItemPtr upload, const std::string& status);
+    // The running upload's offset, the whole size once complete, else 0.
+    qint64 GetUploadPosition(ItemPtr upload) const;
     // Stops and forgets an upload without telling the peer.
     void RemoveUpload(ItemPtr upload);
     void SetUploadSlots(int count);

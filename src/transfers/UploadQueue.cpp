@@ -253,6 +253,15 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr upload, const std::strin
     emit UploadStatusChanged(upload);
 }
 
+qint64 TransferQueueManager::GetUploadPosition(ItemPtr upload) const
+{
+    if (const qint64* position = CounterOf(upload[ReadPosition]))
+        return *position;
+    if (StatusOf(upload) == Upload::Complete)
+        return upload[SharingTypes::SharedFile][SharingTypes::SharedFileSize].AsInt64();
+    return 0;
+}
+
 void TransferQueueManager::RemoveUpload(ItemPtr upload)
 {
     RemoveRuntimeItems(upload, UploadThread, UploadSocket, UploadFile, ReadPosition);
