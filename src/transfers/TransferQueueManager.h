@@ -164,7 +164,7 @@ private:
                         int bytesPerSecond);
     void RemoveRuntimeItems(ItemPtr entry, const char* threadType, const char* socketType,
                             const char* fileType, const char* positionType);
-    static void StopThread(QThread* thread);
+    static void StopThread(QThread* thread, QTcpSocket* socket);
     static void ReleaseSocket(QTcpSocket* socket);
 
     // Downloads.
