@@ -53,6 +53,7 @@ TransferQueueManager::~TransferQueueManager()
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
     RemoveDataHandlers();
+    m_stopping = true;
     // Nothing of a running transfer may outlive the manager that owns it.
     for (Item* download : g(DownloadEntry))
         RemoveRuntimeItems(download, TransferTypes::DownloadThread, DownloadSocket, DownloadFile,
@@ -209,14 +210,22 @@ void TransferQueueManager::StopThread(QThread* thread, QTcpSocket* socket)
         ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_RDWR);
     thread->disconnect();
     thread->wait();
-    thread->deleteLater();
+    if (transferQueueManager && transferQueueManager->m_stopping)
+        delete thread;
+    else
+        thread->deleteLater();
 }
 
 void TransferQueueManager::ReleaseSocket(QTcpSocket* socket)
 {
     socket->disconnect();
     socket->close();
-    socket->deleteLater();
+    // Once the manager goes, the event loop may never run again to carry
+    // out a deferred deletion.
+    if (transferQueueManager && transferQueueManager->m_stopping)
+        delete socket;
+    else
+        socket->deleteLater();
 }
 
 void TransferQueueManager::RemoveRuntimeItems(ItemPtr entry, const char* threadType,

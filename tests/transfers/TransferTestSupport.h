@@ -21,7 +21,11 @@ public:
             qFatal("TransferClient: cannot log in");
         manager = std::make_unique<TransferQueueManager>();
     }
-    ~TransferClient() { manager.reset(); }
+    ~TransferClient()
+    {
+        manager.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     void Clear()
     {
