@@ -100,6 +100,17 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QVERIFY(stray);
     QVERIFY(WaitForClosed(*stray));
     QCOMPARE(stray->bytesAvailable(), qint64(0));
+    // Fetching the same file again into the same folder keeps one record.
+    M().SetDownloadEntryStatus(download, Download::Queued);
+    bob->write(UploadRequest(82, "music\\album\\x.mp3", content.size()));
+    QCOMPARE_NEXT(*bob, TransferResponseFrame(82));
+    auto third = FileConnection(82);
+    QVERIFY(third);
+    QCOMPARE_NEXT(*third, ByteBuilder().UInt32(0).UInt32(0));
+    third->write(content);
+    QTRY_COMPARE(client->Status(download), std::string("complete"));
+    QCOMPARE(recorded.count(), 1);
+    QCOMPARE(CountOf(CompleteDownload), 1);
 }
 
 void TransferNegotiationTest::UploadRunsOverOurFileConnectionAndReportsItsSpeed()
