@@ -11,6 +11,7 @@ void TransferThread::SignalExit()
 {
     QMutexLocker locker(&m_mutex);
     m_exit = true;
+    m_exitSignalled.wakeAll();
 }
 
 void TransferThread::ProgressHandled()
@@ -22,6 +23,14 @@ bool TransferThread::ExitRequested()
 {
     QMutexLocker locker(&m_mutex);
     return m_exit;
+}
+
+bool TransferThread::SleepUnlessExit(qint64 ms)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_exit)
+        m_exitSignalled.wait(&m_mutex, QDeadlineTimer(ms));
+    return !m_exit;
 }
 
 bool TransferThread::TakeProgressTurn()

@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
 
@@ -37,6 +38,10 @@ public:
 
 protected:
     bool ExitRequested();
+    // Sleeps for ms, or less when SignalExit() comes first; returns false
+    // then. Throttled uploads may sleep for seconds per chunk and must not
+    // keep the manager waiting that long when it stops them.
+    bool SleepUnlessExit(qint64 ms);
     // True when a progress report may be emitted now; marks it as pending.
     bool TakeProgressTurn();
     // Hands the socket back to the thread it lived in when this thread was
@@ -51,6 +56,7 @@ protected:
 private:
     QThread* m_socketHome;
     QMutex m_mutex;
+    QWaitCondition m_exitSignalled;
     bool m_exit = false;
     std::atomic<bool> m_progressPending{false};
 };

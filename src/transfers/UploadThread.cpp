@@ -7,7 +7,8 @@
 
 UploadThread::UploadThread(QTcpSocket* socket, QFile* file, quint32 token,
                            UploadSpeedLimits* limits)
-    : TransferThread(socket, file), m_token(token), m_throttle(limits)
+    : TransferThread(socket, file), m_token(token),
+      m_throttle(limits, {}, [this](qint64 ms) { return SleepUnlessExit(ms); })
 {}
 
 void UploadThread::run()
@@ -37,6 +38,10 @@ bool UploadThread::Send()
         if (ExitRequested())
             return false;
         m_throttle.BeforeChunk();
+        // The throttle may have slept for seconds; a stop that came
+        // meanwhile must not cost another chunk.
+        if (ExitRequested())
+            return false;
         const int chunk = static_cast<int>(qMin<qint64>(ChunkSize, length - position));
         if (m_file->read(m_buffer, chunk) != chunk || !WriteAll(m_buffer, chunk))
             return false;

@@ -14,7 +14,10 @@ UploadThrottle::UploadThrottle(UploadSpeedLimits* limits, ClockFunction clock, S
         m_clock = [timer] { return timer->elapsed(); };
     }
     if (!m_sleep)
-        m_sleep = [](qint64 ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+        m_sleep = [](qint64 ms) {
+            QThread::msleep(static_cast<unsigned long>(ms));
+            return true;
+        };
 }
 
 void UploadThrottle::Start()
@@ -39,12 +42,15 @@ void UploadThrottle::BeforeChunk()
     // rather than dividing by it.
     if (m_limit > 0)
         Step(m_limit);
+    else
+        Idle();
 }
 
 int UploadThrottle::AfterChunk(qint64 bytes)
 {
     m_sentSinceStart += bytes;
-    m_owed += bytes;
+    if (m_limit > 0)
+        m_owed += bytes;
     m_previousLimit = m_limit;
     const qint64 elapsed = m_clock() - m_speedStart;
     if (elapsed <= 0)
@@ -63,10 +69,18 @@ void UploadThrottle::Step(int limit)
     m_owed = 0;
 }
 
+void UploadThrottle::Idle()
+{
+    m_owed = 0;
+    m_throttleStart = m_clock();
+}
+
 void UploadThrottle::SleepUntil(qint64 target)
 {
     // A sleep may end early (or the clock be coarse); keep sleeping the rest
     // rather than polling.
-    for (qint64 now = m_clock(); now < target; now = m_clock())
-        m_sleep(target - now);
+    for (qint64 now = m_clock(); now < target; now = m_clock()) {
+        if (!m_sleep(target - now))
+            return;
+    }
 }

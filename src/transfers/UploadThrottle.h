@@ -16,7 +16,9 @@ class UploadThrottle
 {
 public:
     using ClockFunction = std::function<qint64()>;
-    using SleepFunction = std::function<void(qint64 ms)>;
+    // Returns false when the sleep was cut short because the upload is
+    // stopping; the throttle then gives up waiting.
+    using SleepFunction = std::function<bool(qint64 ms)>;
 
     explicit UploadThrottle(UploadSpeedLimits* limits, ClockFunction clock = {},
                             SleepFunction sleep = {});
@@ -25,7 +27,10 @@ public:
     void Start();
     // Before each chunk: reads the per-upload limit, restarts the average
     // when it changed, and sleeps off what this upload owes beyond its
-    // allowance and what the pool could lend.
+    // allowance and what the pool could lend. While there is no limit the
+    // throttle idles: nothing is owed, so a limit switched on in the middle
+    // of an upload paces from then on instead of charging for every byte
+    // sent before it.
     void BeforeChunk();
     // After each chunk of bytes was sent: returns the average speed in bytes
     // per second.
@@ -36,6 +41,7 @@ public:
 private:
     void Step(int limit);
     void SleepUntil(qint64 target);
+    void Idle();
 
     UploadSpeedLimits* m_limits;
     ClockFunction m_clock;
