@@ -341,7 +341,7 @@ void TransferQueueManager::OnUploadComplete()
     ItemPtr upload = UploadOfSender();
     if (!upload)
         return;
-    const qint64 speed = *CounterOf(upload[BytesPerSecond]);
+    const qint64 speed = GetTransferSpeed(upload);
     ItemPtr user = upload[ServerTypes::User];
     TransferLog(1, QString("Recording upload speed of %1").arg(speed), user);
     const qint64 size = upload[SharingTypes::SharedFile][SharingTypes::SharedFileSize].AsInt64();
