@@ -66,6 +66,9 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QVERIFY(first);
     QCOMPARE_NEXT(*first, ByteBuilder().UInt32(1000).UInt32(0));
     QTRY_COMPARE(client->Status(download), std::string("downloading"));
+    auto duplicate = FileConnection(77);
+    QVERIFY(duplicate);
+    QVERIFY(WaitForClosed(*duplicate));
     // A new offer for a running download ends the running transfer and is
     // accepted; the next connection resumes from the same place.
     bob->write(UploadRequest(78, "music\\album\\x.mp3", content.size()));
