@@ -333,6 +333,7 @@ void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
     const QByteArray content = Pattern(10 * Chunk);
     DownloadThread thread(m_ours.get(), &file, content.size(), 0);
+    thread.SetProgressIntervalMs(0);
     Watch(thread);
     Start(thread);
 
