@@ -346,11 +346,11 @@ void NodeTransferTest::PrivilegedUserIsServedFirst()
     m_alice.Send("upload-limit 100 on");
 
     m_bob.Send("download alice\t" + queue + "\tfirst.bin\t600000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tuploading\tbob\t", Slow).isEmpty());
+    QVERIFY(!m_alice.WaitForPrefix("upload\tuploading\tbob\t" + queue, Slow).isEmpty());
     m_carol.Send("download alice\t" + queue + "\tordinary.bin\t20000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tcarol\t", Slow).isEmpty());
+    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tcarol\t" + queue, Slow).isEmpty());
     m_vip.Send("download alice\t" + queue + "\tprivileged.bin\t20000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tvip\t", Slow).isEmpty());
+    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tvip\t" + queue, Slow).isEmpty());
 
     QVERIFY(!m_vip.WaitForPrefix("download\tcomplete\talice\t" + queue, Slow).isEmpty());
     QVERIFY(!m_carol.WaitForPrefix("download\tcomplete\talice\t" + queue, Slow).isEmpty());
