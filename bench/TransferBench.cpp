@@ -8,13 +8,16 @@
 //                                [--throttle-ms N]
 // (defaults 1024, 100, 10 and 3000)
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <QCoreApplication>
@@ -150,58 +153,53 @@ private:
     int m_ticks = 0;
 };
 
-// The baseline: the same chunks through plain blocking sockets, no
-// throttle, no progress, no signals.
+// The baseline: the same 8192-byte chunks with plain blocking system calls
+// on the sockets' descriptors and the files, no toolkit, no throttle, no
+// progress.
+bool CopyChunks(int from, int to, qint64 size)
+{
+    char buffer[Chunk];
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::read(from, buffer, std::min<qint64>(Chunk, size - done));
+        if (n <= 0)
+            return false;
+        for (ssize_t written = 0; written < n;) {
+            const ssize_t w = ::write(to, buffer + written, n - written);
+            if (w <= 0)
+                return false;
+            written += w;
+        }
+        done += n;
+    }
+    return true;
+}
+
+int Blocking(QTcpSocket& socket)
+{
+    const int fd = static_cast<int>(socket.socketDescriptor());
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 double RawCopy(QTcpServer& server, const QString& source, const QString& target, qint64 size)
 {
     SocketPair pair = Connect(server);
-    QThread* home = QThread::currentThread();
-    QTcpSocket* sender = pair.sender.get();
-    QTcpSocket* receiver = pair.receiver.get();
-    std::unique_ptr<QThread> sending(QThread::create([=] {
-        QFile file(source);
-        char buffer[Chunk];
-        qint64 sent = 0;
-        if (file.open(QIODevice::ReadOnly)) {
-            while (sent < size) {
-                const qint64 n = file.read(buffer, std::min<qint64>(Chunk, size - sent));
-                if (n <= 0 || sender->write(buffer, n) != n)
-                    break;
-                while (sender->bytesToWrite() > 0 && sender->waitForBytesWritten(30000)) {
-                }
-                sent += n;
-            }
-        }
-        sender->waitForDisconnected(30000);
-        sender->moveToThread(home);
-    }));
-    std::unique_ptr<QThread> receiving(QThread::create([=] {
-        QFile file(target);
-        char buffer[Chunk];
-        qint64 received = 0;
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            while (received < size) {
-                const qint64 n = receiver->read(buffer, std::min<qint64>(Chunk, size - received));
-                if (n < 0 || (n == 0 && !receiver->waitForReadyRead(30000)))
-                    break;
-                if (file.write(buffer, n) != n)
-                    break;
-                received += n;
-            }
-        }
-        file.close();
-        receiver->close();
-        receiver->moveToThread(home);
-    }));
-    sender->moveToThread(sending.get());
-    receiver->moveToThread(receiving.get());
+    const int out = Blocking(*pair.sender);
+    const int in = Blocking(*pair.receiver);
+    const int file = ::open(QFile::encodeName(source).constData(), O_RDONLY);
+    const int copy =
+        ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (file < 0 || copy < 0)
+        Fail("cannot open the plain copy's files");
     const Clock::time_point start = Clock::now();
-    sending->start();
-    receiving->start();
-    sending->wait();
-    receiving->wait();
+    bool sent = false;
+    std::thread sending([&] { sent = CopyChunks(file, out, size); });
+    const bool received = CopyChunks(in, copy, size);
+    sending.join();
+    ::close(copy);
     const double seconds = SecondsSince(start);
-    if (QFileInfo(target).size() != size)
+    ::close(file);
+    if (!sent || !received || QFileInfo(target).size() != size)
         Fail("the plain copy lost bytes");
     QFile::remove(target);
     return seconds;
@@ -374,10 +372,18 @@ int main(int argc, char** argv)
     const qint64 size = qint64(options.mib) * MiB;
     const QString big = MakeSparse(dir, "source", size);
     const double mib = double(size) / MiB;
-    const double rawSeconds = RawCopy(server, big, dir.filePath("raw"), size);
+    // On a shared machine one run can be unlucky; the plain copy and the
+    // threads take turns, twice, and each keeps its better run.
+    double rawSeconds = 0;
+    Outcome one;
+    for (int round = 0; round < 2; ++round) {
+        const double raw = RawCopy(server, big, dir.filePath("raw"), size);
+        rawSeconds = round == 0 ? raw : std::min(rawSeconds, raw);
+        const Outcome threaded = RunTransfers(server, dir, big, size, 1);
+        if (round == 0 || threaded.seconds < one.seconds)
+            one = threaded;
+    }
     Print("transfer.raw_mib_s", mib / rawSeconds, 1);
-
-    const Outcome one = RunTransfers(server, dir, big, size, 1);
     Print("transfer.mib_s", mib / one.seconds, 1);
     Print("transfer.cpu_s_per_gib", one.cpuSeconds / (mib / 1024.0), 2);
     Print("transfer.loop_stall_ms", one.stallMs, 0);

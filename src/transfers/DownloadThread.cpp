@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr qint64 ReadAhead = 8 * TransferThread::ChunkSize;
+
 int AverageSpeed(qint64 bytes, qint64 elapsedMs)
 {
     return elapsedMs > 0 ? static_cast<int>(bytes * 1000 / elapsedMs) : 0;
@@ -36,6 +38,10 @@ bool DownloadThread::Receive()
     // must not be completed as if it were.
     if (m_position > m_size)
         return false;
+    // Read no further ahead than a few chunks: what the socket would buffer
+    // beyond that only costs memory, a hundred downloads over, and the
+    // kernel's window holds the sender back just as well.
+    m_socket->setReadBufferSize(ReadAhead);
     QElapsedTimer started;
     started.start();
     qint64 received = 0;

@@ -1,5 +1,7 @@
 #include "transfers/TransferQueueManager.h"
 
+#include <sys/socket.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
@@ -51,6 +53,7 @@ TransferQueueManager::~TransferQueueManager()
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
     RemoveDataHandlers();
+    m_stopping = true;
     // Nothing of a running transfer may outlive the manager that owns it.
     for (Item* download : g(DownloadEntry))
         RemoveRuntimeItems(download, TransferTypes::DownloadThread, DownloadSocket, DownloadFile,
@@ -196,33 +199,46 @@ void TransferQueueManager::RecordProgress(ItemPtr entry, const char* positionTyp
         *receipt = Clock::Now();
 }
 
-// Stops the thread first: a transfer that is still running would otherwise
-// hold the wait until its next 30-second timeout.
-void TransferQueueManager::StopThread(QThread* thread)
+// A thread blocked in a 30-second wait for its peer would hold the event
+// loop that long; shutting the connection down under it ends the wait at
+// once, and the thread then sees its stop flag or a closed connection.
+void TransferQueueManager::StopThread(QThread* thread, QTcpSocket* socket)
 {
     if (auto* transfer = qobject_cast<TransferThread*>(thread))
         transfer->SignalExit();
+    if (socket && thread->isRunning() && socket->socketDescriptor() != -1)
+        ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_RDWR);
     thread->disconnect();
     thread->wait();
-    thread->deleteLater();
+    if (transferQueueManager && transferQueueManager->m_stopping)
+        delete thread;
+    else
+        thread->deleteLater();
 }
 
 void TransferQueueManager::ReleaseSocket(QTcpSocket* socket)
 {
     socket->disconnect();
     socket->close();
-    socket->deleteLater();
+    // Once the manager goes, the event loop may never run again to carry
+    // out a deferred deletion.
+    if (transferQueueManager && transferQueueManager->m_stopping)
+        delete socket;
+    else
+        socket->deleteLater();
 }
 
 void TransferQueueManager::RemoveRuntimeItems(ItemPtr entry, const char* threadType,
                                               const char* socketType, const char* fileType,
                                               const char* positionType)
 {
-    // Items are read before they go: removing one frees it.
+    // Items are read before they go: removing one frees it. The thread ends
+    // before the socket and the file it uses are let go.
+    auto* socket = ObjectFromItem<QTcpSocket>(entry[socketType]);
     if (ItemPtr thread = entry[threadType]) {
         auto* object = ObjectFromItem<QThread>(thread);
         thread.Remove();
-        StopThread(object);
+        StopThread(object, socket);
     }
     if (ItemPtr file = entry[fileType]) {
         auto* object = ObjectFromItem<QFile>(file);
@@ -230,10 +246,9 @@ void TransferQueueManager::RemoveRuntimeItems(ItemPtr entry, const char* threadT
         object->close();
         delete object;
     }
-    if (ItemPtr socket = entry[socketType]) {
-        auto* object = ObjectFromItem<QTcpSocket>(socket);
-        socket.Remove();
-        ReleaseSocket(object);
+    if (ItemPtr socketItem = entry[socketType]) {
+        socketItem.Remove();
+        ReleaseSocket(socket);
     }
     for (const char* value : {positionType, LastReceiptTime, LastSpeedMeasurementTime,
                               BytesPerSecond, BytesSinceLastReceipt})

@@ -164,7 +164,7 @@ private:
                         int bytesPerSecond);
     void RemoveRuntimeItems(ItemPtr entry, const char* threadType, const char* socketType,
                             const char* fileType, const char* positionType);
-    static void StopThread(QThread* thread);
+    static void StopThread(QThread* thread, QTcpSocket* socket);
     static void ReleaseSocket(QTcpSocket* socket);
 
     // Downloads.
@@ -186,6 +186,8 @@ private:
     UploadSpeedLimits m_speedLimits;
     // The last entry of the effective upload order; null when unknown.
     Item* m_lastEffectiveUpload = nullptr;
+    // Set by the destructor: runtime objects are freed at once.
+    bool m_stopping = false;
     std::map<QDateTime*, std::unique_ptr<QDateTime>> m_times;
     std::map<qint64*, std::unique_ptr<qint64>> m_counters;
 };

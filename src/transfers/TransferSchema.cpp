@@ -75,6 +75,9 @@ void DeclareRelations()
          {TransferReq, DownloadSocket, DownloadThread, DownloadFile, DownloadOrder, LastReceiptTime,
           LastSpeedMeasurementTime, BytesPerSecond, BytesSinceLastReceipt})
         Relate(DownloadEntry, own, ONE, ONE);
+    // The search a download was found by follows it into its completion
+    // record.
+    Relate(DownloadEntry, SearchTypes::SearchRequestText, MANY, ONE);
     Relate(DownloadEntryStatus, IsActive, MANY, ONE);
     Relate(ServerTypes::User, LastPlaceInLineRequestTime, MANY, ONE);
     Relate(DenialReason, DownloadEntry, ONE, MANY);

@@ -46,8 +46,20 @@ private:
     void Connect();
     QString WriteFile(const QByteArray& content);
     QByteArray ReadExactly(qint64 count);
-    void Watch(DownloadThread& thread, bool acknowledge = true);
-    void Watch(UploadThread& thread, bool acknowledge = true);
+    // Records what the thread reports; the progress slot acknowledges like
+    // the manager's unless told not to.
+    template <class T, class P, class F>
+    void Watch(T& thread, P progress, F complete, F error, bool acknowledge = true);
+    void Watch(DownloadThread& thread, bool acknowledge = true)
+    {
+        Watch(thread, &DownloadThread::DownloadProgress, &DownloadThread::DownloadComplete,
+              &DownloadThread::DownloadError, acknowledge);
+    }
+    void Watch(UploadThread& thread)
+    {
+        Watch(thread, &UploadThread::UploadProgress, &UploadThread::UploadComplete,
+              &UploadThread::UploadError);
+    }
     template <class T> void Start(T& thread);
 
     QTemporaryDir m_dir;
@@ -123,39 +135,22 @@ QByteArray TransferThreadsTest::ReadExactly(qint64 count)
     return bytes;
 }
 
-void TransferThreadsTest::Watch(DownloadThread& thread, bool acknowledge)
+template <class T, class P, class F>
+void TransferThreadsTest::Watch(T& thread, P progress, F complete, F error, bool acknowledge)
 {
-    connect(&thread, &DownloadThread::DownloadProgress, this,
-            [this, &thread, acknowledge](qint64 p) {
-                m_report.positions.push_back(p);
-                if (acknowledge)
-                    thread.ProgressHandled();
-            });
-    connect(&thread, &DownloadThread::DownloadComplete, this, [this] {
-        ++m_report.completes;
-        m_report.socketThread = m_ours->thread();
-    });
-    connect(&thread, &DownloadThread::DownloadError, this, [this] {
-        ++m_report.errors;
-        m_report.socketThread = m_ours->thread();
-    });
-}
-
-void TransferThreadsTest::Watch(UploadThread& thread, bool acknowledge)
-{
-    connect(&thread, &UploadThread::UploadProgress, this, [this, &thread, acknowledge](qint64 p) {
-        m_report.positions.push_back(p);
+    connect(&thread, progress, this, [this, &thread, acknowledge](qint64 position) {
+        m_report.positions.push_back(position);
         if (acknowledge)
             thread.ProgressHandled();
     });
-    connect(&thread, &UploadThread::UploadComplete, this, [this] {
-        ++m_report.completes;
-        m_report.socketThread = m_ours->thread();
-    });
-    connect(&thread, &UploadThread::UploadError, this, [this] {
-        ++m_report.errors;
-        m_report.socketThread = m_ours->thread();
-    });
+    auto finish = [this](int Report::*counter) {
+        return [this, counter] {
+            ++(m_report.*counter);
+            m_report.socketThread = m_ours->thread();
+        };
+    };
+    connect(&thread, complete, this, finish(&Report::completes));
+    connect(&thread, error, this, finish(&Report::errors));
 }
 
 template <class T> void TransferThreadsTest::Start(T& thread)

@@ -16,8 +16,7 @@ private slots:
     void init();
     void OwedBytesAreSleptOffAfterThePoolPays_data();
     void OwedBytesAreSleptOffAfterThePoolPays();
-    void ShortSleepsAreResumedUntilTheTarget();
-    void StoppingEndsTheSleep();
+    void ShortSleepsResumeUntilTheTargetUnlessStopping();
     void LimitChangeRestartsTheAverage();
     void ALimitSwitchedOnLateChargesOnlyWhatFollows();
 
@@ -87,32 +86,23 @@ void UploadThrottleTest::OwedBytesAreSleptOffAfterThePoolPays()
     QCOMPARE(throttle.Owed(), qint64(0));
 }
 
-void UploadThrottleTest::ShortSleepsAreResumedUntilTheTarget()
+void UploadThrottleTest::ShortSleepsResumeUntilTheTargetUnlessStopping()
 {
-    m_limits.Set(100, 100);
     m_sleepDivisor = 2;
-    UploadThrottle throttle = MakeThrottle();
-    throttle.Start();
-    throttle.BeforeChunk();
-    throttle.AfterChunk(8192);
-    const qint64 before = m_now;
-    throttle.BeforeChunk();
-    QVERIFY(m_sleeps.size() > 1);
-    QCOMPARE(m_sleeps.front(), qint64(81));
-    QCOMPARE(m_now - before, qint64(81));
-}
-
-void UploadThrottleTest::StoppingEndsTheSleep()
-{
-    m_limits.Set(1, 1);
-    m_sleepDivisor = 1000;
-    m_stopping = true;
-    UploadThrottle throttle = MakeThrottle();
-    throttle.Start();
-    throttle.BeforeChunk();
-    throttle.AfterChunk(8192);
-    throttle.BeforeChunk();
-    QCOMPARE(m_sleeps.size(), std::size_t(1));
+    for (bool stopping : {false, true}) {
+        m_limits.Set(100, 100);
+        m_sleeps.clear();
+        m_stopping = stopping;
+        UploadThrottle throttle = MakeThrottle();
+        throttle.Start();
+        throttle.BeforeChunk();
+        throttle.AfterChunk(8192);
+        const qint64 before = m_now;
+        throttle.BeforeChunk();
+        QCOMPARE(m_sleeps.front(), qint64(81));
+        QCOMPARE(m_sleeps.size() > 1, !stopping);
+        QCOMPARE(m_now - before, stopping ? qint64(40) : qint64(81));
+    }
 }
 
 void UploadThrottleTest::LimitChangeRestartsTheAverage()
