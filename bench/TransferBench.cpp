@@ -279,6 +279,13 @@ private:
     bool m_downloadOk = false;
 };
 
+void RunEventLoopFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 struct Outcome
 {
     double seconds = 0;
@@ -338,15 +345,10 @@ double ThrottledRate(QTcpServer& server, const QDir& dir, const QString& source,
             total += transfer->Position();
         return total;
     };
-    auto runFor = [](int runMs) {
-        QEventLoop loop;
-        QTimer::singleShot(runMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
-    runFor(500);
+    RunEventLoopFor(500);
     const qint64 before = received();
     const Clock::time_point start = Clock::now();
-    runFor(ms);
+    RunEventLoopFor(ms);
     const double seconds = SecondsSince(start);
     return double(received() - before) / 1024.0 / seconds;
 }
@@ -368,6 +370,15 @@ int main(int argc, char** argv)
         Fail("cannot set up");
     const QDir dir(temp.path());
     server.setMaxPendingConnections(std::max(30, options.many));
+
+    // What the machine alone does to a 1 ms timer, to read the stalls
+    // below against: on a busy machine the scheduler accounts for some.
+    {
+        LoopWatch idle;
+        idle.Start();
+        RunEventLoopFor(1000);
+        Print("transfer.idle_loop_stall_ms", idle.MaxGapMs(), 0);
+    }
 
     const qint64 size = qint64(options.mib) * MiB;
     const QString big = MakeSparse(dir, "source", size);

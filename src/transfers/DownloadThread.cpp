@@ -56,7 +56,8 @@ bool DownloadThread::Receive()
         if (TakeProgressTurn())
             emit DownloadProgress(m_position, AverageSpeed(received, started.elapsed()));
     }
-    return true;
+    // The file buffers; a full disk may only show when it writes out.
+    return m_file->flush();
 }
 
 bool DownloadThread::ReadChunk(int chunk)

@@ -35,7 +35,12 @@ bool TransferThread::SleepUnlessExit(qint64 ms)
 
 bool TransferThread::TakeProgressTurn()
 {
-    return !m_progressPending.exchange(true, std::memory_order_acq_rel);
+    if (m_sinceProgress.isValid() && m_sinceProgress.elapsed() < m_progressIntervalMs)
+        return false;
+    if (m_progressPending.exchange(true, std::memory_order_acq_rel))
+        return false;
+    m_sinceProgress.start();
+    return true;
 }
 
 void TransferThread::ReturnSocket()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
@@ -14,10 +15,12 @@ class QTcpSocket;
 // thread runs), the stop flag, the length of the waits for a silent peer,
 // and the coalescing of progress reports.
 //
-// A thread reports progress once per chunk, but only when the event loop has
-// handled the previous report: the manager calls ProgressHandled() from its
-// progress slot. A fast transfer therefore never has more than one progress
-// call queued, whatever the loop is busy with.
+// A thread computes its progress once per chunk but reports it only when the
+// event loop has handled the previous report (the manager calls
+// ProgressHandled() from its progress slot), and not more often than every
+// ProgressIntervalMs. A fast transfer therefore never has more than one
+// progress call queued, whatever the loop is busy with, and does not wake
+// the loop tens of thousands of times a second to say so.
 class TransferThread : public QThread
 {
     Q_OBJECT
@@ -25,6 +28,7 @@ class TransferThread : public QThread
 public:
     static constexpr int ChunkSize = 8192;
     static constexpr int DefaultWaitMs = 30000;
+    static constexpr int ProgressIntervalMs = 50;
 
     TransferThread(QTcpSocket* socket, QFile* file);
 
@@ -35,6 +39,8 @@ public:
     void ProgressHandled();
     // How long to wait for a silent peer. Tests shorten it.
     void SetWaitMs(int ms) { m_waitMs = ms; }
+    // Tests that follow a transfer chunk by chunk report every one.
+    void SetProgressIntervalMs(int ms) { m_progressIntervalMs = ms; }
 
 protected:
     bool ExitRequested();
@@ -59,4 +65,7 @@ private:
     QWaitCondition m_exitSignalled;
     bool m_exit = false;
     std::atomic<bool> m_progressPending{false};
+    // Used on the transfer's own thread only.
+    QElapsedTimer m_sinceProgress;
+    int m_progressIntervalMs = ProgressIntervalMs;
 };

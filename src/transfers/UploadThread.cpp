@@ -81,6 +81,9 @@ bool UploadThread::WriteAll(const char* data, qint64 size)
         if (accepted <= 0)
             return false;
         written += accepted;
+        // Usually the kernel takes the chunk at once; only what it refuses
+        // is waited for.
+        m_socket->flush();
         while (m_socket->bytesToWrite() > 0) {
             if (!m_socket->waitForBytesWritten(m_waitMs))
                 return false;

@@ -28,7 +28,7 @@ private slots:
     void UploadRefusesAnOffsetItCannotServe();
     void DownloadAppendsFromThePositionAndClosesAtTheEnd();
     void DownloadAlreadyAtItsSizeSucceedsWithoutReading();
-    void SilentOrVanishingPeersFailTheTransfer();
+    void FailuresOnEitherSideFailTheTransfer();
     void SignalExitStopsAtAChunkBoundary();
     void SignalExitCutsAThrottleSleepShort();
     void ProgressReportsNeverQueueUp();
@@ -277,7 +277,7 @@ void TransferThreadsTest::DownloadAlreadyAtItsSizeSucceedsWithoutReading()
     QCOMPARE(QFileInfo(path).size(), qint64(1000));
 }
 
-void TransferThreadsTest::SilentOrVanishingPeersFailTheTransfer()
+void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
 {
     {
         QFile file(m_dir.filePath("partial"));
@@ -324,6 +324,19 @@ void TransferThreadsTest::SilentOrVanishingPeersFailTheTransfer()
         QCOMPARE(m_report.errors, 1);
         QVERIFY(thread.wait(5000));
     }
+    {
+        // The whole file arrives but cannot be stored.
+        init();
+        QFile full("/dev/full");
+        QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Append));
+        DownloadThread thread(m_ours.get(), &full, 4 * Chunk, 0);
+        Watch(thread);
+        Start(thread);
+        m_peer->write(Pattern(4 * Chunk));
+        QTRY_VERIFY_WITH_TIMEOUT(m_report.Finished(), 3000);
+        QCOMPARE(m_report.errors, 1);
+        QVERIFY(thread.wait(5000));
+    }
 }
 
 void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
@@ -333,6 +346,7 @@ void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
     const QByteArray content = Pattern(10 * Chunk);
     DownloadThread thread(m_ours.get(), &file, content.size(), 0);
+    thread.SetProgressIntervalMs(0);
     Watch(thread);
     Start(thread);
 
