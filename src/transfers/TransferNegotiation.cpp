@@ -211,12 +211,8 @@ void TransferQueueManager::RecordCompleteDownload(ItemPtr download)
     record.Connect(d.GetType(CompleteDownloadFileSize)->GetItem(download[FileSize].AsString()));
     record.Connect(
         d.GetType(CompleteDownloadCompletionTime)->GetItem(Clock::NowText().toStdString()));
-    // Only the search view ties downloads to the search they came from; a
-    // program without it (the headless node) has no such relation to read.
-    Type* searchText = d.GetType(SearchTypes::SearchRequestText);
-    if (d.GetType(DownloadEntry)->IsRelated(searchText))
-        if (ItemPtr search = download[SearchTypes::SearchRequestText])
-            record.Connect(search);
+    if (ItemPtr search = download[SearchTypes::SearchRequestText])
+        record.Connect(search);
     emit CompleteDownloadAdded(record);
 }
 
