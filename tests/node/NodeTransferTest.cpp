@@ -82,15 +82,44 @@ public:
         return true;
     }
 
+    // Connects to the node and answers its search `token` with one file
+    // under `path`; the node later queues its download on this connection.
+    void SendSearchResult(quint16 nodePort, std::uint32_t token, const QByteArray& path,
+                          std::uint32_t size)
+    {
+        m_messaging = new QTcpSocket(&m_listener);
+        m_messaging->connectToHost(QHostAddress::LocalHost, nodePort);
+        m_messaging->write(PeerFrame(ByteBuilder().Byte(1).String(m_user).String("P").UInt32(0)));
+        const QByteArray result = ByteBuilder()
+                                      .String(m_user)
+                                      .UInt32(token)
+                                      .UInt32(1)
+                                      .Byte(1)
+                                      .String(path)
+                                      .UInt32(size)
+                                      .UInt32(0)
+                                      .String("txt")
+                                      .UInt32(0)
+                                      .Byte(1)
+                                      .UInt32(0)
+                                      .UInt32(0)
+                                      .UInt32(0);
+        // A zlib stream: qCompress's output without its leading length.
+        m_messaging->write(PeerFrame(ByteBuilder().UInt32(9).Raw(qCompress(result, 9).mid(4))));
+    }
+
     // Serves the first queued path with `content` over a file connection
     // to the node listening on `nodePort`; returns the path it was asked for.
     // Every wait runs the event loop, so what the test writes to the nodes
     // and the server keeps flowing meanwhile.
     QByteArray ServeQueuedFile(quint16 nodePort, const QByteArray& content)
     {
-        if (!QTest::qWaitFor([&] { return m_listener.hasPendingConnections(); }, Slow))
-            return "no messaging connection";
-        QTcpSocket* messaging = m_listener.nextPendingConnection();
+        if (!m_messaging) {
+            if (!QTest::qWaitFor([&] { return m_listener.hasPendingConnections(); }, Slow))
+                return "no messaging connection";
+            m_messaging = m_listener.nextPendingConnection();
+        }
+        QTcpSocket* messaging = m_messaging;
         QByteArray path;
         while (path.isEmpty()) {
             const QByteArray body = ReadFrame(*messaging);
@@ -147,6 +176,7 @@ private:
     QByteArray m_user;
     LabTestClient m_server;
     QTcpServer m_listener;
+    QTcpSocket* m_messaging = nullptr;
 };
 
 } // namespace
@@ -320,10 +350,17 @@ void NodeTransferTest::OddAndHostileNamesStayInsideTheDownloadFolder()
              Sha256Of(Source(odd + "/dots..bin")));
     QCOMPARE(Sha256Of(complete + "%zz plain/100%.bin"), Sha256Of(Source("odd/%zz plain/100%.bin")));
 
-    // A peer that answers a queue request for "..\..\x" with the file.
+    // A peer that offers a file in "..\..\x" as a search result and then
+    // serves it. The result is taken as offered: it is what the user sees.
     ScriptedUploader mallory;
     QVERIFY(mallory.Start(m_server.Port(), "mallory"));
-    m_bob.Send("download mallory\t..\\..\\x\tevil.txt\t5\t2");
+    m_bob.Send("search evil");
+    const QString started = m_bob.WaitForPrefix("search-started\t");
+    mallory.SendSearchResult(m_bobPort, started.section('\t', 1, 1).toUInt(), "..\\..\\x\\evil.txt",
+                             5);
+    const QString result = m_bob.WaitForPrefix("result\t" + started.section('\t', 1, 1), Slow);
+    QCOMPARE(result.section('\t', 2, 5), "mallory\t..\\..\\x\tevil.txt\t5");
+    m_bob.Send("download " + result.section('\t', 2, 5) + "\t2");
     QCOMPARE(mallory.ServeQueuedFile(m_bobPort, "evil!"), "..\\..\\x\\evil.txt");
     QVERIFY(
         !m_bob.WaitForPrefix("download\tcomplete\tmallory\t..\\..\\x\tevil.txt", Slow).isEmpty());
