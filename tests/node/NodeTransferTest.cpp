@@ -433,11 +433,11 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     QVERIFY(StartNode(m_alice, "alice"));
     const QString uploaded = m_alice.WaitForPrefix("upload-progress\tbob\t", Slow);
     QVERIFY2(PositionOf(uploaded) >= partialSize, qPrintable(uploaded));
+    m_alice.Send("upload-limit 60 off");
     QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + folder, Slow).isEmpty());
     QCOMPARE(Sha256Of(DownloadFolder(m_bob) + "/complete/long/tide.bin"),
              Sha256Of(Source("long/tide.bin")));
     QVERIFY(!QFileInfo::exists(partial));
-    m_alice.Send("upload-limit 60 off");
 }
 
 QTEST_GUILESS_MAIN(NodeTransferTest)
