@@ -124,6 +124,13 @@ void TransferQueueManager::OnFileConnection(std::string user, QTcpSocket* socket
         TransferLog(2, "Download not found, aborting", userItem);
         return;
     }
+    // A second connection for the same offer would write into the file the
+    // running transfer is writing; the running one keeps it.
+    if (download[DownloadEntryStatus].AsString() == Download::Downloading) {
+        ReleaseSocket(socket);
+        TransferLog(2, "Download already running, closing the new connection", userItem);
+        return;
+    }
     DetachSocket(socket);
     const QString folder = FileSystemPath(GetDownloadTargetFolder(download, false));
     QDir().mkpath(folder);
@@ -341,7 +348,7 @@ void TransferQueueManager::OnUploadComplete()
     ItemPtr upload = UploadOfSender();
     if (!upload)
         return;
-    const qint64 speed = *CounterOf(upload[BytesPerSecond]);
+    const qint64 speed = GetTransferSpeed(upload);
     ItemPtr user = upload[ServerTypes::User];
     TransferLog(1, QString("Recording upload speed of %1").arg(speed), user);
     const qint64 size = upload[SharingTypes::SharedFile][SharingTypes::SharedFileSize].AsInt64();

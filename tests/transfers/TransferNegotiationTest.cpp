@@ -66,6 +66,9 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QVERIFY(first);
     QCOMPARE_NEXT(*first, ByteBuilder().UInt32(1000).UInt32(0));
     QTRY_COMPARE(client->Status(download), std::string("downloading"));
+    auto duplicate = FileConnection(77);
+    QVERIFY(duplicate);
+    QVERIFY(WaitForClosed(*duplicate));
     // A new offer for a running download ends the running transfer and is
     // accepted; the next connection resumes from the same place.
     bob->write(UploadRequest(78, "music\\album\\x.mp3", content.size()));
@@ -111,6 +114,19 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QTRY_COMPARE(client->Status(download), std::string("complete"));
     QCOMPARE(recorded.count(), 1);
     QCOMPARE(CountOf(CompleteDownload), 1);
+    // A file that cannot be created leaves the download in "local error"
+    // and the connection is hung up on.
+    QFile blocker(client->downloads.filePath("downloading/blocked"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ItemPtr blocked = M().AddDownload("bob", "y.mp3", "blocked", 10, 0);
+    QCOMPARE_NEXT(*bob, FileFrame(43, "blocked\\y.mp3") + FileFrame(51, "blocked\\y.mp3"));
+    bob->write(UploadRequest(83, "blocked\\y.mp3", 10));
+    QCOMPARE_NEXT(*bob, TransferResponseFrame(83));
+    auto refused = FileConnection(83);
+    QVERIFY(refused);
+    QVERIFY(WaitForClosed(*refused));
+    QCOMPARE(client->Status(blocked), std::string("local error"));
 }
 
 void TransferNegotiationTest::UploadRunsOverOurFileConnectionAndReportsItsSpeed()
