@@ -1,5 +1,7 @@
 #include "LocalPathSanitizer.h"
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QStringList>
 
@@ -166,7 +168,8 @@ QString SafeRelativeFolder(const QString& remoteFolder, int level)
     if (folder.endsWith(u'\\'))
         folder.chop(1);
     const QStringList components = folder.split(u'\\');
-    const int count = std::min<qsizetype>(std::max(level, 0) + qsizetype(1), components.size());
+    const qsizetype count =
+        std::min<qsizetype>(qsizetype(std::max(level, 0)) + 1, components.size());
     QStringList safe;
     for (qsizetype i = components.size() - count; i < components.size(); ++i)
         safe << SafeLocalComponent(components[i]);

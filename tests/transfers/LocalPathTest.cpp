@@ -1,3 +1,5 @@
+#include <climits>
+
 #include <QDir>
 #include <QSet>
 #include <QTemporaryDir>
@@ -117,6 +119,7 @@ void LocalPathTest::RemoteFoldersKeepTheirLastComponents()
     QCOMPARE(SafeRelativeFolder("music\\album", 0), "album");
     QCOMPARE(SafeRelativeFolder("a\\b\\c", 1), "b\\c");
     QCOMPARE(SafeRelativeFolder("a\\b\\c", 9), "a\\b\\c");
+    QCOMPARE(SafeRelativeFolder("a\\b\\c", INT_MAX), "a\\b\\c");
     QCOMPARE(SafeRelativeFolder("a\\b\\c\\", 1), "b\\c");
     QCOMPARE(SafeRelativeFolder("@@abcde\\Music", -1), "Music");
     QCOMPARE(SafeRelativeFolder("", 3), "");
