@@ -135,6 +135,8 @@ CoreTransfer::Outcome CoreTransfer::Run(qint64 size)
             outcome.downloadCpuSeconds = CpuSeconds() - ownCpu;
             outcome.uploadCpuSeconds = ProcessCpuSeconds(node.ProcessId()) - nodeCpu;
             outcome.stallMs = watch.MaxGapMs();
+            outcome.stallCpuMs = watch.MaxGapCpuMs();
+            outcome.stallQueuedMs = watch.MaxGapQueuedMs();
             ended = true;
             if (status != TransferTypes::Download::Complete)
                 Fail("the download ended " + QString::fromStdString(status));

@@ -23,6 +23,10 @@ public:
         double downloadCpuSeconds = 0;
         double uploadCpuSeconds = 0;
         double stallMs = 0;
+        // How the loop thread spent that longest stall: running, and
+        // waiting for a core.
+        double stallCpuMs = 0;
+        double stallQueuedMs = 0;
     };
 
     // Downloads `size` bytes from the node and times it from the moment the

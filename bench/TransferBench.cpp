@@ -248,6 +248,8 @@ struct Outcome
     double seconds = 0;
     double cpuSeconds = 0;
     double stallMs = 0;
+    double stallCpuMs = 0;
+    double stallQueuedMs = 0;
     double rssMiB = 0;
 };
 
@@ -278,6 +280,8 @@ Outcome RunTransfers(QTcpServer& server, const QDir& dir, const QString& source,
     outcome.cpuSeconds = CpuSeconds() - cpuStart;
     watch.Stop();
     outcome.stallMs = watch.MaxGapMs();
+    outcome.stallCpuMs = watch.MaxGapCpuMs();
+    outcome.stallQueuedMs = watch.MaxGapQueuedMs();
     outcome.rssMiB = watch.MaxRssMiB();
     for (const auto& transfer : transfers)
         if (!transfer->Succeeded())
@@ -367,12 +371,16 @@ int main(int argc, char** argv)
     Print("transfer.download_cpu_s_per_gib", cores.downloadCpuSeconds / (mib / 1024.0), 2);
     Print("transfer.upload_cpu_s_per_gib", cores.uploadCpuSeconds / (mib / 1024.0), 2);
     Print("transfer.loop_stall_ms", cores.stallMs, 0);
+    Print("transfer.loop_stall_cpu_ms", cores.stallCpuMs, 1);
+    Print("transfer.loop_stall_queued_ms", cores.stallQueuedMs, 1);
 
     const qint64 manySize = qint64(options.manyMib) * MiB;
     const QString small = MakeSparse(dir, "small", manySize);
     const Outcome many = RunTransfers(server, dir, small, manySize, options.many);
     Print("transfer.many_mib_s", double(manySize) * options.many / MiB / many.seconds, 1);
     Print("transfer.many_loop_stall_ms", many.stallMs, 0);
+    Print("transfer.many_loop_stall_cpu_ms", many.stallCpuMs, 1);
+    Print("transfer.many_loop_stall_queued_ms", many.stallQueuedMs, 1);
     Print("transfer.rss_mib", many.rssMiB, 1);
 
     Print("throttle.one_kib_s",
