@@ -15,6 +15,8 @@ void Print(const char* name, double value, int decimals);
 // The resident set of this process.
 double ResidentMiB();
 double SecondsSince(Clock::time_point start);
+// User plus system CPU time of this process, in seconds.
+double CpuSeconds();
 
 // Start-up without a window: a failed snapshot load is not a question here.
 class Host : public StartUpHost

@@ -1,6 +1,8 @@
-// Times file transfers on loopback, all in one process: a plain socket and
-// file copy as the baseline, the same bytes through an UploadThread and a
-// DownloadThread, a hundred downloads at once, and the upload throttle.
+// Times file transfers on loopback: a plain socket and file copy as the
+// baseline, the same bytes through an UploadThread and a DownloadThread in
+// this process, then between two whole client cores (a node child process
+// uploads, this process downloads), a hundred downloads at once, and the
+// upload throttle.
 // The source files are sparse, so reading them costs no disk; the received
 // files are real and removed after each phase. Prints "name value" lines.
 //
@@ -9,7 +11,6 @@
 // (defaults 1024, 100, 10 and 3000)
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,8 @@
 #include <QTimer>
 
 #include "BenchSupport.h"
+#include "CoreTransfer.h"
+#include "LoopWatch.h"
 #include "transfers/DownloadThread.h"
 #include "transfers/FileConnectionWire.h"
 #include "transfers/UploadSpeedLimits.h"
@@ -79,14 +82,6 @@ bool ParseOptions(int argc, char** argv, Options& options)
     std::exit(1);
 }
 
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 QString MakeSparse(const QDir& dir, const QString& name, qint64 size)
 {
     const QString path = dir.filePath(name);
@@ -114,44 +109,6 @@ SocketPair Connect(QTcpServer& server)
     pair.receiver->setParent(nullptr);
     return pair;
 }
-
-// The longest the event loop went without running a 1 ms timer, and the
-// largest resident set seen meanwhile.
-class LoopWatch : public QObject
-{
-public:
-    LoopWatch()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        connect(&m_timer, &QTimer::timeout, this, [this] { Tick(); });
-    }
-    void Start()
-    {
-        m_maxGapMs = 0;
-        m_maxRss = ResidentMiB();
-        m_ticks = 0;
-        m_clock.start();
-        m_timer.start();
-    }
-    void Stop() { m_timer.stop(); }
-    double MaxGapMs() const { return double(m_maxGapMs); }
-    double MaxRssMiB() const { return m_maxRss; }
-
-private:
-    void Tick()
-    {
-        m_maxGapMs = std::max(m_maxGapMs, m_clock.restart());
-        if (++m_ticks % 100 == 0)
-            m_maxRss = std::max(m_maxRss, ResidentMiB());
-    }
-
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_maxGapMs = 0;
-    double m_maxRss = 0;
-    int m_ticks = 0;
-};
 
 // The baseline: the same 8192-byte chunks with plain blocking system calls
 // on the sockets' descriptors and the files, no toolkit, no throttle, no
@@ -364,6 +321,7 @@ int main(int argc, char** argv)
                              "[--throttle-ms N]\n");
         return 2;
     }
+    CoreTransfer core;
     QTemporaryDir temp(QDir::tempPath() + "/quorvale-bench-transfer-XXXXXX");
     QTcpServer server;
     if (!temp.isValid() || !server.listen(QHostAddress::LocalHost))
@@ -395,16 +353,37 @@ int main(int argc, char** argv)
             one = threaded;
     }
     Print("transfer.raw_mib_s", mib / rawSeconds, 1);
-    Print("transfer.mib_s", mib / one.seconds, 1);
-    Print("transfer.cpu_s_per_gib", one.cpuSeconds / (mib / 1024.0), 2);
-    Print("transfer.loop_stall_ms", one.stallMs, 0);
+    Print("transfer.threads_mib_s", mib / one.seconds, 1);
+    Print("transfer.threads_cpu_s_per_gib", one.cpuSeconds / (mib / 1024.0), 2);
+    Print("transfer.threads_loop_stall_ms", one.stallMs, 0);
     QFile::remove(big);
+
+    // The same size between two whole client cores: the node uploads, this
+    // process downloads and is the side whose event loop is watched.
+    const CoreTransfer::Outcome cores = core.Run(size);
+    Print("transfer.mib_s", mib / cores.seconds, 1);
+    Print("transfer.cpu_s_per_gib",
+          (cores.downloadCpuSeconds + cores.uploadCpuSeconds) / (mib / 1024.0), 2);
+    Print("transfer.download_cpu_s_per_gib", cores.downloadCpuSeconds / (mib / 1024.0), 2);
+    Print("transfer.upload_cpu_s_per_gib", cores.uploadCpuSeconds / (mib / 1024.0), 2);
+    Print("transfer.loop_stall_ms", cores.stallMs, 0);
+    Print("transfer.loop_stall_cpu_ms", cores.stallCpuMs, 1);
+    Print("transfer.loop_stall_queued_ms", cores.stallQueuedMs, 1);
 
     const qint64 manySize = qint64(options.manyMib) * MiB;
     const QString small = MakeSparse(dir, "small", manySize);
-    const Outcome many = RunTransfers(server, dir, small, manySize, options.many);
+    const Outcome threadsMany = RunTransfers(server, dir, small, manySize, options.many);
+    Print("transfer.threads_many_mib_s",
+          double(manySize) * options.many / MiB / threadsMany.seconds, 1);
+    Print("transfer.threads_many_loop_stall_ms", threadsMany.stallMs, 0);
+
+    // A hundred downloads into the core at once, from uploaders played on a
+    // thread of this process; the resident set includes them, kept small.
+    const CoreTransfer::Outcome many = core.RunMany(options.many, manySize);
     Print("transfer.many_mib_s", double(manySize) * options.many / MiB / many.seconds, 1);
     Print("transfer.many_loop_stall_ms", many.stallMs, 0);
+    Print("transfer.many_loop_stall_cpu_ms", many.stallCpuMs, 1);
+    Print("transfer.many_loop_stall_queued_ms", many.stallQueuedMs, 1);
     Print("transfer.rss_mib", many.rssMiB, 1);
 
     Print("throttle.one_kib_s",

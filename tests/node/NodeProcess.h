@@ -17,6 +17,7 @@ public:
     ~NodeProcess();
 
     QString Home() const { return m_home.path(); }
+    qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
     void Send(const QString& line);
     // Waits until `event` (fields joined by tabs) has been printed and
