@@ -13,9 +13,7 @@
 
 namespace {
 
-const char* const Folders[] = {"", "Music\\Album", "C:\\Live\\Tracks",
-                               "\xc3\x9c"
-                               "ber"};
+const char* const Folders[] = {"", "Music\\Album", "C:\\Live\\Tracks", "\u00dcber"};
 const char* const Names[] = {"", "Track 01.flac", "track live.mp3", "-", "  ", "ALBUM.MP3"};
 
 bool Contains(const QString& folder, const QString& name, const QString& term)
