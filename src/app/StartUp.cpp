@@ -12,7 +12,7 @@
 #include "base/TimerManager.h"
 #include "dnet/DNetManager.h"
 #include "peers/PeerMessenger.h"
-#include "search/WishListTypes.h"
+#include "search/WishListSearcher.h"
 #include "server/Server.h"
 #include "sharing/SharedFoldersManager.h"
 #include "store/Data.h"
@@ -52,6 +52,7 @@ void StartUp::Init()
     new DNetManager();
     new SharedFoldersManager();
     new TransferQueueManager();
+    new WishListSearcher();
     m_host->ManagersCreated();
 
     StoreDefaults();
@@ -68,11 +69,9 @@ void StartUp::DeclareStartUpTypes()
 {
     Settings::DeclareSchema(*dataSaver);
 
-    Type* wishItem = d.NewType(WishListTypes::WishListItem, true, false, false);
-    Type* wishEnabled = d.NewType(WishListTypes::WishListItemEnabled, false, true, false);
-    wishItem->RelateToType(wishEnabled, MANY, ONE, false);
-    dataSaver->AddSavedType(WishListTypes::WishListItem);
-    dataSaver->AddSavedType(WishListTypes::WishListItemEnabled);
+    // The wish list is the window's as much as the searcher's: its types
+    // exist before either, so saved entries load whoever shows them.
+    WishListSearcher::DeclareSchema(*dataSaver);
 }
 
 void StartUp::StoreDefaults()
@@ -112,6 +111,7 @@ void StartUp::Shutdown()
 
     CollectAndSave();
 
+    delete wishListSearcher;
     delete transferQueueManager;
     delete sharedFoldersManager;
     delete delayedInvoker;

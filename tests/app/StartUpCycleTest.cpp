@@ -3,10 +3,11 @@
 
 #include "Bytes.h"
 #include "StartUpTestHost.h"
+#include "app/StartUp.h"
 #include "base/DelayedInvoker.h"
 #include "base/Settings.h"
-#include "app/StartUp.h"
 #include "base/TimerManager.h"
+#include "search/WishListSearcher.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
@@ -61,7 +62,7 @@ void StartUpCycleTest::LoadsOverDefaultsThenSavesAndDeletesAtShutdown()
     StartUp startUp(&host);
     startUp.Init();
     QCOMPARE(host.steps, QStringList({"PrepareLogging", "ManagersCreated", "SnapshotLoaded"}));
-    QVERIFY(timerManager && dataSaver && delayedInvoker);
+    QVERIFY(timerManager && dataSaver && delayedInvoker && wishListSearcher);
     QVERIFY(!g_showIsOver);
     QVERIFY(d.HasType("wish_list_item") && d.HasType("wish_list_item_enabled"));
     // The snapshot is read after the defaults are stored, so saved values win.
@@ -81,7 +82,7 @@ void StartUpCycleTest::LoadsOverDefaultsThenSavesAndDeletesAtShutdown()
     Settings::Set("username", "bob");
     startUp.Shutdown();
     QVERIFY(g_showIsOver);
-    QVERIFY(!timerManager && !dataSaver && !delayedInvoker);
+    QVERIFY(!timerManager && !dataSaver && !delayedInvoker && !wishListSearcher);
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("bob"));
     QVERIFY(!QFile::exists(snapshot + ".1"));
     Settings::Set("username", "erin");

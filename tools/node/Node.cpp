@@ -5,6 +5,7 @@
 
 #include "NodeCommand.h"
 #include "NodeOutput.h"
+#include "NodeSearches.h"
 #include "NodeShares.h"
 #include "NodeTransfers.h"
 #include "StdinReader.h"
@@ -13,10 +14,8 @@
 #include "dnet/DNetManager.h"
 #include "dnet/DNetTypes.h"
 #include "peers/PeerMessenger.h"
-#include "search/SearchTypes.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
-#include "sharing/FileItemDisplay.h"
 #include "store/Data.h"
 
 namespace {
@@ -32,7 +31,7 @@ std::string S(const QString& text)
 
 Node::Node()
     : m_startUp(this), m_stdin(new StdinReader(this)), m_shares(new NodeShares(this)),
-      m_transfers(new NodeTransfers(this))
+      m_transfers(new NodeTransfers(this)), m_searches(new NodeSearches(this))
 {
     DeclareCommands();
     connect(m_stdin, &StdinReader::LineRead, this, &Node::OnLine);
@@ -58,7 +57,6 @@ void Node::ManagersCreated()
     connect(gp_server, &Server::ConnectionFailed, this, &Node::OnConnectionFailed);
     connect(gp_server, &Server::RoomChat, this, &Node::OnRoomChat);
     connect(gp_server, &Server::PrivateChat, this, &Node::OnPrivateChat);
-    connect(peerMessenger, &PeerMessenger::SearchResults, this, &Node::OnSearchResults);
     connect(dnetManager, &DNetManager::DNetSearchRequest, this, &Node::OnDNetSearchRequest);
     AddPairConnectionHandler(this, ServerTypes::Room, ServerTypes::InRoom, &Node::OnInRoom);
     AddPairDisconnectionHandler(this, ServerTypes::Room, ServerTypes::InRoom, &Node::OnOutOfRoom);
@@ -67,6 +65,7 @@ void Node::ManagersCreated()
                                 &Node::OnUserOffline);
     m_shares->ManagersCreated();
     m_transfers->ManagersCreated();
+    m_searches->ManagersCreated();
 }
 
 void Node::SnapshotLoadFailed(const char* title, const char* text)
@@ -100,11 +99,12 @@ void Node::DeclareCommands()
                               NodeOutput::Print({"saved"});
                           }};
     m_commands["ports"] = {2, false, [this](const NodeCommand& c) { SetPorts(c); }};
-    m_commands["search"] = {
-        1, true, [](const NodeCommand& c) {
-            const unsigned token = gp_server->FileSearch(S(c.arguments[0]), false);
-            NodeOutput::Print({"search-started", QString::number(token), c.arguments[0]});
-        }};
+    m_commands["search"] = {1, true,
+                            [this](const NodeCommand& c) { m_searches->Search(c.arguments[0]); }};
+    m_commands["wish"] = {1, true,
+                          [this](const NodeCommand& c) { m_searches->Wish(c.arguments[0]); }};
+    m_commands["filter"] = {1, true,
+                            [this](const NodeCommand& c) { m_searches->Filter(c.arguments[0]); }};
     m_commands["dnet"] = {0, false, [this](const NodeCommand&) { ReportDNet(); }};
     m_commands["tick"] = {1, false, [](const NodeCommand& c) {
                               const QString which = c.arguments[0];
@@ -251,23 +251,6 @@ void Node::SetPorts(const NodeCommand& command)
     if (gp_server->IsConnected())
         gp_server->SetWaitPort(plainPort, obfuscatedPort);
     NodeOutput::Print({"listening", QString::number(plainPort), QString::number(obfuscatedPort)});
-}
-
-void Node::OnSearchResults(ItemPtr searchResults)
-{
-    const QString token = Q(searchResults[SearchTypes::SearchRequest].AsString());
-    const QString user = Q(searchResults[ServerTypes::User].AsString());
-    const QString free = Q(searchResults[SearchTypes::SearchResultsUserAvailable].AsString());
-    const QString speed = Q(searchResults[SearchTypes::SearchResultsUserSpeed].AsString());
-    const QString queue = Q(searchResults[SearchTypes::SearchResultsUploadsInQueue].AsString());
-    for (Item* result : searchResults.GetItems(SearchTypes::SearchResult)) {
-        ItemPtr r(result);
-        NodeOutput::Print({"result", token, user,
-                           Q(r[SearchTypes::SearchResultFileFolder].AsString()),
-                           Q(r[SearchTypes::SearchResultFileName].AsString()),
-                           Q(r[SearchTypes::SearchResultFileSize].AsString()),
-                           Q(FileItemDisplay::GetFileItemDisplayString(r)), free, speed, queue});
-    }
 }
 
 void Node::OnDNetSearchRequest(const std::string& user, quint32 token, const std::string& text)

@@ -14,6 +14,7 @@
 
 struct ConnectionInfo;
 struct NodeCommand;
+class NodeSearches;
 class NodeShares;
 class NodeTransfers;
 class StdinReader;
@@ -44,7 +45,6 @@ private slots:
     void OnConnectionFailed(const std::string& reason);
     void OnRoomChat(const std::string& room, const std::string& user, const std::string& text);
     void OnPrivateChat(const std::string& user, const std::string& text, qint64 time, bool flag);
-    void OnSearchResults(ItemPtr searchResults);
     void OnDNetSearchRequest(const std::string& user, quint32 token, const std::string& text);
 
 private:
@@ -69,5 +69,6 @@ private:
     StdinReader* m_stdin;
     NodeShares* m_shares;
     NodeTransfers* m_transfers;
+    NodeSearches* m_searches;
     std::map<QString, Command> m_commands;
 };
