@@ -40,3 +40,29 @@ constexpr const char* WidgetActionText = "widget_action_text";
 // The button currently shown for an action, by address.
 constexpr const char* ActionObject = "toolbar_action_object";
 } // namespace ToolBarTypes
+
+// Remembered window geometry, in the order SizeManager declares it.
+namespace SizerTypes {
+// A window, keyed by the name it registered under.
+constexpr const char* Window = "sizer_window";
+// A live registered window, by address.
+constexpr const char* WindowWidget = "sizer_window_widget";
+constexpr const char* X = "sizer_x";
+constexpr const char* Y = "sizer_y";
+constexpr const char* Width = "sizer_width";
+constexpr const char* Height = "sizer_height";
+// A column width or a pane size.
+constexpr const char* Size = "sizer_size";
+// A list, keyed by the name it registered under; live lists by address.
+constexpr const char* Tree = "sizer_tree";
+constexpr const char* TreeWidget = "sizer_tree_widget";
+constexpr const char* TreeColumnNumber = "sizer_tree_column_number";
+// One remembered column of a list.
+constexpr const char* TreeColumn = "sizer_tree_column";
+// A split view, keyed by the name it registered under; live ones by address.
+constexpr const char* Splitter = "sizer_splitter";
+constexpr const char* SplitterWidget = "sizer_splitter_widget";
+constexpr const char* SplitterIndexNumber = "sizer_splitter_index_number";
+// One remembered pane of a split view.
+constexpr const char* SplitterIndex = "sizer_splitter_index";
+} // namespace SizerTypes
