@@ -45,6 +45,14 @@ constexpr const char* OnlineIcon = ":/icons/online_icon";
 constexpr const char* OfflineIcon = ":/icons/offline_icon";
 // How much of a private message the desktop notification shows.
 constexpr int NotificationLength = 80;
+
+// The options store "no" rather than no value: "minimize_to_tray" and
+// "expand_new_shares" get "yes" as a default before every load, which an
+// absent value would not override.
+void StoreYesNo(const char* key, bool yes)
+{
+    Settings::Set(key, yes ? "yes" : "no");
+}
 } // namespace
 
 int MainWindow::SizeProxy::GetX()
@@ -546,18 +554,18 @@ void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::OnUPnPCheckboxToggled(bool checked)
 {
-    Settings::SetYes("use_upnp", checked);
+    StoreYesNo("use_upnp", checked);
 }
 
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool checked)
 {
-    Settings::SetYes("minimize_to_tray", checked);
+    StoreYesNo("minimize_to_tray", checked);
     m_tray->setVisible(checked);
 }
 
 void MainWindow::OnExpandNewSharesCheckboxToggled(bool checked)
 {
-    Settings::SetYes("expand_new_shares", checked);
+    StoreYesNo("expand_new_shares", checked);
 }
 
 void MainWindow::OnUserCount(ConnectionInfo& info)
