@@ -45,6 +45,7 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, std::string user, QObject* parent)
     const std::string name = m_user;
     if (!menu->actions().isEmpty())
         menu->addSeparator();
+    const qsizetype firstEntry = menu->actions().size();
 
     menu->addAction("Message user", this, [name] {
         if (chatHost)
@@ -72,6 +73,11 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, std::string user, QObject* parent)
         menu->addAction("Re-share files with user", this, [name] { ReshareUser(name); });
     else
         menu->addAction("Unshare files from user", this, [name] { UnshareUser(name); });
+
+    // Whoever inspects the menu later can tell whom an entry is about.
+    const QList<QAction*> entries = menu->actions();
+    for (qsizetype i = firstEntry; i < entries.size(); ++i)
+        entries[i]->setData(QString::fromStdString(name));
 }
 
 void UserMenuOptions::UnshareUser(const std::string& user)

@@ -341,6 +341,8 @@ void ChatFormsTest::UserMenuActsOnTheStore()
     QCOMPARE(texts, (QStringList{"Copy", "-", "Message user", "Add user to list",
                                  "Browse user's files", "-", "Unshare files from user"}));
 
+    QCOMPARE(MenuEntry(menu, "Unshare files from user")->data().toString(), QString("erin"));
+    QVERIFY(!MenuEntry(menu, "Copy")->data().isValid());
     MenuEntry(menu, "Message user")->trigger();
     QCOMPARE(m_host->openedChats, std::vector<std::string>{"erin"});
 
