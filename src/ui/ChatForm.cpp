@@ -9,6 +9,7 @@
 #include "server/ServerTypes.h"
 #include "store/Data.h"
 #include "store/ObjectValue.h"
+#include "ui/ChatSchema.h"
 #include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
 #include "ui/EventToolBar.h"
@@ -18,6 +19,7 @@ ChatForm::ChatForm(std::string user, QWidget* parent)
     : QWidget(parent), m_user(std::move(user)), m_view(new ChatView(this)),
       m_entry(new QLineEdit(this))
 {
+    ChatSchema::DeclareSchema();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -31,16 +31,23 @@ void DeclareSchema()
     Type* room = d.GetType(ServerTypes::Room);
     Type* chatWidget = Declare(UserChatWidget);
     Type* roomForm = Declare(RoomForm);
-    Type* eventWidget = Declare(EventToolbarWidget);
-    Type* eventAction = Declare(EventToolbarAction);
     Type* listNode = Declare(UserListNode);
     Type* unsharedNode = Declare(UnsharedListNode);
+    DeclareEventTypes();
 
     Relate(user, chatWidget, ONE, ONE);
     Relate(room, roomForm, ONE, ONE);
-    Relate(eventWidget, eventAction, ONE, ONE);
     Relate(user, listNode, ONE, ONE);
     Relate(user, unsharedNode, ONE, ONE);
+}
+
+void DeclareEventTypes()
+{
+    using namespace ChatTypes;
+
+    Type* eventWidget = Declare(EventToolbarWidget);
+    Type* eventAction = Declare(EventToolbarAction);
+    Relate(eventWidget, eventAction, ONE, ONE);
 }
 
 } // namespace ChatSchema

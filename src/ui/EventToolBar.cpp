@@ -8,6 +8,7 @@
 #include "app/StartUp.h"
 #include "store/Data.h"
 #include "store/ObjectValue.h"
+#include "ui/ChatSchema.h"
 #include "ui/ChatTypes.h"
 
 using namespace ChatTypes;
@@ -36,6 +37,7 @@ void BringForward(QWidget* widget)
 EventToolBar::EventToolBar(QWidget* parent) : QToolBar("Events", parent)
 {
     eventToolBar = this;
+    ChatSchema::DeclareEventTypes();
     m_alertTimer.setInterval(AlertInterval);
     connect(&m_alertTimer, &QTimer::timeout, this, &EventToolBar::OnIconAlertTimeout);
     connect(qApp, &QApplication::focusChanged, this, &EventToolBar::OnApplicationFocusChanged);

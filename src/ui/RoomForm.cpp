@@ -13,6 +13,7 @@
 #include "store/Data.h"
 #include "store/ObjectValue.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/ChatSchema.h"
 #include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
 #include "ui/SizeManager.h"
@@ -58,6 +59,7 @@ RoomForm::RoomForm(std::string room, QWidget* parent)
       m_entry(new QLineEdit(this)), m_members(new QTreeWidget(this)),
       m_splitter(new QSplitter(this))
 {
+    ChatSchema::DeclareSchema();
     m_members->setColumnCount(3);
     m_members->setHeaderLabels({"User", "Files", "K/s"});
     m_members->setRootIsDecorated(false);

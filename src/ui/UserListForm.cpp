@@ -15,6 +15,7 @@
 #include "store/ObjectValue.h"
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddUserDialog.h"
+#include "ui/ChatSchema.h"
 #include "ui/ChatTypes.h"
 #include "ui/SizeManager.h"
 #include "ui/UserGroupConfigDialog.h"
@@ -48,6 +49,7 @@ UserListForm::UserListForm(QWidget* parent)
     : QWidget(parent), m_users(NewList({"User", "Status", "Groups"}, this)),
       m_unshared(NewList({"User"}, this))
 {
+    ChatSchema::DeclareSchema();
     m_users->setObjectName("user_list");
     m_unshared->setObjectName("unshared_list");
     m_users->setContextMenuPolicy(Qt::CustomContextMenu);

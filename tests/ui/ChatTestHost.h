@@ -10,7 +10,6 @@
 #include "app/StartUpHost.h"
 #include "ui/ActionSetToolBar.h"
 #include "ui/ChatHost.h"
-#include "ui/ChatSchema.h"
 #include "ui/EventToolBar.h"
 
 // A bare window around the chat forms: the real start-up, the action and
@@ -19,8 +18,7 @@
 class ChatTestHost : public QMainWindow, public StartUpHost, public ChatHost
 {
 public:
-    ChatTestHost()
-        : m_startUp(this), m_tabs(new QTabWidget(this))
+    ChatTestHost() : m_startUp(this), m_tabs(new QTabWidget(this))
     {
         chatHost = this;
         setCentralWidget(m_tabs);
@@ -40,7 +38,6 @@ public:
         addToolBar(m_actions);
         addToolBar(m_events);
     }
-    void ManagersCreated() override { ChatSchema::DeclareSchema(); }
     void SnapshotLoadFailed(const char*, const char*) override {}
     void OpenChatForm(const std::string& user) override { openedChats.push_back(user); }
 
