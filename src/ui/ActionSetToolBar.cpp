@@ -329,6 +329,11 @@ QString ActionSetToolBar::PrivilegesText(long long secondsLeft)
 
 void ActionSetToolBar::UpdatePrivilegesButton()
 {
+    // Before start-up has declared the settings nothing is known yet.
+    if (!d.HasType("global")) {
+        m_privileges->setText(SupportText);
+        return;
+    }
     m_privileges->setText(PrivilegesText(Settings::GetInt("privileges_time_left", 0)));
 }
 
