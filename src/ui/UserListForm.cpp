@@ -49,7 +49,6 @@ UserListForm::UserListForm(QWidget* parent)
     : QWidget(parent), m_users(NewList({"User", "Status", "Groups"}, this)),
       m_unshared(NewList({"User"}, this))
 {
-    ChatSchema::DeclareSchema();
     m_users->setObjectName("user_list");
     m_unshared->setObjectName("unshared_list");
     m_users->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -65,12 +64,15 @@ UserListForm::UserListForm(QWidget* parent)
 UserListForm::~UserListForm()
 {
     RemoveDataHandlers();
+    // The window builds the form before the store is set up.
     for (const char* nodeType : {UserListNode, UnsharedListNode})
-        d.GetType(nodeType)->GetItems().Remove();
+        if (Type* type = d.HasType(nodeType))
+            type->GetItems().Remove();
 }
 
 void UserListForm::Init()
 {
+    ChatSchema::DeclareSchema();
     for (Item* membership : d.GetType(InUserList)->GetItems()) {
         if (ItemPtr user = ItemPtr(membership)[User])
             OnUserAddedToList(user);
@@ -124,7 +126,7 @@ void UserListForm::RegisterActions()
     actionBar->AddSetAction("user_list", "manual_add_user", "Add User", ":/icons/add_user_icon",
                             false);
     actionBar->AddSetAction("user_list", "configure_user_groups", "Configure User Groups",
-                            ":/icons/add_user_icon", false);
+                            ":/icons/user_list_icon", false);
     for (QTreeWidget* list : {m_users, m_unshared}) {
         actionBar->RegisterWidget(list, "user_list");
         actionBar->AddWidgetColumnKey(list, "user", NameColumn);

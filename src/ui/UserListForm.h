@@ -31,7 +31,7 @@ public:
     ~UserListForm() override;
 
     // Lists what the store holds already, watches it from then on and
-    // registers the lists with the action tool bar.
+    // registers the lists with the action tool bar. Needs the base schema.
     void Init();
 
     QTreeWidget* Users() const { return m_users; }
