@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "base/Settings.h"
@@ -72,7 +73,9 @@ void ChatForm::showEvent(QShowEvent* event)
 
 void ChatForm::OnViewContextMenu(const QPoint& position)
 {
-    QMenu* menu = m_view->createStandardContextMenu(position);
+    // The menu is the view's child and goes with it if the tab is closed
+    // meanwhile.
+    QPointer<QMenu> menu = m_view->createStandardContextMenu(position);
     new UserMenuOptions(menu, m_user, menu);
     menu->exec(m_view->viewport()->mapToGlobal(position));
     delete menu;

@@ -90,7 +90,8 @@ void EventToolBar::RemoveEvent(QObject* widget)
     if (ItemPtr actionItem = widgetItem[EventToolbarAction]) {
         auto* action = ObjectFromItem<QAction>(actionItem);
         removeAction(action);
-        delete action;
+        // Clicking the action is one way here: it is still emitting.
+        action->deleteLater();
         actionItem.Remove();
     }
     widgetItem.Remove();

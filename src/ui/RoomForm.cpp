@@ -246,7 +246,9 @@ void RoomForm::OnMembersContextMenu(const QPoint& position)
     QTreeWidgetItem* row = m_members->itemAt(position);
     if (!row)
         return;
-    QMenu menu(this);
+    // Not a child of the form: leaving the room while the menu is open
+    // deletes the form from inside the menu's event loop.
+    QMenu menu;
     new UserMenuOptions(&menu, row->text(NameColumn).toStdString(), &menu);
     menu.exec(m_members->viewport()->mapToGlobal(position));
 }
