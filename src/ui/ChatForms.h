@@ -4,8 +4,8 @@
 // window needs of them only: construction from the room or user name and a
 // parent; Init() on a room form (after it is in its tab); AddChat(text) and
 // Focus() on a chat form.
-#include "ui/SimpleChatForm.h"
-#include "ui/SimpleRoomForm.h"
+#include "ui/ChatForm.h"
+#include "ui/RoomForm.h"
 
-using RoomFormClass = SimpleRoomForm;
-using ChatFormClass = SimpleChatForm;
+using RoomFormClass = RoomForm;
+using ChatFormClass = ChatForm;

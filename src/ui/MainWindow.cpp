@@ -30,13 +30,16 @@
 #include "store/ObjectValue.h"
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddSharedFolderDialog.h"
+#include "ui/ChatSchema.h"
 #include "ui/DiagnosticsForm.h"
+#include "ui/EventToolBar.h"
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
 #include "ui/SizeManager.h"
 #include "ui/UiTypes.h"
+#include "ui/UserListForm.h"
 
 MainWindow* mainWindow = nullptr;
 
@@ -87,13 +90,18 @@ void MainWindow::SizeProxy::SetSize(int width, int height)
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), m_startUp(this), m_sizeProxy(new SizeProxy(this)),
-      m_actionBar(new ActionSetToolBar(this)), m_tabs(new QTabWidget(this)),
-      m_chatTabs(new QTabWidget(this)), m_diagnostics(new DiagnosticsForm(this)),
-      m_sharedFolders(new SharedFoldersView(this)), m_connectionState(new QLabel("Offline", this))
+      m_actionBar(new ActionSetToolBar(this)), m_eventBar(new EventToolBar(this)),
+      m_tabs(new QTabWidget(this)), m_chatTabs(new QTabWidget(this)),
+      m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
+      m_userList(new UserListForm(this)), m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
+    chatHost = this;
     setWindowTitle("Quorvale");
     addToolBar(m_actionBar);
+    addToolBar(m_eventBar);
+    connect(m_eventBar, &EventToolBar::AlertIconShown, this, &MainWindow::SetApplicationIcon);
+    connect(m_eventBar, &EventToolBar::AlertIconCleared, this, &MainWindow::ResetApplicationIcon);
     connect(m_actionBar, &ActionSetToolBar::ActionTriggered, this,
             &MainWindow::OnToolBarActionTriggered);
     CreateMenus();
@@ -105,6 +113,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     AddPage(CreateRoomsPage(), "Rooms", ":/icons/room_icon");
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
+    AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
@@ -124,12 +133,14 @@ MainWindow::~MainWindow()
     delete sizeManager;
     if (mainWindow == this)
         mainWindow = nullptr;
+    if (chatHost == this)
+        chatHost = nullptr;
 }
 
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+5 reach every page without the mouse.
+    // Alt+1 to Alt+6 reach every page without the mouse.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
@@ -252,12 +263,7 @@ void MainWindow::PrepareLogging()
 
 void MainWindow::DeclareTypes()
 {
-    if (d.HasType(UiTypes::UserChatWidget))
-        return;
-    Type* chat = d.NewType(UiTypes::UserChatWidget, false, false, true);
-    Type* roomForm = d.NewType(UiTypes::RoomForm, false, false, true);
-    d.GetType(ServerTypes::User)->RelateToType(chat, ONE, ONE, false);
-    d.GetType(ServerTypes::Room)->RelateToType(roomForm, ONE, ONE, false);
+    ChatSchema::DeclareSchema();
 }
 
 void MainWindow::ManagersCreated()
@@ -297,6 +303,7 @@ void MainWindow::SnapshotLoaded()
     // Everything the tool bar knows lives in the store, which a failed load
     // empties: declare it only now.
     DeclareActionSets();
+    m_userList->Init();
     m_actionBar->UpdatePrivilegesButton();
     RegisterGeometry();
     FillOptions();

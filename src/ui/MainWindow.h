@@ -11,10 +11,12 @@
 #include "app/StartUpHost.h"
 #include "store/DataHandler.h"
 #include "ui/ChatForms.h"
+#include "ui/ChatHost.h"
 #include "ui/ResizableWindow.h"
 
 class ActionSetToolBar;
 class DiagnosticsForm;
+class EventToolBar;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -25,6 +27,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
+class UserListForm;
 struct ConnectionInfo;
 
 // The window a person lives in: rooms with their list, private chats,
@@ -32,7 +35,7 @@ struct ConnectionInfo;
 // bar that follows the focus; the connection state in the menu, the icon
 // and the status bar; a tray icon to hide in. It runs the shared start-up
 // sequence and wires its own parts in between the steps.
-class MainWindow : public QMainWindow, public StartUpHost, public DataHandler
+class MainWindow : public QMainWindow, public StartUpHost, public DataHandler, public ChatHost
 {
     Q_OBJECT
 
@@ -71,7 +74,7 @@ public:
     // The user's private chat form, created in its own tab when there is none.
     ChatFormClass* GetChatForm(const std::string& user);
     // Shows the user's chat and puts the focus in it.
-    void OpenChatForm(const std::string& user);
+    void OpenChatForm(const std::string& user) override;
     void SetApplicationIcon(const QString& icon);
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
@@ -138,6 +141,7 @@ private:
     StartUp m_startUp;
     SizeProxy* m_sizeProxy;
     ActionSetToolBar* m_actionBar;
+    EventToolBar* m_eventBar;
     QTabWidget* m_tabs;
     QSplitter* m_roomSplitter = nullptr;
     QTreeWidget* m_roomList = nullptr;
@@ -145,6 +149,7 @@ private:
     QTabWidget* m_chatTabs;
     DiagnosticsForm* m_diagnostics;
     SharedFoldersView* m_sharedFolders;
+    UserListForm* m_userList;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;
     QLineEdit* m_usernameField = nullptr;

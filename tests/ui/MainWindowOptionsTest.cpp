@@ -97,14 +97,14 @@ void MainWindowOptionsTest::ToolBarFollowsTheKeyboardAcrossPages()
     QCOMPARE(actionBar->CurrentSet(), QString("room_list"));
     QCOMPARE(texts(), QStringList({"Enter Room", "Create Room", "Refresh Room List"}));
 
-    QTest::keyClick(m_window, Qt::Key_4, Qt::AltModifier);
+    QTest::keyClick(m_window, Qt::Key_5, Qt::AltModifier);
     QTRY_COMPARE(actionBar->CurrentSet(), QString("login_options"));
     QCOMPARE(texts(), QStringList({"Change Username/Password", "Change Listening Port"}));
-    QTest::keyClick(m_window, Qt::Key_3, Qt::AltModifier);
+    QTest::keyClick(m_window, Qt::Key_4, Qt::AltModifier);
     QTRY_COMPARE(actionBar->CurrentSet(), QString("shared_folders"));
     QCOMPARE(texts().size(), 4);
     // The diagnostics offer no commands; the privileges button stays.
-    QTest::keyClick(m_window, Qt::Key_5, Qt::AltModifier);
+    QTest::keyClick(m_window, Qt::Key_6, Qt::AltModifier);
     QTRY_COMPARE(actionBar->CurrentSet(), QString());
     QCOMPARE(texts(), QStringList());
     QVERIFY(actionBar->PrivilegesButton()->isVisible());
@@ -133,7 +133,7 @@ void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
     };
     m_boxes.clear();
     m_script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
-    Press(3, "set_listening_port");
+    Press(4, "set_listening_port");
     QVERIFY(m_script.isEmpty());
     QVERIFY(stayedOpen);
     const QString invalid = "Invalid Port Number: Port number must be in the range of 1 to 65535.";
@@ -144,7 +144,7 @@ void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
 
     m_boxes.clear();
     m_script << enter(" 4000 ");
-    Press(3, "set_listening_port");
+    Press(4, "set_listening_port");
     QCOMPARE(m_boxes,
              QStringList({"Change to Listening Port Pending: Changes to the listening port "
                           "will take effect after a client restart."}));
@@ -168,7 +168,7 @@ void MainWindowOptionsTest::UserNameChangeTrimsAndNeedsBoth()
         };
     };
     m_script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
-    Press(3, "set_user_pass");
+    Press(4, "set_user_pass");
     QVERIFY(m_script.isEmpty());
     QVERIFY(stayedOpen);
     QCOMPARE(Settings::Get("username"), std::string("carol"));
