@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -40,6 +41,7 @@
 #include "ui/SizeManager.h"
 #include "ui/UiTypes.h"
 #include "ui/UserListForm.h"
+#include "upnp/PortForwarder.h"
 
 MainWindow* mainWindow = nullptr;
 
@@ -364,6 +366,8 @@ void MainWindow::RegisterGeometry()
 void MainWindow::FillOptions()
 {
     m_downloadFolderField->setText(QString::fromStdString(Settings::Get("download_folder")));
+    // Showing the stored state is not a change: no gateway search, no write.
+    const QSignalBlocker upnp(m_upnpBox), expand(m_expandBox), tray(m_trayBox);
     m_upnpBox->setChecked(Settings::IsYes("use_upnp"));
     m_expandBox->setChecked(Settings::IsYes("expand_new_shares"));
     m_trayBox->setChecked(Settings::IsYes("minimize_to_tray"));
@@ -562,6 +566,9 @@ void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 void MainWindow::OnUPnPCheckboxToggled(bool checked)
 {
     StoreYesNo("use_upnp", checked);
+    // Turning it off leaves existing mappings alone; they lapse by themselves.
+    if (checked && portForwarder)
+        portForwarder->Init();
 }
 
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool checked)
