@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QListView>
 #include <QTest>
@@ -21,6 +24,7 @@ private slots:
     void ListsTypesAndUnfoldsConnectionsOnDemand();
     void FollowsItemsAddedAndRemoved();
     void LargePartnerSetsComeInOrderedBatches();
+    void ListsValuesInByteOrder();
 
 private:
     void ClickType(const QString& name);
@@ -240,6 +244,39 @@ void DataDialogTest::LargePartnerSetsComeInOrderedBatches()
     QCOMPARE(root->childCount(), total);
     for (int i = 0; i < total; ++i)
         QCOMPARE(root->child(i)->text(0), QString("[file] f%1").arg(i, 5, 10, QChar('0')));
+}
+
+void DataDialogTest::ListsValuesInByteOrder()
+{
+    // Share paths: long common prefixes, texts that are prefixes of others,
+    // bytes above 0x7f, and an embedded zero byte.
+    Type* path = m_store->NewType("path", false, false, false);
+    std::vector<std::string> values = {"/srv/music/a",
+                                       "/srv/music/a/b",
+                                       "/srv/music/ab",
+                                       "/srv/music",
+                                       "/srv/musik",
+                                       std::string("/srv/\0x", 7),
+                                       "/srv/",
+                                       "/srv/music/\xc3\xa9t\xc3\xa9",
+                                       "/srv/music/z",
+                                       "",
+                                       "/srv/music/a/b/c/d/e/f/g/h/i/j/k"};
+    for (int i = 0; i < 300; ++i)
+        values.push_back("/srv/music/album " + std::to_string(i * 7919 % 1000));
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    for (auto it = values.rbegin(); it != values.rend(); ++it)
+        path->NewItem(*it);
+
+    ClickType("path");
+    auto* model = qobject_cast<StoreItemListModel*>(m_dialog->ItemList()->model());
+    QCOMPARE(model->rowCount(), static_cast<int>(values.size()));
+    for (int row = 0; row < model->rowCount(); ++row)
+        QCOMPARE(model->ItemAt(model->index(row))->AsString(), values[row]);
+    QCOMPARE(model->IndexOf(path->HasItem("/srv/music/ab").Get()).row(),
+             static_cast<int>(std::find(values.begin(), values.end(), "/srv/music/ab") -
+                              values.begin()));
 }
 
 QTEST_MAIN(DataDialogTest)
