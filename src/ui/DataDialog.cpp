@@ -40,6 +40,11 @@ QString RowText(const Item* item)
     return "[" + name + "] " + QString::fromStdString(item->AsString());
 }
 
+QString CountText(std::size_t count)
+{
+    return count == 0 ? "0" : CommafyNumber(static_cast<long long>(count));
+}
+
 bool IsPlaceholder(const QTreeWidgetItem* row)
 {
     return row->text(0) == DataDialog::kUnloaded && !DataDialog::RowItem(row) &&
@@ -74,7 +79,10 @@ DataDialog::DataDialog(Data* store, QWidget* parent)
     m_types->setHeaderLabels({"Type", "Kind", "#"});
     m_types->setRootIsDecorated(false);
     m_types->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_types->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_types->header()->setStretchLastSection(false);
+    m_types->header()->setSectionResizeMode(TypeNameColumn, QHeaderView::Stretch);
+    m_types->header()->setSectionResizeMode(TypeKindColumn, QHeaderView::ResizeToContents);
+    m_types->header()->setSectionResizeMode(TypeCountColumn, QHeaderView::ResizeToContents);
 
     m_items->setModel(m_itemModel);
     m_items->setUniformItemSizes(true);
@@ -92,11 +100,22 @@ DataDialog::DataDialog(Data* store, QWidget* parent)
     splitter->setStretchFactor(2, 3);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(splitter);
-    resize(960, 560);
 
     for (Type* type : m_store->GetTypes())
         AddTypeRow(type);
     m_types->sortItems(TypeNameColumn, Qt::AscendingOrder);
+
+    // Wide enough for the longest type name and a seven-digit count; the
+    // other two panes share the rest.
+    const QFontMetrics metrics = m_types->fontMetrics();
+    int nameWidth = metrics.horizontalAdvance("Type");
+    for (Type* type : m_store->GetTypes())
+        nameWidth =
+            std::max(nameWidth, metrics.horizontalAdvance(QString::fromStdString(type->GetName())));
+    const int typesWidth = nameWidth + metrics.horizontalAdvance("value    9,999,999") + 60;
+    const int width = std::max(960, typesWidth + 600);
+    resize(width, 560);
+    splitter->setSizes({typesWidth, (width - typesWidth) * 2 / 5, (width - typesWidth) * 3 / 5});
 
     // The store-wide events cover every type, including types declared
     // while the dialog is open.
@@ -129,7 +148,7 @@ void DataDialog::AddTypeRow(Type* type)
     auto* row = new QTreeWidgetItem;
     row->setText(TypeNameColumn, QString::fromStdString(type->GetName()));
     row->setText(TypeKindColumn, type->IsNull() ? "null   " : "value   ");
-    row->setText(TypeCountColumn, CommafyNumber(static_cast<long long>(type->ItemCount())));
+    row->setText(TypeCountColumn, CountText(type->ItemCount()));
     row->setTextAlignment(TypeCountColumn, Qt::AlignRight | Qt::AlignVCenter);
     row->setData(TypeNameColumn, Qt::UserRole,
                  QVariant::fromValue(reinterpret_cast<quintptr>(type)));
@@ -289,8 +308,7 @@ void DataDialog::OnTypeAdded(Type* type)
 void DataDialog::OnRefresh()
 {
     for (Type* type : m_countsToUpdate)
-        m_typeRows[type]->setText(TypeCountColumn,
-                                  CommafyNumber(static_cast<long long>(type->ItemCount())));
+        m_typeRows[type]->setText(TypeCountColumn, CountText(type->ItemCount()));
     m_countsToUpdate.clear();
 
     Item* current = m_itemModel->ItemAt(m_items->currentIndex());

@@ -210,6 +210,7 @@ void DataDialogTest::FollowsItemsAddedAndRemoved()
     QCOMPARE(tree->topLevelItemCount(), 0);
     m_dialog->OnRefresh();
     QCOMPARE(ListedItems(), QStringList{"jazz"});
+    QCOMPARE(m_dialog->TypeList()->findItems("ticker", Qt::MatchExactly).front()->text(2), "0");
 
     // Types declared while the dialog is open join the list in order.
     m_store->NewType("file", false, false, false);
