@@ -49,10 +49,11 @@ void SortByValue(std::vector<Item*>& items)
     };
     std::vector<Range> pending{{0, entries.size(), 0}};
     while (!pending.empty()) {
-        const auto [begin, end, depth] = pending.back();
+        const Range range = pending.back();
+        const std::size_t depth = range.depth;
         pending.pop_back();
-        const auto first = entries.begin() + static_cast<std::ptrdiff_t>(begin);
-        const auto last = entries.begin() + static_cast<std::ptrdiff_t>(end);
+        const auto first = entries.begin() + static_cast<std::ptrdiff_t>(range.begin);
+        const auto last = entries.begin() + static_cast<std::ptrdiff_t>(range.end);
         for (auto it = first; it != last; ++it)
             it->chunk = ChunkAt(it->text, depth);
         std::sort(first, last,
