@@ -71,6 +71,9 @@ int ScreenshotRun::Run()
     MainWindow window;
     window.resize(1200, 760);
     window.show();
+    // Pages that follow the keyboard focus (the action tool bar does) need
+    // an active window, which nothing else makes offscreen.
+    window.activateWindow();
     m_dialogAnswerer.start();
     window.Init();
 
@@ -104,6 +107,11 @@ int ScreenshotRun::Run()
         if (!WaitUntil([this] { return IsInRoom(); }))
             Complain("not in room " + m_options.room);
     }
+    // The room list is asked for once here rather than trusted to come on
+    // its own, so the rooms page always shows it.
+    gp_server->GetRoomList();
+    if (!WaitUntil([this] { return HasRoomList(); }))
+        Complain("no room list");
     Say("ready");
     if (!WaitUntil([this] {
             return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines;
@@ -163,6 +171,14 @@ bool ScreenshotRun::IsInRoom() const
 {
     ItemSet room = i(ServerTypes::Room, m_options.room.toStdString());
     return !room.empty() && (*room.begin())->IsConnected(ServerTypes::InRoom);
+}
+
+bool ScreenshotRun::HasRoomList() const
+{
+    for (Item* room : g(ServerTypes::Room))
+        if (room->IsConnected(ServerTypes::UserCount))
+            return true;
+    return false;
 }
 
 void ScreenshotRun::CloseStrayDialogs(MainWindow& window)

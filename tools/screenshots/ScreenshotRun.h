@@ -43,6 +43,7 @@ private:
     bool WaitUntil(const std::function<bool()>& done);
     static void Settle(int ms);
     bool IsInRoom() const;
+    bool HasRoomList() const;
     void CloseStrayDialogs(MainWindow& window);
     void SavePages(MainWindow& window);
     void SaveStoreViewer(MainWindow& window);
