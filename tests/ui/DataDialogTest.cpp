@@ -188,6 +188,20 @@ void DataDialogTest::FollowsItemsAddedAndRemoved()
     QCOMPARE(ListedItems(), (QStringList{"alice", "carol", "dave"}));
     QCOMPARE(m_dialog->TypeList()->findItems("user", Qt::MatchExactly).front()->text(2), "3");
 
+    // Within one turn: a removed item's row still reads as it was (a new
+    // item may already live at its address), and an item added and removed
+    // again never shows up.
+    m_user->HasItem("dave")->Remove();
+    m_user->NewItem("zoe");
+    m_user->NewItem("eve")->Remove();
+    QCOMPARE(ListedItems(), (QStringList{"alice", "carol", "dave"}));
+    m_dialog->OnRefresh();
+    QCOMPARE(ListedItems(), (QStringList{"alice", "carol", "zoe"}));
+    m_user->HasItem("zoe")->Remove();
+    m_user->NewItem("dave");
+    m_dialog->OnRefresh();
+    QCOMPARE(ListedItems(), (QStringList{"alice", "carol", "dave"}));
+
     // A batch too large to insert row by row keeps the chosen item current.
     for (int i = 0; i < 100; ++i)
         m_user->NewItem(QString("b%1").arg(i, 3, 10, QChar('0')).toStdString());
