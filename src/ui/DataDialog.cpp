@@ -126,7 +126,13 @@ DataDialog::DataDialog(Data* store, QWidget* parent)
     connect(m_types, &QTreeWidget::itemSelectionChanged, this,
             &DataDialog::OnTypeItemSelectionChanged);
     connect(m_items, &QListView::clicked, this, &DataDialog::OnItemClicked);
-    connect(m_items, &QListView::activated, this, &DataDialog::OnItemClicked);
+    // Walking the list with the keyboard shows each item in turn; the list
+    // moving its current row while it takes in the store's changes does not.
+    connect(m_items->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& index) {
+                if (!m_applyingChanges && index.isValid())
+                    OnItemClicked(index);
+            });
     connect(m_tree, &QTreeWidget::itemExpanded, this, &DataDialog::OnDataSubItemExpanded);
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(0);
@@ -312,11 +318,13 @@ void DataDialog::OnRefresh()
     m_countsToUpdate.clear();
 
     Item* current = m_itemModel->ItemAt(m_items->currentIndex());
+    m_applyingChanges = true;
     if (m_itemModel->ApplyChanges() && current) {
         const QModelIndex index = m_itemModel->IndexOf(current);
         m_items->setCurrentIndex(index);
         m_items->scrollTo(index);
     }
+    m_applyingChanges = false;
 
     if (QTreeWidgetItem* more = m_moreToLoad) {
         m_moreToLoad = nullptr;

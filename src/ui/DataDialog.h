@@ -87,4 +87,5 @@ private:
     // A "more" row opened by the user, replaced by its next batch on refresh.
     QTreeWidgetItem* m_moreToLoad = nullptr;
     QTimer m_refresh;
+    bool m_applyingChanges = false;
 };

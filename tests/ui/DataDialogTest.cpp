@@ -132,6 +132,10 @@ void DataDialogTest::ListsTypesAndUnfoldsConnectionsOnDemand()
     QCOMPARE(tree->topLevelItem(0)->text(0), "[user] carol");
     QCOMPARE(tree->topLevelItem(0)->childCount(), 0);
 
+    // The keyboard walks the list and the tree follows.
+    QTest::keyClick(m_dialog->ItemList(), Qt::Key_Up);
+    QCOMPARE(tree->topLevelItem(0)->text(0), "[user] bob");
+
     ClickItem("alice");
     QTreeWidgetItem* root = tree->topLevelItem(0);
     QCOMPARE(root->text(0), "[user] alice");
