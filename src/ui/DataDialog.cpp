@@ -74,48 +74,11 @@ DataDialog::DataDialog(Data* store, QWidget* parent)
 {
     setWindowTitle("Data");
     setAttribute(Qt::WA_DeleteOnClose);
-
-    m_types->setColumnCount(3);
-    m_types->setHeaderLabels({"Type", "Kind", "#"});
-    m_types->setRootIsDecorated(false);
-    m_types->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_types->header()->setStretchLastSection(false);
-    m_types->header()->setSectionResizeMode(TypeNameColumn, QHeaderView::Stretch);
-    m_types->header()->setSectionResizeMode(TypeKindColumn, QHeaderView::ResizeToContents);
-    m_types->header()->setSectionResizeMode(TypeCountColumn, QHeaderView::ResizeToContents);
-
-    m_items->setModel(m_itemModel);
-    m_items->setUniformItemSizes(true);
-    m_items->setEditTriggers(QAbstractItemView::NoEditTriggers);
-
-    m_tree->setColumnCount(1);
-    m_tree->setHeaderHidden(true);
-
-    auto* splitter = new QSplitter(Qt::Horizontal);
-    splitter->addWidget(m_types);
-    splitter->addWidget(m_items);
-    splitter->addWidget(m_tree);
-    splitter->setStretchFactor(0, 2);
-    splitter->setStretchFactor(1, 2);
-    splitter->setStretchFactor(2, 3);
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(splitter);
-
+    QSplitter* panes = CreatePanes();
     for (Type* type : m_store->GetTypes())
         AddTypeRow(type);
     m_types->sortItems(TypeNameColumn, Qt::AscendingOrder);
-
-    // Wide enough for the longest type name and a seven-digit count; the
-    // other two panes share the rest.
-    const QFontMetrics metrics = m_types->fontMetrics();
-    int nameWidth = metrics.horizontalAdvance("Type");
-    for (Type* type : m_store->GetTypes())
-        nameWidth =
-            std::max(nameWidth, metrics.horizontalAdvance(QString::fromStdString(type->GetName())));
-    const int typesWidth = nameWidth + metrics.horizontalAdvance("value    9,999,999") + 60;
-    const int width = std::max(960, typesWidth + 600);
-    resize(width, 560);
-    splitter->setSizes({typesWidth, (width - typesWidth) * 2 / 5, (width - typesWidth) * 3 / 5});
+    SizePanes(panes);
 
     // The store-wide events cover every type, including types declared
     // while the dialog is open.
@@ -137,6 +100,49 @@ DataDialog::DataDialog(Data* store, QWidget* parent)
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(0);
     connect(&m_refresh, &QTimer::timeout, this, &DataDialog::OnRefresh);
+}
+
+QSplitter* DataDialog::CreatePanes()
+{
+    m_types->setColumnCount(3);
+    m_types->setHeaderLabels({"Type", "Kind", "#"});
+    m_types->setRootIsDecorated(false);
+    m_types->setSelectionMode(QAbstractItemView::SingleSelection);
+    QHeaderView* header = m_types->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(TypeNameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(TypeKindColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(TypeCountColumn, QHeaderView::ResizeToContents);
+
+    m_items->setModel(m_itemModel);
+    m_items->setUniformItemSizes(true);
+    m_items->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    m_tree->setColumnCount(1);
+    m_tree->setHeaderHidden(true);
+
+    auto* panes = new QSplitter(Qt::Horizontal);
+    panes->addWidget(m_types);
+    panes->addWidget(m_items);
+    panes->addWidget(m_tree);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(panes);
+    return panes;
+}
+
+void DataDialog::SizePanes(QSplitter* panes)
+{
+    // The type pane is wide enough for the longest type name and a
+    // seven-digit count; the item list and the tree share the rest.
+    const QFontMetrics metrics = m_types->fontMetrics();
+    int nameWidth = metrics.horizontalAdvance("Type");
+    for (Type* type : m_store->GetTypes())
+        nameWidth =
+            std::max(nameWidth, metrics.horizontalAdvance(QString::fromStdString(type->GetName())));
+    const int typesWidth = nameWidth + metrics.horizontalAdvance("value    9,999,999") + 60;
+    const int width = std::max(960, typesWidth + 600);
+    resize(width, 560);
+    panes->setSizes({typesWidth, (width - typesWidth) * 2 / 5, (width - typesWidth) * 3 / 5});
 }
 
 DataDialog::~DataDialog()

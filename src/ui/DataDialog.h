@@ -15,6 +15,7 @@ class Data;
 class Item;
 class QListView;
 class QModelIndex;
+class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
 class StoreItemListModel;
@@ -64,6 +65,8 @@ private:
     void OnItemRemoved(Item* item);
     void OnTypeAdded(Type* type);
 
+    QSplitter* CreatePanes();
+    void SizePanes(QSplitter* panes);
     void AddTypeRow(Type* type);
     Type* SelectedType() const;
     // Rows for the partners of `item` of one type, from `offset` on, one batch.
