@@ -32,6 +32,7 @@
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/ChatSchema.h"
+#include "ui/DataDialog.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/EventToolBar.h"
 #include "ui/ListeningPortDialog.h"
@@ -159,6 +160,9 @@ void MainWindow::CreateMenus()
     m_disconnectAction->setEnabled(false);
     connect(m_disconnectAction, &QAction::triggered, this,
             &MainWindow::OnDisconnectMenuOptionClicked);
+    QAction* data = menu->addAction(QIcon(":/icons/data_icon"), "&Data");
+    data->setObjectName("show_data");
+    connect(data, &QAction::triggered, this, &MainWindow::OnShowData);
     menu->addSeparator();
     QAction* quit = menu->addAction("&Quit");
     quit->setObjectName("quit");
@@ -552,6 +556,16 @@ void MainWindow::OnConnectMenuOptionClicked()
 void MainWindow::OnDisconnectMenuOptionClicked()
 {
     gp_server->Disconnect();
+}
+
+void MainWindow::OnShowData()
+{
+    // One viewer for the run: it keeps its place and selection between looks.
+    if (!m_dataDialog)
+        m_dataDialog = new DataDialog(&d, this);
+    m_dataDialog->show();
+    m_dataDialog->raise();
+    m_dataDialog->activateWindow();
 }
 
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)

@@ -15,6 +15,7 @@
 #include "ui/ResizableWindow.h"
 
 class ActionSetToolBar;
+class DataDialog;
 class DiagnosticsForm;
 class EventToolBar;
 class QAction;
@@ -101,6 +102,8 @@ private slots:
     void OnConnectionFailed(const std::string& reason);
     void OnConnectMenuOptionClicked();
     void OnDisconnectMenuOptionClicked();
+    // Shows the item-store viewer.
+    void OnShowData();
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
     void OnUPnPCheckboxToggled(bool checked);
     void OnMinimizeToTrayCheckboxToggled(bool checked);
@@ -159,6 +162,7 @@ private:
     QCheckBox* m_trayBox = nullptr;
     QCheckBox* m_expandBox = nullptr;
     SharedFilesRescannedDialog* m_rescannedDialog = nullptr;
+    DataDialog* m_dataDialog = nullptr;
     QLabel* m_connectionState;
     QAction* m_connectAction = nullptr;
     QAction* m_disconnectAction = nullptr;
