@@ -689,6 +689,7 @@ void MainWindow::Notify(const std::string& user, const std::string& text)
     if (start.size() > NotificationLength)
         start = start.left(NotificationLength - 3) + "...";
     m_tray->showMessage(QString::fromStdString(user), start, QSystemTrayIcon::Information);
+    emit Notified(QString::fromStdString(user), start);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

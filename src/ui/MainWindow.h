@@ -95,6 +95,10 @@ public slots:
     // Closes every open modal dialog, innermost first.
     static void CloseModalDialogs();
 
+signals:
+    // A desktop notification went out through the tray icon.
+    void Notified(const QString& title, const QString& text);
+
 private slots:
     void OnConnecting();
     void OnConnected();
