@@ -100,6 +100,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     mainWindow = this;
     chatHost = this;
+    m_trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     setWindowTitle("Quorvale");
     addToolBar(m_actionBar);
     addToolBar(m_eventBar);
@@ -696,7 +697,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // With minimize-to-tray on, closing only hides the window: the client
     // keeps sharing and chatting until Quit.
-    if (!m_quitting && Settings::IsYes("minimize_to_tray") && m_tray->isVisible()) {
+    if (!m_quitting && m_trayAvailable && Settings::IsYes("minimize_to_tray") &&
+        m_tray->isVisible()) {
         hide();
         event->ignore();
         return;

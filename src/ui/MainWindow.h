@@ -79,6 +79,10 @@ public:
     void SetApplicationIcon(const QString& icon);
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    // Whether the desktop has a tray to hide in; without one, closing the
+    // window quits rather than leave it unreachable. Read at start; tests
+    // and late-starting panels may set it.
+    void SetSystemTrayAvailable(bool available) { m_trayAvailable = available; }
     // A quit was asked for (perhaps during start-up, before the main loop).
     bool IsQuitting() const { return m_quitting; }
 
@@ -178,6 +182,7 @@ private:
     // Set by Quit: closing the window then really closes it instead of
     // hiding it in the tray.
     bool m_quitting = false;
+    bool m_trayAvailable;
 };
 
 extern MainWindow* mainWindow;
