@@ -5,10 +5,10 @@
 #include <QMetaType>
 #include <QTimer>
 
-#include "base/SettingsTypes.h"
+#include "app/StartUpHost.h"
 #include "base/DelayedInvoker.h"
 #include "base/Settings.h"
-#include "app/StartUpHost.h"
+#include "base/SettingsTypes.h"
 #include "base/TimerManager.h"
 #include "dnet/DNetManager.h"
 #include "peers/PeerMessenger.h"
@@ -17,6 +17,7 @@
 #include "sharing/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "transfers/TransferQueueManager.h"
 
 bool g_showIsOver = false;
 
@@ -50,6 +51,7 @@ void StartUp::Init()
     new DelayedInvoker();
     new DNetManager();
     new SharedFoldersManager();
+    new TransferQueueManager();
     m_host->ManagersCreated();
 
     StoreDefaults();
@@ -110,6 +112,7 @@ void StartUp::Shutdown()
 
     CollectAndSave();
 
+    delete transferQueueManager;
     delete sharedFoldersManager;
     delete delayedInvoker;
     delete dnetManager;

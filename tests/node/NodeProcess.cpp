@@ -22,6 +22,8 @@ bool NodeProcess::Start(quint16 serverPort)
     environment.insert("HOME", m_home.path());
     environment.insert("QUORVALE_SERVER", QString("127.0.0.1:%1").arg(serverPort));
     m_process.setProcessEnvironment(environment);
+    m_partial.clear();
+    m_events.clear();
     m_process.start(QStringLiteral(QUORVALE_NODE_PATH), {});
     return m_process.waitForStarted(5000);
 }
@@ -89,4 +91,10 @@ bool NodeProcess::Quit()
     m_process.closeWriteChannel();
     return m_process.waitForFinished(10000) && m_process.exitStatus() == QProcess::NormalExit &&
            m_process.exitCode() == 0;
+}
+
+bool NodeProcess::Kill()
+{
+    m_process.kill();
+    return m_process.waitForFinished(10000);
 }

@@ -6,6 +6,7 @@
 #include "NodeCommand.h"
 #include "NodeOutput.h"
 #include "NodeShares.h"
+#include "NodeTransfers.h"
 #include "StdinReader.h"
 #include "base/Settings.h"
 #include "base/TimerManager.h"
@@ -29,7 +30,9 @@ std::string S(const QString& text)
 }
 } // namespace
 
-Node::Node() : m_startUp(this), m_stdin(new StdinReader(this)), m_shares(new NodeShares(this))
+Node::Node()
+    : m_startUp(this), m_stdin(new StdinReader(this)), m_shares(new NodeShares(this)),
+      m_transfers(new NodeTransfers(this))
 {
     DeclareCommands();
     connect(m_stdin, &StdinReader::LineRead, this, &Node::OnLine);
@@ -63,6 +66,7 @@ void Node::ManagersCreated()
     AddPairDisconnectionHandler(this, ServerTypes::User, ServerTypes::IsOnline,
                                 &Node::OnUserOffline);
     m_shares->ManagersCreated();
+    m_transfers->ManagersCreated();
 }
 
 void Node::SnapshotLoadFailed(const char* title, const char* text)
@@ -125,7 +129,26 @@ void Node::DeclareCommands()
                             [this](const NodeCommand& c) { m_shares->Browse(c.arguments[0]); }};
     m_commands["ls"] = {
         2, true, [this](const NodeCommand& c) { m_shares->List(c.arguments[0], c.arguments[1]); }};
+    DeclareTransferCommands();
     m_commands["quit"] = {0, false, [](const NodeCommand&) { QCoreApplication::quit(); }};
+}
+
+void Node::DeclareTransferCommands()
+{
+    NodeTransfers* t = m_transfers;
+    m_commands["download"] = {1, true, [t](const NodeCommand& c) { t->Download(c.arguments[0]); }};
+    m_commands["remove-download"] = {
+        1, true, [t](const NodeCommand& c) { t->RemoveDownload(c.arguments[0]); }};
+    m_commands["downloads"] = {0, false, [t](const NodeCommand&) { t->ListDownloads(); }};
+    m_commands["uploads"] = {0, false, [t](const NodeCommand&) { t->ListUploads(); }};
+    m_commands["slots"] = {1, false, [t](const NodeCommand& c) { t->SetSlots(c.arguments[0]); }};
+    m_commands["upload-limit"] = {2, false, [t](const NodeCommand& c) { t->SetUploadLimit(c); }};
+    m_commands["download-folder"] = {
+        1, true, [t](const NodeCommand& c) { t->SetDownloadFolder(c.arguments[0]); }};
+    m_commands["unshare-user"] = {1, false,
+                                  [t](const NodeCommand& c) { t->UnshareUser(c.arguments[0]); }};
+    m_commands["reshare-user"] = {1, false,
+                                  [t](const NodeCommand& c) { t->ReshareUser(c.arguments[0]); }};
 }
 
 void Node::OnLine(const QString& line)

@@ -15,6 +15,7 @@
 struct ConnectionInfo;
 struct NodeCommand;
 class NodeShares;
+class NodeTransfers;
 class StdinReader;
 
 // The core without a window: runs the very same start-up sequence as the
@@ -55,6 +56,7 @@ private:
     };
 
     void DeclareCommands();
+    void DeclareTransferCommands();
     void OnInRoom(ConnectionInfo& info);
     void OnOutOfRoom(ConnectionInfo& info);
     void OnUserOnline(ConnectionInfo& info);
@@ -66,5 +68,6 @@ private:
     StartUp m_startUp;
     StdinReader* m_stdin;
     NodeShares* m_shares;
+    NodeTransfers* m_transfers;
     std::map<QString, Command> m_commands;
 };

@@ -1,0 +1,177 @@
+#include "LocalPathSanitizer.h"
+
+#include <algorithm>
+
+#include <QCryptographicHash>
+#include <QStringList>
+
+namespace {
+
+// The spelling of an empty name. Escaping never writes a space, so this
+// cannot be the spelling of any other remote name.
+const QString EmptyNameSpelling = QStringLiteral("%20");
+constexpr int HashDigits = 16;
+
+bool IsHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+}
+
+bool IsControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+bool IsAsciiLetter(QChar c)
+{
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+bool LooksLikeDrive(const QString& name)
+{
+    return name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == u':';
+}
+
+bool IsPairedSurrogateAt(const QString& name, int i)
+{
+    if (name[i].isHighSurrogate())
+        return i + 1 < name.size() && name[i + 1].isLowSurrogate();
+    if (name[i].isLowSurrogate())
+        return i > 0 && name[i - 1].isHighSurrogate();
+    return false;
+}
+
+bool IsLoneSurrogateAt(const QString& name, int i)
+{
+    return name[i].isSurrogate() && !IsPairedSurrogateAt(name, i);
+}
+
+bool HoldsEscapeLookalike(const QString& name)
+{
+    for (int i = 0; i + 2 < name.size(); ++i) {
+        if (name[i] == u'%' && IsHexDigit(name[i + 1]) && IsHexDigit(name[i + 2]))
+            return true;
+    }
+    return false;
+}
+
+// The character at i cannot stand in a component as it is.
+bool IsUnsafeAt(const QString& name, int i)
+{
+    const QChar c = name[i];
+    return IsControl(c) || c == u'/' || c == u'\\' || IsLoneSurrogateAt(name, i) ||
+           (i == 1 && c == u':' && LooksLikeDrive(name));
+}
+
+// Once a name is escaped, "%" is escaped too so the spelling reads back
+// one way only.
+bool IsOffendingAt(const QString& name, int i)
+{
+    return name[i] == u'%' || IsUnsafeAt(name, i);
+}
+
+bool NeedsEscaping(const QString& name)
+{
+    if (name.isEmpty() || name == u"." || name == u".." || LooksLikeDrive(name) ||
+        HoldsEscapeLookalike(name) || name.toUtf8().size() > MaxLocalComponentBytes)
+        return true;
+    for (int i = 0; i < name.size(); ++i) {
+        if (IsUnsafeAt(name, i))
+            return true;
+    }
+    return false;
+}
+
+QString EscapeBytes(const QByteArray& bytes)
+{
+    QString escaped;
+    for (const char byte : bytes)
+        escaped += QStringLiteral("%%1").arg(static_cast<unsigned char>(byte), 2, 16, QChar(u'0'));
+    return escaped.toUpper();
+}
+
+// The code unit as UTF-8 would write it if it stood alone; for an unpaired
+// surrogate that is the three-byte form, which no valid name produces.
+QByteArray LoneUnitBytes(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return QByteArray(1, static_cast<char>(u));
+    QByteArray bytes;
+    bytes += static_cast<char>(0xE0 | (u >> 12));
+    bytes += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+    bytes += static_cast<char>(0x80 | (u & 0x3F));
+    return bytes;
+}
+
+// Every piece is either one escape or one whole character, so cutting the
+// spelling between pieces never splits either.
+QStringList EscapedPieces(const QString& name)
+{
+    QStringList pieces;
+    if (name == u"." || name == u"..") {
+        for (int i = 0; i < name.size(); ++i)
+            pieces << EscapeBytes(".");
+        return pieces;
+    }
+    for (int i = 0; i < name.size(); ++i) {
+        if (IsOffendingAt(name, i))
+            pieces << EscapeBytes(LoneUnitBytes(name[i]));
+        else if (name[i].isHighSurrogate())
+            pieces << name.mid(i++, 2);
+        else
+            pieces << QString(name[i]);
+    }
+    return pieces;
+}
+
+QString CutToLimit(const QStringList& pieces, const QString& spelling)
+{
+    const QString hash =
+        QString::fromLatin1(
+            QCryptographicHash::hash(spelling.toUtf8(), QCryptographicHash::Sha256).toHex())
+            .left(HashDigits)
+            .toUpper();
+    const int room = MaxLocalComponentBytes - 1 - HashDigits;
+    QString kept;
+    int keptBytes = 0;
+    for (const QString& piece : pieces) {
+        const int bytes = piece.toUtf8().size();
+        if (keptBytes + bytes > room)
+            break;
+        kept += piece;
+        keptBytes += bytes;
+    }
+    return kept + u'%' + hash;
+}
+
+} // namespace
+
+QString SafeLocalComponent(const QString& remoteName)
+{
+    if (!NeedsEscaping(remoteName))
+        return remoteName;
+    if (remoteName.isEmpty())
+        return EmptyNameSpelling;
+    const QStringList pieces = EscapedPieces(remoteName);
+    const QString spelling = pieces.join(QString());
+    if (spelling.toUtf8().size() <= MaxLocalComponentBytes)
+        return spelling;
+    return CutToLimit(pieces, spelling);
+}
+
+QString SafeRelativeFolder(const QString& remoteFolder, int level)
+{
+    if (remoteFolder.isEmpty())
+        return QString();
+    QString folder = remoteFolder;
+    if (folder.endsWith(u'\\'))
+        folder.chop(1);
+    const QStringList components = folder.split(u'\\');
+    const qsizetype count =
+        std::min<qsizetype>(qsizetype(std::max(level, 0)) + 1, components.size());
+    QStringList safe;
+    for (qsizetype i = components.size() - count; i < components.size(); ++i)
+        safe << SafeLocalComponent(components[i]);
+    return safe.join(u'\\');
+}

@@ -1,0 +1,148 @@
+#include <climits>
+
+#include <QDir>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "transfers/LocalPathSanitizer.h"
+
+// Remote names turned into local path components and folders.
+class LocalPathTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void HonestNamesAreUnchanged_data();
+    void HonestNamesAreUnchanged();
+    void HostileNamesGetDistinctSafeSpellings_data();
+    void HostileNamesGetDistinctSafeSpellings();
+    void OverLongNamesAreCutAtWholeCharacters();
+    void RemoteFoldersKeepTheirLastComponents();
+    void HostileFoldersStayInsideTheRoot();
+};
+
+void LocalPathTest::HonestNamesAreUnchanged_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "x.mp3";
+    QTest::newRow("spaces and dots") << " Best of. .. 1999 ...";
+    QTest::newRow("leading dot") << ".hidden";
+    QTest::newRow("three dots") << "...";
+    QTest::newRow("percent without digits") << "100% pure %zz";
+    QTest::newRow("colon later") << "Act 1: Overture";
+    QTest::newRow("non-latin") << QString::fromUtf8("Motörhead – 東京");
+    QTest::newRow("astral") << QString::fromUtf8("\xF0\x9F\x8E\xB5 song");
+    QTest::newRow("255 bytes") << QString(255, u'a');
+}
+
+void LocalPathTest::HonestNamesAreUnchanged()
+{
+    QFETCH(QString, name);
+    QCOMPARE(SafeLocalComponent(name), name);
+}
+
+void LocalPathTest::HostileNamesGetDistinctSafeSpellings_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("spelling");
+    QTest::newRow("empty") << ""
+                           << "%20";
+    QTest::newRow("dot") << "."
+                         << "%2E";
+    QTest::newRow("dot dot") << ".."
+                             << "%2E%2E";
+    QTest::newRow("slash") << "a/b"
+                           << "a%2Fb";
+    QTest::newRow("leading slash") << "/etc"
+                                   << "%2Fetc";
+    QTest::newRow("backslash") << "..\\x"
+                               << "..%5Cx";
+    QTest::newRow("drive") << "C:"
+                           << "C%3A";
+    QTest::newRow("drive path") << "c:x"
+                                << "c%3Ax";
+    QTest::newRow("NUL") << QString::fromUtf16(u"a\0b", 3) << "a%00b";
+    QTest::newRow("newline and DEL") << "a\nb\x7F"
+                                     << "a%0Ab%7F";
+    QTest::newRow("percent in hostile name") << "5%/x"
+                                             << "5%25%2Fx";
+    QTest::newRow("escape lookalike") << "a%2Fb"
+                                      << "a%252Fb";
+    QTest::newRow("lower-case lookalike") << "%e9t%e9"
+                                          << "%25e9t%25e9";
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << "%ED%A0%80x";
+}
+
+void LocalPathTest::HostileNamesGetDistinctSafeSpellings()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, spelling);
+    QCOMPARE(SafeLocalComponent(name), spelling);
+    // The spelling is itself an ordinary name that cannot name anything
+    // outside the folder it is used in.
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkdir(spelling));
+    QCOMPARE(QDir(root.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{spelling});
+}
+
+void LocalPathTest::OverLongNamesAreCutAtWholeCharacters()
+{
+    // 200 three-byte characters: 600 bytes, too long even unescaped.
+    const QString longName = QString(200, QChar(0x6771));
+    const QString spelling = SafeLocalComponent(longName);
+    QVERIFY(spelling.toUtf8().size() <= MaxLocalComponentBytes);
+    QVERIFY(QString::fromUtf8(spelling.toUtf8()) == spelling);
+    QVERIFY(spelling.startsWith(QString(70, QChar(0x6771))));
+    QCOMPARE(spelling.count(u'%'), 1);
+    // Names that differ only past the cut still get different spellings,
+    // and a long name never spells the same as its own cut-off prefix.
+    const QString other = longName.left(199) + u'x';
+    QVERIFY(SafeLocalComponent(other) != spelling);
+    QVERIFY(SafeLocalComponent(spelling) != spelling);
+    const QString escapedLong = QString(300, u'/');
+    QVERIFY(SafeLocalComponent(escapedLong).toUtf8().size() <= MaxLocalComponentBytes);
+    QVERIFY(SafeLocalComponent(escapedLong).startsWith(u"%2F%2F"));
+    QVERIFY(!SafeLocalComponent(escapedLong).contains(u'/'));
+
+    QSet<QString> spellings;
+    const QStringList names{"",      ".",       "..", "%20",  "%2E", "a/b", "a%2Fb",
+                            "a%2fb", "a%252Fb", "C:", "C%3A", " ",   "%",   "%%"};
+    for (const QString& name : names)
+        spellings.insert(SafeLocalComponent(name));
+    QCOMPARE(spellings.size(), names.size());
+}
+
+void LocalPathTest::RemoteFoldersKeepTheirLastComponents()
+{
+    QCOMPARE(SafeRelativeFolder("music\\album", 0), "album");
+    QCOMPARE(SafeRelativeFolder("a\\b\\c", 1), "b\\c");
+    QCOMPARE(SafeRelativeFolder("a\\b\\c", 9), "a\\b\\c");
+    QCOMPARE(SafeRelativeFolder("a\\b\\c", INT_MAX), "a\\b\\c");
+    QCOMPARE(SafeRelativeFolder("a\\b\\c\\", 1), "b\\c");
+    QCOMPARE(SafeRelativeFolder("@@abcde\\Music", -1), "Music");
+    QCOMPARE(SafeRelativeFolder("", 3), "");
+}
+
+void LocalPathTest::HostileFoldersStayInsideTheRoot()
+{
+    QCOMPARE(SafeRelativeFolder("..\\..\\x", 5), "%2E%2E\\%2E%2E\\x");
+    QCOMPARE(SafeRelativeFolder("a\\\\b", 2), "a\\%20\\b");
+    QCOMPARE(SafeRelativeFolder("C:\\..", 1), "C%3A\\%2E%2E");
+    QCOMPARE(SafeRelativeFolder("x\\/etc/passwd", 0), "%2Fetc%2Fpasswd");
+
+    // Built the way downloads are, every hostile folder ends below the root.
+    QTemporaryDir root;
+    const QString rootPath = QDir(root.path()).canonicalPath();
+    const QStringList folders{"..\\..\\..\\tmp", "\\\\..\\.", "..\\/..//..", "a\\..\\..\\..\\b"};
+    for (const QString& folder : folders) {
+        const QString relative = SafeRelativeFolder(folder, 10).replace(u'\\', u'/');
+        QVERIFY2(QDir(rootPath).mkpath(relative), qPrintable(relative));
+        const QString made = QFileInfo(rootPath + u'/' + relative).canonicalFilePath();
+        QVERIFY2(made.startsWith(rootPath + u'/'), qPrintable(made));
+    }
+}
+
+QTEST_GUILESS_MAIN(LocalPathTest)
+#include "LocalPathTest.moc"
