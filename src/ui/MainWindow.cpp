@@ -98,15 +98,16 @@ MainWindow::MainWindow(QWidget* parent)
             &MainWindow::OnToolBarActionTriggered);
     CreateMenus();
 
+    m_chatTabs->setObjectName("chat_tabs");
     m_chatTabs->setTabsClosable(true);
     connect(m_chatTabs, &QTabWidget::tabCloseRequested, this, &MainWindow::OnChatTabClosed);
     ActionSetToolBar::AutoFocusTabWidget(m_chatTabs);
 
     AddPage(CreateRoomsPage(), "Rooms", ":/icons/room_icon");
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
-    AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
+    AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
@@ -173,6 +174,7 @@ QWidget* MainWindow::CreateRoomsPage()
             [this] { OnRoomListItemDoubleClicked(m_roomList->currentItem()); });
 
     m_roomTabs = new QTabWidget(m_roomSplitter);
+    m_roomTabs->setObjectName("room_tabs");
     m_roomTabs->setTabsClosable(true);
     connect(m_roomTabs, &QTabWidget::tabCloseRequested, this, &MainWindow::OnRoomTabClosed);
     ActionSetToolBar::AutoFocusTabWidget(m_roomTabs);
@@ -264,7 +266,10 @@ void MainWindow::ManagersCreated()
     connect(gp_server, &Server::Connecting, this, &MainWindow::OnConnecting);
     connect(gp_server, &Server::Connected, this, &MainWindow::OnConnected);
     connect(gp_server, &Server::Disconnected, this, &MainWindow::OnDisconnected);
-    connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
+    // Queued: the box runs a loop of its own, which must not run while the
+    // server connection is still inside its own handling of the failure.
+    connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed,
+            Qt::QueuedConnection);
     connect(gp_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
     connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
             &MainWindow::OnSharedFilesRescanned);
