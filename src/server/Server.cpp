@@ -4,10 +4,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "base/SettingsTypes.h"
 #include "base/Log.h"
 #include "base/LogCategory.h"
 #include "base/Settings.h"
+#include "base/SettingsTypes.h"
 #include "base/TimerManager.h"
 #include "peers/PeerTypes.h"
 #include "search/SearchTypes.h"
@@ -17,6 +17,7 @@
 #include "server/ServerTypes.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "upnp/PortForwarder.h"
 
 Server* gp_server = nullptr;
 
@@ -89,7 +90,10 @@ void SetUserStats(ItemPtr user, const UserStats& stats)
 
 } // namespace
 
-Server::Server() : m_socket(new QTcpSocket(this)), m_reader(MaxBodyLength)
+Server::Server()
+    : m_socket(new QTcpSocket(this)),
+      m_portForwarder(std::make_unique<PortForwarder>(ServerAddress::Current().Host())),
+      m_reader(MaxBodyLength)
 {
     gp_server = this;
     qRegisterMetaType<std::string>("std::string");
@@ -143,8 +147,11 @@ void Server::Connect()
     emit Connecting();
     const ServerAddress address = ServerAddress::Current();
     m_socket->connectToHost(address.Host(), address.Port(), QIODevice::ReadWrite);
-    // With UPnP on, gateway discovery would start here, alongside the
-    // connection; it arrives with the port forwarder.
+    // Discovery runs on the forwarder's thread while we connect, so the
+    // gateway is known by the time the login is answered.
+    m_portForwarder->SetServerHost(address.Host());
+    if (Settings::IsYes("use_upnp"))
+        m_portForwarder->Init();
 }
 
 void Server::Disconnect()
@@ -185,8 +192,19 @@ void Server::RenewPortMapping()
     if (m_state != StateLoggedIn || !Settings::IsYes("use_upnp"))
         return;
     Log(LogCategory::Server, 1, QStringLiteral("Renewing UPnP port mapping."));
-    // The mappings of "listening_port" and, when not 0, "obfuscated_listening_port"
-    // are added again here once the port forwarder exists.
+    MapListeningPorts();
+}
+
+void Server::MapListeningPorts()
+{
+    // Gateways forget mappings when they restart, so these are asked for
+    // again after every login and every hour, whether or not they exist.
+    const long long port = Settings::GetInt("listening_port", 0);
+    if (port > 0)
+        m_portForwarder->AddPortMapping(m_socket, int(port));
+    const long long obfuscatedPort = Settings::GetInt("obfuscated_listening_port", 0);
+    if (obfuscatedPort > 0)
+        m_portForwarder->AddPortMapping(m_socket, int(obfuscatedPort));
 }
 
 void Server::OnConnected()
@@ -210,8 +228,8 @@ void Server::OnConnected()
 void Server::OnConnectedToServer()
 {
     EnterAutojoinRooms();
-    // With UPnP on, "listening_port" and, when not 0, "obfuscated_listening_port"
-    // are mapped here once the port forwarder exists.
+    if (Settings::IsYes("use_upnp"))
+        MapListeningPorts();
     RepeatForgottenRequests();
 }
 

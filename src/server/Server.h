@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "streams/MemStream.h"
 #include "streams/UserStats.h"
 
+class PortForwarder;
 class QTcpSocket;
 
 // The one connection to the central server: connecting and logging in,
@@ -137,6 +139,8 @@ private:
 
     void OnConnectedToServer();
     void OnDisconnected();
+    // "listening_port" and, when not 0, "obfuscated_listening_port".
+    void MapListeningPorts();
     void EnterAutojoinRooms();
     void RepeatForgottenRequests();
 
@@ -161,6 +165,7 @@ private:
 
     State m_state = StateDisconnected;
     QTcpSocket* m_socket;
+    std::unique_ptr<PortForwarder> m_portForwarder;
     FrameReader m_reader;
     unsigned int m_nextSearchToken = 1;
     unsigned int m_nextIndirectToken = 1;

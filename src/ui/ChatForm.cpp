@@ -59,11 +59,6 @@ void ChatForm::OnEnter()
     m_entry->clear();
 }
 
-QString ChatForm::Transcript() const
-{
-    return m_view->toPlainText();
-}
-
 void ChatForm::Focus()
 {
     m_entry->setFocus();

@@ -23,8 +23,6 @@ public:
     const std::string& User() const { return m_user; }
     ChatView* View() const { return m_view; }
     QLineEdit* Entry() const { return m_entry; }
-    // The conversation as plain text, one line per message.
-    QString Transcript() const;
 
     void AddChat(const std::string& text);
     void Focus();

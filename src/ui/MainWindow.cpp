@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -40,6 +41,7 @@
 #include "ui/SizeManager.h"
 #include "ui/UiTypes.h"
 #include "ui/UserListForm.h"
+#include "upnp/PortForwarder.h"
 
 MainWindow* mainWindow = nullptr;
 
@@ -48,6 +50,14 @@ constexpr const char* OnlineIcon = ":/icons/online_icon";
 constexpr const char* OfflineIcon = ":/icons/offline_icon";
 // How much of a private message the desktop notification shows.
 constexpr int NotificationLength = 80;
+
+// The options store "no" rather than no value: "minimize_to_tray" and
+// "expand_new_shares" get "yes" as a default before every load, which an
+// absent value would not override.
+void StoreYesNo(const char* key, bool yes)
+{
+    Settings::Set(key, yes ? "yes" : "no");
+}
 } // namespace
 
 int MainWindow::SizeProxy::GetX()
@@ -105,9 +115,9 @@ MainWindow::MainWindow(QWidget* parent)
 
     AddPage(CreateRoomsPage(), "Rooms", ":/icons/room_icon");
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
+    AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
-    AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
@@ -356,6 +366,8 @@ void MainWindow::RegisterGeometry()
 void MainWindow::FillOptions()
 {
     m_downloadFolderField->setText(QString::fromStdString(Settings::Get("download_folder")));
+    // Showing the stored state is not a change: no gateway search, no write.
+    const QSignalBlocker upnp(m_upnpBox), expand(m_expandBox), tray(m_trayBox);
     m_upnpBox->setChecked(Settings::IsYes("use_upnp"));
     m_expandBox->setChecked(Settings::IsYes("expand_new_shares"));
     m_trayBox->setChecked(Settings::IsYes("minimize_to_tray"));
@@ -553,18 +565,21 @@ void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::OnUPnPCheckboxToggled(bool checked)
 {
-    Settings::SetYes("use_upnp", checked);
+    StoreYesNo("use_upnp", checked);
+    // Turning it off leaves existing mappings alone; they lapse by themselves.
+    if (checked && portForwarder)
+        portForwarder->Init();
 }
 
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool checked)
 {
-    Settings::SetYes("minimize_to_tray", checked);
+    StoreYesNo("minimize_to_tray", checked);
     m_tray->setVisible(checked);
 }
 
 void MainWindow::OnExpandNewSharesCheckboxToggled(bool checked)
 {
-    Settings::SetYes("expand_new_shares", checked);
+    StoreYesNo("expand_new_shares", checked);
 }
 
 void MainWindow::OnUserCount(ConnectionInfo& info)

@@ -16,6 +16,7 @@
 #include "server/ServerTypes.h"
 #include "store/Data.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/ChatView.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/UiTypes.h"
@@ -153,10 +154,10 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     QCOMPARE(chats->tabText(before), QString("bob"));
     auto* form = qobject_cast<ChatFormClass*>(chats->widget(before));
     QVERIFY(form);
-    QTRY_VERIFY(form->Transcript().contains("[bob] hello there"));
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] hello there"));
 
     m_bob.Send("pm alice second <b>line</b>");
-    QTRY_VERIFY(form->Transcript().contains("[bob] second <b>line</b>"));
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] second <b>line</b>"));
     QCOMPARE(chats->count(), before + 1);
     QCOMPARE(m_window->GetChatForm("bob"), form);
 
@@ -173,7 +174,7 @@ void MainWindowOnlineTest::RefusesUserChangeOnlineAndReportsWrongPassword()
 {
     m_boxes.clear();
     const int loginsBefore = m_loginDialogs;
-    QWidget* options = Pages()->widget(3);
+    QWidget* options = Pages()->widget(4);
     Pages()->setCurrentWidget(options);
     Press(options->findChild<QLineEdit*>("username"), "set_user_pass");
     QCOMPARE(m_boxes, QStringList({"Cannot change username while online: You must be "
