@@ -384,8 +384,11 @@ void Server::HandleLoginReply(MemStream& body)
     In::LoginReply reply;
     reply.Read(body);
     if (!reply.m_success) {
-        emit ConnectionFailed(reply.m_reason);
+        // The state changes first: a receiver showing the reason may run an
+        // event loop of its own, in which the server's hang-up must not be
+        // taken for a second failure.
         m_state = StateDisconnected;
+        emit ConnectionFailed(reply.m_reason);
         m_socket->close();
         return;
     }

@@ -32,6 +32,7 @@
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/ChatSchema.h"
+#include "ui/ChatTypes.h"
 #include "ui/DataDialog.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/EventToolBar.h"
@@ -40,7 +41,6 @@
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
 #include "ui/SizeManager.h"
-#include "ui/UiTypes.h"
 #include "ui/UserListForm.h"
 #include "upnp/PortForwarder.h"
 
@@ -617,14 +617,14 @@ void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* row)
 
 void MainWindow::OnEnteredRoom(ConnectionInfo& info)
 {
-    if (!ItemPtr(info.other)[UiTypes::RoomForm])
+    if (!ItemPtr(info.other)[ChatTypes::RoomForm])
         OpenRoomForm(info.other->AsString());
 }
 
 void MainWindow::OpenRoomForm(const std::string& room)
 {
     auto* form = new RoomFormClass(room, m_roomTabs);
-    ItemPtr formItem = d.GetType(UiTypes::RoomForm)->GetItem(ObjectValue(form));
+    ItemPtr formItem = d.GetType(ChatTypes::RoomForm)->GetItem(ObjectValue(form));
     d.GetType(ServerTypes::Room)->GetItem(room)->Connect(formItem);
     // The form goes away by itself when we leave the room; its item goes
     // with it. The value is kept as text: the form is gone by then.
@@ -632,7 +632,7 @@ void MainWindow::OpenRoomForm(const std::string& room)
     connect(form, &QObject::destroyed, this, [formValue] {
         if (g_showIsOver)
             return;
-        if (ItemPtr item = d.GetType(UiTypes::RoomForm)->HasItem(formValue))
+        if (ItemPtr item = d.GetType(ChatTypes::RoomForm)->HasItem(formValue))
             item.Remove();
     });
     m_roomTabs->addTab(form, QString::fromStdString(room));
@@ -650,11 +650,11 @@ void MainWindow::OnRoomTabClosed(int index)
 ChatFormClass* MainWindow::GetChatForm(const std::string& user)
 {
     ItemPtr userItem = d.GetType(ServerTypes::User)->GetItem(user);
-    if (ItemPtr existing = userItem[UiTypes::UserChatWidget])
+    if (ItemPtr existing = userItem[ChatTypes::UserChatWidget])
         return ObjectFromItem<ChatFormClass>(existing);
     auto* form = new ChatFormClass(user, m_chatTabs);
     m_chatTabs->addTab(form, QString::fromStdString(user));
-    userItem.Connect(d.GetType(UiTypes::UserChatWidget)->GetItem(ObjectValue(form)));
+    userItem.Connect(d.GetType(ChatTypes::UserChatWidget)->GetItem(ObjectValue(form)));
     return form;
 }
 
@@ -672,7 +672,7 @@ void MainWindow::OnChatTabClosed(int index)
     if (!form)
         return;
     m_chatTabs->removeTab(index);
-    if (ItemPtr item = d.GetType(UiTypes::UserChatWidget)->HasItem(ObjectValue(form)))
+    if (ItemPtr item = d.GetType(ChatTypes::UserChatWidget)->HasItem(ObjectValue(form)))
         item.Remove();
     form->deleteLater();
 }

@@ -6,10 +6,6 @@ namespace UiTypes {
 constexpr const char* Log = "log";
 // The address of the text view that shows a log category.
 constexpr const char* LogWidget = "log_widget";
-// A user's open private chat form, by address.
-constexpr const char* UserChatWidget = "user_chat_widget";
-// A room's open room form, by address.
-constexpr const char* RoomForm = "room_form";
 } // namespace UiTypes
 
 // The action tool bar, in the order ActionSetToolBar declares it.

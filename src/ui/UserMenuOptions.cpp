@@ -10,6 +10,7 @@
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 #include "store/ObjectValue.h"
+#include "transfers/TransferQueueManager.h"
 #include "ui/ChatHost.h"
 #include "ui/UserGroupsDialog.h"
 
@@ -82,17 +83,14 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, std::string user, QObject* parent)
 
 void UserMenuOptions::UnshareUser(const std::string& user)
 {
-    // TODO(transfers): TransferQueueManager::UnshareUser(user) flags the user
-    // and also refuses the uploads already queued for them; until it is
-    // merged, the flag alone hides every share from the user.
-    d.GetType(User)->GetItem(user)->NewItem(SharingTypes::Unshared);
+    // Besides flagging the user, the transfer manager refuses the uploads
+    // already queued for them.
+    transferQueueManager->UnshareUser(user);
 }
 
 void UserMenuOptions::ReshareUser(const std::string& user)
 {
-    // TODO(transfers): TransferQueueManager::ReshareUser(user).
-    if (ItemPtr userItem = d.GetType(User)->HasItem(user))
-        userItem.Disconnect(SharingTypes::Unshared);
+    transferQueueManager->ReshareUser(user);
 }
 
 void UserMenuOptions::BrowseUser(const std::string& user)

@@ -17,10 +17,10 @@
 #include "server/ServerTypes.h"
 #include "store/Data.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
-#include "ui/UiTypes.h"
 
 // The window logged in to the real lab server, with a headless node as the
 // person on the other side.
@@ -133,7 +133,7 @@ void MainWindowOnlineTest::LogsInSeesRoomsAndEntersOne()
     QTRY_COMPARE(actionBar->CurrentSet(), QString("room"));
     QCOMPARE(actionBar->GetKey("room"), QString("lobby"));
     ItemPtr lobby = d.GetType(ServerTypes::Room)->HasItem("lobby");
-    QVERIFY(lobby[UiTypes::RoomForm]);
+    QVERIFY(lobby[ChatTypes::RoomForm]);
 
     // A new count updates the room's row.
     Press(rooms, "refresh_room_list");
@@ -143,7 +143,7 @@ void MainWindowOnlineTest::LogsInSeesRoomsAndEntersOne()
     // "Leave Room" from the form's own bar: the form and its item go.
     Press(roomTabs->widget(0), "leave_room");
     QTRY_COMPARE(roomTabs->count(), 0);
-    QTRY_VERIFY(!lobby[UiTypes::RoomForm]);
+    QTRY_VERIFY(!lobby[ChatTypes::RoomForm]);
 }
 
 void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
@@ -179,7 +179,7 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     // Closing the tab forgets the form; the next message opens a new one.
     emit chats->tabCloseRequested(before);
     QCOMPARE(chats->count(), before);
-    QVERIFY(!d.GetType(ServerTypes::User)->HasItem("bob")[UiTypes::UserChatWidget]);
+    QVERIFY(!d.GetType(ServerTypes::User)->HasItem("bob")[ChatTypes::UserChatWidget]);
     m_bob.Send("pm alice again");
     QTRY_COMPARE(chats->count(), before + 1);
     QVERIFY(m_window->GetChatForm("bob") != form);
