@@ -11,6 +11,7 @@ namespace {
 // Written from the signal handler, read on the event loop: the only thing a
 // handler may safely do is write a byte.
 int g_signalPipe[2] = {-1, -1};
+bool g_quitRequested = false;
 } // namespace
 
 QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
@@ -39,6 +40,11 @@ QuitOnSignal::~QuitOnSignal()
     }
 }
 
+bool QuitOnSignal::IsQuitRequested()
+{
+    return g_quitRequested;
+}
+
 void QuitOnSignal::Handler(int)
 {
     const char byte = 1;
@@ -49,5 +55,10 @@ void QuitOnSignal::OnSignal()
 {
     char byte;
     [[maybe_unused]] ssize_t read = ::read(g_signalPipe[1], &byte, 1);
-    QCoreApplication::quit();
+    g_quitRequested = true;
+    emit QuitRequested();
+    // exit, not quit: quit does nothing before the main loop runs. exit
+    // ends every running loop, nested ones included, and any loop started
+    // afterwards returns at once.
+    QCoreApplication::exit(0);
 }

@@ -32,6 +32,7 @@ LoginDialog::LoginDialog(bool firstStart, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &LoginDialog::reject);
     connect(m_username, &QLineEdit::textChanged, this, &LoginDialog::UpdateOkButton);
+    connect(m_password, &QLineEdit::textChanged, this, &LoginDialog::UpdateOkButton);
 
     auto* layout = new QVBoxLayout(this);
     if (firstStart) {
@@ -53,17 +54,18 @@ QString LoginDialog::Username() const
 
 QString LoginDialog::Password() const
 {
-    return m_password->text();
+    return m_password->text().trimmed();
 }
 
 void LoginDialog::UpdateOkButton()
 {
-    m_ok->setEnabled(!Username().isEmpty());
+    m_ok->setEnabled(!Username().isEmpty() && !Password().isEmpty());
 }
 
 void LoginDialog::accept()
 {
-    if (Username().isEmpty())
+    // Blanks around either are typing slips, and the server needs both.
+    if (Username().isEmpty() || Password().isEmpty())
         return;
     Settings::Set("username", Username().toStdString());
     Settings::Set("password", Password().toStdString());

@@ -7,17 +7,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include "ui/MainWindow.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
 
@@ -41,7 +42,9 @@ private:
         return d.GetType(SharedFolder)->HasItem(path.toStdString());
     }
     QTreeWidgetItem* Row(const QString& path);
-    void Trigger(const char* action) { m_window->findChild<QAction*>(action)->trigger(); }
+    // Presses a button of the action tool bar, which shows the folder
+    // commands while the folder list has the focus.
+    void Trigger(const char* action);
     static void Tick(QDialog* dialog, const QString& text);
     static void ClickOk(QDialog* dialog);
 
@@ -65,6 +68,7 @@ void SharedFoldersTest::initTestCase()
     m_window->show();
     m_window->Init();
     closer.stop();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
     m_view = m_window->findChild<SharedFoldersView*>();
     QVERIFY(m_view);
 }
@@ -78,6 +82,20 @@ QString SharedFoldersTest::Folder(const QString& name)
 {
     QDir(m_folders.path()).mkpath(name);
     return QDir(m_folders.path()).filePath(name);
+}
+
+void SharedFoldersTest::Trigger(const char* action)
+{
+    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    QVERIFY(pages);
+    pages->setCurrentWidget(m_view->parentWidget());
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_view->setFocus();
+    QTRY_VERIFY(m_view->hasFocus());
+    QAction* button = m_window->findChild<QAction*>(action);
+    QVERIFY(button);
+    button->trigger();
 }
 
 QTreeWidgetItem* SharedFoldersTest::Row(const QString& path)

@@ -1,0 +1,377 @@
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "ChatTestHost.h"
+#include "base/Settings.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "ui/ChatForm.h"
+#include "ui/ChatTypes.h"
+#include "ui/ChatView.h"
+#include "ui/RoomForm.h"
+#include "ui/UserGroupConfigDialog.h"
+#include "ui/UserGroupsDialog.h"
+#include "ui/UserListForm.h"
+#include "ui/UserMenuOptions.h"
+
+using namespace ServerTypes;
+
+// The chat and user list forms against the store alone: the server is
+// never reached, so everything the forms show comes from items the test
+// puts in the store, as the server connection would.
+class ChatFormsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void RoomMembersFollowTheStore();
+    void LinesAreEscapedLinkedAndTrimmed();
+    void PrivateMessagesRaiseEventsAndBlink();
+    void UserListFollowsMembershipStatusAndGroups();
+    void GroupDialogsWriteTheStore();
+    void UserMenuActsOnTheStore();
+
+private:
+    static ItemPtr UserItem(const char* name) { return d.GetType(User)->GetItem(name); }
+    static void Member(ItemPtr room, const char* name, int speed, int files, const char* code);
+    static QStringList Texts(QTreeWidget* list, int column);
+    static QAction* MenuEntry(QMenu& menu, const QString& text);
+
+    ChatTestHost* m_host = nullptr;
+};
+
+void ChatFormsTest::initTestCase()
+{
+    m_host = new ChatTestHost;
+    m_host->Init();
+    m_host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_host));
+}
+
+void ChatFormsTest::cleanupTestCase()
+{
+    delete m_host;
+}
+
+void ChatFormsTest::Member(ItemPtr room, const char* name, int speed, int files, const char* code)
+{
+    ItemPtr user = UserItem(name);
+    room.Connect(user);
+    user.Connect(d.GetType(AverageDownloadSpeed)->GetItem(speed));
+    user.Connect(d.GetType(SharedFilesCount)->GetItem(files));
+    user.Connect(d.GetType(CountryCode)->GetItem(code));
+}
+
+QStringList ChatFormsTest::Texts(QTreeWidget* list, int column)
+{
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(column);
+    return texts;
+}
+
+QAction* ChatFormsTest::MenuEntry(QMenu& menu, const QString& text)
+{
+    for (QAction* action : menu.actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
+void ChatFormsTest::RoomMembersFollowTheStore()
+{
+    ItemPtr room = d.GetType(Room)->GetItem("lobby");
+    room.NewItem(InRoom);
+    Member(room, "zed", 2048, 12345, "DE");
+    auto* form = new RoomForm("lobby", m_host->Tabs());
+    m_host->Tabs()->addTab(form, "lobby");
+    form->Init();
+    QTreeWidget* members = form->Members();
+    QCOMPARE(Texts(members, 0), QStringList{"zed"});
+
+    // A member is listed once the server has told its speed, files and
+    // country; names sort without regard to case.
+    Member(room, "Anna", 0, 0, "");
+    ItemPtr bert = UserItem("bert");
+    room.Connect(bert);
+    QCOMPARE(Texts(members, 0), (QStringList{"Anna", "zed"}));
+    Member(room, "bert", 1536, 7, "fr");
+    QCOMPARE(Texts(members, 0), (QStringList{"Anna", "bert", "zed"}));
+    QCOMPARE(Texts(members, 1), (QStringList{"", "7", "12,345"}));
+    QCOMPARE(Texts(members, 2), (QStringList{"", "1.5", "2.0"}));
+    QVERIFY(members->topLevelItem(0)->icon(0).isNull());
+    QVERIFY(!members->topLevelItem(2)->icon(0).isNull());
+
+    room.Disconnect(bert);
+    QCOMPARE(Texts(members, 0), (QStringList{"Anna", "zed"}));
+
+    // The autojoin button of this form tells the room's state.
+    actionBar->AddSetAction("room", "toggle_room_autojoin", "Toggle Room Autojoin", "", false);
+    m_host->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_host));
+    form->Entry()->setFocus();
+    QTRY_COMPARE(actionBar->CurrentWidget(), static_cast<QWidget*>(form));
+    QAction* toggle = nullptr;
+    for (QAction* action : actionBar->actions())
+        if (action->objectName() == "toggle_room_autojoin")
+            toggle = action;
+    QVERIFY(toggle);
+    QCOMPARE(toggle->text(), QString("Auto-Join Room [off]"));
+    room.NewItem(RoomAutojoin);
+    QCOMPARE(toggle->text(), QString("Auto-Join Room [on]"));
+    room.Disconnect(RoomAutojoin);
+    QCOMPARE(toggle->text(), QString("Auto-Join Room [off]"));
+
+    // Leaving the room closes its form and its tab.
+    QPointer<RoomForm> guard(form);
+    room.Disconnect(InRoom);
+    QTRY_VERIFY(!guard);
+    QCOMPARE(m_host->Tabs()->count(), 0);
+}
+
+void ChatFormsTest::LinesAreEscapedLinkedAndTrimmed()
+{
+    QCOMPARE(ChatView::ChatLine("a<b", "x & <i>y</i>"),
+             QString("[<font color=\"blue\">a&lt;b</font>] x &amp; &lt;i&gt;y&lt;/i&gt;"));
+    QCOMPARE(ChatView::StatusLine("<Disconnected.>"),
+             QString("* <font color=\"green\">&lt;Disconnected.&gt;</font>"));
+    QVERIFY(
+        ChatView::ChatLine("bob", "see http://example.com/a?b=1.")
+            .endsWith("see <a href=\"http://example.com/a?b=1\">http://example.com/a?b=1</a>."));
+
+    ItemPtr room = d.GetType(Room)->GetItem("den");
+    room.NewItem(InRoom);
+    RoomForm form("den");
+    form.OnRoomChat("den", "bob", "<b>bold</b> http://x.org");
+    form.OnRoomChat("elsewhere", "bob", "not for this room");
+    QCOMPARE(form.View()->toPlainText(), QString("[bob] <b>bold</b> http://x.org"));
+    QVERIFY(form.View()->toHtml().contains("href=\"http://x.org\""));
+
+    // Past the limit the oldest lines go, cut at a line break, and the new
+    // line still arrives.
+    ChatView view;
+    const QString filler(200, 'x');
+    int lines = 0;
+    while (view.toHtml().size() <= ChatView::HistoryLimit)
+        view.AddLine(ChatView::ChatLine("bob", QString("line %1 ").arg(lines++) + filler));
+    const int before = view.toHtml().size();
+    view.AddLineWithinLimit(ChatView::ChatLine("bob", "newest"));
+    const QStringList kept = view.toPlainText().split('\n');
+    // At least HistoryCut characters' worth of lines went.
+    const int dropped = lines - (kept.size() - 1);
+    QVERIFY(dropped >= ChatView::HistoryCut / (before / lines));
+    QVERIFY(kept.first().startsWith("[bob] line "));
+    QVERIFY(kept.first().endsWith(filler));
+    QVERIFY(!kept.first().startsWith("[bob] line 0 "));
+    QCOMPARE(kept.last(), QString("[bob] newest"));
+    // Below the limit nothing is cut.
+    view.AddLineWithinLimit(ChatView::ChatLine("bob", "one more"));
+    QCOMPARE(view.toPlainText().split('\n').size(), kept.size() + 1);
+}
+
+void ChatFormsTest::PrivateMessagesRaiseEventsAndBlink()
+{
+    Settings::Set("username", "me");
+    EventToolBar* events = m_host->Events();
+    auto* other = new QWidget;
+    auto* form = new ChatForm("bob");
+    m_host->Tabs()->addTab(other, "other");
+    m_host->Tabs()->addTab(form, "bob");
+    // Another window has the focus: our window is not the active one.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    QSignalSpy shown(events, &EventToolBar::AlertIconShown);
+    QSignalSpy cleared(events, &EventToolBar::AlertIconCleared);
+
+    form->AddChat("hello <you>");
+    form->AddChat("again");
+    QCOMPARE(form->View()->toPlainText(), QString("[bob] hello <you>\n[bob] again"));
+    QVERIFY(events->EventAction(form));
+    QCOMPARE(events->EventAction(form)->text(), QString("bob"));
+    QCOMPARE(events->actions().size(), 1);
+    auto* room = new QWidget;
+    events->AddEvent("lobby", ":/icons/room_icon", room);
+    QVERIFY(events->IsAlerting());
+    QCOMPARE(events->AlertIcons(), (QStringList{ChatForm::ChatIcon, ":/icons/room_icon"}));
+
+    // Each tick shows the next icon, then the connection icon, then again.
+    for (int tick = 0; tick < 4; ++tick)
+        events->OnIconAlertTimeout();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown[0][0].toString(), QString(ChatForm::ChatIcon));
+    QCOMPARE(shown[1][0].toString(), QString(":/icons/room_icon"));
+    QCOMPARE(shown[2][0].toString(), QString(ChatForm::ChatIcon));
+    QCOMPARE(cleared.size(), 1);
+
+    // Any focus change in the application ends the blinking, not the events.
+    m_host->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_host));
+    QTRY_VERIFY(!events->IsAlerting());
+    QVERIFY(events->AlertIcons().isEmpty());
+    QCOMPARE(cleared.size(), 2);
+    events->OnIconAlertTimeout();
+    QCOMPARE(shown.size(), 3);
+    QVERIFY(events->EventAction(form));
+
+    // Clicking the event brings its chat forward and drops the event.
+    m_host->Tabs()->setCurrentWidget(other);
+    events->EventAction(form)->trigger();
+    QCOMPARE(m_host->Tabs()->currentWidget(), static_cast<QWidget*>(form));
+    QVERIFY(!events->EventAction(form));
+    // Showing the form drops its event too; a destroyed widget drops its own.
+    m_host->Tabs()->setCurrentWidget(other);
+    form->AddChat("third");
+    QVERIFY(events->EventAction(form));
+    m_host->Tabs()->setCurrentWidget(form);
+    QVERIFY(!events->EventAction(form));
+    delete room;
+    QCOMPARE(events->actions().size(), 0);
+
+    // Our own lines show under our name; an empty line sends nothing.
+    QTest::keyClicks(form->Entry(), "hi there");
+    QTest::keyClick(form->Entry(), Qt::Key_Return);
+    QTest::keyClick(form->Entry(), Qt::Key_Return);
+    QVERIFY(form->View()->toPlainText().endsWith("[bob] third\n[me] hi there"));
+    QVERIFY(form->Entry()->text().isEmpty());
+
+    delete form;
+    QVERIFY(!UserItem("bob")[ChatTypes::UserChatWidget]);
+    delete other;
+}
+
+void ChatFormsTest::UserListFollowsMembershipStatusAndGroups()
+{
+    UserItem("carol").NewItem(InUserList); // listed before the form exists
+    UserListForm form;
+    form.Init();
+    QTreeWidget* users = form.Users();
+    QCOMPARE(Texts(users, 0), QStringList{"carol"});
+
+    ItemPtr alice = UserItem("alice");
+    ItemPtr membership = alice.NewItem(InUserList);
+    QCOMPARE(Texts(users, 0), (QStringList{"alice", "carol"}));
+    QVERIFY(alice.IsConnected(IsTracked));
+
+    membership.Connect(d.GetType(UserListGroup)->GetItem("b"));
+    membership.Connect(d.GetType(UserListGroup)->GetItem("A"));
+    QCOMPARE(users->topLevelItem(0)->text(UserListForm::GroupsColumn), QString("A, b"));
+    membership.Disconnect(d.GetType(UserListGroup)->GetItem("b"));
+    QCOMPARE(users->topLevelItem(0)->text(UserListForm::GroupsColumn), QString("A"));
+
+    alice.NewItem(IsOnline);
+    UserItem("stranger").NewItem(IsOnline);
+    QCOMPARE(Texts(users, UserListForm::OnlineColumn), (QStringList{"Online", ""}));
+    QCOMPARE(users->topLevelItemCount(), 2);
+    alice.Disconnect(IsOnline);
+    QCOMPARE(Texts(users, UserListForm::OnlineColumn), (QStringList{"", ""}));
+
+    // Unsharing adds a row below and takes nobody off the list.
+    UserMenuOptions::UnshareUser("alice");
+    UserMenuOptions::UnshareUser("dave");
+    QCOMPARE(Texts(form.Unshared(), 0), (QStringList{"alice", "dave"}));
+    QCOMPARE(users->topLevelItemCount(), 2);
+    UserMenuOptions::ReshareUser("alice");
+    QCOMPARE(Texts(form.Unshared(), 0), QStringList{"dave"});
+
+    users->topLevelItem(0)->setSelected(true);
+    form.OnActionBarTriggered("remove_user");
+    QCOMPARE(Texts(users, 0), QStringList{"carol"});
+    QVERIFY(!alice.IsConnected(InUserList));
+}
+
+void ChatFormsTest::GroupDialogsWriteTheStore()
+{
+    ItemPtr membership = UserItem("gina").NewItem(InUserList);
+    UserGroupsDialog dialog("gina");
+    UserGroupsDialog otherDialog("carol");
+    const int groups = dialog.Groups()->count();
+
+    QTest::keyClicks(dialog.NewGroupName(), "  friends ");
+    QTest::keyClick(dialog.NewGroupName(), Qt::Key_Return);
+    QVERIFY(dialog.NewGroupName()->text().isEmpty());
+    ItemPtr friends = d.GetType(UserListGroup)->HasItem("friends");
+    QVERIFY(friends);
+    QCOMPARE(otherDialog.Groups()->findItems("friends", Qt::MatchExactly).size(), 1);
+    QTest::keyClicks(dialog.NewGroupName(), "   ");
+    dialog.findChild<QPushButton*>()->click();
+    QCOMPARE(dialog.Groups()->count(), groups + 1);
+
+    QListWidgetItem* row = dialog.Groups()->findItems("friends", Qt::MatchExactly).value(0);
+    QCOMPARE(row->checkState(), Qt::Unchecked);
+    row->setCheckState(Qt::Checked);
+    QVERIFY(membership.IsConnected(friends));
+    row->setCheckState(Qt::Unchecked);
+    QVERIFY(!membership.IsConnected(friends));
+
+    UserGroupConfigDialog config;
+    config.Groups()->setCurrentItem(config.Groups()->findItems("friends", Qt::MatchExactly)[0]);
+    QVERIFY(config.Priority()->isEnabled());
+    QCOMPARE(config.Priority()->maximum(), 99);
+    QTest::keyClick(config.Priority(), Qt::Key_Up);
+    QTest::keyClick(config.Priority(), Qt::Key_Up);
+    QCOMPARE(friends[GroupDownloadPriority].AsInt(), 2);
+    QTest::keyClick(config.Priority(), Qt::Key_Down);
+    QCOMPARE(friends[GroupDownloadPriority].AsInt(), 1);
+    QTest::keyClick(config.Priority(), Qt::Key_Down);
+    QVERIFY(!friends[GroupDownloadPriority]);
+}
+
+void ChatFormsTest::UserMenuActsOnTheStore()
+{
+    QMenu menu;
+    menu.addAction("Copy");
+    new UserMenuOptions(&menu, "erin", &menu);
+    QStringList texts;
+    for (QAction* action : menu.actions())
+        texts << (action->isSeparator() ? "-" : action->text());
+    QCOMPARE(texts, (QStringList{"Copy", "-", "Message user", "Add user to list",
+                                 "Browse user's files", "-", "Unshare files from user"}));
+
+    QCOMPARE(MenuEntry(menu, "Unshare files from user")->data().toString(), QString("erin"));
+    QVERIFY(!MenuEntry(menu, "Copy")->data().isValid());
+    MenuEntry(menu, "Message user")->trigger();
+    QCOMPARE(m_host->openedChats, std::vector<std::string>{"erin"});
+
+    // Offline as we are, the user joins the list at once and the group
+    // dialog opens.
+    MenuEntry(menu, "Add user to list")->trigger();
+    QVERIFY(UserItem("erin").IsConnected(InUserList));
+    QPointer<UserGroupsDialog> groups;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<UserGroupsDialog*>(top); dialog && dialog->isVisible())
+            groups = dialog;
+    QVERIFY(groups);
+    groups->close();
+    QTRY_VERIFY(!groups);
+
+    QMenu listed;
+    new UserMenuOptions(&listed, "erin", &listed);
+    QVERIFY(MenuEntry(listed, "Set user's groups"));
+    MenuEntry(listed, "Remove user from list")->trigger();
+    QVERIFY(!UserItem("erin").IsConnected(InUserList));
+
+    MenuEntry(listed, "Unshare files from user")->trigger();
+    QVERIFY(UserItem("erin").IsConnected(SharingTypes::Unshared));
+    QMenu unshared;
+    new UserMenuOptions(&unshared, "erin", &unshared);
+    QVERIFY(!MenuEntry(unshared, "Unshare files from user"));
+    MenuEntry(unshared, "Re-share files with user")->trigger();
+    QVERIFY(!UserItem("erin").IsConnected(SharingTypes::Unshared));
+}
+
+QTEST_MAIN(ChatFormsTest)
+#include "ChatFormsTest.moc"

@@ -1,0 +1,201 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+#include "base/Settings.h"
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "store/Data.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/ChatView.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/UiTypes.h"
+
+// The window logged in to the real lab server, with a headless node as the
+// person on the other side.
+class MainWindowOnlineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void LogsInSeesRoomsAndEntersOne();
+    void PrivateMessagesFromOneUserShareATab();
+    void RefusesUserChangeOnlineAndReportsWrongPassword();
+
+private:
+    QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
+    QTabWidget* ChatTabs() const;
+    void Press(QWidget* focus, const char* id);
+    QAction* MenuAction(const char* name) const { return m_window->findChild<QAction*>(name); }
+
+    LabServerProcess m_server;
+    NodeProcess m_bob;
+    MainWindow* m_window = nullptr;
+    QTimer m_closer;
+    QStringList m_boxes;
+    int m_loginDialogs = 0;
+};
+
+void MainWindowOnlineTest::initTestCase()
+{
+    QVERIFY(m_server.Start({"--privileged", "alice"}));
+    QVERIFY(m_bob.Start(m_server.Port()));
+    m_bob.Send("login bob bobs-secret");
+    QVERIFY(m_bob.WaitFor("connected"));
+    m_bob.Send("join lobby");
+    QVERIFY(m_bob.WaitForPrefix("joined\tlobby").size() > 0);
+    qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
+
+    // Every box is answered and remembered; the first-start login is filled
+    // in with surrounding blanks, which do not count.
+    connect(&m_closer, &QTimer::timeout, [this] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            m_boxes << box->windowTitle() + ": " + box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* login = qobject_cast<LoginDialog*>(modal)) {
+            ++m_loginDialogs;
+            const auto fields = login->findChildren<QLineEdit*>();
+            fields[0]->setText(" alice ");
+            fields[1]->setText("right ");
+            login->accept();
+        }
+    });
+    m_closer.start(10);
+
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    QCOMPARE(m_loginDialogs, 1);
+    QCOMPARE(Settings::Get("username"), std::string("alice"));
+    QCOMPARE(Settings::Get("password"), std::string("right"));
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+
+void MainWindowOnlineTest::cleanupTestCase()
+{
+    delete m_window;
+    m_bob.Quit();
+    QVERIFY(m_server.Stop());
+}
+
+QTabWidget* MainWindowOnlineTest::ChatTabs() const
+{
+    return m_window->findChild<QTabWidget*>("chat_tabs");
+}
+
+void MainWindowOnlineTest::Press(QWidget* focus, const char* id)
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    focus->setFocus();
+    QTRY_VERIFY(focus->hasFocus());
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
+}
+
+void MainWindowOnlineTest::LogsInSeesRoomsAndEntersOne()
+{
+    // Online: the menu, the privileges asked for at login, the icon.
+    QTRY_VERIFY(MenuAction("disconnect")->isEnabled());
+    QVERIFY(!MenuAction("connect")->isEnabled());
+    QTRY_COMPARE(actionBar->PrivilegesButton()->text(), QString("30 Days Left"));
+
+    auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
+    QVERIFY(rooms);
+    Press(rooms, "refresh_room_list");
+    QTRY_COMPARE(rooms->topLevelItemCount(), 1);
+    QCOMPARE(rooms->topLevelItem(0)->text(0), QString("lobby"));
+    QCOMPARE(rooms->topLevelItem(0)->text(1), QString("1"));
+
+    // A double click enters the room: a tab with its form, focused, so the
+    // bar shows the room's commands.
+    auto* roomTabs = m_window->findChild<QTabWidget*>("room_tabs");
+    const QRect row = rooms->visualItemRect(rooms->topLevelItem(0));
+    QTest::mouseClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
+    QTRY_COMPARE(roomTabs->count(), 1);
+    QCOMPARE(roomTabs->tabText(0), QString("lobby"));
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("room"));
+    QCOMPARE(actionBar->GetKey("room"), QString("lobby"));
+    ItemPtr lobby = d.GetType(ServerTypes::Room)->HasItem("lobby");
+    QVERIFY(lobby[UiTypes::RoomForm]);
+
+    // A new count updates the room's row.
+    Press(rooms, "refresh_room_list");
+    QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
+    QCOMPARE(rooms->topLevelItemCount(), 1);
+
+    // "Leave Room" from the form's own bar: the form and its item go.
+    Press(roomTabs->widget(0), "leave_room");
+    QTRY_COMPARE(roomTabs->count(), 0);
+    QTRY_VERIFY(!lobby[UiTypes::RoomForm]);
+}
+
+void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
+{
+    QTabWidget* chats = ChatTabs();
+    const int before = chats->count();
+    m_bob.Send("pm alice hello there");
+    QTRY_COMPARE(chats->count(), before + 1);
+    QCOMPARE(chats->tabText(before), QString("bob"));
+    auto* form = qobject_cast<ChatFormClass*>(chats->widget(before));
+    QVERIFY(form);
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] hello there"));
+
+    m_bob.Send("pm alice second <b>line</b>");
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] second <b>line</b>"));
+    QCOMPARE(chats->count(), before + 1);
+    QCOMPARE(m_window->GetChatForm("bob"), form);
+
+    // Closing the tab forgets the form; the next message opens a new one.
+    emit chats->tabCloseRequested(before);
+    QCOMPARE(chats->count(), before);
+    QVERIFY(!d.GetType(ServerTypes::User)->HasItem("bob")[UiTypes::UserChatWidget]);
+    m_bob.Send("pm alice again");
+    QTRY_COMPARE(chats->count(), before + 1);
+    QVERIFY(m_window->GetChatForm("bob") != form);
+}
+
+void MainWindowOnlineTest::RefusesUserChangeOnlineAndReportsWrongPassword()
+{
+    m_boxes.clear();
+    const int loginsBefore = m_loginDialogs;
+    QWidget* options = Pages()->widget(4);
+    Pages()->setCurrentWidget(options);
+    Press(options->findChild<QLineEdit*>("username"), "set_user_pass");
+    QCOMPARE(m_boxes, QStringList({"Cannot change username while online: You must be "
+                                   "disconnected from the Quorvale server to change your "
+                                   "username."}));
+    QCOMPARE(m_loginDialogs, loginsBefore);
+
+    MenuAction("disconnect")->trigger();
+    QTRY_VERIFY(MenuAction("connect")->isEnabled());
+    QVERIFY(!MenuAction("disconnect")->isEnabled());
+    QVERIFY(m_boxes.size() == 1); // leaving on purpose is no failure
+
+    Settings::Set("password", "wrong");
+    MenuAction("connect")->trigger();
+    QTRY_COMPARE(m_boxes.size(), 2);
+    QCOMPARE(m_boxes[1], QString("Login Failure: Wrong Password: Login failed. The password you "
+                                 "supplied does not match your username. Please change your "
+                                 "login settings in the Options tab and try reconnecting."));
+    QVERIFY(MenuAction("connect")->isEnabled());
+    QVERIFY(!MenuAction("disconnect")->isEnabled());
+}
+
+QTEST_MAIN(MainWindowOnlineTest)
+#include "MainWindowOnlineTest.moc"

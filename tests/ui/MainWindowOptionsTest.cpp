@@ -1,0 +1,227 @@
+#include <functional>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "base/Settings.h"
+#include "store/Data.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/ListeningPortDialog.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+
+// The window offline: its pages, the tool bar, the option controls and
+// their dialogs.
+class MainWindowOptionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void ToolBarFollowsTheKeyboardAcrossPages();
+    void PortDialogRefusesKeepsOrStoresPending();
+    void UserNameChangeTrimsAndNeedsBoth();
+    void TrayOptionShowsHidesAndClosingHides();
+    void WindowGeometryIsRecorded();
+
+private:
+    QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
+    void Press(int page, const char* id);
+    QCheckBox* Box(const char* name) const { return m_window->findChild<QCheckBox*>(name); }
+
+    MainWindow* m_window = nullptr;
+    QTimer m_answerer;
+    QStringList m_boxes;
+    // What to do with the next dialog that is not a message box.
+    QList<std::function<void(QDialog*)>> m_script;
+};
+
+void MainWindowOptionsTest::initTestCase()
+{
+    qputenv("QUORVALE_SERVER", "127.0.0.1:1");
+    connect(&m_answerer, &QTimer::timeout, [this] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            m_boxes << box->windowTitle() + ": " + box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && !m_script.isEmpty()) {
+            m_script.takeFirst()(dialog);
+        }
+    });
+    m_answerer.start(10);
+    // No user name: the first-start dialog is left, and the client stays
+    // offline.
+    m_script << [](QDialog* login) { login->reject(); };
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    QVERIFY(m_script.isEmpty());
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+
+void MainWindowOptionsTest::cleanupTestCase()
+{
+    delete m_window;
+}
+
+void MainWindowOptionsTest::Press(int page, const char* id)
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QTest::keyClick(m_window, Qt::Key_1 + page, Qt::AltModifier);
+    QTRY_VERIFY(actionBar->findChild<QAction*>(id));
+    actionBar->findChild<QAction*>(id)->trigger();
+}
+
+void MainWindowOptionsTest::ToolBarFollowsTheKeyboardAcrossPages()
+{
+    auto texts = [] {
+        QStringList out;
+        for (QAction* action : actionBar->actions())
+            if (!action->text().isEmpty())
+                out << action->text();
+        return out;
+    };
+    QCOMPARE(actionBar->CurrentSet(), QString("room_list"));
+    QCOMPARE(texts(), QStringList({"Enter Room", "Create Room", "Refresh Room List"}));
+
+    QTest::keyClick(m_window, Qt::Key_5, Qt::AltModifier);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("login_options"));
+    QCOMPARE(texts(), QStringList({"Change Username/Password", "Change Listening Port"}));
+    QTest::keyClick(m_window, Qt::Key_4, Qt::AltModifier);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("shared_folders"));
+    QCOMPARE(texts().size(), 4);
+    // The diagnostics offer no commands; the privileges button stays.
+    QTest::keyClick(m_window, Qt::Key_6, Qt::AltModifier);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString());
+    QCOMPARE(texts(), QStringList());
+    QVERIFY(actionBar->PrivilegesButton()->isVisible());
+    // Back on the first page the focus is in the room list again.
+    QTest::keyClick(m_window, Qt::Key_1, Qt::AltModifier);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("room_list"));
+    QVERIFY(m_window->findChild<QTreeWidget*>("room_list")->hasFocus());
+}
+
+void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
+{
+    Settings::Set("listening_port", 2235);
+    Settings::Set("new_listening_port", "");
+    bool stayedOpen = true;
+    auto enter = [&stayedOpen](const char* text) {
+        return [text, &stayedOpen](QDialog* dialog) {
+            QVERIFY(qobject_cast<ListeningPortDialog*>(dialog));
+            stayedOpen = stayedOpen && dialog->isVisible();
+            dialog->findChild<QLineEdit*>()->setText(text);
+            // Later: the refusal box runs a loop of its own, and this timer
+            // does not fire again until its handler has returned.
+            QTimer::singleShot(0,
+                               dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                               &QAbstractButton::click);
+        };
+    };
+    m_boxes.clear();
+    m_script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
+    Press(4, "set_listening_port");
+    QVERIFY(m_script.isEmpty());
+    QVERIFY(stayedOpen);
+    const QString invalid = "Invalid Port Number: Port number must be in the range of 1 to 65535.";
+    QCOMPARE(m_boxes, QStringList({invalid, invalid, invalid,
+                                   "Port Number Not Changed: Port number has not been changed."}));
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(Settings::Get("new_listening_port"), std::string());
+
+    m_boxes.clear();
+    m_script << enter(" 4000 ");
+    Press(4, "set_listening_port");
+    QCOMPARE(m_boxes,
+             QStringList({"Change to Listening Port Pending: Changes to the listening port "
+                          "will take effect after a client restart."}));
+    QCOMPARE(Settings::Get("new_listening_port"), std::string("4000"));
+    QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
+    QCOMPARE(m_window->findChild<QLineEdit*>("listening_port")->text(), QString("4000"));
+}
+
+void MainWindowOptionsTest::UserNameChangeTrimsAndNeedsBoth()
+{
+    bool stayedOpen = false;
+    auto fill = [&stayedOpen](const char* name, const char* password, bool check) {
+        return [=, &stayedOpen](QDialog* dialog) {
+            QVERIFY(qobject_cast<LoginDialog*>(dialog));
+            if (check)
+                stayedOpen = dialog->isVisible();
+            const auto fields = dialog->findChildren<QLineEdit*>();
+            fields[0]->setText(name);
+            fields[1]->setText(password);
+            dialog->accept();
+        };
+    };
+    m_script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
+    Press(4, "set_user_pass");
+    QVERIFY(m_script.isEmpty());
+    QVERIFY(stayedOpen);
+    QCOMPARE(Settings::Get("username"), std::string("carol"));
+    QCOMPARE(Settings::Get("password"), std::string("pw"));
+    // The field follows the setting.
+    QCOMPARE(m_window->findChild<QLineEdit*>("username")->text(), QString("carol"));
+    Settings::Set("username", "dave");
+    QCOMPARE(m_window->findChild<QLineEdit*>("username")->text(), QString("dave"));
+}
+
+void MainWindowOptionsTest::TrayOptionShowsHidesAndClosingHides()
+{
+    QSystemTrayIcon* tray = m_window->TrayIcon();
+    QVERIFY(Box("minimize_to_tray")->isChecked()); // the default
+    QVERIFY(tray->isVisible());
+    Box("minimize_to_tray")->click();
+    QVERIFY(!tray->isVisible());
+    QCOMPARE(Settings::Get("minimize_to_tray"), std::string("no"));
+    Box("minimize_to_tray")->click();
+    QVERIFY(tray->isVisible());
+    QCOMPARE(Settings::Get("minimize_to_tray"), std::string("yes"));
+
+    // With the tray on, closing hides; a click on the tray icon brings the
+    // window back.
+    m_window->close();
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!m_window->IsQuitting());
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!m_window->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(m_window->isVisible());
+
+    // The other check boxes write their settings as they change.
+    Box("use_upnp")->click();
+    QCOMPARE(Settings::Get("use_upnp"), std::string(Box("use_upnp")->isChecked() ? "yes" : "no"));
+    Box("expand_new_shares")->click();
+    QCOMPARE(Settings::Get("expand_new_shares"), std::string("no"));
+}
+
+void MainWindowOptionsTest::WindowGeometryIsRecorded()
+{
+    m_window->resize(733, 511);
+    QTRY_COMPARE(ItemPtr(d.GetType("sizer_window")->HasItem("main_window"))["sizer_width"].AsInt(),
+                 733);
+    QCOMPARE(ItemPtr(d.GetType("sizer_window")->HasItem("main_window"))["sizer_height"].AsInt(),
+             511);
+    auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
+    rooms->header()->resizeSection(0, 171);
+    ItemPtr list = d.GetType("sizer_tree")->HasItem("room_list");
+    ItemPtr column =
+        d.GetItem(list, d.GetType("sizer_tree_column_number")->HasItem(0), "sizer_tree_column");
+    QCOMPARE(column["sizer_size"].AsInt(), 171);
+}
+
+QTEST_MAIN(MainWindowOptionsTest)
+#include "MainWindowOptionsTest.moc"
