@@ -16,6 +16,7 @@
 
 class ActionSetToolBar;
 class DiagnosticsForm;
+class DownloadNotifier;
 class EventToolBar;
 class QAction;
 class QCheckBox;
@@ -27,6 +28,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
+class TransfersForm;
 class UserListForm;
 struct ConnectionInfo;
 
@@ -78,6 +80,8 @@ public:
     void SetApplicationIcon(const QString& icon);
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    TransfersForm* Transfers() const { return m_transfers; }
+    DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
     // A quit was asked for (perhaps during start-up, before the main loop).
     bool IsQuitting() const { return m_quitting; }
 
@@ -137,6 +141,7 @@ private:
     void ToggleRoomAutojoin(const std::string& room);
     void AddUserToList(const std::string& user);
     void Notify(const std::string& user, const std::string& text);
+    void OnDownloadComplete(ItemPtr download);
 
     StartUp m_startUp;
     SizeProxy* m_sizeProxy;
@@ -150,6 +155,8 @@ private:
     DiagnosticsForm* m_diagnostics;
     SharedFoldersView* m_sharedFolders;
     UserListForm* m_userList;
+    TransfersForm* m_transfers;
+    DownloadNotifier* m_downloadNotifier;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;
     QLineEdit* m_usernameField = nullptr;
