@@ -237,21 +237,31 @@ void TransferTree::NoteProgress(Item* entry)
         m_pendingProgress.insert(entry);
 }
 
-void TransferTree::Refresh()
+bool TransferTree::Refresh()
 {
     std::set<QTreeWidgetItem*> above;
+    std::set<Item*> later;
+    int newBars = 0;
     for (Item* entry : m_pendingProgress) {
         QTreeWidgetItem* row = EntryRow(entry);
+        // A new bar is a widget of its own and costs far more than moving
+        // one: hundreds of rows starting at once get theirs over a few
+        // refreshes instead of stalling the loop in one.
+        if (!m_tree->itemWidget(row, ProgressColumn) && ++newBars > NewBarsPerRefresh) {
+            later.insert(entry);
+            continue;
+        }
         ShowEntryProgress(row, entry);
         for (QTreeWidgetItem* parent = row->parent(); parent; parent = parent->parent())
             above.insert(parent);
     }
-    m_pendingProgress.clear();
+    m_pendingProgress.swap(later);
     for (QTreeWidgetItem* row : above)
         if (!row->isExpanded())
             ShowSummary(row);
     if (m_totals)
         m_totals->setText(TotalsText());
+    return !m_pendingProgress.empty();
 }
 
 void TransferTree::SetProgress(QTreeWidgetItem* row, qint64 done, qint64 total)

@@ -322,8 +322,10 @@ void TransfersForm::ScheduleRefresh()
 
 void TransfersForm::RefreshProgress()
 {
-    m_downloads->Refresh();
-    m_uploads->Refresh();
+    const bool downloadsLeft = m_downloads->Refresh();
+    const bool uploadsLeft = m_uploads->Refresh();
+    if (downloadsLeft || uploadsLeft)
+        ScheduleRefresh();
 }
 
 void TransfersForm::OnDownloadComplete(ItemPtr download)
