@@ -133,6 +133,22 @@ void ActionSetToolBar::RegisterWidget(QWidget* widget, const QString& set)
 {
     ItemPtr item = d.GetType(ActionWidget)->GetItem(ObjectValue(widget));
     item.Connect(d.GetType(ActionSet)->GetItem(set.toStdString()));
+    // A later widget at the same address must not inherit this one's set.
+    connect(widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed,
+            Qt::UniqueConnection);
+}
+
+void ActionSetToolBar::OnWidgetDestroyed(QObject* widget)
+{
+    ItemPtr item = d.GetType(ActionWidget)->HasItem(ObjectValue(widget));
+    if (!item)
+        return;
+    for (const char* pairType : {KeyValuePair, KeyColumnPair})
+        for (Item* pair : item.GetItems(pairType))
+            pair->Remove();
+    item.Remove();
+    if (m_widget == nullptr && !m_set.isEmpty())
+        Clear();
 }
 
 void ActionSetToolBar::AddWidgetKey(QWidget* widget, const QString& key, const QString& value)

@@ -78,6 +78,7 @@ private slots:
     void OnApplicationFocusChanged(QWidget* old, QWidget* now);
     void OnActionTriggered(bool checked);
     void OnPrivilegesClicked();
+    void OnWidgetDestroyed(QObject* widget);
 
 private:
     static void DeclareSchema();

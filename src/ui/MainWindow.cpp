@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -33,6 +34,7 @@
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/ChatSchema.h"
+#include "ui/DataDialog.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/DownloadNotifier.h"
 #include "ui/EventToolBar.h"
@@ -44,6 +46,7 @@
 #include "ui/TransfersForm.h"
 #include "ui/UiTypes.h"
 #include "ui/UserListForm.h"
+#include "upnp/PortForwarder.h"
 
 MainWindow* mainWindow = nullptr;
 
@@ -102,6 +105,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     mainWindow = this;
     chatHost = this;
+    m_trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     setWindowTitle("Quorvale");
     addToolBar(m_actionBar);
     addToolBar(m_eventBar);
@@ -120,9 +124,9 @@ MainWindow::MainWindow(QWidget* parent)
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
     AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
-    AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
+    AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
     connect(m_transfers, &TransfersForm::DownloadComplete, this, &MainWindow::OnDownloadComplete);
@@ -151,7 +155,7 @@ MainWindow::~MainWindow()
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+6 reach every page without the mouse.
+    // Alt+1 to Alt+7 reach every page without the mouse.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
@@ -168,6 +172,9 @@ void MainWindow::CreateMenus()
     m_disconnectAction->setEnabled(false);
     connect(m_disconnectAction, &QAction::triggered, this,
             &MainWindow::OnDisconnectMenuOptionClicked);
+    QAction* data = menu->addAction(QIcon(":/icons/data_icon"), "&Data");
+    data->setObjectName("show_data");
+    connect(data, &QAction::triggered, this, &MainWindow::OnShowData);
     menu->addSeparator();
     QAction* quit = menu->addAction("&Quit");
     quit->setObjectName("quit");
@@ -376,6 +383,8 @@ void MainWindow::RegisterGeometry()
 void MainWindow::FillOptions()
 {
     m_downloadFolderField->setText(QString::fromStdString(Settings::Get("download_folder")));
+    // Showing the stored state is not a change: no gateway search, no write.
+    const QSignalBlocker upnp(m_upnpBox), expand(m_expandBox), tray(m_trayBox);
     m_upnpBox->setChecked(Settings::IsYes("use_upnp"));
     m_expandBox->setChecked(Settings::IsYes("expand_new_shares"));
     m_trayBox->setChecked(Settings::IsYes("minimize_to_tray"));
@@ -562,6 +571,16 @@ void MainWindow::OnDisconnectMenuOptionClicked()
     gp_server->Disconnect();
 }
 
+void MainWindow::OnShowData()
+{
+    // One viewer for the run: it keeps its place and selection between looks.
+    if (!m_dataDialog)
+        m_dataDialog = new DataDialog(&d, this);
+    m_dataDialog->show();
+    m_dataDialog->raise();
+    m_dataDialog->activateWindow();
+}
+
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason != QSystemTrayIcon::Trigger)
@@ -574,6 +593,9 @@ void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 void MainWindow::OnUPnPCheckboxToggled(bool checked)
 {
     StoreYesNo("use_upnp", checked);
+    // Turning it off leaves existing mappings alone; they lapse by themselves.
+    if (checked && portForwarder)
+        portForwarder->Init();
 }
 
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool checked)
@@ -680,6 +702,7 @@ void MainWindow::Notify(const std::string& user, const std::string& text)
     if (start.size() > NotificationLength)
         start = start.left(NotificationLength - 3) + "...";
     m_tray->showMessage(QString::fromStdString(user), start, QSystemTrayIcon::Information);
+    emit Notified(QString::fromStdString(user), start);
 }
 
 void MainWindow::OnDownloadComplete(ItemPtr download)
@@ -695,7 +718,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // With minimize-to-tray on, closing only hides the window: the client
     // keeps sharing and chatting until Quit.
-    if (!m_quitting && Settings::IsYes("minimize_to_tray") && m_tray->isVisible()) {
+    if (!m_quitting && m_trayAvailable && Settings::IsYes("minimize_to_tray") &&
+        m_tray->isVisible()) {
         hide();
         event->ignore();
         return;

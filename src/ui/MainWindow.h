@@ -15,6 +15,7 @@
 #include "ui/ResizableWindow.h"
 
 class ActionSetToolBar;
+class DataDialog;
 class DiagnosticsForm;
 class DownloadNotifier;
 class EventToolBar;
@@ -82,6 +83,10 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
     TransfersForm* Transfers() const { return m_transfers; }
     DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
+    // Whether the desktop has a tray to hide in; without one, closing the
+    // window quits rather than leave it unreachable. Read at start; tests
+    // and late-starting panels may set it.
+    void SetSystemTrayAvailable(bool available) { m_trayAvailable = available; }
     // A quit was asked for (perhaps during start-up, before the main loop).
     bool IsQuitting() const { return m_quitting; }
 
@@ -98,6 +103,10 @@ public slots:
     // Closes every open modal dialog, innermost first.
     static void CloseModalDialogs();
 
+signals:
+    // A desktop notification went out through the tray icon.
+    void Notified(const QString& title, const QString& text);
+
 private slots:
     void OnConnecting();
     void OnConnected();
@@ -105,6 +114,8 @@ private slots:
     void OnConnectionFailed(const std::string& reason);
     void OnConnectMenuOptionClicked();
     void OnDisconnectMenuOptionClicked();
+    // Shows the item-store viewer.
+    void OnShowData();
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
     void OnUPnPCheckboxToggled(bool checked);
     void OnMinimizeToTrayCheckboxToggled(bool checked);
@@ -166,6 +177,7 @@ private:
     QCheckBox* m_trayBox = nullptr;
     QCheckBox* m_expandBox = nullptr;
     SharedFilesRescannedDialog* m_rescannedDialog = nullptr;
+    DataDialog* m_dataDialog = nullptr;
     QLabel* m_connectionState;
     QAction* m_connectAction = nullptr;
     QAction* m_disconnectAction = nullptr;
@@ -177,6 +189,7 @@ private:
     // Set by Quit: closing the window then really closes it instead of
     // hiding it in the tray.
     bool m_quitting = false;
+    bool m_trayAvailable;
 };
 
 extern MainWindow* mainWindow;

@@ -202,7 +202,8 @@ private:
     bool StartNode(NodeProcess& node, const QString& user);
     bool Share(const QString& relativeFolder);
     QString DownloadFolder(NodeProcess& node) const { return node.Home() + "/sandbox/downloads"; }
-    // Asks `node` for a file of alice's and waits for its final status.
+    // Asks `node` for a file of alice's; returns "STATUS:REASON" of the
+    // final status it reports.
     QString Download(NodeProcess& node, const QString& folder, const QString& file, qint64 size,
                      int level = 0);
 
@@ -246,29 +247,25 @@ bool NodeTransferTest::Share(const QString& relativeFolder)
 QString NodeTransferTest::Download(NodeProcess& node, const QString& folder, const QString& file,
                                    qint64 size, int level)
 {
-    const QString user = "alice";
-    node.Send(
-        "download " +
-        QStringList{user, folder, file, QString::number(size), QString::number(level)}.join('\t'));
-    const QString key = user + '\t' + folder + '\t' + file + '\t';
+    const QStringList fields{"alice", folder, file, QString::number(size), QString::number(level)};
+    node.Send("download " + fields.join('\t'));
+    const QString key = "\talice\t" + folder + '\t' + file + '\t';
+    QString last;
     const bool ended = QTest::qWaitFor(
         [&] {
             for (const QString& event : node.Pending())
                 for (const char* status : {"complete", "denied", "local error"})
-                    if (event.startsWith(QString("download\t") + status + '\t' + key))
+                    if (event.startsWith(QString("download\t") + status + key)) {
+                        last = event;
                         return true;
+                    }
             return false;
         },
         Slow);
     if (!ended)
         return "no final status";
-    for (const QString& event : node.Pending())
-        if (event.startsWith("download\t") && event.contains('\t' + key) &&
-            !event.startsWith("download\tqueued") && !event.startsWith("download\tdownloading")) {
-            node.WaitFor(event, 0);
-            return event.section('\t', 1, 1) + ':' + event.section('\t', 5);
-        }
-    return "lost";
+    node.WaitFor(last, 0);
+    return last.section('\t', 1, 1) + ':' + last.section('\t', 5);
 }
 
 void NodeTransferTest::initTestCase()

@@ -180,6 +180,11 @@ void ActionSetToolBarTest::PerWidgetTextReplacesSetText()
     QCOMPARE(Button("toggle_room_autojoin")->text(), QString("Toggle Room Autojoin"));
     m_tabs->setCurrentIndex(1);
     QTRY_COMPARE(Button("toggle_room_autojoin")->text(), QString("Auto-Join Room [off]"));
+
+    // A destroyed widget leaves nothing behind for a later one at its address.
+    const Value address(static_cast<QObject*>(other));
+    delete other;
+    QVERIFY(!d.GetType("toolbar_action_widget")->HasItem(address));
 }
 
 void ActionSetToolBarTest::PrivilegesButtonShowsDaysAndOpensAccountPage()

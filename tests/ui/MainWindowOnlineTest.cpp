@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -161,6 +162,20 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     QCOMPARE(chats->count(), before + 1);
     QCOMPARE(m_window->GetChatForm("bob"), form);
 
+    // Nobody looking: the message also goes to the desktop, cut short.
+    QSignalSpy notified(m_window, &MainWindow::Notified);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!m_window->isActiveWindow());
+    m_bob.Send("pm alice " + QString(100, 'x'));
+    QTRY_COMPARE(notified.size(), 1);
+    QCOMPARE(notified[0][0].toString(), QString("bob"));
+    QCOMPARE(notified[0][1].toString(), QString(77, 'x') + "...");
+    other.hide();
+    m_window->activateWindow();
+    QTRY_VERIFY(m_window->isActiveWindow());
+
     // Closing the tab forgets the form; the next message opens a new one.
     emit chats->tabCloseRequested(before);
     QCOMPARE(chats->count(), before);
@@ -168,6 +183,7 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     m_bob.Send("pm alice again");
     QTRY_COMPARE(chats->count(), before + 1);
     QVERIFY(m_window->GetChatForm("bob") != form);
+    QCOMPARE(notified.size(), 1); // seen in the window, not on the desktop
 }
 
 void MainWindowOnlineTest::RefusesUserChangeOnlineAndReportsWrongPassword()

@@ -17,6 +17,7 @@
 #include "base/Settings.h"
 #include "store/Data.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/DataDialog.h"
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
@@ -35,6 +36,7 @@ private slots:
     void UserNameChangeTrimsAndNeedsBoth();
     void TrayOptionShowsHidesAndClosingHides();
     void WindowGeometryIsRecorded();
+    void DataMenuShowsOneViewer();
 
 private:
     QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
@@ -192,7 +194,8 @@ void MainWindowOptionsTest::TrayOptionShowsHidesAndClosingHides()
     QCOMPARE(Settings::Get("minimize_to_tray"), std::string("yes"));
 
     // With the tray on, closing hides; a click on the tray icon brings the
-    // window back.
+    // window back. (The offscreen desktop has no tray; stand in for one.)
+    m_window->SetSystemTrayAvailable(true);
     m_window->close();
     QVERIFY(!m_window->isVisible());
     QVERIFY(!m_window->IsQuitting());
@@ -221,6 +224,19 @@ void MainWindowOptionsTest::WindowGeometryIsRecorded()
     ItemPtr column =
         d.GetItem(list, d.GetType("sizer_tree_column_number")->HasItem(0), "sizer_tree_column");
     QCOMPARE(column["sizer_size"].AsInt(), 171);
+}
+
+void MainWindowOptionsTest::DataMenuShowsOneViewer()
+{
+    QAction* data = m_window->findChild<QAction*>("show_data");
+    data->trigger();
+    auto* viewer = m_window->findChild<DataDialog*>();
+    QVERIFY(viewer && viewer->isVisible() && !viewer->isModal());
+    viewer->close();
+    data->trigger();
+    QCOMPARE(m_window->findChildren<DataDialog*>().size(), 1);
+    QVERIFY(viewer->isVisible());
+    viewer->close();
 }
 
 QTEST_MAIN(MainWindowOptionsTest)

@@ -1,0 +1,254 @@
+#include "ScreenshotRun.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "ui/DataDialog.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+void Say(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+void Complain(const QString& line)
+{
+    std::fprintf(stderr, "quorvale-screenshots: %s\n", qPrintable(line));
+}
+
+// "&Chat Rooms" -> "chat-rooms"
+QString Slug(QString text)
+{
+    text.remove('&');
+    text = text.toLower();
+    text.replace(QRegularExpression("[^a-z0-9]+"), "-");
+    while (text.startsWith('-'))
+        text.remove(0, 1);
+    while (text.endsWith('-'))
+        text.chop(1);
+    return text.isEmpty() ? "page" : text;
+}
+
+bool IsNestedTabWidget(const QTabWidget* tabs, const QWidget* window)
+{
+    for (QWidget* up = tabs->parentWidget(); up && up != window; up = up->parentWidget())
+        if (qobject_cast<QTabWidget*>(up))
+            return true;
+    return false;
+}
+
+} // namespace
+
+ScreenshotRun::ScreenshotRun(ScreenshotOptions options) : m_options(std::move(options))
+{
+    // The window asks its questions in modal dialogs; answer them as the
+    // user would: log in with the given name, acknowledge messages.
+    m_dialogAnswerer.setInterval(20);
+    connect(&m_dialogAnswerer, &QTimer::timeout, this, &ScreenshotRun::AnswerModalDialog);
+}
+
+int ScreenshotRun::Run()
+{
+    MainWindow window;
+    window.resize(1200, 760);
+    window.show();
+    // Pages that follow the keyboard focus (the action tool bar does) need
+    // an active window, which nothing else makes offscreen.
+    window.activateWindow();
+    m_dialogAnswerer.start();
+    window.Init();
+
+    connect(gp_server, &Server::Connected, this, [this] { m_connected = true; });
+    connect(gp_server, &Server::ConnectionFailed, this, [](const std::string& reason) {
+        Complain("login failed: " + QString::fromStdString(reason));
+    });
+    connect(gp_server, &Server::RoomChat, this,
+            [this](const std::string& room, const std::string& user, const std::string&) {
+                if (QString::fromStdString(room) == m_options.room &&
+                    QString::fromStdString(user) != m_options.user)
+                    ++m_roomLines;
+            });
+    connect(gp_server, &Server::PrivateChat, this, [this] { ++m_privateLines; });
+    connect(sharedFoldersManager, &SharedFoldersManager::ScanningFinished, this,
+            [this] { ++m_rescans; });
+
+    if (!WaitUntil([this] { return m_connected; })) {
+        Complain("not logged in");
+        return 1;
+    }
+    if (!m_options.shareFolder.isEmpty()) {
+        const int before = m_rescans;
+        sharedFoldersManager->ShareFolder(QDir(m_options.shareFolder).absolutePath().toStdString(),
+                                          true, false, {});
+        if (!WaitUntil([&] { return m_rescans > before; }))
+            Complain("the shared folder was not scanned in time");
+    }
+    if (!m_options.room.isEmpty()) {
+        gp_server->EnterRoom(m_options.room.toStdString());
+        if (!WaitUntil([this] { return IsInRoom(); }))
+            Complain("not in room " + m_options.room);
+    }
+    // The room list is asked for once here rather than trusted to come on
+    // its own, so the rooms page always shows it.
+    gp_server->GetRoomList();
+    if (!WaitUntil([this] { return HasRoomList(); }))
+        Complain("no room list");
+    Say("ready");
+    if (!WaitUntil([this] {
+            return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines;
+        }))
+        Complain(QString("only %1 room lines and %2 private messages arrived")
+                     .arg(m_roomLines)
+                     .arg(m_privateLines));
+    Settle(800);
+    CloseStrayDialogs(window);
+    SavePages(window);
+    SaveStoreViewer(window);
+    m_dialogAnswerer.stop();
+    return m_failures == 0 && !m_savedNames.isEmpty() ? 0 : 1;
+}
+
+void ScreenshotRun::AnswerModalDialog()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        Complain("message: " + box->windowTitle() + ": " + box->text());
+        box->accept();
+        return;
+    }
+    auto* dialog = qobject_cast<QDialog*>(modal);
+    if (!dialog)
+        return;
+    const QList<QLineEdit*> fields = dialog->findChildren<QLineEdit*>();
+    if (fields.size() >= 2) {
+        fields[0]->setText(m_options.user);
+        fields[1]->setText(m_options.password);
+        dialog->accept();
+    } else {
+        dialog->reject();
+    }
+}
+
+bool ScreenshotRun::WaitUntil(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(m_options.timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+void ScreenshotRun::Settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool ScreenshotRun::IsInRoom() const
+{
+    ItemSet room = i(ServerTypes::Room, m_options.room.toStdString());
+    return !room.empty() && (*room.begin())->IsConnected(ServerTypes::InRoom);
+}
+
+bool ScreenshotRun::HasRoomList() const
+{
+    for (Item* room : g(ServerTypes::Room))
+        if (room->IsConnected(ServerTypes::UserCount))
+            return true;
+    return false;
+}
+
+void ScreenshotRun::CloseStrayDialogs(MainWindow& window)
+{
+    // Notices such as the rescan summary would cover the pages.
+    for (QDialog* dialog : window.findChildren<QDialog*>())
+        if (dialog->isVisible())
+            dialog->close();
+    Settle(100);
+}
+
+void ScreenshotRun::SavePages(MainWindow& window)
+{
+    for (QTabWidget* tabs : window.findChildren<QTabWidget*>()) {
+        if (!tabs->isVisible() || IsNestedTabWidget(tabs, &window))
+            continue;
+        for (int page = 0; page < tabs->count(); ++page) {
+            if (!tabs->isTabVisible(page))
+                continue;
+            tabs->setCurrentIndex(page);
+            Settle(300);
+            Save(&window, Slug(tabs->tabText(page)));
+        }
+    }
+}
+
+void ScreenshotRun::SaveStoreViewer(MainWindow& window)
+{
+    auto* viewer = new DataDialog(&d, &window);
+    viewer->resize(1200, 700);
+    viewer->show();
+    // A user with its status, rooms and statistics unfolded one level.
+    const QList<QTreeWidgetItem*> users =
+        viewer->TypeList()->findItems(ServerTypes::User, Qt::MatchExactly);
+    if (!users.isEmpty()) {
+        viewer->TypeList()->setCurrentItem(users.front());
+        Settle(100);
+        QAbstractItemModel* items = viewer->ItemList()->model();
+        for (int row = 0; row < items->rowCount(); ++row) {
+            const QModelIndex index = items->index(row, 0);
+            if (index.data().toString() != m_options.user) {
+                viewer->ItemList()->setCurrentIndex(index);
+                viewer->OnItemClicked(index);
+                break;
+            }
+        }
+        if (QTreeWidgetItem* root = viewer->ItemTree()->topLevelItem(0))
+            for (int child = 0; child < root->childCount(); ++child)
+                if (root->child(child)->childCount() > 0) {
+                    root->child(child)->setExpanded(true);
+                    break;
+                }
+    }
+    Settle(300);
+    Save(viewer, "data");
+    viewer->close();
+}
+
+bool ScreenshotRun::Save(QWidget* widget, const QString& page)
+{
+    QString name = page;
+    for (int n = 2; m_savedNames.contains(name); ++n)
+        name = page + "-" + QString::number(n);
+    const QString path = QDir(m_options.outputFolder).filePath("screenshot-" + name + ".png");
+    if (!widget->grab().save(path)) {
+        Complain("cannot write " + path);
+        ++m_failures;
+        return false;
+    }
+    m_savedNames.insert(name);
+    Say("saved\t" + path);
+    return true;
+}

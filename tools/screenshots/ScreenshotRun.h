@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+class MainWindow;
+class QWidget;
+
+struct ScreenshotOptions
+{
+    QString user;
+    QString password;
+    QString room;        // entered after logging in, when set
+    QString shareFolder; // shared with everybody, when set
+    QString outputFolder;
+    int roomLines = 0;    // lines from others to wait for in the room
+    int privateLines = 0; // private messages to wait for
+    int timeoutMs = 30000;
+};
+
+// Runs the window against a server, logs in, enters a room, waits for the
+// chat the caller arranges, then saves every page of the main window, and
+// the store viewer, as "screenshot-<page>.png". Pages are found by walking the
+// window's outermost tab widgets, so pages added to the window later are
+// drawn without changes here. Prints "ready" once it sits in the room.
+class ScreenshotRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ScreenshotRun(ScreenshotOptions options);
+
+    // The exit status: 0 when the window logged in and every page was saved.
+    int Run();
+
+private:
+    void AnswerModalDialog();
+    bool WaitUntil(const std::function<bool()>& done);
+    static void Settle(int ms);
+    bool IsInRoom() const;
+    bool HasRoomList() const;
+    void CloseStrayDialogs(MainWindow& window);
+    void SavePages(MainWindow& window);
+    void SaveStoreViewer(MainWindow& window);
+    bool Save(QWidget* widget, const QString& page);
+
+    ScreenshotOptions m_options;
+    QTimer m_dialogAnswerer;
+    bool m_connected = false;
+    int m_rescans = 0;
+    int m_roomLines = 0;
+    int m_privateLines = 0;
+    int m_failures = 0;
+    QSet<QString> m_savedNames;
+};

@@ -1,0 +1,47 @@
+// quorvale-screenshots --out FOLDER --user NAME --password PASSWORD
+//     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
+//
+// Draws the window against the server named by QUORVALE_SERVER and saves its
+// pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+
+#include "ScreenshotRun.h"
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setStyle("Fusion");
+
+    QCommandLineParser parser;
+    const QCommandLineOption out("out", "Folder for the PNG files.", "folder");
+    const QCommandLineOption user("user", "User name to log in with.", "name");
+    const QCommandLineOption password("password", "Password to log in with.", "password");
+    const QCommandLineOption room("room", "Room to enter.", "room");
+    const QCommandLineOption share("share", "Folder to share with everybody.", "folder");
+    const QCommandLineOption roomLines("room-lines", "Room lines to wait for.", "n", "0");
+    const QCommandLineOption privateLines("private-lines", "Private messages to wait for.", "n",
+                                          "0");
+    parser.addOptions({out, user, password, room, share, roomLines, privateLines});
+    parser.process(application);
+    if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
+        return 2;
+    }
+
+    ScreenshotOptions options;
+    options.outputFolder = parser.value(out);
+    options.user = parser.value(user);
+    options.password = parser.value(password);
+    options.room = parser.value(room);
+    options.shareFolder = parser.value(share);
+    options.roomLines = parser.value(roomLines).toInt();
+    options.privateLines = parser.value(privateLines).toInt();
+    QDir().mkpath(options.outputFolder);
+    ScreenshotRun run(options);
+    return run.Run();
+}
