@@ -29,18 +29,22 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/ObjectValue.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferTypes.h"
 #include "ui/ActionSetToolBar.h"
 #include "ui/AddSharedFolderDialog.h"
 #include "ui/ChatSchema.h"
 #include "ui/ChatTypes.h"
 #include "ui/DataDialog.h"
 #include "ui/DiagnosticsForm.h"
+#include "ui/DownloadNotifier.h"
 #include "ui/EventToolBar.h"
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
 #include "ui/SizeManager.h"
+#include "ui/TransfersForm.h"
 #include "ui/UserListForm.h"
 #include "upnp/PortForwarder.h"
 
@@ -96,7 +100,8 @@ MainWindow::MainWindow(QWidget* parent)
       m_actionBar(new ActionSetToolBar(this)), m_eventBar(new EventToolBar(this)),
       m_tabs(new QTabWidget(this)), m_chatTabs(new QTabWidget(this)),
       m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
-      m_userList(new UserListForm(this)), m_connectionState(new QLabel("Offline", this))
+      m_userList(new UserListForm(this)), m_transfers(new TransfersForm(this)),
+      m_downloadNotifier(new DownloadNotifier(this)), m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
     chatHost = this;
@@ -121,8 +126,14 @@ MainWindow::MainWindow(QWidget* parent)
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
+    AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
+    connect(m_transfers, &TransfersForm::DownloadComplete, this, &MainWindow::OnDownloadComplete);
+    connect(m_downloadNotifier, &DownloadNotifier::Notify, this,
+            [this](const QString& title, const QString& text) {
+                m_tray->showMessage(title, text, QSystemTrayIcon::Information);
+            });
     statusBar()->addPermanentWidget(m_connectionState);
     CreateTrayIcon();
     ResetApplicationIcon();
@@ -144,7 +155,7 @@ MainWindow::~MainWindow()
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+6 reach every page without the mouse.
+    // Alt+1 to Alt+7 reach every page without the mouse.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
@@ -311,6 +322,7 @@ void MainWindow::SnapshotLoaded()
     // empties: declare it only now.
     DeclareActionSets();
     m_userList->Init();
+    m_transfers->Init();
     m_actionBar->UpdatePrivilegesButton();
     RegisterGeometry();
     FillOptions();
@@ -691,6 +703,15 @@ void MainWindow::Notify(const std::string& user, const std::string& text)
         start = start.left(NotificationLength - 3) + "...";
     m_tray->showMessage(QString::fromStdString(user), start, QSystemTrayIcon::Information);
     emit Notified(QString::fromStdString(user), start);
+}
+
+void MainWindow::OnDownloadComplete(ItemPtr download)
+{
+    // Someone looking at the window sees the row finish.
+    if (isActiveWindow())
+        return;
+    m_downloadNotifier->Add(transferQueueManager->GetDownloadTargetPath(download, true),
+                            QString::fromStdString(download[TransferTypes::FileName].AsString()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -17,6 +17,7 @@
 class ActionSetToolBar;
 class DataDialog;
 class DiagnosticsForm;
+class DownloadNotifier;
 class EventToolBar;
 class QAction;
 class QCheckBox;
@@ -28,6 +29,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
+class TransfersForm;
 class UserListForm;
 struct ConnectionInfo;
 
@@ -79,6 +81,8 @@ public:
     void SetApplicationIcon(const QString& icon);
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    TransfersForm* Transfers() const { return m_transfers; }
+    DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
     // Whether the desktop has a tray to hide in; without one, closing the
     // window quits rather than leave it unreachable. Read at start; tests
     // and late-starting panels may set it.
@@ -148,6 +152,7 @@ private:
     void ToggleRoomAutojoin(const std::string& room);
     void AddUserToList(const std::string& user);
     void Notify(const std::string& user, const std::string& text);
+    void OnDownloadComplete(ItemPtr download);
 
     StartUp m_startUp;
     SizeProxy* m_sizeProxy;
@@ -161,6 +166,8 @@ private:
     DiagnosticsForm* m_diagnostics;
     SharedFoldersView* m_sharedFolders;
     UserListForm* m_userList;
+    TransfersForm* m_transfers;
+    DownloadNotifier* m_downloadNotifier;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;
     QLineEdit* m_usernameField = nullptr;

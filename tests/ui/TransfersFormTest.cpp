@@ -1,0 +1,345 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+#include "base/Clock.h"
+#include "base/PathUtils.h"
+#include "base/Settings.h"
+#include "peers/PeerMessenger.h"
+#include "search/SearchTypes.h"
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharedFoldersManager.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferTypes.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/CompleteDownloadsForm.h"
+#include "ui/DesktopOpener.h"
+#include "ui/DownloadMenuOptions.h"
+#include "ui/DownloadNotifier.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/TransferDisplay.h"
+#include "ui/TransferTree.h"
+#include "ui/TransfersForm.h"
+
+using namespace TransferTypes;
+
+namespace {
+constexpr int Slow = 60000;
+
+QString ToWire(const QString& localPath)
+{
+    return QString(localPath).replace('/', '\\');
+}
+
+QStringList MenuTexts(const QMenu& menu)
+{
+    QStringList texts;
+    for (QAction* action : menu.actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    return texts;
+}
+} // namespace
+
+// The transfers page of the real window, downloading from and uploading to
+// a headless node over the lab server.
+class TransfersFormTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void TextsOfProgressAndTimeLeft();
+    void DownloadRunsCompletesAndIsListed();
+    void CollapsedRowsSummariseTheirEntries();
+    void MenuOffersWhatTheSelectionAllows();
+    void CompletionsShareOneNotification();
+
+private:
+    TransfersForm* Form() const { return m_window->Transfers(); }
+    TransferTree* Downloads() const { return Form()->Downloads(); }
+    bool WriteFile(const QString& path, int size);
+    ItemPtr Download(const QString& file, qint64 size);
+    void SetStatus(ItemPtr entry, const char* status);
+
+    LabServerProcess m_server;
+    NodeProcess m_bob;
+    QTemporaryDir m_files;
+    MainWindow* m_window = nullptr;
+    QTimer m_closer;
+    QList<QUrl> m_opened;
+};
+
+bool TransfersFormTest::WriteFile(const QString& path, int size)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'q')) == size;
+}
+
+void TransfersFormTest::initTestCase()
+{
+    DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
+    QVERIFY(m_server.Start({}));
+    QVERIFY(m_bob.Start(m_server.Port()));
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t").isEmpty());
+    m_bob.Send("download-folder " + m_files.path() + "/bob-downloads");
+    m_bob.Send("ports 0 0");
+    QVERIFY(!m_bob.WaitForPrefix("listening\t").isEmpty());
+    m_bob.Send("login bob secret");
+    QVERIFY(m_bob.WaitFor("connected"));
+    QVERIFY(WriteFile(m_files.path() + "/bob/music/first.bin", 400000));
+    QVERIFY(WriteFile(m_files.path() + "/bob/music/second.bin", 1000));
+    QVERIFY(WriteFile(m_files.path() + "/bob/music/third.bin", 1000));
+    // Slow enough for a download to be seen running.
+    m_bob.Send("upload-limit 100 on");
+    m_bob.Send("share " + m_files.path() + "/bob/music public");
+    m_bob.Send("rescan");
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
+
+    connect(&m_closer, &QTimer::timeout, [] {
+        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
+            const auto fields = login->findChildren<QLineEdit*>();
+            fields[0]->setText("alice");
+            fields[1]->setText("secret");
+            login->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    m_closer.start(10);
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    QTRY_VERIFY(gp_server->IsConnected());
+    // Ports of our own, so that tests running side by side do not collide.
+    Settings::Set("listening_port", 0);
+    Settings::Set("obfuscated_listening_port", 0);
+    QVERIFY(peerMessenger->Listen());
+    gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
+                           static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
+    Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
+}
+
+void TransfersFormTest::cleanupTestCase()
+{
+    delete m_window;
+    QVERIFY(m_bob.Quit());
+    QVERIFY(m_server.Stop());
+}
+
+ItemPtr TransfersFormTest::Download(const QString& file, qint64 size)
+{
+    return transferQueueManager->AddDownload(
+        "bob", file.toStdString(), ToWire(m_files.path() + "/bob/music").toStdString(), size, 0);
+}
+
+void TransfersFormTest::SetStatus(ItemPtr entry, const char* status)
+{
+    transferQueueManager->SetDownloadEntryStatus(entry, status);
+}
+
+void TransfersFormTest::TextsOfProgressAndTimeLeft()
+{
+    QCOMPARE(TransferDisplay::ProgressText(1024, 2048), QString("1,024 (50.0%)"));
+    QCOMPARE(TransferDisplay::ProgressPercent(1024, 2048), 50);
+    QCOMPARE(TransferDisplay::TimeLeftText(125 * 1000, 1000), QString("   2m:5s"));
+    QCOMPARE(TransferDisplay::TimeLeftText(3600, 1), QString("   1h:0m:0s"));
+    QCOMPARE(TransferDisplay::TimeLeftText(59, 1), QString("   59s"));
+    QCOMPARE(TransferDisplay::TimeLeftText(5000, 0), QString("   0s"));
+    QCOMPARE(TransferDisplay::SpeedText(1536), QString("1.5"));
+}
+
+void TransfersFormTest::DownloadRunsCompletesAndIsListed()
+{
+    QTreeWidget* tree = Downloads()->Tree();
+    QTreeWidget* completed = Form()->CompleteDownloads()->List();
+    QStringList statuses;
+    const auto follow = connect(transferQueueManager, &TransferQueueManager::DownloadStatusChanged,
+                                [&](ItemPtr entry) {
+                                    if (entry[FileName].AsString() == "first.bin")
+                                        statuses << entry[DownloadEntryStatus].AsCStr();
+                                });
+    ItemPtr first = Download("first.bin", 400000);
+    QTreeWidgetItem* row = Downloads()->EntryRow(first);
+    QVERIFY(row);
+    QCOMPARE(row->text(TransferTree::FileColumn), QString("first.bin"));
+    QCOMPARE(row->text(TransferTree::SizeColumn), QString("400,000"));
+    QCOMPARE(row->parent()->text(TransferTree::FolderColumn),
+             QString::fromStdString(
+                 ReversePathname(ToWire(m_files.path() + "/bob/music").toStdString())));
+    // The row learns that bob is online once the server says so.
+    QTRY_COMPARE(row->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
+    QCOMPARE(statuses.value(0), QString("queued"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("downloading"), Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(tree->itemWidget(row, TransferTree::ProgressColumn), Slow);
+    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, TransferTree::ProgressColumn));
+    QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0 && bar->value() < 100, Slow);
+    const int midway = bar->value();
+    QVERIFY(row->text(TransferTree::TimeLeftColumn).startsWith("   "));
+    QVERIFY(Form()->findChild<QLabel*>("download_totals")->text().startsWith("1 running"));
+    QTRY_VERIFY_WITH_TIMEOUT(bar->value() > midway, Slow);
+
+    QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("complete"), Slow);
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(bar->format(), QString("400,000 (100.0%)"));
+    disconnect(follow);
+    QCOMPARE(statuses, QStringList({"queued", "downloading", "complete"}));
+    QTRY_COMPARE(completed->topLevelItemCount(), 1);
+    QCOMPARE(completed->topLevelItem(0)->text(CompleteDownloadsForm::FileColumn),
+             QString("first.bin"));
+    QCOMPARE(completed->topLevelItem(0)->text(CompleteDownloadsForm::UserColumn), QString("bob"));
+
+    // Double-clicking opens the folder the file went to.
+    m_opened.clear();
+    Form()->OnDownloadListItemDoubleClicked(row);
+    QCOMPARE(m_opened.size(), 1);
+    QCOMPARE(m_opened[0].toLocalFile(),
+             transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
+
+    // Ticking the box clears what is complete and whatever completes later;
+    // the completed list keeps them, newest first.
+    QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string("yes"));
+    QVERIFY(!Downloads()->EntryRow(first));
+    QCOMPARE(tree->topLevelItemCount(), 0);
+    // The completion times have one-second resolution.
+    QTest::qWait(1100);
+    ItemPtr second = Download("second.bin", 1000);
+    QVERIFY(Downloads()->EntryRow(second));
+    QTRY_COMPARE_WITH_TIMEOUT(completed->topLevelItemCount(), 2, Slow);
+    QCOMPARE(completed->topLevelItem(0)->text(CompleteDownloadsForm::FileColumn),
+             QString("second.bin"));
+    QTRY_COMPARE(tree->topLevelItemCount(), 0);
+    QVERIFY(d.GetType(DownloadEntry)->GetItems().empty());
+    QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string());
+}
+
+void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
+{
+    // A user who is never online: the entries stay where they are put.
+    auto add = [](const char* file) {
+        return transferQueueManager->AddDownload("nobody", file, "far\\away", 2048, 0);
+    };
+    ItemPtr a = add("a.bin");
+    ItemPtr b = add("b.bin");
+    QTreeWidgetItem* user = Downloads()->EntryRow(a)->parent()->parent();
+    QCOMPARE(user->text(TransferTree::UserColumn), QString("nobody [offline]"));
+
+    Form()->OnActionBarTriggered("expand_download_users");
+    QVERIFY(!user->isExpanded());
+    const auto shows = [&](const char* first, const char* second) {
+        SetStatus(a, first);
+        SetStatus(b, second);
+        return user->text(TransferTree::StatusColumn);
+    };
+    QCOMPARE(shows("downloading", "queued"), QString("downloading"));
+    QCOMPARE(shows("aborted", "queued"), QString("queued"));
+    QCOMPARE(shows("complete", "denied"), QString("denied"));
+    QCOMPARE(shows("complete", "complete"), QString("complete"));
+    QCOMPARE(shows("complete", "aborted"), QString("aborted"));
+    QCOMPARE(shows("complete", "local error"), QString());
+    QVERIFY(!user->data(TransferTree::StatusColumn, Qt::ForegroundRole).isValid());
+
+    // The collapsed row's bar counts complete sizes whole and nothing of
+    // what cannot finish.
+    SetStatus(b, "queued");
+    Form()->RefreshProgress();
+    Downloads()->NoteProgress(a);
+    Form()->RefreshProgress();
+    auto* bar = qobject_cast<QProgressBar*>(
+        Downloads()->Tree()->itemWidget(user, TransferTree::ProgressColumn));
+    QVERIFY(bar);
+    QCOMPARE(bar->format(), QString("2,048 (50.0%)"));
+
+    // Expanding hands the details to the rows below.
+    user->setExpanded(true);
+    QCOMPARE(user->text(TransferTree::StatusColumn), QString());
+    QVERIFY(!Downloads()->Tree()->itemWidget(user, TransferTree::ProgressColumn));
+    user->setExpanded(false);
+    QCOMPARE(user->text(TransferTree::StatusColumn), QString("queued"));
+    Form()->OnActionBarTriggered("expand_download_users");
+    QVERIFY(user->isExpanded());
+
+    // A removed entry takes its emptied folder and user rows along.
+    transferQueueManager->RemoveDownload(a);
+    QVERIFY(!Downloads()->EntryRow(a));
+    QCOMPARE(user->childCount(), 1);
+    transferQueueManager->RemoveDownload(b);
+    QVERIFY(Downloads()->Tree()->findItems("nobody [offline]", Qt::MatchExactly).isEmpty());
+}
+
+void TransfersFormTest::MenuOffersWhatTheSelectionAllows()
+{
+    ItemPtr queued = transferQueueManager->AddDownload("nobody", "q.bin", "far", 10, 0);
+    ItemPtr done = transferQueueManager->AddDownload("nobody", "c.bin", "far", 10, 0);
+    SetStatus(done, "complete");
+
+    QMenu one;
+    new DownloadMenuOptions(&one, ItemSet{queued}, &one);
+    QCOMPARE(MenuTexts(one), QStringList({"Open Folder", "-", "Remove download"}));
+
+    QMenu complete;
+    complete.addAction("Message User");
+    new DownloadMenuOptions(&complete, ItemSet{done}, &complete);
+    QCOMPARE(MenuTexts(complete), QStringList({"Message User", "-", "Open File", "Open Folder", "-",
+                                               "Remove download"}));
+    m_opened.clear();
+    complete.actions()[2]->trigger();
+    QCOMPARE(m_opened.size(), 1);
+    QCOMPARE(m_opened[0].toLocalFile(),
+             transferQueueManager->GetDownloadTargetPath(done, true).replace('\\', '/'));
+
+    const ItemSet both{queued, done};
+    ItemPtr(both.first()).Connect(d.GetType(SearchTypes::SearchRequestText)->GetItem("tide"));
+    QMenu two;
+    new DownloadMenuOptions(&two, both, &two);
+    QCOMPARE(MenuTexts(two),
+             QStringList({"Open Folder", "-", "Remove downloads", "Re-run Search: tide"}));
+    two.actions()[2]->trigger();
+    QVERIFY(!Downloads()->EntryRow(queued));
+    QVERIFY(!Downloads()->EntryRow(done));
+}
+
+void TransfersFormTest::CompletionsShareOneNotification()
+{
+    DownloadNotifier notifier;
+    QStringList shown;
+    connect(&notifier, &DownloadNotifier::Notify,
+            [&](const QString& title, const QString& text) { shown << title + ": " + text; });
+    for (const char* name : {"a", "b", "a", "c", "d", "e"})
+        notifier.Add(QString("/x/") + name, name);
+    QVERIFY(notifier.Timer()->isActive());
+    notifier.Flush();
+    QCOMPARE(shown, QStringList({"5 downloads complete: a, b, c and 2 more"}));
+    notifier.Add("/x/a", "a");
+    notifier.Add("/x/f", "f");
+    notifier.Flush();
+    QCOMPARE(shown.last(), QString("Download complete: f"));
+}
+
+QTEST_MAIN(TransfersFormTest)
+#include "TransfersFormTest.moc"
