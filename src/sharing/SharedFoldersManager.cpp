@@ -87,6 +87,7 @@ SharedFoldersManager::SharedFoldersManager()
     connect(m_scanner, &ShareScanner::Progress, this, &SharedFoldersManager::RescanProgress);
     connect(m_scanner, &ShareScanner::Finished, this, &SharedFoldersManager::SharedFilesRescanned);
     connect(m_scanner, &ShareScanner::Idle, this, &SharedFoldersManager::ScanningFinished);
+    connect(m_scanner, &ShareScanner::Idle, this, &SharedFoldersManager::OnScanningFinished);
 
     m_listingCompressor = new ListingCompressor([this](const std::string& user) {
         return ShareListing::SharedFilesBody(GetUserSharedFolders(user));
@@ -280,9 +281,23 @@ ItemPtr SharedFoldersManager::FindSharedFile(const std::string& path,
 
 void SharedFoldersManager::OnConnectedToServer()
 {
+    SendShareSize();
+    gp_server->GetUserStats(Settings::Get("username"));
+}
+
+void SharedFoldersManager::OnScanningFinished()
+{
+    // The server hands our counts to everyone who meets us in a room; a
+    // share added while online would otherwise show as empty until the
+    // next login.
+    if (gp_server->IsConnected())
+        SendShareSize();
+}
+
+void SharedFoldersManager::SendShareSize()
+{
     gp_server->SendFilesFolders(d.GetType(SharedFileFolder)->ItemCount(),
                                 d.GetType(SharedFile)->ItemCount());
-    gp_server->GetUserStats(Settings::Get("username"));
 }
 
 void SharedFoldersManager::OnReceivedUserStats(std::string user, UserStats stats)

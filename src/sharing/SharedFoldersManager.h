@@ -92,6 +92,7 @@ public:
 
 public slots:
     void OnConnectedToServer();
+    void OnScanningFinished();
     void OnReceivedUserStats(std::string user, UserStats stats);
     void OnMP3Scanned(QString path, int version, QString channelMode, int frequencyIndex, bool vbr,
                       int bitrate);
@@ -111,6 +112,7 @@ signals:
     void MP3ScanRequired(QString path);
 
 private:
+    static void SendShareSize();
     // A root's key: absolute, without a trailing separator.
     static std::string RootPath(const std::string& path);
     // The first indexed file the local path names (case-insensitively) that

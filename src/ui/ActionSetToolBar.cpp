@@ -12,6 +12,7 @@
 #include <QSizePolicy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTreeView>
 
 #include "app/StartUp.h"
@@ -37,6 +38,8 @@ ActionSetToolBar::ActionSetToolBar(QWidget* parent)
     actionBar = this;
     setObjectName("action_bar");
     setMovable(false);
+    // Several commands share a picture, so the text is what tells them apart.
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     DeclareSchema();
 
     auto* spacer = new QWidget(this);
@@ -47,10 +50,25 @@ ActionSetToolBar::ActionSetToolBar(QWidget* parent)
     m_privileges->setFocusPolicy(Qt::NoFocus);
     m_privileges->setObjectName("privileges_button");
     addWidget(m_privileges);
+    KeepHeightOfActionButtons();
     connect(m_privileges, &QPushButton::clicked, this, &ActionSetToolBar::OnPrivilegesClicked);
     UpdatePrivilegesButton();
 
     connect(qApp, &QApplication::focusChanged, this, &ActionSetToolBar::OnApplicationFocusChanged);
+}
+
+void ActionSetToolBar::KeepHeightOfActionButtons()
+{
+    // A page without commands leaves only the privileges button; it is made
+    // as tall as a command button so that the pages below do not jump when
+    // the set changes.
+    QToolButton probe;
+    probe.setAutoRaise(true);
+    probe.setToolButtonStyle(toolButtonStyle());
+    probe.setIconSize(iconSize());
+    probe.setIcon(QIcon(":/icons/room_icon"));
+    probe.setText("Room");
+    m_privileges->setMinimumHeight(probe.sizeHint().height());
 }
 
 ActionSetToolBar::~ActionSetToolBar()

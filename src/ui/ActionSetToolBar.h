@@ -82,6 +82,7 @@ private slots:
 
 private:
     static void DeclareSchema();
+    void KeepHeightOfActionButtons();
     static ItemPtr WidgetItem(QWidget* widget);
     static QWidget* FocusTarget(QWidget* page);
     void ChangeSet(QWidget* widget, const QString& set);

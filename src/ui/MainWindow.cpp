@@ -236,6 +236,10 @@ QWidget* MainWindow::CreateOptionsPage()
     m_portField = new QLineEdit(m_options);
     m_portField->setObjectName("listening_port");
     m_portField->setReadOnly(true);
+    // Shown here as well: this is the page a user opens to look for it.
+    m_optionsDownloadFolderField = new QLineEdit(m_options);
+    m_optionsDownloadFolderField->setObjectName("options_download_folder");
+    m_optionsDownloadFolderField->setReadOnly(true);
     m_upnpBox = new QCheckBox("Forward the listening ports with UPnP", m_options);
     m_upnpBox->setObjectName("use_upnp");
     m_trayBox = new QCheckBox("Minimize to the tray when the window is closed", m_options);
@@ -246,6 +250,7 @@ QWidget* MainWindow::CreateOptionsPage()
     auto* layout = new QFormLayout(m_options);
     layout->addRow("User name:", m_usernameField);
     layout->addRow("Listening port:", m_portField);
+    layout->addRow("Download folder:", m_optionsDownloadFolderField);
     layout->addRow(m_upnpBox);
     layout->addRow(m_trayBox);
     return m_options;
@@ -347,18 +352,21 @@ void MainWindow::DeclareActionSets()
     static constexpr SetAction actions[] = {
         {"room_list", "enter_room", "Enter Room", false, ":/icons/room_icon"},
         {"room_list", "create_room", "Create Room", false, ":/icons/room_icon"},
-        {"room_list", "refresh_room_list", "Refresh Room List", false, ":/icons/room_icon"},
-        {"room", "leave_room", "Leave Room", false, ":/icons/room_icon"},
+        {"room_list", "refresh_room_list", "Refresh Room List", false, ":/icons/rescan_icon"},
+        {"room", "leave_room", "Leave Room", false, ":/icons/disconnect_icon"},
         {"room", "toggle_room_autojoin", "Toggle Room Autojoin", false, ":/icons/room_icon"},
         {"shared_folders", "set_download_folder", "Set Download Folder", false,
-         ":/icons/browse_icon"},
-        {"shared_folders", "share_folder", "Share Folder", false, ":/icons/browse_icon"},
-        {"shared_folders", "unshare_folder", "Unshare Folder", false, ":/icons/browse_icon"},
-        {"shared_folders", "rescan_shares", "Rescan Shares", false, ":/icons/browse_icon"},
+         ":/icons/download_icon"},
+        {"shared_folders", "share_folder", "Share Folder", false, ":/icons/share_folder_icon"},
+        {"shared_folders", "unshare_folder", "Unshare Folder", false,
+         ":/icons/unshare_folder_icon"},
+        {"shared_folders", "rescan_shares", "Rescan Shares", false, ":/icons/rescan_icon"},
         {"login_options", "set_user_pass", "Change Username/Password", false,
          ":/icons/online_icon"},
         {"login_options", "set_listening_port", "Change Listening Port", false,
-         ":/icons/online_icon"},
+         ":/icons/connect_icon"},
+        {"login_options", "set_download_folder", "Set Download Folder", false,
+         ":/icons/download_icon"},
         {"user", "message_user", "Message User", true, ":/icons/chat_icon"},
         {"user", "browse_user", "Browse User's Files", true, ":/icons/browse_icon"},
         {"user", "add_user", "Add User", true, ":/icons/add_user_icon"},
@@ -382,7 +390,7 @@ void MainWindow::RegisterGeometry()
 
 void MainWindow::FillOptions()
 {
-    m_downloadFolderField->setText(QString::fromStdString(Settings::Get("download_folder")));
+    ShowDownloadFolder(QString::fromStdString(Settings::Get("download_folder")));
     // Showing the stored state is not a change: no gateway search, no write.
     const QSignalBlocker upnp(m_upnpBox), expand(m_expandBox), tray(m_trayBox);
     m_upnpBox->setChecked(Settings::IsYes("use_upnp"));
@@ -403,6 +411,8 @@ void MainWindow::OnSettingChanged(ConnectionInfo& info)
         m_usernameField->setText(value);
     else if (key == "new_listening_port")
         m_portField->setText(value);
+    else if (key == "download_folder")
+        ShowDownloadFolder(value);
 }
 
 void MainWindow::OnToolBarActionTriggered(const std::string& action)
@@ -476,7 +486,13 @@ void MainWindow::SetDownloadFolder()
         return;
     const QString folder = dialog.selectedFiles().first();
     Settings::Set("download_folder", folder.toStdString());
+    ShowDownloadFolder(folder);
+}
+
+void MainWindow::ShowDownloadFolder(const QString& folder)
+{
     m_downloadFolderField->setText(folder);
+    m_optionsDownloadFolderField->setText(folder);
 }
 
 void MainWindow::ShareFolder()

@@ -147,6 +147,7 @@ private:
     void OpenRoomForm(const std::string& room);
     void ChangeUserPass();
     void SetDownloadFolder();
+    void ShowDownloadFolder(const QString& folder);
     void ShareFolder();
     void UnshareFolders();
     void ToggleRoomAutojoin(const std::string& room);
@@ -173,6 +174,7 @@ private:
     QLineEdit* m_usernameField = nullptr;
     QLineEdit* m_portField = nullptr;
     QLineEdit* m_downloadFolderField = nullptr;
+    QLineEdit* m_optionsDownloadFolderField = nullptr;
     QCheckBox* m_upnpBox = nullptr;
     QCheckBox* m_trayBox = nullptr;
     QCheckBox* m_expandBox = nullptr;

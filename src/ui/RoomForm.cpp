@@ -62,6 +62,13 @@ RoomForm::RoomForm(std::string room, QWidget* parent)
     ChatSchema::DeclareSchema();
     m_members->setColumnCount(3);
     m_members->setHeaderLabels({"User", "Files", "K/s"});
+    // The member pane is narrow: the numbers take what they need and the
+    // names the rest, so the list never scrolls sideways.
+    QHeaderView* header = m_members->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(FilesColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(SpeedColumn, QHeaderView::ResizeToContents);
     m_members->setRootIsDecorated(false);
     m_members->setSortingEnabled(true);
     m_members->sortByColumn(NameColumn, Qt::AscendingOrder);

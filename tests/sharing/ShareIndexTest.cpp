@@ -26,7 +26,7 @@ private slots:
     void IndexSurvivesTheSnapshotAndRescanRebuildsWords();
     void RescansQueueBehindARunningScan();
     void LinkLoopsAreWalkedOnce();
-    void LoginReportsTheShareSize();
+    void LoginAndRescansReportTheShareSize();
 
 private:
     ShareFixture m_share;
@@ -197,7 +197,7 @@ void ShareIndexTest::LinkLoopsAreWalkedOnce()
     QVERIFY(!d.GetType(SharedFileFolder)->HasItem(m_share.Path("loop/a/back")));
 }
 
-void ShareIndexTest::LoginReportsTheShareSize()
+void ShareIndexTest::LoginAndRescansReportTheShareSize()
 {
     m_share.Write("report/x/1.txt");
     m_share.Write("report/x/2.txt");
@@ -215,6 +215,10 @@ void ShareIndexTest::LoginReportsTheShareSize()
     // Two folders (the root and x) and three files, then our own statistics.
     QVERIFY(server.WaitFor(Sent(Body(35).UInt32(2).UInt32(3))));
     QVERIFY(server.WaitFor(Sent(Body(36).String("alice"))));
+    // A rescan while online reports the new size, so others see it at once.
+    m_share.Write("report/x/4.txt");
+    ShareFixture::Rescan();
+    QVERIFY(server.WaitFor(Sent(Body(35).UInt32(2).UInt32(4))));
     gp_server->Disconnect();
 }
 

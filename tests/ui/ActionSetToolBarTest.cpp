@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -26,6 +27,7 @@ private slots:
     void ButtonsFillContextFromSelectionAndKeys();
     void PerWidgetTextReplacesSetText();
     void PrivilegesButtonShowsDaysAndOpensAccountPage();
+    void ButtonsShowTextAndBarKeepsItsHeight();
 
 private:
     QStringList Buttons() const;
@@ -204,6 +206,24 @@ void ActionSetToolBarTest::PrivilegesButtonShowsDaysAndOpensAccountPage()
     QCOMPARE(opened.size(), 1);
     QCOMPARE(opened[0].path(), QString("/qtlogin.php"));
     QCOMPARE(opened[0].query(QUrl::FullyEncoded), QString("username=big%20bird%26co"));
+}
+
+void ActionSetToolBarTest::ButtonsShowTextAndBarKeepsItsHeight()
+{
+    m_tabs->setCurrentIndex(0);
+    Focus(m_rooms);
+    auto* button = qobject_cast<QToolButton*>(m_bar->widgetForAction(Button("enter_room")));
+    QVERIFY(button);
+    QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+    // Wide enough to hold the text, not only the icon.
+    QVERIFY(button->width() > button->fontMetrics().horizontalAdvance("Enter Room"));
+    const int withButtons = m_bar->height();
+
+    m_tabs->setCurrentIndex(2);
+    QTRY_VERIFY(m_unregistered->hasFocus());
+    QCOMPARE(Buttons(), QStringList());
+    QApplication::processEvents(); // the pending relayout
+    QCOMPARE(m_bar->height(), withButtons);
 }
 
 QTEST_MAIN(ActionSetToolBarTest)

@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -113,6 +115,13 @@ void ChatFormsTest::RoomMembersFollowTheStore()
     QCOMPARE(Texts(members, 2), (QStringList{"", "1.5", "2.0"}));
     QVERIFY(members->topLevelItem(0)->icon(0).isNull());
     QVERIFY(!members->topLevelItem(2)->icon(0).isNull());
+    // The columns fit the narrow pane, numbers shown in full.
+    m_host->resize(900, 500);
+    QApplication::processEvents();
+    QHeaderView* header = members->header();
+    QCOMPARE(members->horizontalScrollBar()->maximum(), 0);
+    QVERIFY(header->length() <= members->viewport()->width());
+    QVERIFY(header->sectionSize(1) > members->fontMetrics().horizontalAdvance("12,345"));
 
     room.Disconnect(bert);
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "zed"}));

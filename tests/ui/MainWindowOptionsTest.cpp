@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -37,6 +38,7 @@ private slots:
     void TrayOptionShowsHidesAndClosingHides();
     void WindowGeometryIsRecorded();
     void DataMenuShowsOneViewer();
+    void DownloadFolderFollowsTheSetting();
 
 private:
     QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
@@ -73,6 +75,19 @@ void MainWindowOptionsTest::initTestCase()
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 
+void MainWindowOptionsTest::DownloadFolderFollowsTheSetting()
+{
+    // Shown on the shared-folders page and among the options.
+    for (const char* name : {"download_folder", "options_download_folder"}) {
+        auto* field = m_window->findChild<QLineEdit*>(name);
+        QVERIFY(field);
+        QCOMPARE(field->text(), QDir::homePath() + "/Quorvale Downloads");
+        Settings::Set("download_folder", "/srv/incoming");
+        QCOMPARE(field->text(), QString("/srv/incoming"));
+        Settings::Set("download_folder", (QDir::homePath() + "/Quorvale Downloads").toStdString());
+    }
+}
+
 void MainWindowOptionsTest::cleanupTestCase()
 {
     delete m_window;
@@ -101,7 +116,8 @@ void MainWindowOptionsTest::ToolBarFollowsTheKeyboardAcrossPages()
 
     QTest::keyClick(m_window, Qt::Key_5, Qt::AltModifier);
     QTRY_COMPARE(actionBar->CurrentSet(), QString("login_options"));
-    QCOMPARE(texts(), QStringList({"Change Username/Password", "Change Listening Port"}));
+    QCOMPARE(texts(), QStringList({"Change Username/Password", "Change Listening Port",
+                                   "Set Download Folder"}));
     QTest::keyClick(m_window, Qt::Key_4, Qt::AltModifier);
     QTRY_COMPARE(actionBar->CurrentSet(), QString("shared_folders"));
     QCOMPARE(texts().size(), 4);

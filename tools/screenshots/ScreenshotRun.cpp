@@ -95,6 +95,7 @@ int ScreenshotRun::Run()
         Complain("not logged in");
         return 1;
     }
+    FillUserList();
     if (!m_options.shareFolder.isEmpty()) {
         const int before = m_rescans;
         sharedFoldersManager->ShareFolder(QDir(m_options.shareFolder).absolutePath().toStdString(),
@@ -145,6 +146,21 @@ void ScreenshotRun::AnswerModalDialog()
         dialog->accept();
     } else {
         dialog->reject();
+    }
+}
+
+void ScreenshotRun::FillUserList() const
+{
+    // As the add-user and groups dialogs would store them.
+    for (const QString& entry : m_options.listUsers) {
+        const QString name = entry.section(':', 0, 0);
+        const QString group = entry.section(':', 1);
+        ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name.toStdString());
+        if (!user.IsConnected(ServerTypes::InUserList))
+            user.NewItem(ServerTypes::InUserList);
+        if (!group.isEmpty())
+            user[ServerTypes::InUserList].Connect(
+                d.GetType(ServerTypes::UserListGroup)->GetItem(group.toStdString()));
     }
 }
 

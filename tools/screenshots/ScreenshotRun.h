@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 class MainWindow;
@@ -18,6 +19,8 @@ struct ScreenshotOptions
     QString room;        // entered after logging in, when set
     QString shareFolder; // shared with everybody, when set
     QString outputFolder;
+    // Put on the user list as "name" or "name:group" (the group is created).
+    QStringList listUsers;
     int roomLines = 0;    // lines from others to wait for in the room
     int privateLines = 0; // private messages to wait for
     int timeoutMs = 30000;
@@ -42,6 +45,7 @@ private:
     void AnswerModalDialog();
     bool WaitUntil(const std::function<bool()>& done);
     static void Settle(int ms);
+    void FillUserList() const;
     bool IsInRoom() const;
     bool HasRoomList() const;
     void CloseStrayDialogs(MainWindow& window);

@@ -1,5 +1,6 @@
 // quorvale-screenshots --out FOLDER --user NAME --password PASSWORD
 //     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
+//     [--list-user NAME[:GROUP]]...
 //
 // Draws the window against the server named by QUORVALE_SERVER and saves its
 // pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
@@ -26,7 +27,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption roomLines("room-lines", "Room lines to wait for.", "n", "0");
     const QCommandLineOption privateLines("private-lines", "Private messages to wait for.", "n",
                                           "0");
-    parser.addOptions({out, user, password, room, share, roomLines, privateLines});
+    const QCommandLineOption listUser("list-user", "User to put on the user list, in a group.",
+                                      "name[:group]");
+    parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -39,6 +42,7 @@ int main(int argc, char* argv[])
     options.password = parser.value(password);
     options.room = parser.value(room);
     options.shareFolder = parser.value(share);
+    options.listUsers = parser.values(listUser);
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
     QDir().mkpath(options.outputFolder);
