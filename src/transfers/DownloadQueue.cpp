@@ -19,30 +19,17 @@
 #include "store/Data.h"
 #include "streams/MemStream.h"
 #include "transfers/LocalPathSanitizer.h"
+#include "transfers/TransferLogging.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 
+using namespace TransferLogging;
 using namespace TransferTypes;
 
 namespace {
 
 // Place-in-line requests to one user go out at most this often.
 constexpr qint64 PlaceInLineIntervalMs = 600000;
-
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
-void TransferLog(int level, const QString& text, ItemPtr item = ItemPtr())
-{
-    Log(LogCategory::TransferQueue, level, text, item);
-}
-
-ItemPtr ExistingItem(const char* typeName, const std::string& value)
-{
-    return d.GetType(typeName)->HasItem(value);
-}
 
 std::string RemotePath(ItemPtr download)
 {

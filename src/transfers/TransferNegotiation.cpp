@@ -19,10 +19,12 @@
 #include "store/Data.h"
 #include "store/ObjectValue.h"
 #include "transfers/DownloadThread.h"
+#include "transfers/TransferLogging.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 #include "transfers/UploadThread.h"
 
+using namespace TransferLogging;
 using namespace TransferTypes;
 
 namespace {
@@ -31,21 +33,6 @@ namespace {
 constexpr qint64 EarlyPhaseTimeoutMs = 30000;
 // Smaller uploads say little about the line's speed.
 constexpr qint64 SpeedReportMinimumSize = 1048576;
-
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
-void TransferLog(int level, const QString& text, ItemPtr item = ItemPtr())
-{
-    Log(LogCategory::TransferQueue, level, text, item);
-}
-
-ItemPtr ExistingItem(const char* typeName, const std::string& value)
-{
-    return d.GetType(typeName)->HasItem(value);
-}
 
 // The entry a runtime object belongs to, found by the object's item.
 ItemPtr EntryOf(const char* objectType, QObject* object, const char* entryType)

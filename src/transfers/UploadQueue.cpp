@@ -16,22 +16,14 @@
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 #include "streams/MemStream.h"
+#include "transfers/TransferLogging.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 
+using namespace TransferLogging;
 using namespace TransferTypes;
 
 namespace {
-
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
-void TransferLog(int level, const QString& text, ItemPtr item = ItemPtr())
-{
-    Log(LogCategory::TransferQueue, level, text, item);
-}
 
 std::string StatusOf(ItemPtr upload)
 {

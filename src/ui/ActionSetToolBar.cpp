@@ -128,6 +128,12 @@ void ActionSetToolBar::ConnectServer()
             &ActionSetToolBar::UpdatePrivilegesButton);
 }
 
+void ActionSetToolBar::AddSetActions(std::initializer_list<SetActionRow> rows)
+{
+    for (const SetActionRow& row : rows)
+        AddSetAction(row.set, row.id, row.text, row.icon, row.needsListSelection);
+}
+
 void ActionSetToolBar::AddSetAction(const std::string& set, const std::string& id,
                                     const std::string& text, const std::string& icon,
                                     bool needsListSelection)

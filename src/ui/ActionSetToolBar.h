@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include <QList>
@@ -44,6 +45,17 @@ public:
 
     void AddSetAction(const std::string& set, const std::string& id, const std::string& text,
                       const std::string& icon, bool needsListSelection);
+    // One row of a table of actions, so that a form declares its sets as
+    // a table it can read line by line.
+    struct SetActionRow
+    {
+        const char* set;
+        const char* id;
+        const char* text;
+        bool needsListSelection;
+        const char* icon;
+    };
+    void AddSetActions(std::initializer_list<SetActionRow> rows);
     void RegisterWidget(QWidget* widget, const QString& set);
     void AddWidgetKey(QWidget* widget, const QString& key, const QString& value);
     void AddWidgetColumnKey(QWidget* widget, const QString& key, int column);

@@ -341,15 +341,7 @@ void MainWindow::SnapshotLoaded()
 
 void MainWindow::DeclareActionSets()
 {
-    struct SetAction
-    {
-        const char* set;
-        const char* id;
-        const char* text;
-        bool needsSelection;
-        const char* icon;
-    };
-    static constexpr SetAction actions[] = {
+    m_actionBar->AddSetActions({
         {"room_list", "enter_room", "Enter Room", false, ":/icons/room_icon"},
         {"room_list", "create_room", "Create Room", false, ":/icons/room_icon"},
         {"room_list", "refresh_room_list", "Refresh Room List", false, ":/icons/rescan_icon"},
@@ -370,10 +362,7 @@ void MainWindow::DeclareActionSets()
         {"user", "message_user", "Message User", true, ":/icons/chat_icon"},
         {"user", "browse_user", "Browse User's Files", true, ":/icons/browse_icon"},
         {"user", "add_user", "Add User", true, ":/icons/add_user_icon"},
-    };
-    for (const SetAction& action : actions)
-        m_actionBar->AddSetAction(action.set, action.id, action.text, action.icon,
-                                  action.needsSelection);
+    });
 
     m_actionBar->RegisterWidget(m_roomList, "room_list");
     m_actionBar->AddWidgetColumnKey(m_roomList, "room", 0);

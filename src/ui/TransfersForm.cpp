@@ -208,15 +208,7 @@ void TransfersForm::RegisterActions()
 {
     if (!actionBar)
         return;
-    struct SetAction
-    {
-        const char* set;
-        const char* id;
-        const char* text;
-        bool needsSelection;
-        const char* icon;
-    };
-    static constexpr SetAction actions[] = {
+    actionBar->AddSetActions({
         {"downloads", "expand_download_folders", "Expand Folders", false, ":/icons/download_icon"},
         {"downloads", "expand_download_users", "Expand Users", false, ":/icons/download_icon"},
         {"downloads", "complete_downloads", "Complete Downloads", false, ":/icons/download_icon"},
@@ -226,10 +218,7 @@ void TransfersForm::RegisterActions()
         {"uploads", "expand_upload_users", "Expand Users", false, ":/icons/upload_icon"},
         {"uploads", "remove_upload", "Remove Uploads", true, ":/icons/upload_icon"},
         {"uploads", "ul_add_user", "Add User", true, ":/icons/upload_icon"},
-    };
-    for (const SetAction& action : actions)
-        actionBar->AddSetAction(action.set, action.id, action.text, action.icon,
-                                action.needsSelection);
+    });
     actionBar->RegisterWidget(m_downloads->Tree(), "downloads");
     actionBar->RegisterWidget(m_uploads->Tree(), "uploads");
     for (const char* id : {"expand_download_folders", "expand_download_users"})
