@@ -409,3 +409,9 @@ void ActionSetToolBar::AutoFocusTabWidget(QTabWidget* tabs)
             FocusTarget(page)->setFocus(Qt::TabFocusReason);
     });
 }
+
+void ActionSetToolBar::FocusCurrentPage(QTabWidget* tabs)
+{
+    if (QWidget* page = tabs->currentWidget())
+        FocusTarget(page)->setFocus(Qt::OtherFocusReason);
+}

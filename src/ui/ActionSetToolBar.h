@@ -79,6 +79,9 @@ public:
     static QUrl AccountPageUrl(const QString& username);
     // How the account page is opened; tests replace the desktop browser.
     void SetUrlOpener(std::function<void(const QUrl&)> opener) { m_openUrl = std::move(opener); }
+    // Gives the current page of tabs its natural widget's focus, as
+    // switching to the page does; for the page that is already showing.
+    static void FocusCurrentPage(QTabWidget* tabs);
 
 signals:
     void ActionTriggered(std::string id);
@@ -95,8 +98,8 @@ private slots:
 private:
     static void DeclareSchema();
     void KeepHeightOfActionButtons();
-    static ItemPtr WidgetItem(QWidget* widget);
     static QWidget* FocusTarget(QWidget* page);
+    static ItemPtr WidgetItem(QWidget* widget);
     void ChangeSet(QWidget* widget, const QString& set);
     void ClearAndDeleteActions();
     QString ButtonText(ItemPtr widget, ItemPtr action) const;

@@ -1,5 +1,6 @@
 #include "ui/CompleteDownloadsForm.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -28,6 +29,9 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     m_list->setObjectName("complete_downloads");
     m_list->setHeaderLabels({"File", "Folder", "User", "Size", "Completion time"});
     m_list->setRootIsDecorated(false);
+    // Room for a typical track name until the user sizes the columns.
+    m_list->header()->resizeSection(FileColumn, 260);
+    m_list->header()->resizeSection(FolderColumn, 160);
     m_list->setSortingEnabled(true);
     m_list->sortByColumn(TimeColumn, Qt::DescendingOrder);
     auto* layout = new QVBoxLayout(this);

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
@@ -273,10 +274,23 @@ void MainWindow::Init()
     m_startUp.Init();
     if (m_quitting)
         return;
-    // A page that is already showing gets no change signal; give it the
-    // focus so the tool bar shows its set from the start.
     activateWindow();
-    m_roomList->setFocus();
+    FocusCurrentPageIfUnfocused();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    FocusCurrentPageIfUnfocused();
+}
+
+void MainWindow::FocusCurrentPageIfUnfocused()
+{
+    // A page that is already showing gets no change signal, and a closed
+    // dialog (the login) may leave no widget focused; the tool bar follows
+    // the focus, so without this it would stay empty.
+    if (!focusWidget() || !m_tabs->currentWidget()->isAncestorOf(focusWidget()))
+        ActionSetToolBar::FocusCurrentPage(m_tabs);
 }
 
 void MainWindow::PrepareLogging()
@@ -542,6 +556,7 @@ void MainWindow::OnConnected()
     m_connectionState->setText(
         QString("Online as %1").arg(QString::fromStdString(Settings::Get("username"))));
     gp_server->GetOwnPrivilegesStatus();
+    FocusCurrentPageIfUnfocused();
 }
 
 void MainWindow::OnDisconnected()

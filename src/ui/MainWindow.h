@@ -22,6 +22,7 @@ class EventToolBar;
 class QAction;
 class QCheckBox;
 class QLabel;
+class QShowEvent;
 class QLineEdit;
 class QSplitter;
 class QTabWidget;
@@ -126,11 +127,13 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateMenus();
+    void FocusCurrentPageIfUnfocused();
     QWidget* CreateRoomsPage();
     QWidget* CreateSharesPage();
     QWidget* CreateOptionsPage();

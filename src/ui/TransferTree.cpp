@@ -1,5 +1,6 @@
 #include "ui/TransferTree.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTreeWidget>
@@ -42,6 +43,12 @@ TransferTree::TransferTree(Kind kind, QTreeWidget* tree, QLabel* totals, QObject
     m_tree->setColumnCount(ColumnCount);
     m_tree->setHeaderLabels(
         {"User", "Folder", "File", "Status", "Progress", "   ETA", "Kbs", "Size", "Place"});
+    // Names are what a user scans the list for; until the user sizes the
+    // columns, give them room enough for a typical track name, and the
+    // progress bar for its text.
+    m_tree->header()->resizeSection(FolderColumn, 160);
+    m_tree->header()->resizeSection(FileColumn, 240);
+    m_tree->header()->resizeSection(ProgressColumn, 150);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setUniformRowHeights(true);
     connect(m_tree, &QTreeWidget::itemExpanded, this, &TransferTree::OnItemExpanded);

@@ -83,6 +83,10 @@ void MainWindowOnlineTest::initTestCase()
     QCOMPARE(Settings::Get("username"), std::string("alice"));
     QCOMPARE(Settings::Get("password"), std::string("right"));
     QVERIFY(QTest::qWaitForWindowActive(m_window));
+    // The rooms page showed from the start without a change of page; after
+    // the login it still has the focus and the tool bar its actions.
+    QTRY_VERIFY(m_window->findChild<QTreeWidget*>("room_list")->hasFocus());
+    QVERIFY(actionBar->findChild<QAction*>("refresh_room_list"));
 }
 
 void MainWindowOnlineTest::cleanupTestCase()

@@ -19,6 +19,10 @@
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
 #include "store/Data.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferTypes.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/CompleteDownloadsForm.h"
 #include "ui/DataDialog.h"
 #include "ui/MainWindow.h"
 
@@ -90,6 +94,14 @@ int ScreenshotRun::Run()
     connect(gp_server, &Server::PrivateChat, this, [this] { ++m_privateLines; });
     connect(sharedFoldersManager, &SharedFoldersManager::ScanningFinished, this,
             [this] { ++m_rescans; });
+    connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
+            [this] { ++m_completeDownloads; });
+    connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
+            [this](ItemPtr download) {
+                if (download[TransferTypes::DownloadEntryStatus].AsString() ==
+                    TransferTypes::Download::Downloading)
+                    m_downloadRunning = true;
+            });
 
     if (!WaitUntil([this] { return m_connected; })) {
         Complain("not logged in");
@@ -113,16 +125,21 @@ int ScreenshotRun::Run()
     gp_server->GetRoomList();
     if (!WaitUntil([this] { return HasRoomList(); }))
         Complain("no room list");
+    StartDownloads();
     Say("ready");
     if (!WaitUntil([this] {
-            return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines;
+            return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines &&
+                   m_completeDownloads >= m_options.completeDownloads &&
+                   (m_downloadRunning || !m_options.runningDownload);
         }))
-        Complain(QString("only %1 room lines and %2 private messages arrived")
+        Complain(QString("only %1 room lines, %2 private messages and %3 downloads arrived")
                      .arg(m_roomLines)
-                     .arg(m_privateLines));
+                     .arg(m_privateLines)
+                     .arg(m_completeDownloads));
     Settle(800);
     CloseStrayDialogs(window);
     SavePages(window);
+    SaveCompleteDownloads(window);
     SaveStoreViewer(window);
     m_dialogAnswerer.stop();
     return m_failures == 0 && !m_savedNames.isEmpty() ? 0 : 1;
@@ -161,6 +178,19 @@ void ScreenshotRun::FillUserList() const
         if (!group.isEmpty())
             user[ServerTypes::InUserList].Connect(
                 d.GetType(ServerTypes::UserListGroup)->GetItem(group.toStdString()));
+    }
+}
+
+void ScreenshotRun::StartDownloads()
+{
+    for (const QString& entry : m_options.downloads) {
+        const QStringList fields = entry.split('\t');
+        if (fields.size() != 4) {
+            Complain("not a download: " + entry);
+            continue;
+        }
+        transferQueueManager->AddDownload(fields[0].toStdString(), fields[2].toStdString(),
+                                          fields[1].toStdString(), fields[3].toLongLong(), 0);
     }
 }
 
@@ -203,6 +233,9 @@ void ScreenshotRun::CloseStrayDialogs(MainWindow& window)
     for (QDialog* dialog : window.findChildren<QDialog*>())
         if (dialog->isVisible())
             dialog->close();
+    // Offscreen nothing gives the focus back to the window once a dialog
+    // that held it is gone, and the tool bar follows the focus.
+    window.activateWindow();
     Settle(100);
 }
 
@@ -215,10 +248,27 @@ void ScreenshotRun::SavePages(MainWindow& window)
             if (!tabs->isTabVisible(page))
                 continue;
             tabs->setCurrentIndex(page);
+            // The page showing from the start gets no change signal, and
+            // its focus may have gone to a dialog since.
+            ActionSetToolBar::FocusCurrentPage(tabs);
             Settle(300);
             Save(&window, Slug(tabs->tabText(page)));
         }
     }
+}
+
+void ScreenshotRun::SaveCompleteDownloads(MainWindow& window)
+{
+    // A window of its own that the transfers page opens; drawn when there
+    // is something in it.
+    auto* form = window.findChild<CompleteDownloadsForm*>();
+    if (!form || form->List()->topLevelItemCount() == 0)
+        return;
+    form->resize(900, 320);
+    form->show();
+    Settle(300);
+    Save(form, "complete-downloads");
+    form->close();
 }
 
 void ScreenshotRun::SaveStoreViewer(MainWindow& window)

@@ -21,8 +21,13 @@ struct ScreenshotOptions
     QString outputFolder;
     // Put on the user list as "name" or "name:group" (the group is created).
     QStringList listUsers;
-    int roomLines = 0;    // lines from others to wait for in the room
-    int privateLines = 0; // private messages to wait for
+    // Downloaded once in the room, each "user<TAB>folder<TAB>file<TAB>size"
+    // with the folder as the user's share names it.
+    QStringList downloads;
+    int completeDownloads = 0;    // complete downloads to wait for
+    bool runningDownload = false; // wait for a download to show progress
+    int roomLines = 0;            // lines from others to wait for in the room
+    int privateLines = 0;         // private messages to wait for
     int timeoutMs = 30000;
 };
 
@@ -46,6 +51,8 @@ private:
     bool WaitUntil(const std::function<bool()>& done);
     static void Settle(int ms);
     void FillUserList() const;
+    void StartDownloads();
+    void SaveCompleteDownloads(MainWindow& window);
     bool IsInRoom() const;
     bool HasRoomList() const;
     void CloseStrayDialogs(MainWindow& window);
@@ -59,6 +66,8 @@ private:
     int m_rescans = 0;
     int m_roomLines = 0;
     int m_privateLines = 0;
+    int m_completeDownloads = 0;
+    bool m_downloadRunning = false;
     int m_failures = 0;
     QSet<QString> m_savedNames;
 };

@@ -1,6 +1,7 @@
 // quorvale-screenshots --out FOLDER --user NAME --password PASSWORD
 //     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
-//     [--list-user NAME[:GROUP]]...
+//     [--list-user NAME[:GROUP]]... [--download USER<TAB>FOLDER<TAB>FILE<TAB>SIZE]...
+//     [--complete-downloads N] [--running-download]
 //
 // Draws the window against the server named by QUORVALE_SERVER and saves its
 // pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
@@ -29,7 +30,14 @@ int main(int argc, char* argv[])
                                           "0");
     const QCommandLineOption listUser("list-user", "User to put on the user list, in a group.",
                                       "name[:group]");
-    parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser});
+    const QCommandLineOption download("download", "File to download, tab separated.",
+                                      "user folder file size");
+    const QCommandLineOption completeDownloads("complete-downloads",
+                                               "Complete downloads to wait for.", "n", "0");
+    const QCommandLineOption runningDownload("running-download",
+                                             "Wait for a download to show progress.");
+    parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser,
+                       download, completeDownloads, runningDownload});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -43,6 +51,9 @@ int main(int argc, char* argv[])
     options.room = parser.value(room);
     options.shareFolder = parser.value(share);
     options.listUsers = parser.values(listUser);
+    options.downloads = parser.values(download);
+    options.completeDownloads = parser.value(completeDownloads).toInt();
+    options.runningDownload = parser.isSet(runningDownload);
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
     QDir().mkpath(options.outputFolder);
