@@ -58,6 +58,7 @@ PortForwarder::~PortForwarder()
 void PortForwarder::SetServerHost(const QString& host)
 {
     m_serverHost = host;
+    m_skipLoggedFor.clear();
 }
 
 void PortForwarder::Init()
@@ -108,6 +109,11 @@ QString PortForwarder::LocalIPv4Address(const QTcpSocket* socket)
 
 bool PortForwarder::SkipsForServer(const QString& host)
 {
+    if (!IsServerWithoutGateway(host))
+        return false;
+    if (host == m_skipLoggedFor)
+        return true;
+    m_skipLoggedFor = host;
     if (IsOnThisMachine(host)) {
         Log(LogCategory::PortForwarding, 1,
             QStringLiteral("Server %1 is on this machine, not forwarding ports.").arg(host));

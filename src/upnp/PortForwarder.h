@@ -52,6 +52,9 @@ private:
     QThread m_thread;
     ThreadedServices* m_services;
     QString m_serverHost;
+    // The server host whose skip has been logged since the last connect, so
+    // the discovery and every mapping of one connection say it once.
+    QString m_skipLoggedFor;
 };
 
 extern PortForwarder* portForwarder;
