@@ -45,11 +45,19 @@ void DeclareIndex(DataSaver& saver)
     d.GetType(ServerTypes::User)->RelateToType(unshared, MANY, ONE, false);
 
     // The token index and the lower-case forms are rebuilt at start-up, so
-    // only the files themselves and what the scanner found are kept.
-    for (const char* saved : {SharedFolder, SharedPublic, SharedUserlist, SharedFileFolder,
-                              SharedFile, SharedFileName, SharedFileSize, MpegVersion, ChannelMode,
-                              AudioFrequency, BitrateMode, Bitrate, IsScanned, Unshared})
+    // only the files themselves and what the scanner found are kept: each
+    // step down from a root is saved only while it hangs on the step above.
+    // The attribute values are shared with search results and browsed
+    // shares, so saving them whole would put strangers' bitrates into the
+    // snapshot.
+    for (const char* saved : {SharedFolder, IsScanned, Unshared})
         saver.AddSavedType(saved);
+    for (const char* underRoot : {SharedPublic, SharedUserlist, SharedFileFolder})
+        saver.AddSavedByConnectionType(underRoot, SharedFolder);
+    saver.AddSavedByConnectionType(SharedFile, SharedFileFolder);
+    for (const char* property : {SharedFileName, SharedFileSize, MpegVersion, ChannelMode,
+                                 AudioFrequency, BitrateMode, Bitrate})
+        saver.AddSavedByConnectionType(property, SharedFile);
     saver.AddSavedByConnectionType(ServerTypes::User, Unshared);
 }
 

@@ -135,6 +135,14 @@ void ShareIndexTest::IndexSurvivesTheSnapshotAndRescanRebuildsWords()
     m_share.Write("keep/sub/song.mp3", 1234);
     m_share.Share("keep", ShareFixture::Visibility::UserList);
     sharedFoldersManager->OnMP3Scanned(m_share.Disk("keep/sub/song.mp3"), 1, "mono", 0, false, 128);
+    // A search result and a browsed file use the same attribute types; the
+    // values only they hold are not ours to keep.
+    using namespace SearchTypes;
+    ItemPtr result = d.GetType(SearchResult)->NewItem();
+    result.Connect(d.GetType(Bitrate)->GetItem(320));
+    result.Connect(d.GetType(BitrateMode)->GetItem("vbr"));
+    result.Connect(d.GetType(Bitrate)->GetItem(128));
+    d.GetType(UserShareFile)->NewItem()->Connect(d.GetType(Bitrate)->GetItem(256));
     const QByteArray snapshot = QFile::encodeName(QDir::homePath() + "/index-snapshot");
     QVERIFY(dataSaver->Save(snapshot.constData()));
 
@@ -146,7 +154,11 @@ void ShareIndexTest::IndexSurvivesTheSnapshotAndRescanRebuildsWords()
     QVERIFY(file);
     QCOMPARE(file[SharedFileSize].AsString(), std::string("1234"));
     QCOMPARE(file[SearchTypes::Bitrate].AsInt(), 128);
+    QCOMPARE(file[SearchTypes::BitrateMode].AsString(), std::string("cbr"));
     QVERIFY(file.IsConnected(IsScanned));
+    QVERIFY(!d.GetType(Bitrate)->HasItem(320) && !d.GetType(Bitrate)->HasItem(256));
+    QVERIFY(!d.GetType(BitrateMode)->HasItem("vbr"));
+    QCOMPARE(ShareFixture::CountOf(SearchResult) + ShareFixture::CountOf(UserShareFile), 0);
     QVERIFY(d.GetType(SharedFolder)->HasItem(m_share.Path("keep")).IsConnected(SharedUserlist));
     QCOMPARE(ShareFixture::CountOf(SearchToken), 0);
 
