@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "PeerTestSupport.h"
+#include "peers/PeerMessages.h"
 #include "search/SearchTypes.h"
 
 using namespace PeerTypes;
@@ -32,6 +33,7 @@ private slots:
     void SplitAndMergedFramesAreHandledInOrder();
     void FileAndDNetConnectionsAreHandedOverWithTheBytesAfter();
     void MessagesReachTheirReceivers();
+    void EveryCodeHasItsNameAndUnhandledOnesAreIgnored();
     void BrokenInputClosesOnlyItsConnection();
     // Queue and expiry.
     void QueuedMessagesGoOutInOrderWithinFiveMinutes();
@@ -382,6 +384,64 @@ void PeerMessengerTest::MessagesReachTheirReceivers()
     QCOMPARE(log.Count("Received PM_GET_SHARED_FILE_LIST message from user bob"), 1);
     QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
     QCOMPARE(Links("bob"), 1);
+}
+
+void PeerMessengerTest::EveryCodeHasItsNameAndUnhandledOnesAreIgnored()
+{
+    struct Row
+    {
+        std::uint32_t code;
+        const char* name;
+        bool handled;
+    };
+    static constexpr Row rows[] = {
+        {1, "PM_SAY", false},
+        {4, "PM_GET_SHARED_FILE_LIST", true},
+        {5, "PM_SHARED_FILE_LIST", true},
+        {8, "PM_FILE_SEARCH_REQUEST", false},
+        {9, "PM_FILE_SEARCH_RESULT", true},
+        {10, "PM_INVITE_USER_TO_ROOM", false},
+        {14, "PM_CANCELLED_QUEUED_TRANSFER", false},
+        {15, "PM_USER_INFO_REQUEST", false},
+        {16, "PM_USER_INFO_REPLY", false},
+        {33, "PM_SEND_CONNECT_TOKEN", false},
+        {34, "PM_MOVE_DOWNLOAD_TO_TOP", false},
+        {36, "PM_GET_SHARED_FILES_IN_FOLDER", true},
+        {37, "PM_SHARED_FILES_IN_FOLDER", false},
+        {40, "PM_TRANSFER_REQUEST", true},
+        {41, "PM_TRANSFER_RESPONSE", true},
+        {42, "PM_PLACEHOLD_UPLOAD", false},
+        {43, "PM_QUEUE_UPLOAD", true},
+        {44, "PM_UPLOAD_PLACE_IN_LINE", true},
+        {46, "PM_UPLOAD_FAILED", true},
+        {47, "PM_EXACT_FILE_SEARCH_REQUEST", false},
+        {48, "PM_QUEUED_DOWNLOADS", false},
+        {49, "PM_INDIRECT_FILE_SEARCH_REQUEST", false},
+        {50, "PM_UPLOAD_DENIED", true},
+        {51, "PM_UPLOAD_PLACE_IN_LINE_REQUEST", false},
+        {52, "PM_NOTHING", false},
+    };
+    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
+    MessengerLog log;
+    auto bob = P().ConnectMessagingPeer("bob");
+    QVERIFY(bob);
+    // A code nobody handles is read, named in the log and dropped with
+    // whatever follows it; the connection stays.
+    QByteArray frames;
+    for (const Row& row : rows)
+        if (!row.handled)
+            frames += PeerFrame(Body(row.code).Raw(QByteArray::fromHex("010203")));
+    bob->write(frames + PeerFrame(QueueUploadBody("last")));
+    QTRY_COMPARE(queued.count(), 1);
+    for (const Row& row : rows) {
+        QCOMPARE(PeerMessages::MessageCodeToString(int(row.code)), std::string(row.name));
+        if (!row.handled)
+            QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(row.name)), 1);
+    }
+    QCOMPARE(Links("bob"), 1);
+    // Asking for a share is the code alone.
+    messenger().GetUserSharedFiles("bob");
+    QCOMPARE(ReadAtLeast(*bob, 8), QByteArray::fromHex("04000000 04000000"));
 }
 
 void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
