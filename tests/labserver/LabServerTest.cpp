@@ -94,6 +94,7 @@ private slots:
     void WatchersHearOfEverySessionStartAndEnd();
     void AddressesRequestsAndSearchesAreRelayed();
     void BrokenFramesCloseOnlyTheirClient();
+    void TreeReportsAreReadAndOtherwiseIgnored();
     void TreeModeProposesParentsAndSearchesOnlyRoots();
 
 private:
@@ -348,6 +349,27 @@ void LabServerTest::BrokenFramesCloseOnlyTheirClient()
     bob.Send(Msg(13).String("lobby").String("still here"));
     QCOMPARE(bob.Next(), Msg(13).String("lobby").String("bob").String("still here").Data());
     QVERIFY(bob.NothingElsePending());
+}
+
+void LabServerTest::TreeReportsAreReadAndOtherwiseIgnored()
+{
+    // What a client says of its place in the tree: read whole, answered with
+    // nothing; one byte short, it closes that client.
+    static const char* const rows[] = {
+        "64000000 01",                // 100: can take children
+        "7e000000 03000000",          // 126: level 3
+        "7f000000 04000000 726f6f74", // 127: group leader "root"
+        "81000000 00",                // 129: has no children
+    };
+    LabTestClient& alice = Client("alice");
+    for (const char* row : rows) {
+        const QByteArray body = QByteArray::fromHex(row);
+        alice.Send(body);
+        QVERIFY2(alice.NothingElsePending(), row);
+        LabTestClient& cut = Client("mallory");
+        cut.Send(body.chopped(1));
+        QVERIFY2(cut.WaitUntilClosed(), row);
+    }
 }
 
 void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
