@@ -441,7 +441,7 @@ void PeerMessengerTest::EveryCodeHasItsNameAndUnhandledOnesAreIgnored()
     QCOMPARE(Links("bob"), 1);
     // Asking for a share is the code alone.
     messenger().GetUserSharedFiles("bob");
-    QCOMPARE(ReadAtLeast(*bob, 8), QByteArray::fromHex("04000000 04000000"));
+    QCOMPARE(ReadAtLeast(*bob, 8), PeerFrame(Body(4)));
 }
 
 void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
