@@ -112,7 +112,12 @@ QTreeWidgetItem* TransferTree::FolderRow(QTreeWidgetItem* userRow, ItemPtr folde
     QTreeWidgetItem*& row = m_folderRows[key];
     if (!row) {
         row = new QTreeWidgetItem(userRow);
+        // The innermost folder first, as the search results show it: it is
+        // the one that tells folders apart, and a narrow column cuts the
+        // path on the right. Local and remote paths read alike that way; the
+        // tool tip keeps the path as it stands.
         row->setText(FolderColumn, Q(ReversePathname(folder.AsString())));
+        row->setToolTip(FolderColumn, Q(folder.AsString()));
         m_rowFolders[row] = key;
         row->setExpanded(m_expandFolders);
     }
@@ -225,6 +230,11 @@ void TransferTree::UpdateStatus(ItemPtr entry)
 
 void TransferTree::UpdatePlaceInLine(ItemPtr entry)
 {
+    // Only downloads are told their place; an upload entry is not even
+    // related to it, and asking would throw out of the manager's handling
+    // of the queue request that is adding the row.
+    if (m_kind != Kind::Downloads)
+        return;
     if (QTreeWidgetItem* row = EntryRow(entry)) {
         ItemPtr place = entry[PlaceInLine];
         row->setText(PlaceColumn, place ? Q(place.AsString()) : QString());

@@ -74,6 +74,7 @@ private slots:
     void CollapsedRowsSummariseTheirEntries();
     void MenuOffersWhatTheSelectionAllows();
     void CompletionsShareOneNotification();
+    void UploadsAreServedAndCleared();
 
 private:
     TransfersForm* Form() const { return m_window->Transfers(); }
@@ -339,6 +340,91 @@ void TransfersFormTest::CompletionsShareOneNotification()
     notifier.Add("/x/f", "f");
     notifier.Flush();
     QCOMPARE(shown.last(), QString("Download complete: f"));
+}
+
+void TransfersFormTest::UploadsAreServedAndCleared()
+{
+    NodeProcess carol;
+    QVERIFY(carol.Start(m_server.Port()));
+    QVERIFY(!carol.WaitForPrefix("rescanned\t").isEmpty());
+    carol.Send("download-folder " + m_files.path() + "/carol-downloads");
+    carol.Send("ports 0 0");
+    QVERIFY(!carol.WaitForPrefix("listening\t").isEmpty());
+    carol.Send("login carol secret");
+    QVERIFY(carol.WaitFor("connected"));
+
+    const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
+    QVERIFY(WriteFile(share + "/long.bin", 200000));
+    QVERIFY(WriteFile(share + "/short.bin", 2000));
+    sharedFoldersManager->ShareFolder(share.toStdString(), true, false, {});
+    sharedFoldersManager->WaitForRescan();
+    // Slow enough for bob's upload to hold the one slot while carol queues.
+    transferQueueManager->SetUploadSpeedLimit(20);
+    transferQueueManager->EnableUploadSpeedLimit(true);
+    QCOMPARE(Form()->UploadSlotsBox()->value(), 1);
+    TransferTree* uploads = Form()->Uploads();
+    const auto rowOf = [&](const char* user) -> QTreeWidgetItem* {
+        for (Item* upload : uploads->Entries())
+            if (ItemPtr(upload)[ServerTypes::User].AsString() == user)
+                return uploads->EntryRow(upload);
+        return nullptr;
+    };
+    const auto colourOf = [](QTreeWidgetItem* row) {
+        return row->data(TransferTree::StatusColumn, Qt::ForegroundRole).value<QColor>();
+    };
+
+    m_bob.Send("download alice\t" + ToWire(share) + "\tlong.bin\t200000");
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("bob"), Slow);
+    QTreeWidgetItem* bob = rowOf("bob");
+    QCOMPARE(bob->text(TransferTree::FileColumn), QString("long.bin"));
+    QCOMPARE(bob->text(TransferTree::SizeColumn), QString("200,000"));
+    QCOMPARE(bob->parent()->text(TransferTree::FolderColumn).left(26),
+             QString("Harbour Lights/Night Owls/"));
+    QCOMPARE(bob->parent()->toolTip(TransferTree::FolderColumn), share);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("uploading"), Slow);
+    QCOMPARE(colourOf(bob), TransferDisplay::StatusColour("uploading"));
+    QCOMPARE(bob->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
+
+    // Carol is online and asks while the only slot is taken: she waits.
+    carol.Send("download alice\t" + ToWire(share) + "\tshort.bin\t2000");
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("carol"), Slow);
+    QTreeWidgetItem* carolRow = rowOf("carol");
+    QTRY_COMPARE(carolRow->parent()->parent()->text(TransferTree::UserColumn), QString("carol"));
+    QCOMPARE(carolRow->text(TransferTree::StatusColumn), QString("queued"));
+    QCOMPARE(colourOf(carolRow), TransferDisplay::StatusColour("queued"));
+    QCOMPARE(uploads->Tree()->topLevelItemCount(), 2);
+
+    // A second slot serves her at once, beside bob's running upload.
+    Form()->UploadSlotsBox()->setFocus();
+    QTest::keyClick(Form()->UploadSlotsBox(), Qt::Key_Up);
+    QCOMPARE(Settings::GetInt("upload_slots", 1), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(carolRow->text(TransferTree::StatusColumn), QString("complete"),
+                              Slow);
+    QVERIFY(!carol.WaitForPrefix("download\tcomplete\t", Slow).isEmpty());
+    QCOMPARE(colourOf(carolRow), TransferDisplay::StatusColour("complete"));
+    QCOMPARE(bob->text(TransferTree::StatusColumn), QString("uploading"));
+    transferQueueManager->EnableUploadSpeedLimit(false);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("complete"), Slow);
+
+    // The housekeeping leaves finished uploads alone until the box is
+    // ticked and they have been finished for five minutes.
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(2));
+    Clock::SetOffsetForTesting(0);
+    QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string("yes"));
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(2));
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    Clock::SetOffsetForTesting(0);
+    QVERIFY(uploads->Entries().empty());
+    QCOMPARE(uploads->Tree()->topLevelItemCount(), 0);
+    QVERIFY(d.GetType(UploadEntry)->GetItems().empty());
+    QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string());
+    QVERIFY(carol.Quit());
 }
 
 QTEST_MAIN(TransfersFormTest)
