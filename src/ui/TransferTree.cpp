@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QLabel>
-#include <QProgressBar>
 #include <QTreeWidget>
 
 #include "base/PathUtils.h"
@@ -11,14 +10,12 @@
 #include "sharing/SharingTypes.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
+#include "ui/ProgressBarDelegate.h"
 #include "ui/TransferDisplay.h"
 
 using namespace TransferTypes;
 
 namespace {
-// Taller bars would make the rows of the list uneven.
-constexpr int ProgressBarHeight = 14;
-
 QString Q(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -51,6 +48,7 @@ TransferTree::TransferTree(Kind kind, QTreeWidget* tree, QLabel* totals, QObject
     m_tree->header()->resizeSection(ProgressColumn, 150);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setUniformRowHeights(true);
+    m_tree->setItemDelegateForColumn(ProgressColumn, new ProgressBarDelegate(m_tree));
     connect(m_tree, &QTreeWidget::itemExpanded, this, &TransferTree::OnItemExpanded);
     connect(m_tree, &QTreeWidget::itemCollapsed, this, &TransferTree::OnItemCollapsed);
 }
@@ -254,46 +252,30 @@ void TransferTree::NoteProgress(Item* entry)
         m_pendingProgress.insert(entry);
 }
 
-bool TransferTree::Refresh()
+void TransferTree::Refresh()
 {
     std::set<QTreeWidgetItem*> above;
-    std::set<Item*> later;
-    int newBars = 0;
     for (Item* entry : m_pendingProgress) {
         QTreeWidgetItem* row = EntryRow(entry);
-        // A new bar is a widget of its own and costs far more than moving
-        // one: hundreds of rows starting at once get theirs over a few
-        // refreshes instead of stalling the loop in one.
-        if (!m_tree->itemWidget(row, ProgressColumn) && ++newBars > NewBarsPerRefresh) {
-            later.insert(entry);
-            continue;
-        }
         ShowEntryProgress(row, entry);
         for (QTreeWidgetItem* parent = row->parent(); parent; parent = parent->parent())
             above.insert(parent);
     }
-    m_pendingProgress.swap(later);
+    m_pendingProgress.clear();
     for (QTreeWidgetItem* row : above)
         if (!row->isExpanded())
             ShowSummary(row);
     if (m_totals)
         m_totals->setText(TotalsText());
-    return !m_pendingProgress.empty();
 }
 
 void TransferTree::SetProgress(QTreeWidgetItem* row, qint64 done, qint64 total)
 {
-    auto* bar = qobject_cast<QProgressBar*>(m_tree->itemWidget(row, ProgressColumn));
-    if (!bar) {
-        bar = new QProgressBar;
-        bar->setMaximumHeight(ProgressBarHeight);
-        bar->setRange(0, 100);
-        bar->setTextVisible(true);
-        bar->setAlignment(Qt::AlignCenter);
-        m_tree->setItemWidget(row, ProgressColumn, bar);
-    }
-    bar->setValue(TransferDisplay::ProgressPercent(done, total));
-    bar->setFormat(TransferDisplay::ProgressText(done, total));
+    // Unchanged values do not reach the view, so a transfer that has not
+    // moved since the last refresh costs nothing to draw.
+    row->setData(ProgressColumn, ProgressBarDelegate::PercentRole,
+                 TransferDisplay::ProgressPercent(done, total));
+    row->setText(ProgressColumn, TransferDisplay::ProgressText(done, total));
 }
 
 void TransferTree::ShowEntryProgress(QTreeWidgetItem* row, ItemPtr entry)
@@ -364,10 +346,8 @@ void TransferTree::ClearSummary(QTreeWidgetItem* row)
     for (int column : {StatusColumn, TimeLeftColumn, SpeedColumn})
         row->setText(column, QString());
     Colour(row, QString());
-    if (QWidget* bar = m_tree->itemWidget(row, ProgressColumn)) {
-        m_tree->removeItemWidget(row, ProgressColumn);
-        bar->deleteLater();
-    }
+    row->setData(ProgressColumn, ProgressBarDelegate::PercentRole, QVariant());
+    row->setText(ProgressColumn, QString());
 }
 
 void TransferTree::OnItemExpanded(QTreeWidgetItem* row)

@@ -311,10 +311,8 @@ void TransfersForm::ScheduleRefresh()
 
 void TransfersForm::RefreshProgress()
 {
-    const bool downloadsLeft = m_downloads->Refresh();
-    const bool uploadsLeft = m_uploads->Refresh();
-    if (downloadsLeft || uploadsLeft)
-        ScheduleRefresh();
+    m_downloads->Refresh();
+    m_uploads->Refresh();
 }
 
 void TransfersForm::OnDownloadComplete(ItemPtr download)
