@@ -43,8 +43,8 @@ TransferTree::TransferTree(Kind kind, QTreeWidget* tree, QLabel* totals, QObject
     // Names are what a user scans the list for; until the user sizes the
     // columns, give them room enough for a typical track name, and the
     // progress bar for its text.
-    m_tree->header()->resizeSection(FolderColumn, 160);
-    m_tree->header()->resizeSection(FileColumn, 240);
+    m_tree->header()->resizeSection(FolderColumn, 200);
+    m_tree->header()->resizeSection(FileColumn, 220);
     m_tree->header()->resizeSection(ProgressColumn, 150);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setUniformRowHeights(true);
@@ -214,13 +214,14 @@ void TransferTree::UpdateStatus(ItemPtr entry)
     const QString text = status == Download::Denied ? Q(entry[DenialReason].AsString()) : Q(status);
     row->setText(StatusColumn, text);
     Colour(row, Q(status));
-    if (status == Download::Complete) {
-        ShowEntryProgress(row, entry);
-    } else if (status != m_running) {
-        // No speed or time left for what is not moving.
+    if (status != m_running) {
+        // No speed or time left for what is not moving, a finished transfer
+        // included: its last report still shows what it had left then.
         row->setText(SpeedColumn, QString());
         row->setText(TimeLeftColumn, QString());
     }
+    if (status == Download::Complete)
+        ShowEntryProgress(row, entry);
     UpdateAncestors(row, true);
     if (m_totals)
         m_totals->setText(TotalsText());

@@ -212,6 +212,9 @@ void TransfersFormTest::DownloadRunsCompletesAndIsListed()
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("complete"), Slow);
     QCOMPARE(Percent(row), 100);
     QCOMPARE(row->text(TransferTree::ProgressColumn), QString("400,000 (100.0%)"));
+    // Nothing is left to wait for, at no speed.
+    QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
+    QCOMPARE(row->text(TransferTree::SpeedColumn), QString());
     disconnect(follow);
     QCOMPARE(statuses, QStringList({"queued", "downloading", "complete"}));
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
@@ -409,6 +412,7 @@ void TransfersFormTest::UploadsAreServedAndCleared()
     QCOMPARE(bob->text(TransferTree::StatusColumn), QString("uploading"));
     transferQueueManager->EnableUploadSpeedLimit(false);
     QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("complete"), Slow);
+    QCOMPARE(bob->text(TransferTree::SpeedColumn), QString());
 
     // The housekeeping leaves finished uploads alone until the box is
     // ticked and they have been finished for five minutes.
