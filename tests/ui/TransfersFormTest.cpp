@@ -261,18 +261,35 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
 
     Form()->OnActionBarTriggered("expand_download_users");
     QVERIFY(!user->isExpanded());
-    const auto shows = [&](const char* first, const char* second) {
-        SetStatus(a, first);
-        SetStatus(b, second);
-        return user->text(TransferTree::StatusColumn);
+    // Folders collapsed too: both rows above the entries summarise them.
+    Form()->OnActionBarTriggered("expand_download_folders");
+    QTreeWidgetItem* folder = Downloads()->EntryRow(a)->parent();
+    QVERIFY(!folder->isExpanded());
+    const struct
+    {
+        const char* first;
+        const char* second;
+        const char* shown;
+    } cases[] = {
+        {"downloading", "queued", "downloading"}, {"downloading", "complete", "downloading"},
+        {"aborted", "queued", "queued"},          {"queued", "queued", "queued"},
+        {"complete", "complete", "complete"},     {"complete", "denied", "denied"},
+        {"denied", "aborted", "denied"},          {"complete", "aborted", "aborted"},
+        {"aborted", "aborted", "aborted"},        {"complete", "local error", ""},
     };
-    QCOMPARE(shows("downloading", "queued"), QString("downloading"));
-    QCOMPARE(shows("aborted", "queued"), QString("queued"));
-    QCOMPARE(shows("complete", "denied"), QString("denied"));
-    QCOMPARE(shows("complete", "complete"), QString("complete"));
-    QCOMPARE(shows("complete", "aborted"), QString("aborted"));
-    QCOMPARE(shows("complete", "local error"), QString());
+    for (const auto& c : cases) {
+        SetStatus(a, c.first);
+        SetStatus(b, c.second);
+        const QString context = QString("%1 + %2").arg(c.first, c.second);
+        for (QTreeWidgetItem* row : {user, folder}) {
+            QVERIFY2(row->text(TransferTree::StatusColumn) == c.shown, qPrintable(context));
+            const QColor colour =
+                row->data(TransferTree::StatusColumn, Qt::ForegroundRole).value<QColor>();
+            QVERIFY2(colour == TransferDisplay::StatusColour(c.shown), qPrintable(context));
+        }
+    }
     QVERIFY(!user->data(TransferTree::StatusColumn, Qt::ForegroundRole).isValid());
+    Form()->OnActionBarTriggered("expand_download_folders");
 
     // The collapsed row's bar counts complete sizes whole and nothing of
     // what cannot finish.
@@ -327,6 +344,16 @@ void TransfersFormTest::MenuOffersWhatTheSelectionAllows()
     new DownloadMenuOptions(&two, both, &two);
     QCOMPARE(MenuTexts(two),
              QStringList({"Open Folder", "-", "Remove downloads", "Re-run Search: tide"}));
+    // The search goes out again as the user's own, not the wish list's.
+    QStringList searched;
+    const auto follow = connect(gp_server, &Server::SearchRequested,
+                                [&](unsigned int, const std::string& text, bool wishList) {
+                                    searched
+                                        << QString::fromStdString(text) + (wishList ? "*" : "");
+                                });
+    two.actions()[3]->trigger();
+    disconnect(follow);
+    QCOMPARE(searched, QStringList({"tide"}));
     two.actions()[2]->trigger();
     QVERIFY(!Downloads()->EntryRow(queued));
     QVERIFY(!Downloads()->EntryRow(done));
