@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QLabel>
-#include <QProgressBar>
 #include <QTreeWidget>
 
 #include "base/PathUtils.h"
@@ -11,14 +10,12 @@
 #include "sharing/SharingTypes.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
+#include "ui/ProgressBarDelegate.h"
 #include "ui/TransferDisplay.h"
 
 using namespace TransferTypes;
 
 namespace {
-// Taller bars would make the rows of the list uneven.
-constexpr int ProgressBarHeight = 14;
-
 QString Q(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -46,11 +43,12 @@ TransferTree::TransferTree(Kind kind, QTreeWidget* tree, QLabel* totals, QObject
     // Names are what a user scans the list for; until the user sizes the
     // columns, give them room enough for a typical track name, and the
     // progress bar for its text.
-    m_tree->header()->resizeSection(FolderColumn, 160);
-    m_tree->header()->resizeSection(FileColumn, 240);
+    m_tree->header()->resizeSection(FolderColumn, 200);
+    m_tree->header()->resizeSection(FileColumn, 220);
     m_tree->header()->resizeSection(ProgressColumn, 150);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setUniformRowHeights(true);
+    m_tree->setItemDelegateForColumn(ProgressColumn, new ProgressBarDelegate(m_tree));
     connect(m_tree, &QTreeWidget::itemExpanded, this, &TransferTree::OnItemExpanded);
     connect(m_tree, &QTreeWidget::itemCollapsed, this, &TransferTree::OnItemCollapsed);
 }
@@ -112,7 +110,12 @@ QTreeWidgetItem* TransferTree::FolderRow(QTreeWidgetItem* userRow, ItemPtr folde
     QTreeWidgetItem*& row = m_folderRows[key];
     if (!row) {
         row = new QTreeWidgetItem(userRow);
+        // The innermost folder first, as the search results show it: it is
+        // the one that tells folders apart, and a narrow column cuts the
+        // path on the right. Local and remote paths read alike that way; the
+        // tool tip keeps the path as it stands.
         row->setText(FolderColumn, Q(ReversePathname(folder.AsString())));
+        row->setToolTip(FolderColumn, Q(folder.AsString()));
         m_rowFolders[row] = key;
         row->setExpanded(m_expandFolders);
     }
@@ -211,13 +214,14 @@ void TransferTree::UpdateStatus(ItemPtr entry)
     const QString text = status == Download::Denied ? Q(entry[DenialReason].AsString()) : Q(status);
     row->setText(StatusColumn, text);
     Colour(row, Q(status));
-    if (status == Download::Complete) {
-        ShowEntryProgress(row, entry);
-    } else if (status != m_running) {
-        // No speed or time left for what is not moving.
+    if (status != m_running) {
+        // No speed or time left for what is not moving, a finished transfer
+        // included: its last report still shows what it had left then.
         row->setText(SpeedColumn, QString());
         row->setText(TimeLeftColumn, QString());
     }
+    if (status == Download::Complete)
+        ShowEntryProgress(row, entry);
     UpdateAncestors(row, true);
     if (m_totals)
         m_totals->setText(TotalsText());
@@ -225,6 +229,11 @@ void TransferTree::UpdateStatus(ItemPtr entry)
 
 void TransferTree::UpdatePlaceInLine(ItemPtr entry)
 {
+    // Only downloads are told their place; an upload entry is not even
+    // related to it, and asking would throw out of the manager's handling
+    // of the queue request that is adding the row.
+    if (m_kind != Kind::Downloads)
+        return;
     if (QTreeWidgetItem* row = EntryRow(entry)) {
         ItemPtr place = entry[PlaceInLine];
         row->setText(PlaceColumn, place ? Q(place.AsString()) : QString());
@@ -244,46 +253,30 @@ void TransferTree::NoteProgress(Item* entry)
         m_pendingProgress.insert(entry);
 }
 
-bool TransferTree::Refresh()
+void TransferTree::Refresh()
 {
     std::set<QTreeWidgetItem*> above;
-    std::set<Item*> later;
-    int newBars = 0;
     for (Item* entry : m_pendingProgress) {
         QTreeWidgetItem* row = EntryRow(entry);
-        // A new bar is a widget of its own and costs far more than moving
-        // one: hundreds of rows starting at once get theirs over a few
-        // refreshes instead of stalling the loop in one.
-        if (!m_tree->itemWidget(row, ProgressColumn) && ++newBars > NewBarsPerRefresh) {
-            later.insert(entry);
-            continue;
-        }
         ShowEntryProgress(row, entry);
         for (QTreeWidgetItem* parent = row->parent(); parent; parent = parent->parent())
             above.insert(parent);
     }
-    m_pendingProgress.swap(later);
+    m_pendingProgress.clear();
     for (QTreeWidgetItem* row : above)
         if (!row->isExpanded())
             ShowSummary(row);
     if (m_totals)
         m_totals->setText(TotalsText());
-    return !m_pendingProgress.empty();
 }
 
 void TransferTree::SetProgress(QTreeWidgetItem* row, qint64 done, qint64 total)
 {
-    auto* bar = qobject_cast<QProgressBar*>(m_tree->itemWidget(row, ProgressColumn));
-    if (!bar) {
-        bar = new QProgressBar;
-        bar->setMaximumHeight(ProgressBarHeight);
-        bar->setRange(0, 100);
-        bar->setTextVisible(true);
-        bar->setAlignment(Qt::AlignCenter);
-        m_tree->setItemWidget(row, ProgressColumn, bar);
-    }
-    bar->setValue(TransferDisplay::ProgressPercent(done, total));
-    bar->setFormat(TransferDisplay::ProgressText(done, total));
+    // Unchanged values do not reach the view, so a transfer that has not
+    // moved since the last refresh costs nothing to draw.
+    row->setData(ProgressColumn, ProgressBarDelegate::PercentRole,
+                 TransferDisplay::ProgressPercent(done, total));
+    row->setText(ProgressColumn, TransferDisplay::ProgressText(done, total));
 }
 
 void TransferTree::ShowEntryProgress(QTreeWidgetItem* row, ItemPtr entry)
@@ -354,10 +347,8 @@ void TransferTree::ClearSummary(QTreeWidgetItem* row)
     for (int column : {StatusColumn, TimeLeftColumn, SpeedColumn})
         row->setText(column, QString());
     Colour(row, QString());
-    if (QWidget* bar = m_tree->itemWidget(row, ProgressColumn)) {
-        m_tree->removeItemWidget(row, ProgressColumn);
-        bar->deleteLater();
-    }
+    row->setData(ProgressColumn, ProgressBarDelegate::PercentRole, QVariant());
+    row->setText(ProgressColumn, QString());
 }
 
 void TransferTree::OnItemExpanded(QTreeWidgetItem* row)

@@ -60,12 +60,8 @@ public:
     void SetUserOnline(Item* user, bool online);
     // Notes new progress; drawn by the next Refresh.
     void NoteProgress(Item* entry);
-    // Progress bars created by one refresh, at most.
-    static constexpr int NewBarsPerRefresh = 20;
-
-    // Draws the progress noted since the last call and the totals line;
-    // true when some rows are left for the next call.
-    bool Refresh();
+    // Draws the progress noted since the last call and the totals line.
+    void Refresh();
 
     // Whether new and existing user (or folder) rows are shown expanded.
     void SetExpandUsers(bool on);

@@ -221,12 +221,14 @@ void TransfersForm::RegisterActions()
     });
     actionBar->RegisterWidget(m_downloads->Tree(), "downloads");
     actionBar->RegisterWidget(m_uploads->Tree(), "uploads");
-    for (const char* id : {"expand_download_folders", "expand_download_users"})
-        actionBar->SetWidgetActionText(m_downloads->Tree(), id,
-                                       ExpandText(id, m_downloads->ExpandFolders()));
-    for (const char* id : {"expand_upload_folders", "expand_upload_users"})
-        actionBar->SetWidgetActionText(m_uploads->Tree(), id,
-                                       ExpandText(id, m_uploads->ExpandFolders()));
+    for (TransferTree* tree : {m_downloads, m_uploads}) {
+        const bool downloads = tree == m_downloads;
+        const char* folders = downloads ? "expand_download_folders" : "expand_upload_folders";
+        const char* users = downloads ? "expand_download_users" : "expand_upload_users";
+        actionBar->SetWidgetActionText(tree->Tree(), folders,
+                                       ExpandText(folders, tree->ExpandFolders()));
+        actionBar->SetWidgetActionText(tree->Tree(), users, ExpandText(users, tree->ExpandUsers()));
+    }
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
             &TransfersForm::OnActionBarTriggered);
 }
@@ -311,10 +313,8 @@ void TransfersForm::ScheduleRefresh()
 
 void TransfersForm::RefreshProgress()
 {
-    const bool downloadsLeft = m_downloads->Refresh();
-    const bool uploadsLeft = m_uploads->Refresh();
-    if (downloadsLeft || uploadsLeft)
-        ScheduleRefresh();
+    m_downloads->Refresh();
+    m_uploads->Refresh();
 }
 
 void TransfersForm::OnDownloadComplete(ItemPtr download)

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -37,6 +36,7 @@
 #include "ui/DownloadNotifier.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgressBarDelegate.h"
 #include "ui/TransferDisplay.h"
 #include "ui/TransferTree.h"
 #include "ui/TransfersForm.h"
@@ -49,6 +49,14 @@ constexpr int Slow = 60000;
 QString ToWire(const QString& localPath)
 {
     return QString(localPath).replace('/', '\\');
+}
+
+// The percentage a row's bar shows; -1 for a row without a bar.
+int Percent(QTreeWidgetItem* row)
+{
+    const QVariant percent =
+        row->data(TransferTree::ProgressColumn, ProgressBarDelegate::PercentRole);
+    return percent.isValid() ? percent.toInt() : -1;
 }
 
 QStringList MenuTexts(const QMenu& menu)
@@ -74,6 +82,7 @@ private slots:
     void CollapsedRowsSummariseTheirEntries();
     void MenuOffersWhatTheSelectionAllows();
     void CompletionsShareOneNotification();
+    void UploadsAreServedAndCleared();
 
 private:
     TransfersForm* Form() const { return m_window->Transfers(); }
@@ -194,17 +203,18 @@ void TransfersFormTest::DownloadRunsCompletesAndIsListed()
     QCOMPARE(statuses.value(0), QString("queued"));
 
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("downloading"), Slow);
-    QTRY_VERIFY_WITH_TIMEOUT(tree->itemWidget(row, TransferTree::ProgressColumn), Slow);
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, TransferTree::ProgressColumn));
-    QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0 && bar->value() < 100, Slow);
-    const int midway = bar->value();
+    QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > 0 && Percent(row) < 100, Slow);
+    const int midway = Percent(row);
     QVERIFY(row->text(TransferTree::TimeLeftColumn).startsWith("   "));
     QVERIFY(Form()->findChild<QLabel*>("download_totals")->text().startsWith("1 running"));
-    QTRY_VERIFY_WITH_TIMEOUT(bar->value() > midway, Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > midway, Slow);
 
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("complete"), Slow);
-    QCOMPARE(bar->value(), 100);
-    QCOMPARE(bar->format(), QString("400,000 (100.0%)"));
+    QCOMPARE(Percent(row), 100);
+    QCOMPARE(row->text(TransferTree::ProgressColumn), QString("400,000 (100.0%)"));
+    // Nothing is left to wait for, at no speed.
+    QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
+    QCOMPARE(row->text(TransferTree::SpeedColumn), QString());
     disconnect(follow);
     QCOMPARE(statuses, QStringList({"queued", "downloading", "complete"}));
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
@@ -251,18 +261,35 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
 
     Form()->OnActionBarTriggered("expand_download_users");
     QVERIFY(!user->isExpanded());
-    const auto shows = [&](const char* first, const char* second) {
-        SetStatus(a, first);
-        SetStatus(b, second);
-        return user->text(TransferTree::StatusColumn);
+    // Folders collapsed too: both rows above the entries summarise them.
+    Form()->OnActionBarTriggered("expand_download_folders");
+    QTreeWidgetItem* folder = Downloads()->EntryRow(a)->parent();
+    QVERIFY(!folder->isExpanded());
+    const struct
+    {
+        const char* first;
+        const char* second;
+        const char* shown;
+    } cases[] = {
+        {"downloading", "queued", "downloading"}, {"downloading", "complete", "downloading"},
+        {"aborted", "queued", "queued"},          {"queued", "queued", "queued"},
+        {"complete", "complete", "complete"},     {"complete", "denied", "denied"},
+        {"denied", "aborted", "denied"},          {"complete", "aborted", "aborted"},
+        {"aborted", "aborted", "aborted"},        {"complete", "local error", ""},
     };
-    QCOMPARE(shows("downloading", "queued"), QString("downloading"));
-    QCOMPARE(shows("aborted", "queued"), QString("queued"));
-    QCOMPARE(shows("complete", "denied"), QString("denied"));
-    QCOMPARE(shows("complete", "complete"), QString("complete"));
-    QCOMPARE(shows("complete", "aborted"), QString("aborted"));
-    QCOMPARE(shows("complete", "local error"), QString());
+    for (const auto& c : cases) {
+        SetStatus(a, c.first);
+        SetStatus(b, c.second);
+        const QString context = QString("%1 + %2").arg(c.first, c.second);
+        for (QTreeWidgetItem* row : {user, folder}) {
+            QVERIFY2(row->text(TransferTree::StatusColumn) == c.shown, qPrintable(context));
+            const QColor colour =
+                row->data(TransferTree::StatusColumn, Qt::ForegroundRole).value<QColor>();
+            QVERIFY2(colour == TransferDisplay::StatusColour(c.shown), qPrintable(context));
+        }
+    }
     QVERIFY(!user->data(TransferTree::StatusColumn, Qt::ForegroundRole).isValid());
+    Form()->OnActionBarTriggered("expand_download_folders");
 
     // The collapsed row's bar counts complete sizes whole and nothing of
     // what cannot finish.
@@ -270,15 +297,13 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
     Form()->RefreshProgress();
     Downloads()->NoteProgress(a);
     Form()->RefreshProgress();
-    auto* bar = qobject_cast<QProgressBar*>(
-        Downloads()->Tree()->itemWidget(user, TransferTree::ProgressColumn));
-    QVERIFY(bar);
-    QCOMPARE(bar->format(), QString("2,048 (50.0%)"));
+    QCOMPARE(Percent(user), 50);
+    QCOMPARE(user->text(TransferTree::ProgressColumn), QString("2,048 (50.0%)"));
 
     // Expanding hands the details to the rows below.
     user->setExpanded(true);
     QCOMPARE(user->text(TransferTree::StatusColumn), QString());
-    QVERIFY(!Downloads()->Tree()->itemWidget(user, TransferTree::ProgressColumn));
+    QCOMPARE(Percent(user), -1);
     user->setExpanded(false);
     QCOMPARE(user->text(TransferTree::StatusColumn), QString("queued"));
     Form()->OnActionBarTriggered("expand_download_users");
@@ -319,6 +344,16 @@ void TransfersFormTest::MenuOffersWhatTheSelectionAllows()
     new DownloadMenuOptions(&two, both, &two);
     QCOMPARE(MenuTexts(two),
              QStringList({"Open Folder", "-", "Remove downloads", "Re-run Search: tide"}));
+    // The search goes out again as the user's own, not the wish list's.
+    QStringList searched;
+    const auto follow = connect(gp_server, &Server::SearchRequested,
+                                [&](unsigned int, const std::string& text, bool wishList) {
+                                    searched
+                                        << QString::fromStdString(text) + (wishList ? "*" : "");
+                                });
+    two.actions()[3]->trigger();
+    disconnect(follow);
+    QCOMPARE(searched, QStringList({"tide"}));
     two.actions()[2]->trigger();
     QVERIFY(!Downloads()->EntryRow(queued));
     QVERIFY(!Downloads()->EntryRow(done));
@@ -339,6 +374,92 @@ void TransfersFormTest::CompletionsShareOneNotification()
     notifier.Add("/x/f", "f");
     notifier.Flush();
     QCOMPARE(shown.last(), QString("Download complete: f"));
+}
+
+void TransfersFormTest::UploadsAreServedAndCleared()
+{
+    NodeProcess carol;
+    QVERIFY(carol.Start(m_server.Port()));
+    QVERIFY(!carol.WaitForPrefix("rescanned\t").isEmpty());
+    carol.Send("download-folder " + m_files.path() + "/carol-downloads");
+    carol.Send("ports 0 0");
+    QVERIFY(!carol.WaitForPrefix("listening\t").isEmpty());
+    carol.Send("login carol secret");
+    QVERIFY(carol.WaitFor("connected"));
+
+    const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
+    QVERIFY(WriteFile(share + "/long.bin", 200000));
+    QVERIFY(WriteFile(share + "/short.bin", 2000));
+    sharedFoldersManager->ShareFolder(share.toStdString(), true, false, {});
+    sharedFoldersManager->WaitForRescan();
+    // Slow enough for bob's upload to hold the one slot while carol queues.
+    transferQueueManager->SetUploadSpeedLimit(20);
+    transferQueueManager->EnableUploadSpeedLimit(true);
+    QCOMPARE(Form()->UploadSlotsBox()->value(), 1);
+    TransferTree* uploads = Form()->Uploads();
+    const auto rowOf = [&](const char* user) -> QTreeWidgetItem* {
+        for (Item* upload : uploads->Entries())
+            if (ItemPtr(upload)[ServerTypes::User].AsString() == user)
+                return uploads->EntryRow(upload);
+        return nullptr;
+    };
+    const auto colourOf = [](QTreeWidgetItem* row) {
+        return row->data(TransferTree::StatusColumn, Qt::ForegroundRole).value<QColor>();
+    };
+
+    m_bob.Send("download alice\t" + ToWire(share) + "\tlong.bin\t200000");
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("bob"), Slow);
+    QTreeWidgetItem* bob = rowOf("bob");
+    QCOMPARE(bob->text(TransferTree::FileColumn), QString("long.bin"));
+    QCOMPARE(bob->text(TransferTree::SizeColumn), QString("200,000"));
+    QCOMPARE(bob->parent()->text(TransferTree::FolderColumn).left(26),
+             QString("Harbour Lights/Night Owls/"));
+    QCOMPARE(bob->parent()->toolTip(TransferTree::FolderColumn), share);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("uploading"), Slow);
+    QCOMPARE(colourOf(bob), TransferDisplay::StatusColour("uploading"));
+    QCOMPARE(bob->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
+
+    // Carol is online and asks while the only slot is taken: she waits.
+    carol.Send("download alice\t" + ToWire(share) + "\tshort.bin\t2000");
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("carol"), Slow);
+    QTreeWidgetItem* carolRow = rowOf("carol");
+    QTRY_COMPARE(carolRow->parent()->parent()->text(TransferTree::UserColumn), QString("carol"));
+    QCOMPARE(carolRow->text(TransferTree::StatusColumn), QString("queued"));
+    QCOMPARE(colourOf(carolRow), TransferDisplay::StatusColour("queued"));
+    QCOMPARE(uploads->Tree()->topLevelItemCount(), 2);
+
+    // A second slot serves her at once, beside bob's running upload.
+    Form()->UploadSlotsBox()->setFocus();
+    QTest::keyClick(Form()->UploadSlotsBox(), Qt::Key_Up);
+    QCOMPARE(Settings::GetInt("upload_slots", 1), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(carolRow->text(TransferTree::StatusColumn), QString("complete"),
+                              Slow);
+    QVERIFY(!carol.WaitForPrefix("download\tcomplete\t", Slow).isEmpty());
+    QCOMPARE(colourOf(carolRow), TransferDisplay::StatusColour("complete"));
+    QCOMPARE(bob->text(TransferTree::StatusColumn), QString("uploading"));
+    transferQueueManager->EnableUploadSpeedLimit(false);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("complete"), Slow);
+    QCOMPARE(bob->text(TransferTree::SpeedColumn), QString());
+
+    // The housekeeping leaves finished uploads alone until the box is
+    // ticked and they have been finished for five minutes.
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(2));
+    Clock::SetOffsetForTesting(0);
+    QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string("yes"));
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(2));
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    Clock::SetOffsetForTesting(0);
+    QVERIFY(uploads->Entries().empty());
+    QCOMPARE(uploads->Tree()->topLevelItemCount(), 0);
+    QVERIFY(d.GetType(UploadEntry)->GetItems().empty());
+    QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string());
+    QVERIFY(carol.Quit());
 }
 
 QTEST_MAIN(TransfersFormTest)

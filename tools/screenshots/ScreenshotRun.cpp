@@ -102,6 +102,18 @@ int ScreenshotRun::Run()
                     TransferTypes::Download::Downloading)
                     m_downloadRunning = true;
             });
+    connect(transferQueueManager, &TransferQueueManager::DownloadStatusChanged, this,
+            [this](ItemPtr download) {
+                if (download[TransferTypes::DownloadEntryStatus].AsString() ==
+                    TransferTypes::Download::Denied)
+                    m_downloadDenied = true;
+            });
+    connect(transferQueueManager, &TransferQueueManager::UploadStatusChanged, this,
+            [this](ItemPtr upload) {
+                if (upload[TransferTypes::UploadEntryStatus].AsString() ==
+                    TransferTypes::Upload::Complete)
+                    ++m_completeUploads;
+            });
 
     if (!WaitUntil([this] { return m_connected; })) {
         Complain("not logged in");
@@ -130,12 +142,16 @@ int ScreenshotRun::Run()
     if (!WaitUntil([this] {
             return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines &&
                    m_completeDownloads >= m_options.completeDownloads &&
-                   (m_downloadRunning || !m_options.runningDownload);
+                   (m_downloadRunning || !m_options.runningDownload) &&
+                   (m_downloadDenied || !m_options.deniedDownload) &&
+                   m_completeUploads >= m_options.completeUploads;
         }))
-        Complain(QString("only %1 room lines, %2 private messages and %3 downloads arrived")
+        Complain(QString("only %1 room lines, %2 private messages, %3 downloads and %4 uploads "
+                         "arrived")
                      .arg(m_roomLines)
                      .arg(m_privateLines)
-                     .arg(m_completeDownloads));
+                     .arg(m_completeDownloads)
+                     .arg(m_completeUploads));
     Settle(800);
     CloseStrayDialogs(window);
     SavePages(window);

@@ -26,6 +26,8 @@ struct ScreenshotOptions
     QStringList downloads;
     int completeDownloads = 0;    // complete downloads to wait for
     bool runningDownload = false; // wait for a download to show progress
+    bool deniedDownload = false;  // wait for a download to be denied
+    int completeUploads = 0;      // uploads to others to wait for
     int roomLines = 0;            // lines from others to wait for in the room
     int privateLines = 0;         // private messages to wait for
     int timeoutMs = 30000;
@@ -68,6 +70,8 @@ private:
     int m_privateLines = 0;
     int m_completeDownloads = 0;
     bool m_downloadRunning = false;
+    bool m_downloadDenied = false;
+    int m_completeUploads = 0;
     int m_failures = 0;
     QSet<QString> m_savedNames;
 };

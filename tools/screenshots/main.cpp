@@ -1,7 +1,8 @@
 // quorvale-screenshots --out FOLDER --user NAME --password PASSWORD
 //     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
 //     [--list-user NAME[:GROUP]]... [--download USER<TAB>FOLDER<TAB>FILE<TAB>SIZE]...
-//     [--complete-downloads N] [--running-download]
+//     [--complete-downloads N] [--running-download] [--denied-download]
+//     [--complete-uploads N]
 //
 // Draws the window against the server named by QUORVALE_SERVER and saves its
 // pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
@@ -36,8 +37,12 @@ int main(int argc, char* argv[])
                                                "Complete downloads to wait for.", "n", "0");
     const QCommandLineOption runningDownload("running-download",
                                              "Wait for a download to show progress.");
+    const QCommandLineOption deniedDownload("denied-download", "Wait for a download to be denied.");
+    const QCommandLineOption completeUploads("complete-uploads", "Complete uploads to wait for.",
+                                             "n", "0");
     parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser,
-                       download, completeDownloads, runningDownload});
+                       download, completeDownloads, runningDownload, deniedDownload,
+                       completeUploads});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -54,6 +59,8 @@ int main(int argc, char* argv[])
     options.downloads = parser.values(download);
     options.completeDownloads = parser.value(completeDownloads).toInt();
     options.runningDownload = parser.isSet(runningDownload);
+    options.deniedDownload = parser.isSet(deniedDownload);
+    options.completeUploads = parser.value(completeUploads).toInt();
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
     QDir().mkpath(options.outputFolder);
