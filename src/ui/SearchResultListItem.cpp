@@ -1,20 +1,34 @@
 #include "ui/SearchResultListItem.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <QTreeWidget>
 
-namespace {
-// Free texts are "Y" or a queue length; anything else counts as a long queue.
-long long QueueOf(const QString& free)
-{
-    bool number = false;
-    const long long queue = free.toLongLong(&number);
-    return number ? queue : -1;
-}
-} // namespace
-
-SearchResultListItem::SearchResultListItem(Kind kind, Item* result)
-    : QTreeWidgetItem(kind), m_result(result)
+SearchResultListItem::SearchResultListItem(Kind kind, const QString& name, Item* result)
+    : QTreeWidgetItem(kind), m_result(result), m_name(name), m_folded(name.toLower())
 {}
+
+SearchResultListItem::~SearchResultListItem()
+{
+    // Members shown are children and go with the row; the others are ours.
+    for (SearchResultListItem* member : m_members)
+        if (member->parent() != this)
+            delete member;
+}
+
+void SearchResultListItem::SetSource(bool available, long long queued, long long bytesPerSecond)
+{
+    m_free = available ? -1 : std::max(0LL, queued);
+    m_speed = bytesPerSecond;
+    setText(FreeColumn, FreeText(available, queued));
+    setText(SpeedColumn, SpeedText(bytesPerSecond));
+}
+
+void SearchResultListItem::AddMember(SearchResultListItem* row)
+{
+    m_members.insert(std::upper_bound(m_members.begin(), m_members.end(), row, NameBefore), row);
+}
 
 QString SearchResultListItem::FreeText(bool available, long long queued)
 {
@@ -26,6 +40,11 @@ QString SearchResultListItem::SpeedText(long long bytesPerSecond)
     if (bytesPerSecond <= 0)
         return QString();
     return QString::number(static_cast<double>(bytesPerSecond) / 1024.0, 'f', 1);
+}
+
+bool SearchResultListItem::NameBefore(const SearchResultListItem* a, const SearchResultListItem* b)
+{
+    return b->ByName(*a);
 }
 
 bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
@@ -52,18 +71,10 @@ bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
 // The sort is descending, so "less" means "listed later".
 bool SearchResultListItem::ByAvailability(const SearchResultListItem& other) const
 {
-    const QString mine = text(FreeColumn);
-    const QString theirs = other.text(FreeColumn);
-    if (mine != theirs) {
-        if (theirs == "Y")
-            return true;
-        if (mine == "Y")
-            return false;
-        const long long myQueue = QueueOf(mine);
-        const long long theirQueue = QueueOf(theirs);
-        if (myQueue < 0 || theirQueue < 0)
-            return myQueue < 0 && theirQueue >= 0;
-        return myQueue > theirQueue;
+    if (m_free != other.m_free) {
+        // A free slot beats any queue; a shorter queue a longer one.
+        const auto rank = [](long long free) { return free == NoFree ? LLONG_MAX : free; };
+        return rank(m_free) > rank(other.m_free);
     }
     return BySpeed(other);
 }
@@ -77,12 +88,6 @@ bool SearchResultListItem::BySpeed(const SearchResultListItem& other) const
 
 bool SearchResultListItem::ByName(const SearchResultListItem& other) const
 {
-    // Reversed, so that names read A to Z in the descending sort. Folder
-    // and user rows have no file name and go by their own.
-    for (int column : {FileColumn, FolderColumn, UserColumn}) {
-        const int order = text(column).compare(other.text(column), Qt::CaseInsensitive);
-        if (order != 0)
-            return order > 0;
-    }
-    return false;
+    // Reversed, so that names read A to Z in the descending sort.
+    return m_name.compare(other.m_name, Qt::CaseInsensitive) > 0;
 }

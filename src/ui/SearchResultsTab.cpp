@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -40,7 +41,7 @@ Row* AsRow(QTreeWidgetItem* item)
 SearchResultsTab::SearchResultsTab(const QString& text, bool wishList, QWidget* parent)
     : QWidget(parent), m_text(text), m_wishList(wishList), m_tree(new QTreeWidget(this)),
       m_filter(new QLineEdit(this)), m_status(new QLabel(this)), m_sliceTimer(new QTimer(this)),
-      m_sortColumn(Row::FreeColumn)
+      m_showTimer(new QTimer(this)), m_sortColumn(Row::FreeColumn)
 {
     m_tree->setObjectName("search_results");
     m_tree->setColumnCount(Row::ColumnCount);
@@ -79,10 +80,19 @@ SearchResultsTab::SearchResultsTab(const QString& text, bool wishList, QWidget* 
     m_sliceTimer->setSingleShot(true);
     m_sliceTimer->setInterval(0);
     connect(m_sliceTimer, &QTimer::timeout, this, &SearchResultsTab::AddPendingSlice);
+    m_showTimer->setSingleShot(true);
+    m_showTimer->setInterval(ShowIntervalMs);
+    connect(m_showTimer, &QTimer::timeout, this, &SearchResultsTab::ShowNewRows);
     ShowStatus();
 }
 
-SearchResultsTab::~SearchResultsTab() = default;
+SearchResultsTab::~SearchResultsTab()
+{
+    // Rows in the view go with it; the others are the tab's.
+    for (auto& [user, row] : m_userRows)
+        if (!row->treeWidget())
+            delete row;
+}
 
 void SearchResultsTab::Enqueue(ItemPtr searchResults)
 {
@@ -99,7 +109,7 @@ void SearchResultsTab::AddAllPending()
         m_pending.pop_front();
         AddResults(next);
     }
-    ShowStatus();
+    ShowNewRows();
 }
 
 void SearchResultsTab::AddPendingSlice()
@@ -111,9 +121,43 @@ void SearchResultsTab::AddPendingSlice()
         m_pending.pop_front();
         AddResults(next);
     }
-    ShowStatus();
     if (!m_pending.empty())
         m_sliceTimer->start();
+    // The first rows show at once, later ones in steps.
+    if (m_tree->topLevelItemCount() == 0)
+        ShowNewRows();
+    else if (!m_showTimer->isActive())
+        m_showTimer->start();
+}
+
+void SearchResultsTab::ShowNewRows()
+{
+    m_showTimer->stop();
+    if (!m_unshown.isEmpty()) {
+        QList<QTreeWidgetItem*> shown;
+        for (QTreeWidgetItem* user : std::exchange(m_unshown, {})) {
+            const int files = FilterUser(AsRow(user));
+            m_shownCount += files;
+            if (files > 0)
+                shown << user;
+        }
+        Insert(shown);
+        ScheduleSort();
+    }
+    ShowStatus();
+}
+
+void SearchResultsTab::Insert(const QList<QTreeWidgetItem*>& users)
+{
+    m_tree->addTopLevelItems(users);
+    // While the view waits to lay out its rows, opening one only notes it.
+    const bool expandUsers = ExpandUsers();
+    const bool expandFolders = ExpandFolders();
+    for (QTreeWidgetItem* user : users) {
+        user->setExpanded(expandUsers);
+        for (int n = 0; expandFolders && n < user->childCount(); ++n)
+            user->child(n)->setExpanded(true);
+    }
 }
 
 void SearchResultsTab::AddResults(ItemPtr searchResults)
@@ -121,55 +165,51 @@ void SearchResultsTab::AddResults(ItemPtr searchResults)
     ItemPtr user = searchResults[ServerTypes::User];
     Row*& userRow = m_userRows[user];
     const bool newUser = userRow == nullptr;
-    if (newUser)
+    if (newUser) {
         userRow = NewUserRow(searchResults, user);
+        m_unshown << userRow;
+    }
+    // A user already in the view leaves it while its rows change, and comes
+    // back where it was when anything of it is left to show.
+    const int place = newUser ? -1 : m_tree->indexOfTopLevelItem(userRow);
+    if (place >= 0) {
+        m_tree->takeTopLevelItem(place);
+        m_shownCount -= FilterUser(userRow);
+    }
 
-    // Rows are gathered under rows not yet in the view wherever possible,
-    // so that the view hears of each batch once.
-    std::map<Row*, QList<QTreeWidgetItem*>> filesOfKnownFolders;
-    QList<QTreeWidgetItem*> newFolders;
     for (Item* result : searchResults.GetItems(SearchResult)) {
         ItemPtr folder = ItemPtr(result)[SearchResultFileFolder];
         Row*& folderRow = m_folderRows[{userRow, folder}];
-        const bool newFolder = folderRow == nullptr;
-        if (newFolder) {
+        if (!folderRow) {
             folderRow = NewFolderRow(userRow, folder);
-            newFolders << folderRow;
+            userRow->AddMember(folderRow);
         }
-        Row* fileRow = NewFileRow(folderRow, result);
-        if (newFolder)
-            folderRow->addChild(fileRow);
-        else
-            filesOfKnownFolders[folderRow] << fileRow;
+        folderRow->AddMember(NewFileRow(folderRow, result));
         ++m_resultCount;
     }
-    for (auto& [folderRow, files] : filesOfKnownFolders)
-        folderRow->addChildren(files);
-    userRow->addChildren(newFolders);
-    if (newUser)
-        m_tree->addTopLevelItem(userRow);
 
-    if (ExpandUsers() && !userRow->isExpanded())
-        userRow->setExpanded(true);
-    if (ExpandFolders())
-        for (QTreeWidgetItem* folderRow : newFolders)
-            folderRow->setExpanded(true);
-    FilterUser(userRow);
     ScheduleSort();
+    if (place < 0)
+        return;
+    const int files = FilterUser(userRow);
+    m_shownCount += files;
+    if (files > 0) {
+        m_tree->insertTopLevelItem(std::min(place, m_tree->topLevelItemCount()), userRow);
+        userRow->setExpanded(ExpandUsers());
+        for (int n = 0; ExpandFolders() && n < userRow->childCount(); ++n)
+            userRow->child(n)->setExpanded(true);
+    }
 }
 
 Row* SearchResultsTab::NewUserRow(ItemPtr searchResults, ItemPtr user)
 {
-    auto* row = new Row(Row::UserRow);
-    const long long speed = searchResults[SearchResultsUserSpeed].AsInt64();
+    auto* row = new Row(Row::UserRow, Q(user.AsString()));
     row->setText(Row::UserColumn, Q(user.AsString()));
-    row->setText(Row::FreeColumn,
-                 Row::FreeText(searchResults[SearchResultsUserAvailable].AsString() == "yes",
-                               searchResults[SearchResultsUploadsInQueue].AsInt64()));
-    row->setText(Row::SpeedColumn, Row::SpeedText(speed));
+    row->SetSource(searchResults[SearchResultsUserAvailable].AsString() == "yes",
+                   searchResults[SearchResultsUploadsInQueue].AsInt64(),
+                   searchResults[SearchResultsUserSpeed].AsInt64());
     row->setTextAlignment(Row::FreeColumn, Qt::AlignCenter);
     row->setTextAlignment(Row::SpeedColumn, Qt::AlignRight | Qt::AlignVCenter);
-    row->SetSpeed(speed);
     if (m_widgetItem) {
         ItemPtr node = d.GetType(SearchFormTypes::UserNode)->NewItem(ObjectValue(row));
         node.Connect(m_widgetItem);
@@ -181,8 +221,9 @@ Row* SearchResultsTab::NewUserRow(ItemPtr searchResults, ItemPtr user)
 
 Row* SearchResultsTab::NewFolderRow(Row* userRow, ItemPtr folder)
 {
-    auto* row = new Row(Row::FolderRow);
-    row->setText(Row::FolderColumn, Q(ReversePathname(folder.AsString())));
+    const QString text = Q(ReversePathname(folder.AsString()));
+    auto* row = new Row(Row::FolderRow, text);
+    row->setText(Row::FolderColumn, text);
     row->setToolTip(Row::FolderColumn, Q(folder.AsString()));
     if (userRow->Node()) {
         ItemPtr node = d.GetType(SearchFormTypes::FolderNode)->NewItem(ObjectValue(row));
@@ -195,11 +236,12 @@ Row* SearchResultsTab::NewFolderRow(Row* userRow, ItemPtr folder)
 
 Row* SearchResultsTab::NewFileRow(Row* folderRow, ItemPtr result)
 {
-    auto* row = new Row(Row::FileRow, result);
+    const QString name = Q(result[SearchResultFileName].AsString());
+    auto* row = new Row(Row::FileRow, name, result);
     const long long size = result[SearchResultFileSize].AsInt64();
     const int bitrate = result[Bitrate].AsInt();
     const int length = result[LengthSeconds].AsInt();
-    row->setText(Row::FileColumn, Q(result[SearchResultFileName].AsString()));
+    row->setText(Row::FileColumn, name);
     row->setText(Row::SizeColumn, CommafyNumber(size));
     row->setTextAlignment(Row::SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     row->setText(Row::AttributesColumn, Q(FileItemDisplay::GetFileItemDisplayString(result)));
@@ -227,7 +269,13 @@ void SearchResultsTab::ScheduleSort()
 
 void SearchResultsTab::Sort()
 {
-    m_tree->sortItems(m_sortColumn, Qt::DescendingOrder);
+    // Folders and files are kept in name order as they are added, which is
+    // what both orderings by source want below the users; only the users
+    // move then. Other columns order every level.
+    if (m_sortColumn == Row::FreeColumn || m_sortColumn == Row::SpeedColumn)
+        m_tree->invisibleRootItem()->sortChildren(m_sortColumn, Qt::DescendingOrder);
+    else
+        m_tree->sortItems(m_sortColumn, Qt::DescendingOrder);
 }
 
 void SearchResultsTab::SetSortColumn(int column)
@@ -273,7 +321,8 @@ void SearchResultsTab::ExpandAll(int kind, bool on)
             row->setExpanded(on);
     else
         for (auto& [key, row] : m_folderRows)
-            row->setExpanded(on);
+            if (row->treeWidget())
+                row->setExpanded(on);
     m_tree->setUpdatesEnabled(true);
 }
 
@@ -281,42 +330,42 @@ void SearchResultsTab::OnFilterTextChanged(const QString& text)
 {
     m_filterParser = FilterParser();
     m_filterParser.Parse(text);
+    m_filterParser.ExpectFoldedTexts();
+    // Everything leaves the view at once and what matches comes back in one
+    // step; rows still being built are filtered when they join.
     m_tree->setUpdatesEnabled(false);
-    for (auto& [user, row] : m_userRows)
-        FilterUser(row);
+    m_tree->invisibleRootItem()->takeChildren();
+    QList<QTreeWidgetItem*> shown;
+    m_shownCount = 0;
+    for (auto& [user, row] : m_userRows) {
+        if (m_unshown.contains(row))
+            continue;
+        const int files = FilterUser(row);
+        m_shownCount += files;
+        if (files > 0)
+            shown << row;
+    }
+    Insert(shown);
+    Sort();
     m_tree->setUpdatesEnabled(true);
     ShowStatus();
 }
 
-bool SearchResultsTab::FilterUser(QTreeWidgetItem* userItem)
+int SearchResultsTab::FilterUser(Row* userRow) const
 {
-    Row* userRow = AsRow(userItem);
-    int shown = 0;
+    int files = 0;
     FilterParser remaining;
-    for (int f = 0; f < userRow->childCount(); ++f) {
-        Row* folderRow = AsRow(userRow->child(f));
-        const bool folderExcluded =
-            m_filterParser.IsMatching(folderRow->text(Row::FolderColumn), &remaining) ==
-            FilterParser::TermExcluded;
-        int shownInFolder = 0;
-        for (int n = 0; n < folderRow->childCount(); ++n) {
-            Row* fileRow = AsRow(folderRow->child(n));
-            const bool show =
-                !folderExcluded &&
-                remaining.IsMatching(fileRow->text(Row::FileColumn)) == FilterParser::Matching;
-            // Inside an excluded folder the files keep their state: the
-            // folder row hides them all.
-            if (!folderExcluded)
-                fileRow->SetFilteredOut(!show);
-            shownInFolder += show ? 1 : 0;
-        }
-        folderRow->SetFilteredOut(shownInFolder == 0);
-        shown += shownInFolder;
-    }
-    userRow->SetFilteredOut(shown == 0);
-    m_shownCount += shown - userRow->ShownFiles();
-    userRow->SetShownFiles(shown);
-    return shown > 0;
+    userRow->ShowMembers([&](Row* folderRow) {
+        if (m_filterParser.IsMatching(folderRow->FoldedName(), &remaining) ==
+            FilterParser::TermExcluded)
+            return false;
+        const int shown = folderRow->ShowMembers([&](Row* fileRow) {
+            return remaining.IsMatching(fileRow->FoldedName()) == FilterParser::Matching;
+        });
+        files += shown;
+        return shown > 0;
+    });
+    return files;
 }
 
 void SearchResultsTab::ShowStatus()
@@ -339,12 +388,12 @@ std::string SearchResultsTab::UserOfRow(QTreeWidgetItem* row)
     return row ? row->text(Row::UserColumn).toStdString() : std::string();
 }
 
-void SearchResultsTab::AddResultsOf(QTreeWidgetItem* row, std::vector<Item*>& out)
+void SearchResultsTab::AddResultsOf(const Row* row, std::vector<Item*>& out)
 {
-    if (Item* result = AsRow(row)->Result())
+    if (Item* result = row->Result())
         out.push_back(result);
-    for (int n = 0; n < row->childCount(); ++n)
-        AddResultsOf(row->child(n), out);
+    for (const Row* member : row->Members())
+        AddResultsOf(member, out);
 }
 
 std::vector<Item*> SearchResultsTab::ResultsUnder(const QList<QTreeWidgetItem*>& rows) const
@@ -353,7 +402,8 @@ std::vector<Item*> SearchResultsTab::ResultsUnder(const QList<QTreeWidgetItem*>&
     std::set<Item*> seen;
     for (QTreeWidgetItem* row : rows) {
         std::vector<Item*> results;
-        AddResultsOf(row, results);
+        // Everything in the row, also what the filter hides.
+        AddResultsOf(AsRow(row), results);
         if (AsRow(row)->RowKind() == Row::UserRow)
             std::stable_sort(results.begin(), results.end(), [](Item* a, Item* b) {
                 return ItemPtr(a)[SearchResultFileName].AsString() <

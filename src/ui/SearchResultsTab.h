@@ -21,9 +21,14 @@ class SearchResultListItem;
 // One result tab: the results of one search (or of every repetition of a
 // wish-list search) as a tree of users, their folders and the files in
 // them, with a filter field and a status line. Result sets are queued as
-// they arrive and turned into rows in slices of bounded time, so a flood
-// of answers never holds the event loop for long; the sort runs after the
-// flood, at most once a second.
+// they arrive and turned into rows in slices of bounded time, away from the
+// view; the rows join the view in a few large steps, because each step
+// makes the view lay out every row again. The sort runs after the flood, at
+// most once a second.
+//
+// Rows the filter drops are taken out of the tree rather than hidden: a
+// view with tens of thousands of hidden rows looks each one up on every
+// layout, while rows that are not there cost nothing.
 class SearchResultsTab : public QWidget
 {
     Q_OBJECT
@@ -31,6 +36,9 @@ class SearchResultsTab : public QWidget
 public:
     // How long one slice of row building may take.
     static constexpr int SliceMs = 15;
+    // How often rows built meanwhile join the view. Each addition makes the
+    // view lay out all its rows again, so it is done in a few large steps.
+    static constexpr int ShowIntervalMs = 250;
     // How long the sort waits for further results.
     static constexpr int SortDelayMs = 1000;
 
@@ -50,7 +58,7 @@ public:
 
     // Queues a "search_results" set for rows.
     void Enqueue(ItemPtr searchResults);
-    bool HasPending() const { return !m_pending.empty(); }
+    bool HasPending() const { return !m_pending.empty() || !m_unshown.isEmpty(); }
     // Builds rows for every queued set at once (tests, screenshots).
     void AddAllPending();
 
@@ -77,6 +85,8 @@ public slots:
 
 private slots:
     void AddPendingSlice();
+    // Puts the rows built since the last call into the view.
+    void ShowNewRows();
 
 private:
     void AddResults(ItemPtr searchResults);
@@ -85,10 +95,13 @@ private:
     SearchResultListItem* NewFileRow(SearchResultListItem* folderRow, ItemPtr result);
     void ScheduleSort();
     void ShowStatus();
-    // The two-level filter on a user's rows; whether any row stays shown.
-    bool FilterUser(QTreeWidgetItem* userRow);
+    // The two-level filter on the rows of a user that is out of the view;
+    // the number of its files left shown.
+    int FilterUser(SearchResultListItem* userRow) const;
+    // Puts user rows into the view, opened as the tab's options say.
+    void Insert(const QList<QTreeWidgetItem*>& users);
     void ExpandAll(int kind, bool on);
-    static void AddResultsOf(QTreeWidgetItem* row, std::vector<Item*>& out);
+    static void AddResultsOf(const SearchResultListItem* row, std::vector<Item*>& out);
     void SetOption(const char* type, bool on);
 
     QString m_text;
@@ -98,11 +111,15 @@ private:
     QLineEdit* m_filter;
     QLabel* m_status;
     QTimer* m_sliceTimer;
+    QTimer* m_showTimer;
     FilterParser m_filterParser;
     int m_sortColumn;
     int m_resultCount = 0;
     int m_shownCount = 0;
     std::deque<ItemPtr> m_pending;
+    // User rows built but not yet in the view.
+    QList<QTreeWidgetItem*> m_unshown;
+    // Every user row, in the view or not; the tab deletes those that are not.
     std::map<Item*, SearchResultListItem*> m_userRows;
     std::map<std::pair<QTreeWidgetItem*, Item*>, SearchResultListItem*> m_folderRows;
 };
