@@ -28,6 +28,13 @@ struct ScreenshotOptions
     bool runningDownload = false; // wait for a download to show progress
     int roomLines = 0;            // lines from others to wait for in the room
     int privateLines = 0;         // private messages to wait for
+    // Searched for once downloads are under way; the results are drawn
+    // with the filter applied.
+    QString search;
+    QString filter;
+    // Wish-list entries, added switched on or off.
+    QStringList wishes;
+    QStringList disabledWishes;
     int timeoutMs = 30000;
 };
 
@@ -56,7 +63,10 @@ private:
     bool IsInRoom() const;
     bool HasRoomList() const;
     void CloseStrayDialogs(MainWindow& window);
+    void FillWishList() const;
+    void Search(MainWindow& window);
     void SavePages(MainWindow& window);
+    void SaveWishList(MainWindow& window);
     void SaveStoreViewer(MainWindow& window);
     bool Save(QWidget* widget, const QString& page);
 
