@@ -170,8 +170,10 @@ void SearchResultsTab::AddResults(ItemPtr searchResults)
         m_unshown << userRow;
     }
     // A user already in the view leaves it while its rows change, and comes
-    // back where it was when anything of it is left to show.
-    const int place = newUser ? -1 : m_tree->indexOfTopLevelItem(userRow);
+    // back where it was when anything of it is left to show; one the filter
+    // had dropped may come back with the new rows.
+    const bool waiting = newUser || m_unshown.contains(userRow);
+    const int place = waiting ? -1 : m_tree->indexOfTopLevelItem(userRow);
     if (place >= 0) {
         m_tree->takeTopLevelItem(place);
         m_shownCount -= FilterUser(userRow);
@@ -189,16 +191,16 @@ void SearchResultsTab::AddResults(ItemPtr searchResults)
     }
 
     ScheduleSort();
-    if (place < 0)
+    if (waiting)
         return;
     const int files = FilterUser(userRow);
     m_shownCount += files;
-    if (files > 0) {
-        m_tree->insertTopLevelItem(std::min(place, m_tree->topLevelItemCount()), userRow);
-        userRow->setExpanded(ExpandUsers());
-        for (int n = 0; ExpandFolders() && n < userRow->childCount(); ++n)
-            userRow->child(n)->setExpanded(true);
-    }
+    if (files == 0)
+        return;
+    m_tree->insertTopLevelItem(place >= 0 ? place : m_tree->topLevelItemCount(), userRow);
+    userRow->setExpanded(ExpandUsers());
+    for (int n = 0; ExpandFolders() && n < userRow->childCount(); ++n)
+        userRow->child(n)->setExpanded(true);
 }
 
 Row* SearchResultsTab::NewUserRow(ItemPtr searchResults, ItemPtr user)

@@ -341,8 +341,13 @@ void SearchFormTest::OrdersByAvailabilityOrSpeedAndFilters()
     Form()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"live", "x.mp3"}}));
     tab->AddAllPending();
     QVERIFY(tree->findItems("late", Qt::MatchExactly).isEmpty());
+    // ...and a dropped user comes back when a later answer matches.
+    Form()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"studio", "y.mp3"}}));
+    tab->AddAllPending();
+    QVERIFY(shownFiles().contains("late:y.mp3"));
+    QCOMPARE(tab->StatusLine()->text(), QString("10 results from 5 users, 5 shown"));
     tab->FilterField()->setText("-");
-    QCOMPARE(shownFiles().size(), 9);
+    QCOMPARE(shownFiles().size(), 10);
 }
 
 void SearchFormTest::ClosedTabDropsLateResults()
