@@ -333,6 +333,12 @@ void MainWindow::ManagersCreated()
     connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed,
             Qt::QueuedConnection);
     connect(gp_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
+    // A search typed anywhere (or run again from a download) shows its tab.
+    connect(gp_server, &Server::SearchRequested, this,
+            [this](unsigned int, const std::string&, bool wishList) {
+                if (!wishList)
+                    ShowPage("Search");
+            });
     connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
             &MainWindow::OnSharedFilesRescanned);
     connect(sharedFoldersManager, &SharedFoldersManager::RescanProgress, this,

@@ -261,12 +261,16 @@ void SearchForm::Download(const std::vector<Item*>& results)
         return;
     for (Item* item : results) {
         ItemPtr result = item;
-        const std::string user = result[SearchResults][ServerTypes::User].AsString();
+        ItemPtr set = result[SearchResults];
+        const std::string user = set[ServerTypes::User].AsString();
         if (user.empty())
             continue;
-        transferQueueManager->AddDownload(user, result[SearchResultFileName].AsString(),
-                                          result[SearchResultFileFolder].AsString(),
-                                          result[SearchResultFileSize].AsInt64(), 0);
+        ItemPtr download = transferQueueManager->AddDownload(
+            user, result[SearchResultFileName].AsString(),
+            result[SearchResultFileFolder].AsString(), result[SearchResultFileSize].AsInt64(), 0);
+        // The download remembers what found it, to search for it again.
+        if (ItemPtr text = set[SearchRequest][SearchRequestText])
+            download.Connect(text);
     }
 }
 

@@ -38,7 +38,8 @@ public:
     // The tab showing the search with this token; null when it has none.
     SearchResultsTab* TabOf(unsigned int token) const;
     SearchResultsTab* CurrentResultsTab() const;
-    // Queues downloads of the results, each from the user who sent it.
+    // Queues downloads of the results, each from the user who sent it and
+    // tied to the text of its search.
     static void Download(const std::vector<Item*>& results);
 
 public slots:

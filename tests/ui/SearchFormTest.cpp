@@ -254,7 +254,8 @@ void SearchFormTest::DownloadsQueueTheChosenResults()
     auto queued = [](const std::string& folder, const char* name) {
         ItemPtr entry = transferQueueManager->GetDownloadEntry("sharer", name, folder);
         return entry && entry[TransferTypes::SubfolderSaveLevel].AsInt() == 0 &&
-               entry[TransferTypes::FileSize].AsInt64() > 0;
+               entry[TransferTypes::FileSize].AsInt64() > 0 &&
+               entry[SearchRequestText].AsString() == "track";
     };
     QTreeWidgetItem* liveRow = nullptr;
     QTreeWidgetItem* albumRow = nullptr;
