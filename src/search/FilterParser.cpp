@@ -10,20 +10,30 @@ void FilterParser::Parse(const QString& text)
     }
 }
 
+void FilterParser::ExpectFoldedTexts()
+{
+    for (QString& term : m_include)
+        term = term.toLower();
+    for (QString& term : m_exclude)
+        term = term.toLower();
+    m_case = Qt::CaseSensitive;
+}
+
 int FilterParser::IsMatching(const QString& text, FilterParser* remaining) const
 {
     if (remaining) {
         remaining->m_include.clear();
         remaining->m_exclude.clear();
+        remaining->m_case = m_case;
     }
     for (const QString& term : m_exclude)
-        if (text.contains(term, Qt::CaseInsensitive))
+        if (text.contains(term, m_case))
             return TermExcluded;
     if (remaining)
         remaining->m_exclude = m_exclude;
 
     for (const QString& term : m_include) {
-        if (text.contains(term, Qt::CaseInsensitive))
+        if (text.contains(term, m_case))
             continue;
         if (!remaining)
             return TermMissing;

@@ -32,6 +32,11 @@ public:
     // file name against what the folder left over.
     bool IsFileShown(const QString& folder, const QString& fileName) const;
 
+    // For many texts: the terms are lower-cased once and texts must come
+    // lower-cased (QString::toLower) from then on, which turns every test
+    // into a plain substring search. Parse first.
+    void ExpectFoldedTexts();
+
     bool IsEmpty() const { return m_include.isEmpty() && m_exclude.isEmpty(); }
     const QStringList& IncludeTerms() const { return m_include; }
     const QStringList& ExcludeTerms() const { return m_exclude; }
@@ -39,4 +44,5 @@ public:
 private:
     QStringList m_include;
     QStringList m_exclude;
+    Qt::CaseSensitivity m_case = Qt::CaseInsensitive;
 };

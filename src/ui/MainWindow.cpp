@@ -42,6 +42,7 @@
 #include "ui/EventToolBar.h"
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
+#include "ui/SearchForm.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
 #include "ui/SizeManager.h"
@@ -102,7 +103,8 @@ MainWindow::MainWindow(QWidget* parent)
       m_tabs(new QTabWidget(this)), m_chatTabs(new QTabWidget(this)),
       m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
       m_userList(new UserListForm(this)), m_transfers(new TransfersForm(this)),
-      m_downloadNotifier(new DownloadNotifier(this)), m_connectionState(new QLabel("Offline", this))
+      m_search(new SearchForm(this)), m_downloadNotifier(new DownloadNotifier(this)),
+      m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
     chatHost = this;
@@ -123,11 +125,12 @@ MainWindow::MainWindow(QWidget* parent)
 
     AddPage(CreateRoomsPage(), "Rooms", ":/icons/room_icon");
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
+    AddPage(m_search, "Search", ":/icons/search_icon");
+    AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
     AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
-    AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
     connect(m_transfers, &TransfersForm::DownloadComplete, this, &MainWindow::OnDownloadComplete);
@@ -156,10 +159,24 @@ MainWindow::~MainWindow()
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+7 reach every page without the mouse.
+    // Alt+1 to Alt+8 reach every page without the mouse, in tab order.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
+}
+
+QWidget* MainWindow::Page(const QString& title) const
+{
+    for (int n = 0; n < m_tabs->count(); ++n)
+        if (m_tabs->tabText(n) == title)
+            return m_tabs->widget(n);
+    return nullptr;
+}
+
+void MainWindow::ShowPage(const QString& title)
+{
+    if (QWidget* page = Page(title))
+        m_tabs->setCurrentWidget(page);
 }
 
 void MainWindow::CreateMenus()
@@ -316,6 +333,12 @@ void MainWindow::ManagersCreated()
     connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed,
             Qt::QueuedConnection);
     connect(gp_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
+    // A search typed anywhere (or run again from a download) shows its tab.
+    connect(gp_server, &Server::SearchRequested, this,
+            [this](unsigned int, const std::string&, bool wishList) {
+                if (!wishList)
+                    ShowPage("Search");
+            });
     connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
             &MainWindow::OnSharedFilesRescanned);
     connect(sharedFoldersManager, &SharedFoldersManager::RescanProgress, this,
@@ -342,6 +365,7 @@ void MainWindow::SnapshotLoaded()
     DeclareActionSets();
     m_userList->Init();
     m_transfers->Init();
+    m_search->Init();
     m_actionBar->UpdatePrivilegesButton();
     RegisterGeometry();
     FillOptions();

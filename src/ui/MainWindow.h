@@ -28,6 +28,7 @@ class QSplitter;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
+class SearchForm;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
 class TransfersForm;
@@ -83,6 +84,10 @@ public:
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
     TransfersForm* Transfers() const { return m_transfers; }
+    SearchForm* Search() const { return m_search; }
+    // The page with this title, to reach it without counting tabs.
+    QWidget* Page(const QString& title) const;
+    void ShowPage(const QString& title);
     DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
     // Whether the desktop has a tray to hide in; without one, closing the
     // window quits rather than leave it unreachable. Read at start; tests
@@ -171,6 +176,7 @@ private:
     SharedFoldersView* m_sharedFolders;
     UserListForm* m_userList;
     TransfersForm* m_transfers;
+    SearchForm* m_search;
     DownloadNotifier* m_downloadNotifier;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;

@@ -41,6 +41,13 @@ void FilterParserTest::MatchingIsCaseInsensitiveAndExcludesWin()
     // Words are substrings, not whole words.
     QCOMPARE(parser.IsMatching("deLiVery tracks.mp3"), int(FilterParser::TermExcluded));
     QCOMPARE(parser.IsMatching("LIV soundtrack.MP3"), int(FilterParser::Matching));
+
+    // Folded, the terms are lower-cased and passed on to what remains.
+    parser.ExpectFoldedTexts();
+    FilterParser remaining;
+    QCOMPARE(parser.IsMatching("music\\tracks", &remaining), int(FilterParser::TermMissing));
+    QCOMPARE(remaining.IsMatching("01.mp3"), int(FilterParser::Matching));
+    QCOMPARE(remaining.IsMatching("01 live.mp3"), int(FilterParser::TermExcluded));
 }
 
 void FilterParserTest::FilesAreShownByTheTwoLevelRule()

@@ -194,7 +194,7 @@ void MainWindowOnlineTest::RefusesUserChangeOnlineAndReportsWrongPassword()
 {
     m_boxes.clear();
     const int loginsBefore = m_loginDialogs;
-    QWidget* options = Pages()->widget(4);
+    QWidget* options = m_window->Page("Options");
     Pages()->setCurrentWidget(options);
     Press(options->findChild<QLineEdit*>("username"), "set_user_pass");
     QCOMPARE(m_boxes, QStringList({"Cannot change username while online: You must be "

@@ -42,7 +42,9 @@ private slots:
 
 private:
     QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
-    void Press(int page, const char* id);
+    void Press(const QString& page, const char* id);
+    // Alt and the page's place among the tabs, found by the page's title.
+    void AltToPage(const QString& title);
     QCheckBox* Box(const char* name) const { return m_window->findChild<QCheckBox*>(name); }
 
     MainWindow* m_window = nullptr;
@@ -93,11 +95,18 @@ void MainWindowOptionsTest::cleanupTestCase()
     delete m_window;
 }
 
-void MainWindowOptionsTest::Press(int page, const char* id)
+void MainWindowOptionsTest::AltToPage(const QString& title)
+{
+    const int index = Pages()->indexOf(m_window->Page(title));
+    QVERIFY(index >= 0);
+    QTest::keyClick(m_window, Qt::Key_1 + index, Qt::AltModifier);
+}
+
+void MainWindowOptionsTest::Press(const QString& page, const char* id)
 {
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
-    QTest::keyClick(m_window, Qt::Key_1 + page, Qt::AltModifier);
+    AltToPage(page);
     QTRY_VERIFY(actionBar->findChild<QAction*>(id));
     actionBar->findChild<QAction*>(id)->trigger();
 }
@@ -114,20 +123,20 @@ void MainWindowOptionsTest::ToolBarFollowsTheKeyboardAcrossPages()
     QCOMPARE(actionBar->CurrentSet(), QString("room_list"));
     QCOMPARE(texts(), QStringList({"Enter Room", "Create Room", "Refresh Room List"}));
 
-    QTest::keyClick(m_window, Qt::Key_5, Qt::AltModifier);
+    AltToPage("Options");
     QTRY_COMPARE(actionBar->CurrentSet(), QString("login_options"));
     QCOMPARE(texts(), QStringList({"Change Username/Password", "Change Listening Port",
                                    "Set Download Folder"}));
-    QTest::keyClick(m_window, Qt::Key_4, Qt::AltModifier);
+    AltToPage("Shared Folders");
     QTRY_COMPARE(actionBar->CurrentSet(), QString("shared_folders"));
     QCOMPARE(texts().size(), 4);
     // The diagnostics offer no commands; the privileges button stays.
-    QTest::keyClick(m_window, Qt::Key_6, Qt::AltModifier);
+    AltToPage("Diagnostics");
     QTRY_COMPARE(actionBar->CurrentSet(), QString());
     QCOMPARE(texts(), QStringList());
     QVERIFY(actionBar->PrivilegesButton()->isVisible());
     // Back on the first page the focus is in the room list again.
-    QTest::keyClick(m_window, Qt::Key_1, Qt::AltModifier);
+    AltToPage("Rooms");
     QTRY_COMPARE(actionBar->CurrentSet(), QString("room_list"));
     QVERIFY(m_window->findChild<QTreeWidget*>("room_list")->hasFocus());
 }
@@ -151,7 +160,7 @@ void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
     };
     m_boxes.clear();
     m_script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
-    Press(4, "set_listening_port");
+    Press("Options", "set_listening_port");
     QVERIFY(m_script.isEmpty());
     QVERIFY(stayedOpen);
     const QString invalid = "Invalid Port Number: Port number must be in the range of 1 to 65535.";
@@ -162,7 +171,7 @@ void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
 
     m_boxes.clear();
     m_script << enter(" 4000 ");
-    Press(4, "set_listening_port");
+    Press("Options", "set_listening_port");
     QCOMPARE(m_boxes,
              QStringList({"Change to Listening Port Pending: Changes to the listening port "
                           "will take effect after a client restart."}));
@@ -186,7 +195,7 @@ void MainWindowOptionsTest::UserNameChangeTrimsAndNeedsBoth()
         };
     };
     m_script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
-    Press(4, "set_user_pass");
+    Press("Options", "set_user_pass");
     QVERIFY(m_script.isEmpty());
     QVERIFY(stayedOpen);
     QCOMPARE(Settings::Get("username"), std::string("carol"));

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include "search/WishListSearcher.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
@@ -25,6 +26,9 @@
 #include "ui/CompleteDownloadsForm.h"
 #include "ui/DataDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/SearchForm.h"
+#include "ui/SearchResultsTab.h"
+#include "ui/WishListView.h"
 
 namespace {
 
@@ -120,6 +124,7 @@ int ScreenshotRun::Run()
         return 1;
     }
     FillUserList();
+    FillWishList();
     if (!m_options.shareFolder.isEmpty()) {
         const int before = m_rescans;
         sharedFoldersManager->ShareFolder(QDir(m_options.shareFolder).absolutePath().toStdString(),
@@ -152,9 +157,11 @@ int ScreenshotRun::Run()
                      .arg(m_privateLines)
                      .arg(m_completeDownloads)
                      .arg(m_completeUploads));
+    Search(window);
     Settle(800);
     CloseStrayDialogs(window);
     SavePages(window);
+    SaveWishList(window);
     SaveCompleteDownloads(window);
     SaveStoreViewer(window);
     m_dialogAnswerer.stop();
@@ -267,10 +274,55 @@ void ScreenshotRun::SavePages(MainWindow& window)
             // The page showing from the start gets no change signal, and
             // its focus may have gone to a dialog since.
             ActionSetToolBar::FocusCurrentPage(tabs);
+            // Results are what the search page is about; their commands
+            // show when the list has the focus.
+            if (auto* search = qobject_cast<SearchForm*>(tabs->currentWidget()))
+                if (SearchResultsTab* results = search->CurrentResultsTab())
+                    results->Tree()->setFocus();
             Settle(300);
             Save(&window, Slug(tabs->tabText(page)));
         }
     }
+}
+
+void ScreenshotRun::FillWishList() const
+{
+    for (const QString& text : m_options.wishes + m_options.disabledWishes)
+        if (ItemPtr entry = WishListSearcher::AddEntry(text.toStdString()))
+            WishListSearcher::SetEnabled(entry, m_options.wishes.contains(text));
+}
+
+void ScreenshotRun::Search(MainWindow& window)
+{
+    if (m_options.search.isEmpty())
+        return;
+    SearchForm* form = window.Search();
+    window.ShowPage("Search");
+    const unsigned int token = gp_server->FileSearch(m_options.search.toStdString(), false);
+    SearchResultsTab* tab = form->TabOf(token);
+    // Answers come within a moment; the last of them is waited for a little.
+    if (!tab || !WaitUntil([tab] { return tab->ResultCount() > 0; })) {
+        Complain("no results for " + m_options.search);
+        return;
+    }
+    Settle(1500);
+    tab->AddAllPending();
+    tab->FilterField()->setText(m_options.filter);
+    tab->Sort();
+    form->Tabs()->setCurrentWidget(tab);
+}
+
+void ScreenshotRun::SaveWishList(MainWindow& window)
+{
+    SearchForm* form = window.Search();
+    if (form->WishList()->List()->topLevelItemCount() == 0)
+        return;
+    window.ShowPage("Search");
+    form->Tabs()->setCurrentWidget(form->WishList());
+    form->WishList()->List()->setFocus();
+    form->WishList()->List()->setCurrentItem(form->WishList()->List()->topLevelItem(0));
+    Settle(300);
+    Save(&window, "wish-list");
 }
 
 void ScreenshotRun::SaveCompleteDownloads(MainWindow& window)

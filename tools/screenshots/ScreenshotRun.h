@@ -30,6 +30,13 @@ struct ScreenshotOptions
     int completeUploads = 0;      // uploads to others to wait for
     int roomLines = 0;            // lines from others to wait for in the room
     int privateLines = 0;         // private messages to wait for
+    // Searched for once downloads are under way; the results are drawn
+    // with the filter applied.
+    QString search;
+    QString filter;
+    // Wish-list entries, added switched on or off.
+    QStringList wishes;
+    QStringList disabledWishes;
     int timeoutMs = 30000;
 };
 
@@ -58,7 +65,10 @@ private:
     bool IsInRoom() const;
     bool HasRoomList() const;
     void CloseStrayDialogs(MainWindow& window);
+    void FillWishList() const;
+    void Search(MainWindow& window);
     void SavePages(MainWindow& window);
+    void SaveWishList(MainWindow& window);
     void SaveStoreViewer(MainWindow& window);
     bool Save(QWidget* widget, const QString& page);
 

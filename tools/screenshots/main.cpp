@@ -40,9 +40,13 @@ int main(int argc, char* argv[])
     const QCommandLineOption deniedDownload("denied-download", "Wait for a download to be denied.");
     const QCommandLineOption completeUploads("complete-uploads", "Complete uploads to wait for.",
                                              "n", "0");
+    const QCommandLineOption search("search", "Text to search for before drawing.", "text");
+    const QCommandLineOption filter("filter", "Filter for the search's results.", "text");
+    const QCommandLineOption wish("wish", "Wish-list entry to add, enabled.", "text");
+    const QCommandLineOption wishOff("wish-off", "Wish-list entry to add, disabled.", "text");
     parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser,
                        download, completeDownloads, runningDownload, deniedDownload,
-                       completeUploads});
+                       completeUploads, search, filter, wish, wishOff});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -63,6 +67,10 @@ int main(int argc, char* argv[])
     options.completeUploads = parser.value(completeUploads).toInt();
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
+    options.search = parser.value(search);
+    options.filter = parser.value(filter);
+    options.wishes = parser.values(wish);
+    options.disabledWishes = parser.values(wishOff);
     QDir().mkpath(options.outputFolder);
     ScreenshotRun run(options);
     return run.Run();
