@@ -42,8 +42,10 @@
 #include "ui/EventToolBar.h"
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
+#include "ui/ShareForm.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
+#include "ui/SharesForm.h"
 #include "ui/SizeManager.h"
 #include "ui/TransfersForm.h"
 #include "ui/UserListForm.h"
@@ -102,7 +104,8 @@ MainWindow::MainWindow(QWidget* parent)
       m_tabs(new QTabWidget(this)), m_chatTabs(new QTabWidget(this)),
       m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
       m_userList(new UserListForm(this)), m_transfers(new TransfersForm(this)),
-      m_downloadNotifier(new DownloadNotifier(this)), m_connectionState(new QLabel("Offline", this))
+      m_shares(new SharesForm(this)), m_downloadNotifier(new DownloadNotifier(this)),
+      m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
     chatHost = this;
@@ -128,9 +131,15 @@ MainWindow::MainWindow(QWidget* parent)
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
     AddPage(m_diagnostics, "Diagnostics", ":/icons/diagnostics_icon");
     AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
+    AddPage(m_shares, "Browse", ":/icons/browse_icon");
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
     connect(m_transfers, &TransfersForm::DownloadComplete, this, &MainWindow::OnDownloadComplete);
+    // A listing comes because the user asked for it: show it.
+    connect(m_shares, &SharesForm::ShareOpened, this, [this](ShareForm* form) {
+        m_tabs->setCurrentWidget(m_shares);
+        form->setFocus();
+    });
     connect(m_downloadNotifier, &DownloadNotifier::Notify, this,
             [this](const QString& title, const QString& text) {
                 m_tray->showMessage(title, text, QSystemTrayIcon::Information);
@@ -156,7 +165,7 @@ MainWindow::~MainWindow()
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+7 reach every page without the mouse.
+    // Alt+1, Alt+2 and on reach the pages in order without the mouse.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
@@ -342,6 +351,7 @@ void MainWindow::SnapshotLoaded()
     DeclareActionSets();
     m_userList->Init();
     m_transfers->Init();
+    m_shares->Init();
     m_actionBar->UpdatePrivilegesButton();
     RegisterGeometry();
     FillOptions();

@@ -30,6 +30,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
+class SharesForm;
 class TransfersForm;
 class UserListForm;
 struct ConnectionInfo;
@@ -83,6 +84,7 @@ public:
     void ResetApplicationIcon();
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
     TransfersForm* Transfers() const { return m_transfers; }
+    SharesForm* Shares() const { return m_shares; }
     DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
     // Whether the desktop has a tray to hide in; without one, closing the
     // window quits rather than leave it unreachable. Read at start; tests
@@ -171,6 +173,7 @@ private:
     SharedFoldersView* m_sharedFolders;
     UserListForm* m_userList;
     TransfersForm* m_transfers;
+    SharesForm* m_shares;
     DownloadNotifier* m_downloadNotifier;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;

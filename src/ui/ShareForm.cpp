@@ -1,0 +1,528 @@
+#include "ui/ShareForm.h"
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/StartUp.h"
+#include "base/PathUtils.h"
+#include "base/Settings.h"
+#include "base/TextUtils.h"
+#include "server/ServerTypes.h"
+#include "sharing/FileItemDisplay.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "store/ObjectValue.h"
+#include "transfers/TransferQueueManager.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/ShareViewTypes.h"
+#include "ui/UserMenuOptions.h"
+
+using namespace SharingTypes;
+using namespace ShareViewTypes;
+
+namespace {
+constexpr int ItemRole = Qt::UserRole;
+constexpr int SortRole = Qt::UserRole + 1;
+
+// Sizes sort as numbers, everything else as text.
+class FileRow : public QTreeWidgetItem
+{
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        if (column == ShareForm::SizeColumn)
+            return data(column, SortRole).toLongLong() < other.data(column, SortRole).toLongLong();
+        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
+    }
+};
+
+Item* ItemOf(QTreeWidgetItem* row)
+{
+    return row ? reinterpret_cast<Item*>(row->data(0, ItemRole).value<quintptr>()) : nullptr;
+}
+
+void Tie(QTreeWidgetItem* row, Item* item)
+{
+    row->setData(0, ItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item)));
+}
+
+QTreeWidget* NewList(const char* name, QWidget* parent)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(name);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    list->setUniformRowHeights(true);
+    return list;
+}
+} // namespace
+
+ShareForm::ShareForm(Item* share, QWidget* parent)
+    : QWidget(parent), m_share(share), m_filter(new QLineEdit(this)), m_summary(new QLabel(this)),
+      m_folders(NewList("share_folders", this)), m_files(NewList("share_files", this))
+{
+    m_user = m_share[ServerTypes::User].AsString();
+    m_tabItem = d.GetType(UserShareTab)->GetItem(ObjectValue(this));
+    m_share.Connect(m_tabItem);
+
+    m_filter->setObjectName("share_filter");
+    m_filter->setPlaceholderText("Filter: words to find, -words to leave out");
+    m_filter->setClearButtonEnabled(true);
+    m_summary->setObjectName("share_summary");
+    m_folders->setHeaderLabels({"Folder", "Files"});
+    m_folders->header()->setStretchLastSection(false);
+    m_folders->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_folders->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_files->setHeaderLabels({"File", "Size", "Attributes"});
+    m_files->setRootIsDecorated(false);
+    m_files->setSortingEnabled(true);
+    m_files->sortByColumn(FileColumn, Qt::AscendingOrder);
+    m_files->header()->setStretchLastSection(false);
+    m_files->header()->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
+    m_files->header()->setSectionResizeMode(SizeColumn, QHeaderView::ResizeToContents);
+    m_files->header()->setSectionResizeMode(AttributesColumn, QHeaderView::ResizeToContents);
+
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_folders);
+    splitter->addWidget(m_files);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_filter, 1);
+    top->addWidget(m_summary);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(top);
+    layout->addWidget(splitter);
+
+    connect(m_folders, &QTreeWidget::currentItemChanged, this, &ShareForm::OnCurrentItemChanged);
+    connect(m_folders, &QTreeWidget::itemExpanded, this, &ShareForm::OnFolderExpanded);
+    connect(m_folders, &QWidget::customContextMenuRequested, this, &ShareForm::OnFolderContextMenu);
+    connect(m_files, &QWidget::customContextMenuRequested, this, &ShareForm::OnFileContextMenu);
+    connect(m_files, &QTreeWidget::itemDoubleClicked, this, [this] { DownloadSelectedFiles(); });
+    connect(m_filter, &QLineEdit::textChanged, this, &ShareForm::OnFilterTextChanged);
+
+    ReadListing();
+    for (int top : m_tops)
+        MakeRow(top, nullptr);
+    ShowSummary();
+    if (Settings::IsYes("expand_new_shares"))
+        ExpandAll();
+    if (!m_tops.empty())
+        m_folders->setCurrentItem(m_table[m_tops.front()].row);
+    setFocusProxy(m_folders);
+
+    if (actionBar) {
+        for (QWidget* list : {static_cast<QWidget*>(m_folders), static_cast<QWidget*>(m_files)}) {
+            actionBar->RegisterWidget(list, list == m_folders ? "user_share_folders"
+                                                              : "user_share_files");
+            actionBar->AddWidgetKey(list, "user", QString::fromStdString(m_user));
+        }
+        connect(this, &ShareForm::ExpandLevelTextChanged, this, [this](const QString& text) {
+            actionBar->SetWidgetActionText(m_folders, "expand_level", text);
+        });
+    }
+}
+
+ShareForm::~ShareForm()
+{
+    if (g_showIsOver)
+        return;
+    // Rows are items of ours; the listing they point into is the sharing
+    // manager's and may already be gone.
+    ItemSet nodes = m_tabItem.GetItems(UserShareFolderNode);
+    nodes.Add(m_tabItem.GetItems(UserShareFileNode));
+    nodes.insert(m_tabItem);
+    d.RemoveItems(nodes);
+}
+
+void ShareForm::ReadListing()
+{
+    const ItemSet folders = m_share.GetItems(UserShareFolder);
+    m_table.reserve(folders.size());
+    std::unordered_map<Item*, int> index;
+    for (Item* item : folders) {
+        index.emplace(item, static_cast<int>(m_table.size()));
+        Folder folder;
+        folder.item = item;
+        ItemSet files;
+        item->GetItems(UserShareFile, files);
+        folder.fileCount = static_cast<int>(files.size());
+        for (Item* file : files)
+            m_totalSize += ItemPtr(file)[UserShareFileSize].AsInt64();
+        m_totalFiles += folder.fileCount;
+        m_table.push_back(std::move(folder));
+    }
+    for (std::size_t i = 0; i < m_table.size(); ++i) {
+        ItemPtr folder(m_table[i].item);
+        const std::string path = folder[UserShareFolderName].AsString();
+        ItemPtr parent = folder[UserShareFolderParent][UserShareFolderChild][UserShareFolder];
+        const auto found = parent ? index.find(parent) : index.end();
+        if (found == index.end()) {
+            m_table[i].name = QString::fromStdString(path);
+            m_tops.push_back(static_cast<int>(i));
+        } else {
+            m_table[i].name = QString::fromStdString(GetFileName(path));
+            m_table[i].parent = found->second;
+            m_table[found->second].children.push_back(static_cast<int>(i));
+        }
+    }
+    // Depths top down; a listing's folder links cannot form a cycle, since
+    // each folder names its parent by a shorter path.
+    std::deque<int> queue(m_tops.begin(), m_tops.end());
+    while (!queue.empty()) {
+        Folder& folder = m_table[queue.front()];
+        queue.pop_front();
+        if (folder.parent >= 0)
+            folder.depth = m_table[folder.parent].depth + 1;
+        m_deepest = std::max(m_deepest, folder.depth);
+        SortChildren(folder.children);
+        queue.insert(queue.end(), folder.children.begin(), folder.children.end());
+    }
+    SortChildren(m_tops);
+}
+
+void ShareForm::SortChildren(std::vector<int>& children) const
+{
+    std::sort(children.begin(), children.end(), [this](int a, int b) {
+        return m_table[a].name.compare(m_table[b].name, Qt::CaseInsensitive) < 0;
+    });
+}
+
+QTreeWidgetItem* ShareForm::MakeRow(int index, QTreeWidgetItem* parentRow)
+{
+    Folder& folder = m_table[index];
+    auto* row = parentRow ? new QTreeWidgetItem(parentRow) : new QTreeWidgetItem(m_folders);
+    row->setText(0, folder.name);
+    row->setIcon(0, QIcon(":/icons/share_folder_icon"));
+    row->setText(1, QString::number(folder.fileCount));
+    row->setData(0, SortRole, index);
+    Tie(row, folder.item);
+    if (!folder.children.empty())
+        row->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    row->setHidden(m_filtering && folder.hidden);
+    folder.row = row;
+    ItemPtr node = d.GetType(UserShareFolderNode)->GetItem(ObjectValue(row));
+    node.Connect(folder.item);
+    node.Connect(m_tabItem);
+    return row;
+}
+
+void ShareForm::MakeChildRows(int index)
+{
+    Folder& folder = m_table[index];
+    if (folder.childRowsMade || !folder.row)
+        return;
+    folder.childRowsMade = true;
+    for (int child : folder.children)
+        MakeRow(child, folder.row);
+}
+
+void ShareForm::MakeAllRows()
+{
+    // Parents come before their children in this walk, so every parent has
+    // its row when its children are made.
+    std::deque<int> queue(m_tops.begin(), m_tops.end());
+    while (!queue.empty()) {
+        const int index = queue.front();
+        queue.pop_front();
+        MakeChildRows(index);
+        queue.insert(queue.end(), m_table[index].children.begin(), m_table[index].children.end());
+    }
+}
+
+void ShareForm::OnFolderExpanded(QTreeWidgetItem* row)
+{
+    const int index = FolderIndexOfRow(row);
+    if (index >= 0)
+        MakeChildRows(index);
+}
+
+int ShareForm::FolderIndexOfRow(QTreeWidgetItem* row) const
+{
+    if (!row || row->treeWidget() != m_folders)
+        return -1;
+    return row->data(0, SortRole).toInt();
+}
+
+ItemPtr ShareForm::FolderOfRow(QTreeWidgetItem* row) const
+{
+    const int index = FolderIndexOfRow(row);
+    return index >= 0 ? m_table[index].item : nullptr;
+}
+
+QTreeWidgetItem* ShareForm::FolderRow(const std::string& path)
+{
+    for (std::size_t i = 0; i < m_table.size(); ++i) {
+        if (ItemPtr(m_table[i].item)[UserShareFolderName].AsString() != path)
+            continue;
+        std::vector<int> chain;
+        for (int up = m_table[i].parent; up >= 0; up = m_table[up].parent)
+            chain.push_back(up);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+            MakeChildRows(*it);
+        return m_table[i].row;
+    }
+    return nullptr;
+}
+
+void ShareForm::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
+{
+    const int index = FolderIndexOfRow(current);
+    if (index < 0)
+        ClearFiles();
+    else
+        FillFiles(index);
+}
+
+void ShareForm::ClearFiles()
+{
+    m_shownFolder = -1;
+    ItemSet nodes = m_tabItem.GetItems(UserShareFileNode);
+    d.RemoveItems(nodes);
+    m_files->clear();
+}
+
+void ShareForm::FillFiles(int index)
+{
+    ClearFiles();
+    m_shownFolder = index;
+    const Folder& folder = m_table[index];
+    Type* nodeType = d.GetType(UserShareFileNode);
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(folder.fileCount);
+    for (Item* item : ItemPtr(folder.item).GetItems(UserShareFile)) {
+        ItemPtr file(item);
+        auto* row = new FileRow;
+        const QString name = QString::fromStdString(file[UserShareFileName].AsString());
+        const long long size = file[UserShareFileSize].AsInt64();
+        row->setText(FileColumn, name);
+        row->setText(SizeColumn, CommafyNumber(size));
+        row->setData(SizeColumn, SortRole, size);
+        row->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+        row->setText(AttributesColumn,
+                     QString::fromStdString(FileItemDisplay::GetFileItemDisplayString(file)));
+        Tie(row, item);
+        ItemPtr node = nodeType->GetItem(ObjectValue(static_cast<QTreeWidgetItem*>(row)));
+        node.Connect(file);
+        node.Connect(m_tabItem);
+        rows.append(row);
+    }
+    // All at once and sorted once: row by row, a big folder sorts itself
+    // again after every row.
+    m_files->setSortingEnabled(false);
+    m_files->addTopLevelItems(rows);
+    m_files->setSortingEnabled(true);
+    // Hidden state only takes once a row is in its list.
+    if (m_filtering)
+        for (QTreeWidgetItem* row : rows)
+            row->setHidden(folder.remaining.IsMatching(row->text(FileColumn)) !=
+                           FilterParser::Matching);
+}
+
+const QStringList& ShareForm::FileNames(int index)
+{
+    if (m_fileNames.empty()) {
+        m_fileNames.resize(m_table.size());
+        for (std::size_t i = 0; i < m_table.size(); ++i)
+            for (Item* file : ItemPtr(m_table[i].item).GetItems(UserShareFile))
+                m_fileNames[i] << QString::fromStdString(
+                    ItemPtr(file)[UserShareFileName].AsString());
+    }
+    return m_fileNames[index];
+}
+
+void ShareForm::OnFilterTextChanged(const QString& text)
+{
+    FilterParser parser;
+    parser.Parse(text);
+    m_filtering = !parser.IsEmpty();
+    if (m_filtering)
+        for (int top : m_tops)
+            FilterFolderNode(top, parser);
+    for (const Folder& folder : m_table)
+        if (folder.row)
+            folder.row->setHidden(m_filtering && folder.hidden);
+
+    bool currentHidden = false;
+    for (int up = m_shownFolder; up >= 0; up = m_table[up].parent)
+        currentHidden = currentHidden || (m_filtering && m_table[up].hidden);
+    if (currentHidden) {
+        ClearFiles();
+        return;
+    }
+    if (m_shownFolder < 0)
+        return;
+    const Folder& shown = m_table[m_shownFolder];
+    for (int i = 0; i < m_files->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = m_files->topLevelItem(i);
+        row->setHidden(m_filtering &&
+                       shown.remaining.IsMatching(row->text(FileColumn)) != FilterParser::Matching);
+    }
+}
+
+bool ShareForm::FilterFolderNode(int index, const FilterParser& parser)
+{
+    // Words the folder's own name satisfies need not turn up again below it;
+    // an excluded word in the name drops the whole branch.
+    FilterParser remaining;
+    const int result = parser.IsMatching(m_table[index].name, &remaining);
+    m_table[index].remaining = remaining;
+    if (result == FilterParser::TermExcluded) {
+        m_table[index].hidden = true;
+        return false;
+    }
+    bool visible = false;
+    for (const QString& name : FileNames(index)) {
+        if (remaining.IsMatching(name) == FilterParser::Matching) {
+            visible = true;
+            break;
+        }
+    }
+    // Every child is judged, visible or not, so that its row is right when
+    // it is opened later.
+    for (int child : m_table[index].children)
+        visible = FilterFolderNode(child, remaining) || visible;
+    m_table[index].hidden = !visible;
+    return visible;
+}
+
+void ShareForm::ExpandAll()
+{
+    MakeAllRows();
+    m_folders->expandAll();
+    SetExpandDepth(0);
+}
+
+void ShareForm::CollapseAll()
+{
+    m_folders->collapseAll();
+    SetExpandDepth(0);
+}
+
+void ShareForm::ExpandLevel()
+{
+    const int depth = std::max(m_expandDepth, 1);
+    std::deque<int> queue(m_tops.begin(), m_tops.end());
+    while (!queue.empty()) {
+        const int index = queue.front();
+        queue.pop_front();
+        if (m_table[index].depth > depth)
+            continue;
+        MakeChildRows(index);
+        m_table[index].row->setExpanded(true);
+        queue.insert(queue.end(), m_table[index].children.begin(), m_table[index].children.end());
+    }
+    SetExpandDepth(std::min(depth + 1, std::max(m_deepest, 1)));
+}
+
+void ShareForm::SetExpandDepth(int depth)
+{
+    // 0 means "not counting": after Expand All or Collapse All the next
+    // Expand Level starts again from the top folders.
+    m_expandDepth = depth;
+    emit ExpandLevelTextChanged(ExpandLevelButtonText());
+}
+
+QString ShareForm::ExpandLevelButtonText() const
+{
+    return m_expandDepth > 0 ? QString(ExpandLevelDepthText).arg(m_expandDepth)
+                             : QString(ExpandLevelText);
+}
+
+void ShareForm::DownloadFolder(ItemPtr folder, bool below)
+{
+    if (!folder || !transferQueueManager)
+        return;
+    const std::string folderName = folder[UserShareFolderName].AsString();
+    for (Item* item : folder.GetItems(UserShareFile)) {
+        ItemPtr file(item);
+        const std::string name = file[UserShareFileName].AsString();
+        // An entry its sender left empty names nothing the sender could send.
+        if (name.empty())
+            continue;
+        transferQueueManager->AddDownload(m_user, name, folderName,
+                                          file[UserShareFileSize].AsInt64(), below ? 1 : 0);
+    }
+    for (Item* link : folder.GetItems(UserShareFolderChild))
+        DownloadFolder(ItemPtr(link)[UserShareFolderParent][UserShareFolder], true);
+}
+
+void ShareForm::DownloadSelectedFolders()
+{
+    for (QTreeWidgetItem* row : m_folders->selectedItems())
+        DownloadFolder(FolderOfRow(row), false);
+}
+
+void ShareForm::DownloadSelectedFiles()
+{
+    if (m_shownFolder < 0 || !transferQueueManager)
+        return;
+    const std::string folderName =
+        ItemPtr(m_table[m_shownFolder].item)[UserShareFolderName].AsString();
+    for (QTreeWidgetItem* row : m_files->selectedItems()) {
+        ItemPtr file = ItemOf(row);
+        const std::string name = file[UserShareFileName].AsString();
+        if (!name.empty())
+            transferQueueManager->AddDownload(m_user, name, folderName,
+                                              file[UserShareFileSize].AsInt64(), 0);
+    }
+}
+
+void ShareForm::OnActionBarTriggered(const std::string& action)
+{
+    if (action == "download_share_file")
+        DownloadSelectedFiles();
+    else if (action == "download_share_folder")
+        DownloadSelectedFolders();
+    else if (action == "expand_all")
+        ExpandAll();
+    else if (action == "collapse_all")
+        CollapseAll();
+    else if (action == "expand_level")
+        ExpandLevel();
+}
+
+void ShareForm::OnFolderContextMenu(const QPoint& position)
+{
+    QMenu menu(this);
+    if (m_folders->itemAt(position)) {
+        menu.addAction(QIcon(":/icons/download_icon"), "Download folder", this,
+                       &ShareForm::DownloadSelectedFolders);
+        menu.addSeparator();
+    }
+    menu.addAction("Expand all", this, &ShareForm::ExpandAll);
+    menu.addAction("Collapse all", this, &ShareForm::CollapseAll);
+    new UserMenuOptions(&menu, m_user, &menu);
+    menu.exec(m_folders->viewport()->mapToGlobal(position));
+}
+
+void ShareForm::OnFileContextMenu(const QPoint& position)
+{
+    QMenu menu(this);
+    if (m_files->itemAt(position))
+        menu.addAction(QIcon(":/icons/download_icon"),
+                       m_files->selectedItems().size() > 1 ? "Download files" : "Download file",
+                       this, &ShareForm::DownloadSelectedFiles);
+    new UserMenuOptions(&menu, m_user, &menu);
+    menu.exec(m_files->viewport()->mapToGlobal(position));
+}
+
+void ShareForm::ShowSummary()
+{
+    m_summary->setText(QString("%1 files, %2 bytes in %3 folders")
+                           .arg(CommafyNumber(m_totalFiles), CommafyNumber(m_totalSize),
+                                CommafyNumber(static_cast<long long>(m_table.size()))));
+}
