@@ -170,6 +170,14 @@ void ShareBrowserTest::BrowsingOpensATabWithTheFolderTree()
     QCOMPARE(tabs->count(), 1);
     QCOMPARE(tabs->tabText(0), QString("bob"));
     QCOMPARE(pages->currentIndex(), browse);
+    // Asking again with the tab open only brings it forward.
+    pages->setCurrentIndex(0);
+    ShareForm* open = Form();
+    for (QAction* action : menu.actions())
+        if (action->text() == "Browse user's files")
+            action->trigger();
+    QCOMPARE(pages->currentIndex(), browse);
+    QCOMPARE(Form(), open);
 
     // The share's root is the one top folder, and it is chosen at once.
     QTreeWidget* folders = Form()->Folders();
