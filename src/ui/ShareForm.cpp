@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -34,18 +35,38 @@ namespace {
 constexpr int ItemRole = Qt::UserRole;
 constexpr int SortRole = Qt::UserRole + 1;
 
-// Sizes sort as numbers, everything else as text.
+// Sizes sort as numbers, everything else as text. The keys are kept as
+// plain members: a big folder sorts with millions of comparisons, and
+// reading them back through the row's data costs more than comparing.
 class FileRow : public QTreeWidgetItem
 {
 public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override
+    FileRow(const QString& name, long long size, const QString& attributes)
+        : m_name(name), m_size(size), m_attributes(attributes)
     {
-        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        if (column == ShareForm::SizeColumn)
-            return data(column, SortRole).toLongLong() < other.data(column, SortRole).toLongLong();
-        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
+        setText(ShareForm::FileColumn, name);
+        setText(ShareForm::SizeColumn, CommafyNumber(size));
+        setTextAlignment(ShareForm::SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+        setText(ShareForm::AttributesColumn, attributes);
     }
+
+    bool operator<(const QTreeWidgetItem& item) const override
+    {
+        const auto& other = static_cast<const FileRow&>(item);
+        switch (treeWidget() ? treeWidget()->header()->sortIndicatorSection() : 0) {
+        case ShareForm::SizeColumn:
+            return m_size < other.m_size;
+        case ShareForm::AttributesColumn:
+            return m_attributes.compare(other.m_attributes, Qt::CaseInsensitive) < 0;
+        default:
+            return m_name.compare(other.m_name, Qt::CaseInsensitive) < 0;
+        }
+    }
+
+private:
+    QString m_name;
+    long long m_size;
+    QString m_attributes;
 };
 
 Item* ItemOf(QTreeWidgetItem* row)
@@ -71,7 +92,8 @@ QTreeWidget* NewList(const char* name, QWidget* parent)
 
 ShareForm::ShareForm(Item* share, QWidget* parent)
     : QWidget(parent), m_share(share), m_filter(new QLineEdit(this)), m_summary(new QLabel(this)),
-      m_folders(NewList("share_folders", this)), m_files(NewList("share_files", this))
+      m_folders(NewList("share_folders", this)), m_files(NewList("share_files", this)),
+      m_fileSlicer(new QTimer(this)), m_folderIcon(":/icons/share_folder_icon")
 {
     m_user = m_share[ServerTypes::User].AsString();
     m_tabItem = d.GetType(UserShareTab)->GetItem(ObjectValue(this));
@@ -84,15 +106,23 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     m_folders->setHeaderLabels({"Folder", "Files"});
     m_folders->header()->setStretchLastSection(false);
     m_folders->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_folders->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // Fitting columns to their contents measures every row on every change,
+    // which a big listing cannot afford.
+    m_folders->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_folders->header()->resizeSection(1, 60);
     m_files->setHeaderLabels({"File", "Size", "Attributes"});
     m_files->setRootIsDecorated(false);
-    m_files->setSortingEnabled(true);
-    m_files->sortByColumn(FileColumn, Qt::AscendingOrder);
+    // The list sorts by hand: Qt's own sorting would sort a long list again
+    // after every slice, where rows put in already in order need none.
+    m_files->header()->setSectionsClickable(true);
+    m_files->header()->setSortIndicatorShown(true);
+    m_files->header()->setSortIndicator(FileColumn, Qt::AscendingOrder);
+    connect(m_files->header(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) { m_files->sortItems(column, order); });
     m_files->header()->setStretchLastSection(false);
     m_files->header()->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
-    m_files->header()->setSectionResizeMode(SizeColumn, QHeaderView::ResizeToContents);
-    m_files->header()->setSectionResizeMode(AttributesColumn, QHeaderView::ResizeToContents);
+    m_files->header()->resizeSection(SizeColumn, 110);
+    m_files->header()->resizeSection(AttributesColumn, 130);
 
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_folders);
@@ -113,10 +143,12 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     connect(m_files, &QWidget::customContextMenuRequested, this, &ShareForm::OnFileContextMenu);
     connect(m_files, &QTreeWidget::itemDoubleClicked, this, [this] { DownloadSelectedFiles(); });
     connect(m_filter, &QLineEdit::textChanged, this, &ShareForm::OnFilterTextChanged);
+    m_fileSlicer->setSingleShot(true);
+    m_fileSlicer->setInterval(0);
+    connect(m_fileSlicer, &QTimer::timeout, this, &ShareForm::AddFileSlice);
 
     ReadListing();
-    for (int top : m_tops)
-        MakeRow(top, nullptr);
+    MakeRows(m_tops, nullptr);
     ShowSummary();
     if (Settings::IsYes("expand_new_shares"))
         ExpandAll();
@@ -142,8 +174,10 @@ ShareForm::~ShareForm()
         return;
     // Rows are items of ours; the listing they point into is the sharing
     // manager's and may already be gone.
-    ItemSet nodes = m_tabItem.GetItems(UserShareFolderNode);
-    nodes.Add(m_tabItem.GetItems(UserShareFileNode));
+    ItemSet nodes;
+    for (const std::vector<Item*>* list : {&m_folderNodes, &m_fileNodes})
+        for (Item* node : *list)
+            nodes.insert(node);
     nodes.insert(m_tabItem);
     d.RemoveItems(nodes);
 }
@@ -201,23 +235,40 @@ void ShareForm::SortChildren(std::vector<int>& children) const
     });
 }
 
-QTreeWidgetItem* ShareForm::MakeRow(int index, QTreeWidgetItem* parentRow)
+QTreeWidgetItem* ShareForm::MakeRow(int index)
 {
     Folder& folder = m_table[index];
-    auto* row = parentRow ? new QTreeWidgetItem(parentRow) : new QTreeWidgetItem(m_folders);
+    auto* row = new QTreeWidgetItem;
     row->setText(0, folder.name);
-    row->setIcon(0, QIcon(":/icons/share_folder_icon"));
+    row->setIcon(0, m_folderIcon);
     row->setText(1, QString::number(folder.fileCount));
     row->setData(0, SortRole, index);
     Tie(row, folder.item);
     if (!folder.children.empty())
         row->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-    row->setHidden(m_filtering && folder.hidden);
     folder.row = row;
+    folder.rowHidden = false;
     ItemPtr node = d.GetType(UserShareFolderNode)->GetItem(ObjectValue(row));
     node.Connect(folder.item);
-    node.Connect(m_tabItem);
+    m_folderNodes.push_back(node);
     return row;
+}
+
+void ShareForm::MakeRows(const std::vector<int>& folders, QTreeWidgetItem* parentRow)
+{
+    // Made apart and handed over in one go: a row put into a showing tree
+    // on its own costs the tree a relayout each time.
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(folders.size()));
+    for (int folder : folders)
+        rows.append(MakeRow(folder));
+    if (parentRow)
+        parentRow->addChildren(rows);
+    else
+        m_folders->addTopLevelItems(rows);
+    // Hiding takes only once a row is in its tree.
+    for (int folder : folders)
+        ShowRowState(m_table[folder]);
 }
 
 void ShareForm::MakeChildRows(int index)
@@ -226,8 +277,7 @@ void ShareForm::MakeChildRows(int index)
     if (folder.childRowsMade || !folder.row)
         return;
     folder.childRowsMade = true;
-    for (int child : folder.children)
-        MakeRow(child, folder.row);
+    MakeRows(folder.children, folder.row);
 }
 
 void ShareForm::MakeAllRows()
@@ -290,7 +340,13 @@ void ShareForm::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
 void ShareForm::ClearFiles()
 {
     m_shownFolder = -1;
-    ItemSet nodes = m_tabItem.GetItems(UserShareFileNode);
+    m_pendingFiles.clear();
+    m_nextFile = 0;
+    m_fileSlicer->stop();
+    ItemSet nodes;
+    for (Item* node : m_fileNodes)
+        nodes.insert(node);
+    m_fileNodes.clear();
     d.RemoveItems(nodes);
     m_files->clear();
 }
@@ -300,36 +356,64 @@ void ShareForm::FillFiles(int index)
     ClearFiles();
     m_shownFolder = index;
     const Folder& folder = m_table[index];
-    Type* nodeType = d.GetType(UserShareFileNode);
-    QList<QTreeWidgetItem*> rows;
-    rows.reserve(folder.fileCount);
+    struct Entry
+    {
+        QString name;
+        long long size;
+        Item* item;
+    };
+    std::vector<Entry> files;
+    files.reserve(folder.fileCount);
     for (Item* item : ItemPtr(folder.item).GetItems(UserShareFile)) {
-        ItemPtr file(item);
-        auto* row = new FileRow;
-        const QString name = QString::fromStdString(file[UserShareFileName].AsString());
-        const long long size = file[UserShareFileSize].AsInt64();
-        row->setText(FileColumn, name);
-        row->setText(SizeColumn, CommafyNumber(size));
-        row->setData(SizeColumn, SortRole, size);
-        row->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
-        row->setText(AttributesColumn,
-                     QString::fromStdString(FileItemDisplay::GetFileItemDisplayString(file)));
-        Tie(row, item);
+        QString name = QString::fromStdString(ItemPtr(item)[UserShareFileName].AsString());
+        if (!m_filtering || folder.remaining.IsMatching(name) == FilterParser::Matching)
+            files.push_back({std::move(name), ItemPtr(item)[UserShareFileSize].AsInt64(), item});
+    }
+    // Rows go in already in the list's order (the attribute column sorts
+    // by name here and once more at the end), so a long list reads right
+    // while it fills.
+    const int column = m_files->header()->sortIndicatorSection();
+    const bool descending = m_files->header()->sortIndicatorOrder() == Qt::DescendingOrder;
+    std::stable_sort(files.begin(), files.end(), [&](const Entry& a, const Entry& b) {
+        const Entry& x = descending ? b : a;
+        const Entry& y = descending ? a : b;
+        if (column == SizeColumn)
+            return x.size < y.size;
+        return x.name.compare(y.name, Qt::CaseInsensitive) < 0;
+    });
+    m_pendingFiles.reserve(files.size());
+    for (const Entry& file : files)
+        m_pendingFiles.push_back(file.item);
+    AddFileSlice();
+}
+
+void ShareForm::AddFileSlice()
+{
+    Type* nodeType = d.GetType(UserShareFileNode);
+    const std::size_t end = std::min(m_pendingFiles.size(), m_nextFile + FileSliceRows);
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(end - m_nextFile));
+    for (; m_nextFile < end; ++m_nextFile) {
+        ItemPtr file = m_pendingFiles[m_nextFile];
+        auto* row =
+            new FileRow(QString::fromStdString(file[UserShareFileName].AsString()),
+                        file[UserShareFileSize].AsInt64(),
+                        QString::fromStdString(FileItemDisplay::GetFileItemDisplayString(file)));
+        Tie(row, file);
         ItemPtr node = nodeType->GetItem(ObjectValue(static_cast<QTreeWidgetItem*>(row)));
         node.Connect(file);
-        node.Connect(m_tabItem);
+        m_fileNodes.push_back(node);
         rows.append(row);
     }
-    // All at once and sorted once: row by row, a big folder sorts itself
-    // again after every row.
-    m_files->setSortingEnabled(false);
     m_files->addTopLevelItems(rows);
-    m_files->setSortingEnabled(true);
-    // Hidden state only takes once a row is in its list.
-    if (m_filtering)
-        for (QTreeWidgetItem* row : rows)
-            row->setHidden(folder.remaining.IsMatching(row->text(FileColumn)) !=
-                           FilterParser::Matching);
+    if (m_nextFile < m_pendingFiles.size()) {
+        m_fileSlicer->start();
+        return;
+    }
+    m_pendingFiles.clear();
+    m_nextFile = 0;
+    if (m_files->header()->sortIndicatorSection() == AttributesColumn)
+        m_files->sortItems(AttributesColumn, m_files->header()->sortIndicatorOrder());
 }
 
 const QStringList& ShareForm::FileNames(int index)
@@ -352,24 +436,25 @@ void ShareForm::OnFilterTextChanged(const QString& text)
     if (m_filtering)
         for (int top : m_tops)
             FilterFolderNode(top, parser);
-    for (const Folder& folder : m_table)
-        if (folder.row)
-            folder.row->setHidden(m_filtering && folder.hidden);
+    for (Folder& folder : m_table)
+        ShowRowState(folder);
 
     bool currentHidden = false;
     for (int up = m_shownFolder; up >= 0; up = m_table[up].parent)
         currentHidden = currentHidden || (m_filtering && m_table[up].hidden);
-    if (currentHidden) {
+    if (currentHidden)
         ClearFiles();
-        return;
-    }
-    if (m_shownFolder < 0)
-        return;
-    const Folder& shown = m_table[m_shownFolder];
-    for (int i = 0; i < m_files->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = m_files->topLevelItem(i);
-        row->setHidden(m_filtering &&
-                       shown.remaining.IsMatching(row->text(FileColumn)) != FilterParser::Matching);
+    else if (m_shownFolder >= 0)
+        FillFiles(m_shownFolder);
+}
+
+void ShareForm::ShowRowState(Folder& folder)
+{
+    // Hiding a row costs the list a relayout even when nothing changes.
+    const bool hidden = m_filtering && folder.hidden;
+    if (folder.row && hidden != folder.rowHidden) {
+        folder.row->setHidden(hidden);
+        folder.rowHidden = hidden;
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -13,6 +15,7 @@
 class QLabel;
 class QLineEdit;
 class QPoint;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -38,6 +41,9 @@ public:
         AttributesColumn = 2
     };
 
+    // Rows of a folder's file list made per turn of the event loop.
+    static constexpr std::size_t FileSliceRows = 2000;
+
     ShareForm(Item* share, QWidget* parent);
     ~ShareForm() override;
 
@@ -46,6 +52,8 @@ public:
     QTreeWidget* Folders() const { return m_folders; }
     QTreeWidget* Files() const { return m_files; }
     QLineEdit* FilterField() const { return m_filter; }
+    // Whether a long file list is still being filled, a slice per turn.
+    bool IsFillingFiles() const { return !m_pendingFiles.empty(); }
     // The row of the folder with this path as the peer sent it, made (with
     // the rows above it) when it does not exist yet; null when unknown.
     QTreeWidgetItem* FolderRow(const std::string& path);
@@ -80,6 +88,7 @@ private slots:
     void OnFolderExpanded(QTreeWidgetItem* row);
     void OnFolderContextMenu(const QPoint& position);
     void OnFileContextMenu(const QPoint& position);
+    void AddFileSlice();
 
 private:
     struct Folder
@@ -93,13 +102,15 @@ private:
         QTreeWidgetItem* row = nullptr;
         bool childRowsMade = false;
         bool hidden = false;
+        bool rowHidden = false;
         // What the file names of this folder still have to match.
         FilterParser remaining;
     };
 
     void ReadListing();
     void SortChildren(std::vector<int>& children) const;
-    QTreeWidgetItem* MakeRow(int folder, QTreeWidgetItem* parentRow);
+    QTreeWidgetItem* MakeRow(int folder);
+    void MakeRows(const std::vector<int>& folders, QTreeWidgetItem* parentRow);
     void MakeChildRows(int folder);
     void MakeAllRows();
     int FolderIndexOfRow(QTreeWidgetItem* row) const;
@@ -107,16 +118,27 @@ private:
     void ClearFiles();
     bool FilterFolderNode(int folder, const FilterParser& parser);
     const QStringList& FileNames(int folder);
+    void ShowRowState(Folder& folder);
     void SetExpandDepth(int depth);
     void ShowSummary();
 
     ItemPtr m_share;
     ItemPtr m_tabItem;
+    // The items standing for our rows, tied to their folders and files.
+    // They are kept here rather than tied to the tab as well: one item
+    // with a hundred thousand partners makes every further tie slower.
+    std::vector<Item*> m_folderNodes;
+    std::vector<Item*> m_fileNodes;
     std::string m_user;
     QLineEdit* m_filter;
     QLabel* m_summary;
     QTreeWidget* m_folders;
     QTreeWidget* m_files;
+    QTimer* m_fileSlicer;
+    QIcon m_folderIcon;
+    // The chosen folder's files, in name order, and the next to get a row.
+    std::vector<Item*> m_pendingFiles;
+    std::size_t m_nextFile = 0;
     std::vector<Folder> m_table;
     std::vector<int> m_tops;
     // File names per folder, read once the filter is first used.

@@ -6,9 +6,9 @@ namespace ShareViewTypes {
 // one with "user_share".
 constexpr const char* UserShareTab = "user_share_tab";
 // A folder row of a tab, by the address of the row; tied to its
-// "user_share_folder" and to the tab.
+// "user_share_folder".
 constexpr const char* UserShareFolderNode = "user_share_folder_node";
 // A row of a tab's file list, by the address of the row; tied to its
-// "user_share_file" and to the tab.
+// "user_share_file".
 constexpr const char* UserShareFileNode = "user_share_file_node";
 } // namespace ShareViewTypes

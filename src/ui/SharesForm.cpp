@@ -54,9 +54,7 @@ void SharesForm::DeclareSchema()
     Type* fileNode = declare(UserShareFileNode);
 
     relate(d.GetType(UserShare), tab, ONE, ONE);
-    relate(tab, folderNode, ONE, MANY);
     relate(d.GetType(UserShareFolder), folderNode, ONE, ONE);
-    relate(tab, fileNode, ONE, MANY);
     relate(d.GetType(UserShareFile), fileNode, ONE, ONE);
 }
 
