@@ -135,7 +135,7 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(top);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
 
     connect(m_folders, &QTreeWidget::currentItemChanged, this, &ShareForm::OnCurrentItemChanged);
     connect(m_folders, &QTreeWidget::itemExpanded, this, &ShareForm::OnFolderExpanded);
@@ -157,13 +157,17 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     setFocusProxy(m_folders);
 
     if (actionBar) {
-        for (QWidget* list : {static_cast<QWidget*>(m_folders), static_cast<QWidget*>(m_files)}) {
-            actionBar->RegisterWidget(list, list == m_folders ? "user_share_folders"
-                                                              : "user_share_files");
-            actionBar->AddWidgetKey(list, "user", QString::fromStdString(m_user));
+        // The form itself shows the folder commands too, so that they are
+        // there while the filter has the focus.
+        for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_folders),
+                                static_cast<QWidget*>(m_files)}) {
+            actionBar->RegisterWidget(widget, widget == m_files ? "user_share_files"
+                                                                : "user_share_folders");
+            actionBar->AddWidgetKey(widget, "user", QString::fromStdString(m_user));
         }
         connect(this, &ShareForm::ExpandLevelTextChanged, this, [this](const QString& text) {
             actionBar->SetWidgetActionText(m_folders, "expand_level", text);
+            actionBar->SetWidgetActionText(this, "expand_level", text);
         });
     }
 }
@@ -241,7 +245,10 @@ QTreeWidgetItem* ShareForm::MakeRow(int index)
     auto* row = new QTreeWidgetItem;
     row->setText(0, folder.name);
     row->setIcon(0, m_folderIcon);
-    row->setText(1, QString::number(folder.fileCount));
+    // Folders that only hold folders show no count, so the eye finds the
+    // ones with files.
+    if (folder.fileCount > 0)
+        row->setText(1, QString::number(folder.fileCount));
     row->setData(0, SortRole, index);
     Tie(row, folder.item);
     if (!folder.children.empty())

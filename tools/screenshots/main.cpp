@@ -1,7 +1,7 @@
 // quorvale-screenshots --out FOLDER --user NAME --password PASSWORD
 //     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
 //     [--list-user NAME[:GROUP]]... [--download USER<TAB>FOLDER<TAB>FILE<TAB>SIZE]...
-//     [--complete-downloads N] [--running-download]
+//     [--complete-downloads N] [--running-download] [--browse USER<TAB>FOLDER]
 //
 // Draws the window against the server named by QUORVALE_SERVER and saves its
 // pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
@@ -36,8 +36,10 @@ int main(int argc, char* argv[])
                                                "Complete downloads to wait for.", "n", "0");
     const QCommandLineOption runningDownload("running-download",
                                              "Wait for a download to show progress.");
+    const QCommandLineOption browse(
+        "browse", "Listing to browse and folder to show, tab separated.", "user folder");
     parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser,
-                       download, completeDownloads, runningDownload});
+                       download, completeDownloads, runningDownload, browse});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -54,6 +56,7 @@ int main(int argc, char* argv[])
     options.downloads = parser.values(download);
     options.completeDownloads = parser.value(completeDownloads).toInt();
     options.runningDownload = parser.isSet(runningDownload);
+    options.browse = parser.value(browse);
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
     QDir().mkpath(options.outputFolder);
