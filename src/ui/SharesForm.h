@@ -27,6 +27,10 @@ public:
     // following listings; needs the sharing manager's types.
     void Init();
 
+    // The view's store types; Init declares them, as must anyone building
+    // a ShareForm without the view.
+    static void DeclareSchema();
+
     QTabWidget* Tabs() const { return m_tabs; }
     // The open tab of the user's listing, or null.
     ShareForm* FormOfUser(const std::string& user) const;
@@ -43,7 +47,6 @@ private slots:
     void OnTabContextMenu(const QPoint& position);
 
 private:
-    static void DeclareSchema();
     void RegisterActions();
     void OnUserShare(Item* share);
     void OnUserShareRemoved(Item* share);
