@@ -99,6 +99,24 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     m_tabItem = d.GetType(UserShareTab)->GetItem(ObjectValue(this));
     m_share.Connect(m_tabItem);
 
+    SetUpWidgets();
+    LayOut();
+    ConnectWidgets();
+
+    ReadListing();
+    MakeRows(m_tops, nullptr);
+    ShowSummary();
+    if (Settings::IsYes("expand_new_shares"))
+        ExpandAll();
+    if (!m_tops.empty())
+        m_folders->setCurrentItem(m_table[m_tops.front()].row);
+    setFocusProxy(m_folders);
+
+    RegisterActions();
+}
+
+void ShareForm::SetUpWidgets()
+{
     m_filter->setObjectName("share_filter");
     m_filter->setPlaceholderText("Filter: words to find, -words to leave out");
     m_filter->setClearButtonEnabled(true);
@@ -123,7 +141,10 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     m_files->header()->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
     m_files->header()->resizeSection(SizeColumn, 110);
     m_files->header()->resizeSection(AttributesColumn, 130);
+}
 
+void ShareForm::LayOut()
+{
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_folders);
     splitter->addWidget(m_files);
@@ -136,7 +157,10 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(top);
     layout->addWidget(splitter, 1);
+}
 
+void ShareForm::ConnectWidgets()
+{
     connect(m_folders, &QTreeWidget::currentItemChanged, this, &ShareForm::OnCurrentItemChanged);
     connect(m_folders, &QTreeWidget::itemExpanded, this, &ShareForm::OnFolderExpanded);
     connect(m_folders, &QWidget::customContextMenuRequested, this, &ShareForm::OnFolderContextMenu);
@@ -146,30 +170,24 @@ ShareForm::ShareForm(Item* share, QWidget* parent)
     m_fileSlicer->setSingleShot(true);
     m_fileSlicer->setInterval(0);
     connect(m_fileSlicer, &QTimer::timeout, this, &ShareForm::AddFileSlice);
+}
 
-    ReadListing();
-    MakeRows(m_tops, nullptr);
-    ShowSummary();
-    if (Settings::IsYes("expand_new_shares"))
-        ExpandAll();
-    if (!m_tops.empty())
-        m_folders->setCurrentItem(m_table[m_tops.front()].row);
-    setFocusProxy(m_folders);
-
-    if (actionBar) {
-        // The form itself shows the folder commands too, so that they are
-        // there while the filter has the focus.
-        for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_folders),
-                                static_cast<QWidget*>(m_files)}) {
-            actionBar->RegisterWidget(widget, widget == m_files ? "user_share_files"
-                                                                : "user_share_folders");
-            actionBar->AddWidgetKey(widget, "user", QString::fromStdString(m_user));
-        }
-        connect(this, &ShareForm::ExpandLevelTextChanged, this, [this](const QString& text) {
-            actionBar->SetWidgetActionText(m_folders, "expand_level", text);
-            actionBar->SetWidgetActionText(this, "expand_level", text);
-        });
+void ShareForm::RegisterActions()
+{
+    if (!actionBar)
+        return;
+    // The form itself shows the folder commands too, so that they are
+    // there while the filter has the focus.
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_folders),
+                            static_cast<QWidget*>(m_files)}) {
+        actionBar->RegisterWidget(widget,
+                                  widget == m_files ? "user_share_files" : "user_share_folders");
+        actionBar->AddWidgetKey(widget, "user", QString::fromStdString(m_user));
     }
+    connect(this, &ShareForm::ExpandLevelTextChanged, this, [this](const QString& text) {
+        actionBar->SetWidgetActionText(m_folders, "expand_level", text);
+        actionBar->SetWidgetActionText(this, "expand_level", text);
+    });
 }
 
 ShareForm::~ShareForm()

@@ -107,6 +107,10 @@ private:
         FilterParser remaining;
     };
 
+    void SetUpWidgets();
+    void LayOut();
+    void ConnectWidgets();
+    void RegisterActions();
     void ReadListing();
     void SortChildren(std::vector<int>& children) const;
     QTreeWidgetItem* MakeRow(int folder);
