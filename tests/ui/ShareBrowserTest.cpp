@@ -163,9 +163,12 @@ void ShareBrowserTest::BrowsingOpensATabWithTheFolderTree()
 
     QMenu menu;
     new UserMenuOptions(&menu, "bob", &menu);
-    for (QAction* action : menu.actions())
-        if (action->text() == "Browse user's files")
-            action->trigger();
+    auto browseBob = [&menu] {
+        for (QAction* action : menu.actions())
+            if (action->text() == "Browse user's files")
+                action->trigger();
+    };
+    browseBob();
     QTRY_VERIFY_WITH_TIMEOUT(Form(), Slow);
     QTabWidget* tabs = m_window->Shares()->Tabs();
     QCOMPARE(tabs->count(), 1);
@@ -174,9 +177,7 @@ void ShareBrowserTest::BrowsingOpensATabWithTheFolderTree()
     // Asking again with the tab open only brings it forward.
     pages->setCurrentIndex(0);
     ShareForm* open = Form();
-    for (QAction* action : menu.actions())
-        if (action->text() == "Browse user's files")
-            action->trigger();
+    browseBob();
     QCOMPARE(pages->currentIndex(), browse);
     QCOMPARE(Form(), open);
 
