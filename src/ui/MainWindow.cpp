@@ -140,6 +140,9 @@ MainWindow::MainWindow(QWidget* parent)
         m_tabs->setCurrentWidget(m_shares);
         form->setFocus();
     });
+    connect(m_shares, &SharesForm::DownloadsQueued, this, [this](const QString& user, int count) {
+        statusBar()->showMessage(QString("Queued %1 file(s) from %2").arg(count).arg(user), 5000);
+    });
     connect(m_downloadNotifier, &DownloadNotifier::Notify, this,
             [this](const QString& title, const QString& text) {
                 m_tray->showMessage(title, text, QSystemTrayIcon::Information);

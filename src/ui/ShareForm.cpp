@@ -557,43 +557,46 @@ QString ShareForm::ExpandLevelButtonText() const
                              : QString(ExpandLevelText);
 }
 
+void ShareForm::QueueFile(ItemPtr file, const std::string& folderName, int level)
+{
+    const std::string name = file[UserShareFileName].AsString();
+    // An entry its sender left empty names nothing the sender could send.
+    if (name.empty() || !transferQueueManager)
+        return;
+    transferQueueManager->AddDownload(m_user, name, folderName, file[UserShareFileSize].AsInt64(),
+                                      level);
+    ++m_queued;
+}
+
 void ShareForm::DownloadFolder(ItemPtr folder, bool below)
 {
-    if (!folder || !transferQueueManager)
+    if (!folder)
         return;
     const std::string folderName = folder[UserShareFolderName].AsString();
-    for (Item* item : folder.GetItems(UserShareFile)) {
-        ItemPtr file(item);
-        const std::string name = file[UserShareFileName].AsString();
-        // An entry its sender left empty names nothing the sender could send.
-        if (name.empty())
-            continue;
-        transferQueueManager->AddDownload(m_user, name, folderName,
-                                          file[UserShareFileSize].AsInt64(), below ? 1 : 0);
-    }
+    for (Item* file : folder.GetItems(UserShareFile))
+        QueueFile(file, folderName, below ? 1 : 0);
     for (Item* link : folder.GetItems(UserShareFolderChild))
         DownloadFolder(ItemPtr(link)[UserShareFolderParent][UserShareFolder], true);
 }
 
 void ShareForm::DownloadSelectedFolders()
 {
+    m_queued = 0;
     for (QTreeWidgetItem* row : m_folders->selectedItems())
         DownloadFolder(FolderOfRow(row), false);
+    emit DownloadsQueued(m_queued);
 }
 
 void ShareForm::DownloadSelectedFiles()
 {
-    if (m_shownFolder < 0 || !transferQueueManager)
+    if (m_shownFolder < 0)
         return;
+    m_queued = 0;
     const std::string folderName =
         ItemPtr(m_table[m_shownFolder].item)[UserShareFolderName].AsString();
-    for (QTreeWidgetItem* row : m_files->selectedItems()) {
-        ItemPtr file = ItemOf(row);
-        const std::string name = file[UserShareFileName].AsString();
-        if (!name.empty())
-            transferQueueManager->AddDownload(m_user, name, folderName,
-                                              file[UserShareFileSize].AsInt64(), 0);
-    }
+    for (QTreeWidgetItem* row : m_files->selectedItems())
+        QueueFile(ItemOf(row), folderName, 0);
+    emit DownloadsQueued(m_queued);
 }
 
 void ShareForm::OnActionBarTriggered(const std::string& action)

@@ -83,6 +83,8 @@ public slots:
 signals:
     // The text Expand Level should show changed.
     void ExpandLevelTextChanged(const QString& text);
+    // A download command of the user's queued this many files.
+    void DownloadsQueued(int count);
 
 private slots:
     void OnFolderExpanded(QTreeWidgetItem* row);
@@ -124,6 +126,7 @@ private:
     const QStringList& FileNames(int folder);
     void ShowRowState(Folder& folder);
     void SetExpandDepth(int depth);
+    void QueueFile(ItemPtr file, const std::string& folderName, int level);
     void ShowSummary();
 
     ItemPtr m_share;
@@ -153,4 +156,5 @@ private:
     int m_deepest = 0;
     long long m_totalSize = 0;
     int m_totalFiles = 0;
+    int m_queued = 0;
 };

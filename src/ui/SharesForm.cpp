@@ -109,6 +109,9 @@ void SharesForm::OnUserShare(Item* share)
         return;
     auto* form = new ShareForm(share, m_tabs);
     m_forms[share] = form;
+    connect(form, &ShareForm::DownloadsQueued, this, [this, form](int count) {
+        emit DownloadsQueued(QString::fromStdString(form->User()), count);
+    });
     const QString title = QString::fromStdString(form->User());
     const auto replaced = m_replacedAt.find(form->User());
     int index = -1;

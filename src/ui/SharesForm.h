@@ -42,6 +42,8 @@ public slots:
 signals:
     // A listing arrived and has its tab.
     void ShareOpened(ShareForm* form);
+    // Files of the user's listing went to the download queue.
+    void DownloadsQueued(const QString& user, int count);
 
 private slots:
     void OnTabContextMenu(const QPoint& position);

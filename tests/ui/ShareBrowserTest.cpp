@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -290,6 +291,7 @@ void ShareBrowserTest::DownloadsKeepTheirSaveLevels()
     Form()->Folders()->setCurrentItem(Row("/Other"));
     Form()->Files()->setCurrentItem(Form()->Files()->topLevelItem(0));
     Press(Form()->Files(), "Download Files");
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString("Queued 1 file(s) from bob"));
 
     QStringList queued;
     for (Item* item : d.GetType(DownloadEntry)->GetItems()) {
