@@ -66,13 +66,20 @@ void Store(const std::string& user, const FileInfoMap& share)
         if (parent != folders.end())
             Link(parent->second, folder);
         folders.emplace(path, folder);
+        // An entry its sender cut short with a zero marker is kept as the
+        // empty file it reads as: the folder really had an entry there, and
+        // the browser shows the row rather than pretend the folder is shorter.
         for (const FileInfo& info : files)
-            // An entry whose record was cut short by its sender names no
-            // file anyone could ask for.
-            if (!info.m_name.empty())
-                AddFile(folder, info);
+            AddFile(folder, info);
     }
     listing.Connect(d.GetType(UserShareLoaded)->GetGlobalNullItem());
+}
+
+void Remove(const std::string& user)
+{
+    if (ItemPtr userItem = d.GetType(ServerTypes::User)->HasItem(user))
+        if (ItemPtr share = userItem[UserShare])
+            RemoveShare(share);
 }
 
 } // namespace UserShareStore

@@ -9,4 +9,6 @@
 namespace UserShareStore {
 // Replaces whatever listing of the user was there before.
 void Store(const std::string& user, const FileInfoMap& share);
+// Forgets the user's listing, when there is one.
+void Remove(const std::string& user);
 } // namespace UserShareStore

@@ -43,8 +43,10 @@
 #include "ui/ListeningPortDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SearchForm.h"
+#include "ui/ShareForm.h"
 #include "ui/SharedFilesRescannedDialog.h"
 #include "ui/SharedFoldersView.h"
+#include "ui/SharesForm.h"
 #include "ui/SizeManager.h"
 #include "ui/TransfersForm.h"
 #include "ui/UserListForm.h"
@@ -103,7 +105,8 @@ MainWindow::MainWindow(QWidget* parent)
       m_tabs(new QTabWidget(this)), m_chatTabs(new QTabWidget(this)),
       m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
       m_userList(new UserListForm(this)), m_transfers(new TransfersForm(this)),
-      m_search(new SearchForm(this)), m_downloadNotifier(new DownloadNotifier(this)),
+      m_search(new SearchForm(this)), m_shares(new SharesForm(this)),
+      m_downloadNotifier(new DownloadNotifier(this)),
       m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
@@ -127,6 +130,7 @@ MainWindow::MainWindow(QWidget* parent)
     AddPage(m_chatTabs, "Private Chat", ":/icons/chat_icon");
     AddPage(m_search, "Search", ":/icons/search_icon");
     AddPage(m_transfers, "Transfers", ":/icons/transfers_icon");
+    AddPage(m_shares, "Browse", ":/icons/browse_icon");
     AddPage(m_userList, "User List", ":/icons/user_list_icon");
     AddPage(CreateSharesPage(), "Shared Folders", ":/icons/share_folder_icon");
     AddPage(CreateOptionsPage(), "Options", ":/icons/options_icon");
@@ -134,6 +138,14 @@ MainWindow::MainWindow(QWidget* parent)
     ActionSetToolBar::AutoFocusTabWidget(m_tabs);
     setCentralWidget(m_tabs);
     connect(m_transfers, &TransfersForm::DownloadComplete, this, &MainWindow::OnDownloadComplete);
+    // A listing comes because the user asked for it: show it.
+    connect(m_shares, &SharesForm::ShareOpened, this, [this](ShareForm* form) {
+        m_tabs->setCurrentWidget(m_shares);
+        form->setFocus();
+    });
+    connect(m_shares, &SharesForm::DownloadsQueued, this, [this](const QString& user, int count) {
+        statusBar()->showMessage(QString("Queued %1 file(s) from %2").arg(count).arg(user), 5000);
+    });
     connect(m_downloadNotifier, &DownloadNotifier::Notify, this,
             [this](const QString& title, const QString& text) {
                 m_tray->showMessage(title, text, QSystemTrayIcon::Information);
@@ -159,7 +171,7 @@ MainWindow::~MainWindow()
 void MainWindow::AddPage(QWidget* page, const QString& title, const QString& icon)
 {
     const int index = m_tabs->addTab(page, QIcon(icon), title);
-    // Alt+1 to Alt+8 reach every page without the mouse, in tab order.
+    // Alt+1 to Alt+9 reach every page without the mouse, in tab order.
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)), this);
     connect(shortcut, &QShortcut::activated, this,
             [this, index] { m_tabs->setCurrentIndex(index); });
@@ -366,6 +378,7 @@ void MainWindow::SnapshotLoaded()
     m_userList->Init();
     m_transfers->Init();
     m_search->Init();
+    m_shares->Init();
     m_actionBar->UpdatePrivilegesButton();
     RegisterGeometry();
     FillOptions();

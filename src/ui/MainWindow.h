@@ -31,6 +31,7 @@ class QTreeWidgetItem;
 class SearchForm;
 class SharedFilesRescannedDialog;
 class SharedFoldersView;
+class SharesForm;
 class TransfersForm;
 class UserListForm;
 struct ConnectionInfo;
@@ -88,6 +89,7 @@ public:
     // The page with this title, to reach it without counting tabs.
     QWidget* Page(const QString& title) const;
     void ShowPage(const QString& title);
+    SharesForm* Shares() const { return m_shares; }
     DownloadNotifier* DownloadNotifications() const { return m_downloadNotifier; }
     // Whether the desktop has a tray to hide in; without one, closing the
     // window quits rather than leave it unreachable. Read at start; tests
@@ -177,6 +179,7 @@ private:
     UserListForm* m_userList;
     TransfersForm* m_transfers;
     SearchForm* m_search;
+    SharesForm* m_shares;
     DownloadNotifier* m_downloadNotifier;
     QWidget* m_sharesPage = nullptr;
     QWidget* m_options = nullptr;

@@ -96,9 +96,12 @@ void UserMenuOptions::ReshareUser(const std::string& user)
 void UserMenuOptions::BrowseUser(const std::string& user)
 {
     if (QWidget* tab = OpenListingTab(d.GetType(User)->HasItem(user))) {
-        if (auto* tabs = qobject_cast<QTabWidget*>(
-                tab->parentWidget() ? tab->parentWidget()->parentWidget() : nullptr))
-            tabs->setCurrentWidget(tab);
+        // Every tab widget on the way up shows the page holding the listing,
+        // the window's own pages too. A page sits in its tab widget's stack.
+        for (QWidget* page = tab; page->parentWidget(); page = page->parentWidget())
+            if (auto* tabs = qobject_cast<QTabWidget*>(page->parentWidget()->parentWidget()))
+                if (tabs->indexOf(page) >= 0)
+                    tabs->setCurrentWidget(page);
         return;
     }
     if (peerMessenger)

@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "search/WishListSearcher.h"
+#include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
@@ -29,6 +30,8 @@
 #include "ui/SearchForm.h"
 #include "ui/SearchResultsTab.h"
 #include "ui/WishListView.h"
+#include "ui/ShareForm.h"
+#include "ui/SharesForm.h"
 
 namespace {
 
@@ -143,6 +146,7 @@ int ScreenshotRun::Run()
     if (!WaitUntil([this] { return HasRoomList(); }))
         Complain("no room list");
     StartDownloads();
+    BrowseShare();
     Say("ready");
     if (!WaitUntil([this] {
             return m_roomLines >= m_options.roomLines && m_privateLines >= m_options.privateLines &&
@@ -215,6 +219,30 @@ void ScreenshotRun::StartDownloads()
         transferQueueManager->AddDownload(fields[0].toStdString(), fields[2].toStdString(),
                                           fields[1].toStdString(), fields[3].toLongLong(), 0);
     }
+}
+
+void ScreenshotRun::BrowseShare()
+{
+    if (m_options.browse.isEmpty())
+        return;
+    const std::string user = m_options.browse.section('\t', 0, 0).toStdString();
+    const std::string folder = m_options.browse.section('\t', 1).toStdString();
+    peerMessenger->GetUserSharedFiles(user);
+    ShareForm* form = nullptr;
+    if (!WaitUntil([&] { return (form = mainWindow->Shares()->FormOfUser(user)) != nullptr; })) {
+        Complain("no listing from " + QString::fromStdString(user));
+        return;
+    }
+    QTreeWidgetItem* row = form->FolderRow(folder);
+    if (!row) {
+        Complain("no folder " + QString::fromStdString(folder));
+        return;
+    }
+    for (QTreeWidgetItem* up = row->parent(); up; up = up->parent())
+        up->setExpanded(true);
+    form->Folders()->setCurrentItem(row);
+    if (QTreeWidgetItem* file = form->Files()->topLevelItem(0))
+        form->Files()->setCurrentItem(file);
 }
 
 bool ScreenshotRun::WaitUntil(const std::function<bool()>& done)

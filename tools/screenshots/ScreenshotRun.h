@@ -24,6 +24,9 @@ struct ScreenshotOptions
     // Downloaded once in the room, each "user<TAB>folder<TAB>file<TAB>size"
     // with the folder as the user's share names it.
     QStringList downloads;
+    // A listing to browse, "user<TAB>folder" with the folder as the user's
+    // share names it: that folder is chosen and its first file selected.
+    QString browse;
     int completeDownloads = 0;    // complete downloads to wait for
     bool runningDownload = false; // wait for a download to show progress
     bool deniedDownload = false;  // wait for a download to be denied
@@ -61,6 +64,7 @@ private:
     static void Settle(int ms);
     void FillUserList() const;
     void StartDownloads();
+    void BrowseShare();
     void SaveCompleteDownloads(MainWindow& window);
     bool IsInRoom() const;
     bool HasRoomList() const;

@@ -2,7 +2,7 @@
 //     [--room ROOM] [--share FOLDER] [--room-lines N] [--private-lines N]
 //     [--list-user NAME[:GROUP]]... [--download USER<TAB>FOLDER<TAB>FILE<TAB>SIZE]...
 //     [--complete-downloads N] [--running-download] [--denied-download]
-//     [--complete-uploads N]
+//     [--complete-uploads N] [--browse USER<TAB>FOLDER]
 //
 // Draws the window against the server named by QUORVALE_SERVER and saves its
 // pages as PNG files. Meant for QT_QPA_PLATFORM=offscreen and a throw-away HOME.
@@ -44,9 +44,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption filter("filter", "Filter for the search's results.", "text");
     const QCommandLineOption wish("wish", "Wish-list entry to add, enabled.", "text");
     const QCommandLineOption wishOff("wish-off", "Wish-list entry to add, disabled.", "text");
+    const QCommandLineOption browse(
+        "browse", "Listing to browse and folder to show, tab separated.", "user folder");
     parser.addOptions({out, user, password, room, share, roomLines, privateLines, listUser,
                        download, completeDownloads, runningDownload, deniedDownload,
-                       completeUploads, search, filter, wish, wishOff});
+                       completeUploads, search, filter, wish, wishOff, browse});
     parser.process(application);
     if (!parser.isSet(out) || !parser.isSet(user) || !parser.isSet(password)) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
@@ -65,6 +67,7 @@ int main(int argc, char* argv[])
     options.runningDownload = parser.isSet(runningDownload);
     options.deniedDownload = parser.isSet(deniedDownload);
     options.completeUploads = parser.value(completeUploads).toInt();
+    options.browse = parser.value(browse);
     options.roomLines = parser.value(roomLines).toInt();
     options.privateLines = parser.value(privateLines).toInt();
     options.search = parser.value(search);

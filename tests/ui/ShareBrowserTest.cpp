@@ -1,0 +1,347 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+#include "base/Settings.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "transfers/TransferTypes.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/ShareForm.h"
+#include "ui/ShareViewTypes.h"
+#include "ui/SharesForm.h"
+#include "ui/UserMenuOptions.h"
+
+namespace {
+constexpr int Slow = 60000;
+
+int PageIndex(QTabWidget* pages, const QString& title)
+{
+    for (int i = 0; i < pages->count(); ++i)
+        if (pages->tabText(i) == title)
+            return i;
+    return -1;
+}
+
+std::size_t CountOf(const char* type)
+{
+    return d.GetType(type)->ItemCount();
+}
+} // namespace
+
+// Browsing a headless node's real share from the window, over the lab server.
+class ShareBrowserTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void BrowsingOpensATabWithTheFolderTree();
+    void FilterJudgesFoldersByNameAndFiles();
+    void ExpandLevelOpensOneLevelAtATime();
+    void DownloadsKeepTheirSaveLevels();
+    void NewListingTakesTheTabAndClosingForgetsIt();
+
+private:
+    ShareForm* Form() const { return m_window->Shares()->FormOfUser("bob"); }
+    // A folder of bob's share as his listing names it.
+    std::string Wire(const QString& below) const
+    {
+        return QString(m_root + below).replace('/', '\\').toStdString();
+    }
+    QTreeWidgetItem* Row(const QString& below) { return Form()->FolderRow(Wire(below)); }
+    bool WriteFile(const QString& path, int size);
+    // Presses a tool-bar button of the set `focus` shows, as the user would.
+    void Press(QWidget* focus, const QString& text);
+
+    LabServerProcess m_server;
+    NodeProcess m_bob;
+    QTemporaryDir m_files;
+    QString m_root;
+    MainWindow* m_window = nullptr;
+    QTimer m_closer;
+};
+
+bool ShareBrowserTest::WriteFile(const QString& path, int size)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'q')) == size;
+}
+
+void ShareBrowserTest::Press(QWidget* focus, const QString& text)
+{
+    focus->setFocus();
+    QTRY_VERIFY(actionBar->CurrentWidget() == focus || actionBar->CurrentWidget() == Form());
+    for (QAction* action : actionBar->actions())
+        if (action->text().startsWith(text)) {
+            action->trigger();
+            return;
+        }
+    QFAIL(qPrintable("no button " + text));
+}
+
+void ShareBrowserTest::initTestCase()
+{
+    m_root = m_files.path() + "/bob/music";
+    QVERIFY(WriteFile(m_root + "/readme.txt", 10));
+    QVERIFY(WriteFile(m_root + "/Album/notes.txt", 5));
+    QVERIFY(QFile::copy(QUORVALE_TEST_DATA "/mp3/cbr128_joint.mp3", m_root + "/Album/01.mp3"));
+    QVERIFY(WriteFile(m_root + "/Album/CD1/a.bin", 1000));
+    QVERIFY(WriteFile(m_root + "/Album/CD1/Bonus/b.bin", 1000));
+    QVERIFY(WriteFile(m_root + "/Other/x.txt", 20));
+
+    QVERIFY(m_server.Start({}));
+    QVERIFY(m_bob.Start(m_server.Port()));
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t").isEmpty());
+    m_bob.Send("ports 0 0");
+    QVERIFY(!m_bob.WaitForPrefix("listening\t").isEmpty());
+    m_bob.Send("login bob secret");
+    QVERIFY(m_bob.WaitFor("connected"));
+    m_bob.Send("share " + m_root + " public");
+    QVERIFY(!m_bob.WaitForPrefix("mp3-scanned\t", Slow).isEmpty());
+    qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
+
+    connect(&m_closer, &QTimer::timeout, [] {
+        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
+            const auto fields = login->findChildren<QLineEdit*>();
+            fields[0]->setText("alice");
+            fields[1]->setText("secret");
+            login->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    m_closer.start(10);
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    QTRY_VERIFY(gp_server->IsConnected());
+    Settings::Set("listening_port", 0);
+    Settings::Set("obfuscated_listening_port", 0);
+    QVERIFY(peerMessenger->Listen());
+    gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
+                           static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
+    Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
+    Settings::Set("expand_new_shares", "no");
+}
+
+void ShareBrowserTest::cleanupTestCase()
+{
+    delete m_window;
+    QVERIFY(m_bob.Quit());
+    QVERIFY(m_server.Stop());
+}
+
+void ShareBrowserTest::BrowsingOpensATabWithTheFolderTree()
+{
+    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    const int browse = PageIndex(pages, "Browse");
+    QCOMPARE(browse, PageIndex(pages, "Transfers") + 1);
+
+    QMenu menu;
+    new UserMenuOptions(&menu, "bob", &menu);
+    auto browseBob = [&menu] {
+        for (QAction* action : menu.actions())
+            if (action->text() == "Browse user's files")
+                action->trigger();
+    };
+    browseBob();
+    QTRY_VERIFY_WITH_TIMEOUT(Form(), Slow);
+    QTabWidget* tabs = m_window->Shares()->Tabs();
+    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->tabText(0), QString("bob"));
+    QCOMPARE(pages->currentIndex(), browse);
+    // Asking again with the tab open only brings it forward.
+    pages->setCurrentIndex(0);
+    ShareForm* open = Form();
+    browseBob();
+    QCOMPARE(pages->currentIndex(), browse);
+    QCOMPARE(Form(), open);
+
+    // The share's root is the one top folder, and it is chosen at once.
+    QTreeWidget* folders = Form()->Folders();
+    QCOMPARE(folders->topLevelItemCount(), 1);
+    QCOMPARE(folders->topLevelItem(0)->text(0), QString::fromStdString(Wire("")));
+    QCOMPARE(Form()->Files()->topLevelItem(0)->text(0), QString("readme.txt"));
+    QCOMPARE(Form()->DeepestLevel(), 4);
+    folders->topLevelItem(0)->setExpanded(true);
+    QCOMPARE(folders->topLevelItem(0)->childCount(), 2);
+    QCOMPARE(folders->topLevelItem(0)->child(0)->text(0), QString("Album"));
+    QCOMPARE(folders->topLevelItem(0)->child(0)->text(1), QString("2"));
+
+    // Names sort, sizes are grouped, MP3 files tell their bitrate.
+    folders->setCurrentItem(Row("/Album"));
+    QTreeWidget* files = Form()->Files();
+    QCOMPARE(files->topLevelItemCount(), 2);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+    const qint64 mp3Size = QFileInfo(m_root + "/Album/01.mp3").size();
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::SizeColumn),
+             QLocale(QLocale::English).toString(mp3Size));
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::AttributesColumn), QString("128 CBR"));
+    QCOMPARE(files->topLevelItem(1)->text(ShareForm::FileColumn), QString("notes.txt"));
+    QCOMPARE(files->topLevelItem(1)->text(ShareForm::AttributesColumn), QString());
+    // Sizes sort as numbers, also for a folder chosen afterwards.
+    files->header()->setSortIndicator(ShareForm::SizeColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    folders->setCurrentItem(Row(""));
+    folders->setCurrentItem(Row("/Album"));
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    files->header()->setSortIndicator(ShareForm::FileColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+}
+
+void ShareBrowserTest::FilterJudgesFoldersByNameAndFiles()
+{
+    QLineEdit* filter = Form()->FilterField();
+    Form()->Folders()->setCurrentItem(Row("/Album/CD1"));
+    QCOMPARE(Form()->Files()->topLevelItemCount(), 1);
+    auto shown = [this](const QString& below) {
+        QTreeWidgetItem* row = Row(below);
+        return row && !row->isHidden();
+    };
+
+    // An excluded word in a folder name drops it with everything below;
+    // the folder that was showing its files shows none.
+    QTest::keyClicks(filter, "-cd1");
+    QVERIFY(!shown("/Album/CD1") && shown("/Album") && shown(""));
+    QCOMPARE(Form()->Files()->topLevelItemCount(), 0);
+    // A folder stays for a file that matches or a folder below that stays.
+    filter->clear();
+    QTest::keyClicks(filter, "b.bin");
+    QVERIFY(shown("") && shown("/Album") && shown("/Album/CD1") && shown("/Album/CD1/Bonus"));
+    QVERIFY(!shown("/Other"));
+    filter->setText("x.txt");
+    QVERIFY(shown("/Other") && !shown("/Album"));
+    // Words the folder's name holds need not appear in its files.
+    filter->setText("other x");
+    QVERIFY(shown("/Other") && !shown("/Album"));
+    // The file list keeps to the files that match.
+    Form()->Folders()->setCurrentItem(Row(""));
+    QTreeWidget* files = Form()->Files();
+    QCOMPARE(files->topLevelItemCount(), 0);
+    filter->clear();
+    QVERIFY(shown("/Album/CD1/Bonus") && shown("/Other"));
+    QCOMPARE(files->topLevelItemCount(), 1);
+}
+
+void ShareBrowserTest::ExpandLevelOpensOneLevelAtATime()
+{
+    QTreeWidget* folders = Form()->Folders();
+    Press(folders, "Collapse All");
+    auto opened = [this] {
+        QStringList rows;
+        for (const char* below : {"", "/Album", "/Album/CD1"})
+            rows << (Row(below)->isExpanded() ? "+" : "-");
+        return rows.join("");
+    };
+    auto button = [] {
+        for (QAction* action : actionBar->actions())
+            if (action->text().startsWith("Expand Level"))
+                return action->text();
+        return QString();
+    };
+    QCOMPARE(opened(), QString("---"));
+    QCOMPARE(button(), QString("Expand Level"));
+    const QStringList steps = {"+--", "++-", "+++", "+++"};
+    const QStringList texts = {"[2]", "[3]", "[4]", "[4]"};
+    for (int step = 0; step < steps.size(); ++step) {
+        Press(folders, "Expand Level");
+        QCOMPARE(opened(), steps[step]);
+        QCOMPARE(button(), "Expand Level " + texts[step]);
+    }
+    Press(folders, "Collapse All");
+    QCOMPARE(opened(), QString("---"));
+    QCOMPARE(button(), QString("Expand Level"));
+    // The commands are there while the filter has the focus, too.
+    Press(Form()->FilterField(), "Expand All");
+    QCOMPARE(opened(), QString("+++"));
+}
+
+void ShareBrowserTest::DownloadsKeepTheirSaveLevels()
+{
+    using namespace TransferTypes;
+    // The whole album: its own files at level 0, everything deeper at 1.
+    Form()->Folders()->setCurrentItem(Row("/Album"));
+    Press(Form()->Folders(), "Download Folder");
+    // One file of another folder, from the file list.
+    Form()->Folders()->setCurrentItem(Row("/Other"));
+    Form()->Files()->setCurrentItem(Form()->Files()->topLevelItem(0));
+    Press(Form()->Files(), "Download Files");
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString("Queued 1 file(s) from bob"));
+
+    QStringList queued;
+    for (Item* item : d.GetType(DownloadEntry)->GetItems()) {
+        ItemPtr entry(item);
+        QCOMPARE(entry[ServerTypes::User].AsString(), std::string("bob"));
+        const QString folder =
+            QString::fromStdString(entry[RemoteFolder].AsString()).mid(Wire("").size());
+        queued << QString("%1 %2 %3 %4")
+                      .arg(folder, entry[FileName].AsCStr(), entry[FileSize].AsCStr(),
+                           entry[SubfolderSaveLevel].AsCStr());
+    }
+    queued.sort();
+    const qint64 mp3Size = QFileInfo(m_root + "/Album/01.mp3").size();
+    QCOMPARE(queued, QStringList({"\\Album 01.mp3 " + QString::number(mp3Size) + " 0",
+                                  "\\Album notes.txt 5 0", "\\Album\\CD1 a.bin 1000 1",
+                                  "\\Album\\CD1\\Bonus b.bin 1000 1", "\\Other x.txt 20 0"}));
+    // On disk a file below the chosen folder keeps its own folder and that
+    // folder's parent, however deep it lies.
+    const QString complete = m_files.path() + "/alice-downloads/complete/";
+    for (const char* path :
+         {"CD1/Bonus/b.bin", "Album/CD1/a.bin", "Album/notes.txt", "Other/x.txt"})
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(complete + path), Slow);
+}
+
+void ShareBrowserTest::NewListingTakesTheTabAndClosingForgetsIt()
+{
+    using namespace ShareViewTypes;
+    QVERIFY(WriteFile(m_root + "/New/n.txt", 3));
+    m_bob.Send("rescan");
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    QTabWidget* tabs = m_window->Shares()->Tabs();
+    ShareForm* first = Form();
+    Settings::Set("expand_new_shares", "yes");
+    Press(first->Folders(), "Refresh Listing");
+    QTRY_VERIFY_WITH_TIMEOUT(Form() != first, Slow);
+
+    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->widget(0), Form());
+    QVERIFY(Row("/New"));
+    QVERIFY(Row("/Album/CD1")->isExpanded());
+    QCOMPARE(CountOf(UserShareTab), std::size_t(1));
+    QCOMPARE(CountOf(UserShareFolderNode), std::size_t(6));
+
+    QTest::mouseClick(tabs->tabBar()->tabButton(0, QTabBar::RightSide), Qt::LeftButton);
+    QCOMPARE(tabs->count(), 0);
+    QVERIFY(!ItemPtr(d.GetType(ServerTypes::User)->GetItem("bob"))[SharingTypes::UserShare]);
+    for (const char* type : {UserShareTab, UserShareFolderNode, UserShareFileNode,
+                             SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+        QCOMPARE(CountOf(type), std::size_t(0));
+}
+
+QTEST_MAIN(ShareBrowserTest)
+#include "ShareBrowserTest.moc"
