@@ -106,8 +106,7 @@ MainWindow::MainWindow(QWidget* parent)
       m_diagnostics(new DiagnosticsForm(this)), m_sharedFolders(new SharedFoldersView(this)),
       m_userList(new UserListForm(this)), m_transfers(new TransfersForm(this)),
       m_search(new SearchForm(this)), m_shares(new SharesForm(this)),
-      m_downloadNotifier(new DownloadNotifier(this)),
-      m_connectionState(new QLabel("Offline", this))
+      m_downloadNotifier(new DownloadNotifier(this)), m_connectionState(new QLabel("Offline", this))
 {
     mainWindow = this;
     chatHost = this;

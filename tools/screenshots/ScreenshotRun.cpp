@@ -15,8 +15,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include "search/WishListSearcher.h"
 #include "peers/PeerMessenger.h"
+#include "search/WishListSearcher.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
@@ -29,9 +29,9 @@
 #include "ui/MainWindow.h"
 #include "ui/SearchForm.h"
 #include "ui/SearchResultsTab.h"
-#include "ui/WishListView.h"
 #include "ui/ShareForm.h"
 #include "ui/SharesForm.h"
+#include "ui/WishListView.h"
 
 namespace {
 
