@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -176,15 +177,19 @@ int main(int argc, char** argv)
     const auto plain = static_cast<std::uint16_t>(Settings::GetInt("listening_port", 0));
     const auto scrambled =
         static_cast<std::uint16_t>(Settings::GetInt("obfuscated_listening_port", 0));
-    HostileCrowd crowd(plain, scrambled, options.connections, options.burst, options.seconds);
+    auto crowd = std::make_unique<HostileCrowd>(plain, scrambled, options.connections,
+                                                options.burst, options.seconds);
     LoopWatch watch;
     watch.Start();
-    std::thread attack([&] { crowd.Run(); });
-    while (!crowd.finished)
+    std::thread attack([&] { crowd->Run(); });
+    while (!crowd->finished)
         Spin(100);
     attack.join();
     Spin(1000); // the last hang-ups arrive
     watch.Stop();
+    const int connected = crowd->connected, closedByPeer = crowd->closedByPeer,
+              burstConnected = crowd->burstConnected;
+    crowd.reset(); // its payloads are no part of the attacked peer's memory
     chatter.Stop();
     const double p99 = chatter.Percentile(0.99);
     const int heard = chatter.Heard();
@@ -197,9 +202,9 @@ int main(int argc, char** argv)
     ::Clock::SetOffsetForTesting(0);
     const double rssAfter = ResidentMiB();
 
-    Print("hostile.connected", crowd.connected, 0);
-    Print("hostile.closed_by_peer", crowd.closedByPeer, 0);
-    Print("hostile.burst_connected", crowd.burstConnected, 0);
+    Print("hostile.connected", connected, 0);
+    Print("hostile.closed_by_peer", closedByPeer, 0);
+    Print("hostile.burst_connected", burstConnected, 0);
     Print("hostile.chat_lines", heard, 0);
     Print("hostile.chat_p99_ms", p99, 1);
     Print("hostile.max_loop_stall_ms", watch.MaxGapMs(), 0);
