@@ -360,14 +360,16 @@ void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
     }
 }
 
+// The socket travels with each connection rather than being looked up with
+// sender(), which walks every connection made to us: with thousands of
+// sockets that made each signal cost as much as all of them together.
+// Whatever the socket was connected to before (its attempt's slots) goes.
 void PeerMessenger::ConnectInput(QTcpSocket* socket)
 {
-    connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead,
-            Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError,
-            Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed,
-            Qt::UniqueConnection);
+    DisconnectFrom(socket, this);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnSocketReadyToRead(socket); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { DisposeOfSocket(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { DisposeOfSocket(socket); });
 }
 
 // ---------------------------------------------------------------------------
@@ -788,10 +790,9 @@ bool PeerMessenger::FailIdentification()
 // ---------------------------------------------------------------------------
 // Reading
 
-void PeerMessenger::OnSocketReadyToRead()
+void PeerMessenger::OnSocketReadyToRead(QTcpSocket* socket)
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket || !m_queued.insert(socket).second)
+    if (!m_queued.insert(socket).second)
         return;
     m_readyQueue.emplace_back(socket);
     if (!m_sliceScheduled) {

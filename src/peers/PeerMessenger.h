@@ -151,7 +151,6 @@ private slots:
     void OnConnectToPeerSocketConnected();
     void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
     void OnIndirectResponseSocketConnected();
-    void OnSocketReadyToRead();
     void ProcessReadySockets();
     void OnSocketClosed();
     void OnSocketError(QAbstractSocket::SocketError error);
@@ -175,6 +174,7 @@ private:
     bool ListenOn(QTcpServer& server, const char* portSetting);
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
+    void OnSocketReadyToRead(QTcpSocket* socket);
     unsigned int PortFor(ItemPtr user, const std::string& type, bool& obfuscated);
     void StartDirectAttempt(ItemPtr request);
     void CompleteDirectAttempt(QTcpSocket* socket);
