@@ -681,6 +681,7 @@ void PeerMessenger::CompleteIndirectResponse(QTcpSocket* socket)
         ConnectInput(socket);
         SocketBufferInfo& info = Record(socket);
         info.m_awaitingFileToken = true;
+        info.m_awaitingSince = Clock::Now();
         info.m_user = user.AsString();
         if (socket->bytesAvailable() > 0)
             ReadSocket(socket, *socket);
@@ -765,6 +766,7 @@ bool PeerMessenger::IdentifyPeerInit(QTcpSocket* socket, MemStream& frame, bool 
         PeerLog(1, QStringLiteral("Accepted file connection to user %1").arg(name), user);
         SocketBufferInfo& info = Record(socket);
         info.m_awaitingFileToken = true;
+        info.m_awaitingSince = Clock::Now();
         info.m_user = init.m_user;
     } else if (IsType(init.m_type, DNetConnection)) {
         PeerLog(1, QStringLiteral("Accepted DNet connection to user %1").arg(name), user);
@@ -1458,5 +1460,17 @@ void PeerMessenger::ExpireUnidentifiedConnections()
          Expired(UninitializedSocket, SocketCreationTime, FirstFrameLifetimeMs)) {
         PeerLog(1, QStringLiteral("New peer connection sent no first message in time, closing."));
         DisposeOfSocket(ObjectFromItem<QTcpSocket>(socketItem));
+    }
+    // A file connection is not identified until its token has come either.
+    std::vector<QTcpSocket*> waiting;
+    for (const auto& [socket, info] : m_records)
+        if (info->m_awaitingFileToken &&
+            Clock::AgeMs(info->m_awaitingSince) >= FirstFrameLifetimeMs)
+            waiting.push_back(socket);
+    for (QTcpSocket* socket : waiting) {
+        PeerLog(1, QStringLiteral("File connection from %1 sent no transfer token in time, "
+                                  "closing.")
+                       .arg(Text(FindRecord(socket)->m_user)));
+        DisposeOfSocket(socket);
     }
 }

@@ -499,9 +499,9 @@ void PeerMessengerTest::AttemptsEndOnFailureOrAfterAMinute()
 }
 
 // Before a connection has said who it is, it may not hold much of anything:
-// a first frame over 4096 bytes, a first frame that takes a minute, and
-// connections beyond the thousandth waiting to introduce themselves are
-// all refused.
+// a first frame over 4096 bytes, a first frame or file token that takes a
+// minute, and connections beyond the thousandth waiting to introduce
+// themselves are all refused.
 void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
 {
     // An init frame of exactly 4096 bytes passes; the header of a longer
@@ -520,17 +520,22 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
 
     // A first frame that has not come whole within a minute closes the
     // connection, whatever part of it came.
+    // So does a file connection whose transfer token does not follow.
     AtSeconds(0);
     auto silent = P().ConnectPeer();
     auto dripping = P().ConnectPeer();
-    QVERIFY(silent && dripping);
+    auto tokenless = P().ConnectPeer();
+    QVERIFY(silent && dripping && tokenless);
     dripping->write(ByteBuilder().UInt32(100).Byte(1));
+    QVERIFY(WriteAndWait(*tokenless, *OurEndOf(*tokenless), InitFrame("bob", "F")));
+    QTRY_COMPARE(CountOf(UninitializedSocket), 2);
     AtSeconds(58);
     messenger().EveryHalfMinute();
     QCOMPARE(CountOf(UninitializedSocket), 2);
+    QCOMPARE(tokenless->state(), QAbstractSocket::ConnectedState);
     AtSeconds(62);
     messenger().EveryHalfMinute();
-    QVERIFY(WaitForClosed(*silent) && WaitForClosed(*dripping));
+    QVERIFY(WaitForClosed(*silent) && WaitForClosed(*dripping) && WaitForClosed(*tokenless));
     QCOMPARE(CountOf(UninitializedSocket), 0);
     AtSeconds(0);
 
