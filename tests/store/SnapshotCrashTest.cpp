@@ -112,6 +112,13 @@ private slots:
             QCOMPARE(loaded.section('\t', 2, 2).toInt(), generation == 0 ? 0 : kItems);
             lastSaved = generation;
 
+            // Every fourth run lets a save finish first, so later starts
+            // have newer snapshots to find however slow the machine is.
+            if (kill % 4 == 3) {
+                const QString saved = churn.WaitFor("saved\t");
+                QVERIFY(!saved.isEmpty());
+                lastSaved = saved.section('\t', 1, 1).toLong();
+            }
             QTest::qWait(int(random() % 150));
             churn.Kill();
             if (!churn.LastSaved().isEmpty())
@@ -128,7 +135,7 @@ private slots:
         // saves finished that later starts loaded newer snapshots.
         qInfo("%d kills, %d of them mid-save, %ld snapshots saved", kKills, midSave, lastSaved);
         QVERIFY(midSave >= kKills / 5);
-        QVERIFY(lastSaved >= 10);
+        QVERIFY(lastSaved >= kKills / 4);
     }
 
     // On a disk too small for the new snapshot the save is abandoned, says so
