@@ -233,7 +233,7 @@ QString TemporaryName(const char* path)
 }
 
 // A save that did not happen must not go unnoticed: the user's last changes
-// are then only in memory. The old snapshot is still whole, and says so.
+// are then only in memory. The old snapshot is still whole; the line says so.
 bool SaveAbandoned(const char* path, int error)
 {
     Log(LogCategory::Snapshot, 1,
