@@ -4,7 +4,8 @@
 //   loaded GENERATION ITEMS   the snapshot read back whole (0 0: none yet)
 //   incomplete DETAIL         it loaded, but not as one generation wrote it
 //   unreadable                the load failed
-//   saved GENERATION          a save finished and the file is in place
+//   saving GENERATION         a save begins
+//   saved GENERATION MS       a save finished and the file is in place
 //   save-failed GENERATION    a save was abandoned
 //   log CATEGORY TEXT         a log line of the program
 //
@@ -16,6 +17,7 @@
 #include <string>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 
 #include "base/Log.h"
@@ -73,7 +75,7 @@ struct Churn
     void Fill(long count)
     {
         item->RemoveAllItems();
-        const std::string padding(160, 'x');
+        const std::string padding(2000, 'x');
         for (long n = 0; n < count; ++n)
             item->NewItem(std::to_string(n) + ":" + padding);
     }
@@ -121,8 +123,15 @@ int main(int argc, char** argv)
     churn.Fill(count);
     for (long generation = loaded + 1;; ++generation) {
         churn.SetGeneration(generation);
+        std::printf("saving\t%ld\n", generation);
+        std::fflush(stdout);
+        QElapsedTimer clock;
+        clock.start();
         const bool saved = churn.saver.Save(path);
-        std::printf("%s\t%ld\n", saved ? "saved" : "save-failed", generation);
+        if (saved)
+            std::printf("saved\t%ld\t%lld\n", generation, clock.elapsed());
+        else
+            std::printf("save-failed\t%ld\n", generation);
         std::fflush(stdout);
         if (once)
             return saved ? 0 : 1;
