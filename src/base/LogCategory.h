@@ -11,4 +11,5 @@ constexpr const char* Search = "Search";
 constexpr const char* MP3Scanning = "MP3 Scanning";
 constexpr const char* PortForwarding = "Port Forwarding";
 constexpr const char* WishList = "Wish List";
+constexpr const char* Snapshot = "Snapshot";
 } // namespace LogCategory

@@ -11,11 +11,16 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "base/SettingsTypes.h"
+#include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "base/Clock.h"
 #include "base/Log.h"
 #include "base/LogCategory.h"
 #include "base/Settings.h"
+#include "base/SettingsTypes.h"
 #include "base/TimerManager.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerSchema.h"
@@ -49,6 +54,10 @@ constexpr const char* Connecting = "connecting";
 constexpr qint64 AttemptLifetimeMs = 60 * 1000;
 constexpr qint64 IdleConnectionLifetimeMs = 2 * 60 * 1000;
 constexpr qint64 UnsentMessageLifetimeMs = 5 * 60 * 1000;
+// A peer that connects sends its first frame at once; one that has not
+// after a minute is not going to, or is dripping it in to hold a socket.
+constexpr qint64 FirstFrameLifetimeMs = 60 * 1000;
+constexpr int ListenBacklog = 1024;
 
 constexpr int LengthSize = 4;
 constexpr int FileTokenSize = 4;
@@ -168,6 +177,26 @@ bool IsType(const std::string& type, const char* wanted)
     return type == wanted;
 }
 
+// Every connection is a file descriptor, and the soft limit programs start
+// with (often 1024) is far below what a busy peer holds; the hard limit is
+// ours to take without privileges.
+void RaiseOpenFileLimit(rlim_t planned)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < planned)
+        PeerLog(1, QStringLiteral("The open file limit is %1, below the %2 connections and files "
+                                  "this program may hold; connections beyond it will fail.")
+                       .arg(limit.rlim_cur)
+                       .arg(planned));
+}
+
 } // namespace
 
 PeerMessenger::PeerMessenger()
@@ -176,7 +205,12 @@ PeerMessenger::PeerMessenger()
     g_peerMessengerDeleted = false;
     qRegisterMetaType<std::string>("std::string");
     DeclareSchemas();
+    RaiseOpenFileLimit(PlannedOpenFiles);
 
+    // Peers answering a search arrive in hundreds at once; a short backlog
+    // would drop their connections and leave them to retry seconds later.
+    m_server.setListenBacklogSize(ListenBacklog);
+    m_obfuscatedServer.setListenBacklogSize(ListenBacklog);
     connect(&m_server, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection);
     connect(&m_obfuscatedServer, &QTcpServer::newConnection, this,
             &PeerMessenger::OnNewObfuscatedConnection);
@@ -306,26 +340,36 @@ void PeerMessenger::OnNewObfuscatedConnection()
 
 void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
 {
+    Type* unidentified = d.GetType(UninitializedSocket);
     while (QTcpSocket* socket = server.nextPendingConnection()) {
+        if (unidentified->ItemCount() >= MaxUnidentifiedConnections) {
+            // Nothing refers to it yet and no signal of its own is running.
+            socket->abort();
+            delete socket;
+            continue;
+        }
         // The socket may end up with another manager; the listening socket
         // must not take it along when it goes.
         socket->setParent(nullptr);
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
         ConnectInput(socket);
         ItemPtr item = NewSocketItem(UninitializedSocket, socket);
+        SetCreationTime(item, SocketCreationTime);
         if (obfuscated)
             item.NewItem(IsObfuscated);
     }
 }
 
+// The socket travels with each connection rather than being looked up with
+// sender(), which walks every connection made to us: with thousands of
+// sockets that made each signal cost as much as all of them together.
+// Whatever the socket was connected to before (its attempt's slots) goes.
 void PeerMessenger::ConnectInput(QTcpSocket* socket)
 {
-    connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead,
-            Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError,
-            Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed,
-            Qt::UniqueConnection);
+    DisconnectFrom(socket, this);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnSocketReadyToRead(socket); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { DisposeOfSocket(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { DisposeOfSocket(socket); });
 }
 
 // ---------------------------------------------------------------------------
@@ -637,6 +681,7 @@ void PeerMessenger::CompleteIndirectResponse(QTcpSocket* socket)
         ConnectInput(socket);
         SocketBufferInfo& info = Record(socket);
         info.m_awaitingFileToken = true;
+        info.m_awaitingSince = Clock::Now();
         info.m_user = user.AsString();
         if (socket->bytesAvailable() > 0)
             ReadSocket(socket, *socket);
@@ -721,6 +766,7 @@ bool PeerMessenger::IdentifyPeerInit(QTcpSocket* socket, MemStream& frame, bool 
         PeerLog(1, QStringLiteral("Accepted file connection to user %1").arg(name), user);
         SocketBufferInfo& info = Record(socket);
         info.m_awaitingFileToken = true;
+        info.m_awaitingSince = Clock::Now();
         info.m_user = init.m_user;
     } else if (IsType(init.m_type, DNetConnection)) {
         PeerLog(1, QStringLiteral("Accepted DNet connection to user %1").arg(name), user);
@@ -746,10 +792,9 @@ bool PeerMessenger::FailIdentification()
 // ---------------------------------------------------------------------------
 // Reading
 
-void PeerMessenger::OnSocketReadyToRead()
+void PeerMessenger::OnSocketReadyToRead(QTcpSocket* socket)
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket || !m_queued.insert(socket).second)
+    if (!m_queued.insert(socket).second)
         return;
     m_readyQueue.emplace_back(socket);
     if (!m_sliceScheduled) {
@@ -807,7 +852,11 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
         return;
     while (!info->m_awaitingFileToken) {
         if (!info->m_haveLength) {
-            const HeaderResult header = ReadHeader(device, *info);
+            // Before it has said who it is, a peer gets no room for more
+            // than an introduction.
+            const std::uint32_t longest =
+                SocketItem(UninitializedSocket, socket) ? MaxFirstFrameLength : MaxFrameLength;
+            const HeaderResult header = ReadHeader(device, *info, longest);
             if (header == HeaderIncomplete)
                 return;
             if (header == HeaderOversized) {
@@ -838,7 +887,8 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
     ReadFileToken(socket, device);
 }
 
-PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketBufferInfo& info)
+PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketBufferInfo& info,
+                                                      std::uint32_t longest)
 {
     const int size = info.m_obfuscated ? Scrambler::HeaderSize : LengthSize;
     if (device.bytesAvailable() < size)
@@ -850,7 +900,7 @@ PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketB
         info.m_length = Scrambler::ReadHeader(header, info.m_key);
     else
         info.m_length = WireFormat::DecodeUInt32(header);
-    if (info.m_length > MaxFrameLength)
+    if (info.m_length > longest)
         return HeaderOversized;
     info.m_haveLength = true;
     return HeaderRead;
@@ -1254,6 +1304,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
         return;
     DisconnectFrom(socket, this);
     CloseAndDelete(socket);
+    ++m_disposalsSincePass;
     PeerLog(1, QStringLiteral("Disposing of socket"));
 
     if (ItemPtr requestSocket = SocketItem(PeerConnectionRequestSocket, socket)) {
@@ -1313,6 +1364,22 @@ void PeerMessenger::EveryHalfMinute()
     ExpireDirectAttempts();
     ExpireIndirectResponses();
     ExpireMessagingConnections();
+    ExpireUnidentifiedConnections();
+    ReleaseFreedMemory();
+}
+
+// After a flood of connections (an attack, or a crowd answering a search)
+// the allocator keeps the freed buffers for reuse; this hands them back to
+// the system once the flood is over, so memory returns to its usual level.
+void PeerMessenger::ReleaseFreedMemory()
+{
+    constexpr int ManyDisposals = 100;
+    if (m_disposalsSincePass >= ManyDisposals && m_records.size() < ManyDisposals) {
+#ifdef __GLIBC__
+        ::malloc_trim(0);
+#endif
+    }
+    m_disposalsSincePass = 0;
 }
 
 void PeerMessenger::ExpireUnsentMessages()
@@ -1384,5 +1451,26 @@ void PeerMessenger::ExpireMessagingConnections()
                     .arg(Text(user.AsString())),
                 user);
         DisposeOfSocket(ObjectFromItem<QTcpSocket>(peerSocket));
+    }
+}
+
+void PeerMessenger::ExpireUnidentifiedConnections()
+{
+    for (ItemPtr socketItem :
+         Expired(UninitializedSocket, SocketCreationTime, FirstFrameLifetimeMs)) {
+        PeerLog(1, QStringLiteral("New peer connection sent no first message in time, closing."));
+        DisposeOfSocket(ObjectFromItem<QTcpSocket>(socketItem));
+    }
+    // A file connection is not identified until its token has come either.
+    std::vector<QTcpSocket*> waiting;
+    for (const auto& [socket, info] : m_records)
+        if (info->m_awaitingFileToken &&
+            Clock::AgeMs(info->m_awaitingSince) >= FirstFrameLifetimeMs)
+            waiting.push_back(socket);
+    for (QTcpSocket* socket : waiting) {
+        PeerLog(1, QStringLiteral("File connection from %1 sent no transfer token in time, "
+                                  "closing.")
+                       .arg(Text(FindRecord(socket)->m_user)));
+        DisposeOfSocket(socket);
     }
 }

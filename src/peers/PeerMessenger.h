@@ -50,6 +50,16 @@ public:
     static constexpr unsigned int DefaultObfuscatedListeningPort = 8973;
     // A longer frame is not a peer message but a broken or hostile stream.
     static constexpr std::uint32_t MaxFrameLength = 1048576;
+    // The first frame of an accepted connection only names the peer and the
+    // kind of connection; a longer one is refused before it is buffered.
+    static constexpr std::uint32_t MaxFirstFrameLength = 4096;
+    // Accepted connections that have not identified themselves yet; more
+    // are refused at once, so a flood of idle connections cannot use up
+    // our file descriptors and memory.
+    static constexpr std::size_t MaxUnidentifiedConnections = 1000;
+    // The open files this program is built to hold: identified peers,
+    // transfers and the unidentified connections above.
+    static constexpr unsigned long PlannedOpenFiles = 4096;
 
     PeerMessenger();
     ~PeerMessenger() override;
@@ -141,7 +151,6 @@ private slots:
     void OnConnectToPeerSocketConnected();
     void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
     void OnIndirectResponseSocketConnected();
-    void OnSocketReadyToRead();
     void ProcessReadySockets();
     void OnSocketClosed();
     void OnSocketError(QAbstractSocket::SocketError error);
@@ -165,6 +174,7 @@ private:
     bool ListenOn(QTcpServer& server, const char* portSetting);
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
+    void OnSocketReadyToRead(QTcpSocket* socket);
     unsigned int PortFor(ItemPtr user, const std::string& type, bool& obfuscated);
     void StartDirectAttempt(ItemPtr request);
     void CompleteDirectAttempt(QTcpSocket* socket);
@@ -181,7 +191,7 @@ private:
     // Reading.
     SocketBufferInfo& Record(QTcpSocket* socket);
     SocketBufferInfo* FindRecord(QTcpSocket* socket);
-    HeaderResult ReadHeader(QIODevice& device, SocketBufferInfo& info);
+    HeaderResult ReadHeader(QIODevice& device, SocketBufferInfo& info, std::uint32_t longest);
     bool ReadBody(QIODevice& device, SocketBufferInfo& info);
     bool HandleFrame(QTcpSocket* socket, MemStream& body);
     void ReadFileToken(QTcpSocket* socket, QIODevice& device);
@@ -212,6 +222,8 @@ private:
     void ExpireDirectAttempts();
     void ExpireIndirectResponses();
     void ExpireMessagingConnections();
+    void ExpireUnidentifiedConnections();
+    void ReleaseFreedMemory();
 
     QTcpServer m_server;
     QTcpServer m_obfuscatedServer;
@@ -228,6 +240,7 @@ private:
     std::map<QDateTime*, std::unique_ptr<QDateTime>> m_activityTimes;
     std::map<MemStream*, std::unique_ptr<MemStream>> m_unsentMessages;
     int m_sendOrder = 0;
+    int m_disposalsSincePass = 0;
 };
 
 extern PeerMessenger* peerMessenger;

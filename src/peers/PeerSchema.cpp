@@ -32,6 +32,8 @@ void DeclareSchema()
 
     // The scrambled-mode marker is one shared flag item, like every flag.
     uninitializedSocket->RelateToType(isObfuscated, MANY, ONE, false);
+    // Accepted sockets get a deadline for their first frame.
+    uninitializedSocket->RelateToType(socketCreationTime, MANY, ONE, false);
 
     // A user may have any number of messaging connections, each to one user;
     // each connection has its own activity clock.

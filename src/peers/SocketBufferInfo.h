@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include <QDateTime>
+
 #include "streams/MemStream.h"
 
 // What the peer messenger knows about the bytes of one socket: the frame it
@@ -17,6 +19,8 @@ struct SocketBufferInfo
     // The next 4 raw bytes are a file-transfer token, neither framed nor
     // scrambled.
     bool m_awaitingFileToken = false;
+    // When the token began to be awaited; it is given a minute.
+    QDateTime m_awaitingSince;
     // The socket went to another manager with the frame just handled; its
     // further bytes are not ours.
     bool m_handedOver = false;

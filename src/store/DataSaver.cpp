@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include "Data.h"
+#include "base/Log.h"
+#include "base/LogCategory.h"
 
 DataSaver* dataSaver = nullptr;
 
@@ -51,8 +53,11 @@ public:
     {
         Flush();
         if (::fsync(m_fd) != 0)
-            throw DataSaveFailure();
+            Fail(errno);
     }
+
+    // What the system said about the write that failed, for the log.
+    int Error() const { return m_error; }
 
 private:
     static constexpr std::size_t kBufferSize = 1 << 20;
@@ -84,14 +89,21 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw DataSaveFailure();
+                Fail(n < 0 ? errno : ENOSPC);
             done += static_cast<std::size_t>(n);
         }
+    }
+
+    [[noreturn]] void Fail(int error)
+    {
+        m_error = error;
+        throw DataSaveFailure();
     }
 
     int m_fd;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
+    int m_error = 0;
 };
 
 // Reads the snapshot held in memory; running short is a DataLoadFailure.
@@ -220,6 +232,16 @@ QString TemporaryName(const char* path)
     }
 }
 
+// A save that did not happen must not go unnoticed: the user's last changes
+// are then only in memory. The old snapshot is still whole; the line says so.
+bool SaveAbandoned(const char* path, int error)
+{
+    Log(LogCategory::Snapshot, 1,
+        QStringLiteral("Could not save the snapshot to %1: %2. The previous snapshot is kept.")
+            .arg(QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(error))));
+    return false;
+}
+
 void SyncFolderOf(const QString& path)
 {
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
@@ -292,12 +314,13 @@ bool DataSaver::Save(const char* path)
     const QByteArray temporaryPath = QFile::encodeName(temporary);
     int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return false;
+        return SaveAbandoned(path, errno);
 
     std::vector<Item*> written;
     bool saved = false;
+    SnapshotWriter out(fd);
+    int error = 0;
     try {
-        SnapshotWriter out(fd);
         std::vector<Type*> types;
         for (Type* type : m_data.GetTypes())
             if (IsSaved(type))
@@ -346,18 +369,21 @@ bool DataSaver::Save(const char* path)
     } catch (...) {
         DiscardCurrentStoreException();
         saved = false;
+        error = out.Error() ? out.Error() : EIO;
     }
     for (Item* item : written)
         item->m_saveId = 0;
-    if (::close(fd) != 0)
+    if (::close(fd) != 0 && saved) {
         saved = false;
+        error = errno;
+    }
     if (!saved)
-        return false;
+        return SaveAbandoned(path, error);
 
     // rename() swaps the new snapshot in atomically: at every instant the
     // path holds either the old complete file or the new one.
     if (::rename(temporaryPath.constData(), path) != 0)
-        return false;
+        return SaveAbandoned(path, errno);
     SyncFolderOf(QFile::decodeName(path));
     return true;
 }

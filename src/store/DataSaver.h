@@ -38,7 +38,8 @@ public:
     // Throws DataLoadFailure, after emptying the store, when it is malformed.
     void Load(const char* path);
     // Writes the snapshot through a temporary file that replaces `path` only
-    // once it is complete and on disk. Never throws; false when abandoned.
+    // once it is complete and on disk. Never throws; false when abandoned,
+    // which is logged.
     bool Save(const char* path);
     void EmitDataLoaded();
 

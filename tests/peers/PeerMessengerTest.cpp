@@ -35,6 +35,7 @@ private slots:
     void MessagesReachTheirReceivers();
     void EveryCodeHasItsNameAndUnhandledOnesAreIgnored();
     void BrokenInputClosesOnlyItsConnection();
+    void IntroductionsAreBoundedInSizeTimeAndNumber();
     // Queue and expiry.
     void QueuedMessagesGoOutInOrderWithinFiveMinutes();
     void AttemptsEndOnFailureOrAfterAMinute();
@@ -555,6 +556,62 @@ void PeerMessengerTest::AttemptsEndOnFailureOrAfterAMinute()
     QCOMPARE(Attempts(), QList<int>({0, 0, 0}));
     messenger().ConnectToUser("bob", "P");
     QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
+}
+
+// Before a connection has said who it is, it may not hold much of anything:
+// a first frame over 4096 bytes, a first frame or file token that takes a
+// minute, and connections beyond the thousandth waiting to introduce
+// themselves are all refused.
+void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
+{
+    // An init frame of exactly 4096 bytes passes; the header of a longer
+    // one is enough to refuse it.
+    const QByteArray longName(4096 - 14, 'n');
+    auto longest = P().ConnectPeer();
+    auto tooLong = P().ConnectPeer();
+    QVERIFY(longest && tooLong);
+    longest->write(InitFrame(longName, "P"));
+    tooLong->write(ByteBuilder().UInt32(4097));
+    QVERIFY(WaitForClosed(*tooLong));
+    QTRY_COMPARE(Links(longName.constData()), 1);
+    // Once identified, a connection may send the largest frames.
+    QVERIFY(WriteAndWait(*longest, *OurEndOf(*longest), ByteBuilder().UInt32(MaxFrame)));
+    QCOMPARE(Links(longName.constData()), 1);
+
+    // A first frame that has not come whole within a minute closes the
+    // connection, whatever part of it came.
+    // So does a file connection whose transfer token does not follow.
+    AtSeconds(0);
+    auto silent = P().ConnectPeer();
+    auto dripping = P().ConnectPeer();
+    auto tokenless = P().ConnectPeer();
+    QVERIFY(silent && dripping && tokenless);
+    dripping->write(ByteBuilder().UInt32(100).Byte(1));
+    QVERIFY(WriteAndWait(*tokenless, *OurEndOf(*tokenless), InitFrame("bob", "F")));
+    QTRY_COMPARE(CountOf(UninitializedSocket), 2);
+    AtSeconds(58);
+    messenger().EveryHalfMinute();
+    QCOMPARE(CountOf(UninitializedSocket), 2);
+    QCOMPARE(tokenless->state(), QAbstractSocket::ConnectedState);
+    AtSeconds(62);
+    messenger().EveryHalfMinute();
+    QVERIFY(WaitForClosed(*silent) && WaitForClosed(*dripping) && WaitForClosed(*tokenless));
+    QCOMPARE(CountOf(UninitializedSocket), 0);
+    AtSeconds(0);
+
+    // A thousand may wait at once; the next one is closed on arrival.
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (std::size_t n = 0; n < PeerMessenger::MaxUnidentifiedConnections; ++n) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, P().Port());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(std::size_t(CountOf(UninitializedSocket)),
+                              PeerMessenger::MaxUnidentifiedConnections, 20000);
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, P().Port());
+    QVERIFY(WaitForClosed(refused));
+    QCOMPARE(std::size_t(CountOf(UninitializedSocket)), PeerMessenger::MaxUnidentifiedConnections);
+    QCOMPARE(Links(longName.constData()), 1);
 }
 
 void PeerMessengerTest::IdleMessagingConnectionsCloseAfterTwoMinutes()

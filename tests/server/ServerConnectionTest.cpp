@@ -1,3 +1,5 @@
+#include <random>
+
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -49,6 +51,7 @@ private slots:
     void ServerAddressComesFromTheEnvironment();
     void OnlyTheUserListAndAutojoinRoomsAreSaved();
     void LoginFailureTextsFollowTheReason();
+    void HostileServerNeverBringsTheClientDown();
 
 private:
     ServerSession& S() { return *m_session; }
@@ -337,6 +340,49 @@ void ServerConnectionTest::LoginFailureTextsFollowTheReason()
     QCOMPARE(LoginFailure("BANNED").Text(),
              QString("Login failed. Reported failure reason: BANNED. Please change "
                      "your login settings in the Options tab and try reconnecting."));
+}
+
+// A server gone wrong (or not a server at all) may send bodies of the
+// largest size full of impossible counts, nonsense under every code, or
+// hang up in the middle of a frame. The client must survive all of it,
+// keep reading frames in step, and come back on the next connection.
+void ServerConnectionTest::HostileServerNeverBringsTheClientDown()
+{
+    QVERIFY(S().LogIn());
+    // Lists of rooms, users and parents whose counts and lengths are all
+    // 0xffffffff or 0x01010101, in frames of the largest accepted size.
+    const int largest = 16 * 1024 * 1024;
+    for (std::uint32_t code : {14u, 64u, 69u, 102u})
+        for (char fill : {'\xff', '\x01'}) {
+            S().Receive(Body(code).Raw(QByteArray(largest - 4, fill)));
+            QVERIFY2(S().Sync(), qPrintable(QString("code %1").arg(code)));
+        }
+
+    // Short nonsense under every code we know and many we do not; the
+    // login answer is left out, it would end the session by design.
+    std::mt19937 random(1207);
+    for (std::uint32_t code = 2; code < 1010; code += code < 200 ? 1 : 101) {
+        for (int length : {0, 1, 3, 9, 40}) {
+            QByteArray noise(length, '\0');
+            for (char& byte : noise)
+                byte = char(random());
+            S().Receive(Body(code).Raw(noise));
+        }
+    }
+    QVERIFY(S().Sync());
+    QVERIFY(server().IsConnected());
+
+    // Hung up after a length and part of its body: the connection is lost,
+    // and the next one starts reading at a fresh frame.
+    QSignalSpy disconnected(&server(), &Server::Disconnected);
+    QVERIFY(SendAsOneRead(S(), ByteBuilder().UInt32(100).Raw("half a frame")));
+    S().scripted.CloseClient();
+    QTRY_COMPARE(disconnected.count(), 1);
+    QVERIFY(server().IsAbruptlyDisconnected());
+    S().scripted.TakeReceived();
+    QVERIFY(S().Reconnect(2));
+    QVERIFY(S().AcceptLogin());
+    QVERIFY(S().Sync());
 }
 
 QTEST_GUILESS_MAIN(ServerConnectionTest)
