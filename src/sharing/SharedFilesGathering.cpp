@@ -1,6 +1,7 @@
 #include "sharing/SharedFilesGathering.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "peers/PeerMessages.h"
 #include "sharing/AttributeTranslationTable.h"
@@ -35,11 +36,14 @@ SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
     for (std::size_t n = 0; n < m_folders.size(); ++n)
         if (n == 0 || m_folders[n].sharedPath != m_folders[n - 1].sharedPath)
             ++distinct;
-    m_failed = !m_body.Write(static_cast<unsigned int>(distinct));
+    m_pieces.emplace_back();
+    m_failed = !m_pieces.back().Write(static_cast<unsigned int>(distinct));
 }
 
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
 {
+    if (m_pieces.back().GetBufferLength() > 0)
+        m_pieces.emplace_back();
     while (m_next < m_folders.size() && !m_failed) {
         WriteNextFolder();
         if (deadline.hasExpired())
@@ -49,7 +53,7 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         return false;
     // The attribute table goes out empty: our attribute codes are fixed.
     if (!m_failed && m_next == m_folders.size()) {
-        m_failed = !m_body.Write(AttributeTranslationTable{});
+        m_failed = !m_pieces.back().Write(AttributeTranslationTable{});
         ++m_next;
     }
     return true;
@@ -61,7 +65,8 @@ void SharedFilesGathering::WriteNextFolder()
     std::set<FileInfo> files;
     for (; m_next < m_folders.size() && m_folders[m_next].sharedPath == sharedPath; ++m_next)
         AddFiles(m_folders[m_next].localPath, files);
-    m_failed = !m_body.Write(sharedPath) || !m_body.Write(files);
+    MemStream& body = m_pieces.back();
+    m_failed = !body.Write(sharedPath) || !body.Write(files);
 }
 
 void SharedFilesGathering::AddFiles(const std::string& localPath, std::set<FileInfo>& files) const
@@ -86,11 +91,28 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
     return false;
 }
 
+MemStream SharedFilesGathering::JoinedBody() const
+{
+    std::size_t length = 0;
+    for (const MemStream& piece : m_pieces)
+        length += static_cast<std::size_t>(piece.GetBufferLength());
+    MemStream body;
+    // One more than the length: a buffer written exactly full would double.
+    if (length > 0 && length < INT_MAX)
+        body.EnsureBufferCapacity(static_cast<int>(length + 1));
+    for (const MemStream& piece : m_pieces)
+        if (!body.WriteBuffer(piece.GetBuffer(),
+                              static_cast<unsigned long>(piece.GetBufferLength())))
+            return MemStream();
+    return body;
+}
+
 QByteArray SharedFilesGathering::Body() const
 {
     if (m_failed)
         return QByteArray();
-    return QByteArray(m_body.GetBuffer(), m_body.GetBufferLength());
+    const MemStream body = JoinedBody();
+    return QByteArray(body.GetBuffer(), body.GetBufferLength());
 }
 
 QByteArray SharedFilesGathering::Pack()
@@ -98,7 +120,7 @@ QByteArray SharedFilesGathering::Pack()
     if (m_failed)
         return QByteArray();
     MemStream message;
-    if (!PeerMessages::SharedFileList::WritePacked(message, m_body))
+    if (!PeerMessages::SharedFileList::WritePacked(message, JoinedBody()))
         return QByteArray();
     return QByteArray(message.GetBuffer(), message.GetBufferLength());
 }

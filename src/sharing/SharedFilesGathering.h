@@ -45,11 +45,15 @@ private:
     void WriteNextFolder();
     void AddFiles(const std::string& localPath, std::set<FileInfo>& files) const;
     bool IsVisible(Item* folder) const;
+    // The pieces joined; once Continue has returned true.
+    MemStream JoinedBody() const;
 
     std::vector<std::string> m_rootPaths;
     std::vector<Folder> m_folders;
     std::size_t m_next = 0;
-    MemStream m_body;
+    // The body in pieces, one per slice: a single growing buffer would, at
+    // a few tens of megabytes, copy itself whole inside one slice.
+    std::vector<MemStream> m_pieces;
     bool m_failed = false;
     Type* m_rootType;
     Type* m_folderType;
