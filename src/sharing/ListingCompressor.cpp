@@ -5,8 +5,6 @@
 #include <QMutexLocker>
 #include <QThreadPool>
 
-#include "sharing/ShareListing.h"
-
 struct ListingCompressor::Link
 {
     QMutex m_mutex;
@@ -30,8 +28,8 @@ struct ListingCompressor::Link
     }
 };
 
-ListingCompressor::ListingCompressor(BodyBuilder buildBody)
-    : m_buildBody(std::move(buildBody)), m_link(std::make_shared<Link>())
+ListingCompressor::ListingCompressor(Gatherer gatherer)
+    : m_gatherer(std::move(gatherer)), m_link(std::make_shared<Link>())
 {
     m_link->m_receiver = this;
 }
@@ -57,17 +55,53 @@ void ListingCompressor::Request(const std::string& user)
 
 void ListingCompressor::StartWaiting()
 {
+    bool started = false;
     while (m_running < MaxRunning && !m_waiting.empty()) {
         const std::string user = m_waiting.front();
         m_waiting.pop_front();
         ++m_running;
-        QThreadPool::globalInstance()->start([link = m_link, user, body = m_buildBody(user)] {
-            // A listing nobody will receive is not worth the seconds.
-            if (link->IsCut())
-                return;
-            link->Report(user, ShareListing::PackSharedFiles(body));
-        });
+        m_gathering.emplace_back(user, m_gatherer(user));
+        started = true;
     }
+    // A small share is read at once; a large one goes on in later slices.
+    if (started)
+        GatherSlice();
+}
+
+void ListingCompressor::QueueSlice()
+{
+    if (m_sliceQueued)
+        return;
+    m_sliceQueued = true;
+    QMetaObject::invokeMethod(this, &ListingCompressor::GatherSlice, Qt::QueuedConnection);
+}
+
+void ListingCompressor::GatherSlice()
+{
+    m_sliceQueued = false;
+    const QDeadlineTimer deadline(SliceMilliseconds, Qt::PreciseTimer);
+    while (!m_gathering.empty()) {
+        auto& [user, gathering] = m_gathering.front();
+        if (!gathering->Continue(deadline))
+            break;
+        Compress(user, std::move(gathering));
+        m_gathering.pop_front();
+    }
+    if (!m_gathering.empty())
+        QueueSlice();
+}
+
+void ListingCompressor::Compress(const std::string& user,
+                                 std::unique_ptr<ListingGathering> gathering)
+{
+    // From here on the gathering belongs to the worker alone.
+    std::shared_ptr<ListingGathering> job(std::move(gathering));
+    QThreadPool::globalInstance()->start([link = m_link, user, job] {
+        // A listing nobody will receive is not worth the seconds.
+        if (link->IsCut())
+            return;
+        link->Report(user, job->Pack());
+    });
 }
 
 void ListingCompressor::OnCompressed(const std::string& user, const QByteArray& message)

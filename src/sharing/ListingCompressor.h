@@ -5,20 +5,23 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 #include <QByteArray>
 #include <QObject>
 
-// Compresses whole-share listings on the global thread pool. At zlib's
-// highest level a share of a hundred thousand files takes seconds, which on
-// the event loop would freeze the window and every connection on each
-// browse request. The body is built on the event loop, where the store
-// lives; only its bytes cross to the worker, and only the finished
-// message's bytes come back, through ListingReady on the event loop.
+#include "sharing/ListingGathering.h"
+
+// Prepares whole-share listings without holding up the event loop. The
+// listing is read from the store on the event loop, where the store lives,
+// in slices of a few milliseconds; compressing it at zlib's highest level,
+// which takes seconds for a large share, runs on the global thread pool.
+// Only the finished message's bytes come back, through ListingReady on the
+// event loop.
 //
-// One listing per user is prepared at a time, and at most MaxRunning bodies
-// exist at once: further users wait by name and their body is built when a
-// worker is free, so a crowd of browsers costs a queue of names, not a
+// One listing per user is prepared at a time, and at most MaxRunning exist
+// at once: further users wait by name and their listing is started when
+// one of those is done, so a crowd of browsers costs a queue of names, not a
 // copy of the share each. Deleting the compressor drops the listings still
 // in preparation: a worker that finishes later finds nobody to report to.
 class ListingCompressor : public QObject
@@ -27,16 +30,17 @@ class ListingCompressor : public QObject
 
 public:
     static constexpr int MaxRunning = 2;
+    static constexpr int SliceMilliseconds = 10;
 
-    // Builds a user's uncompressed listing on the event loop.
-    using BodyBuilder = std::function<QByteArray(const std::string& user)>;
+    // Starts gathering a user's listing; called on the event loop.
+    using Gatherer = std::function<std::unique_ptr<ListingGathering>(const std::string& user)>;
 
-    explicit ListingCompressor(BodyBuilder buildBody);
+    explicit ListingCompressor(Gatherer gatherer);
     ~ListingCompressor() override;
     ListingCompressor(const ListingCompressor&) = delete;
     ListingCompressor& operator=(const ListingCompressor&) = delete;
 
-    // Waiting for a worker or being compressed.
+    // Waiting, being gathered or being compressed.
     bool IsPreparing(const std::string& user) const;
     // Queues the user's listing; ignored while one is being prepared.
     void Request(const std::string& user);
@@ -45,17 +49,24 @@ signals:
     // The whole message, ready to send; empty if compression failed.
     void ListingReady(std::string user, QByteArray message);
 
+private slots:
+    void GatherSlice();
+
 private:
     // What a worker shares with the compressor: who to report to, cleared
     // under the lock when the compressor goes.
     struct Link;
 
     void StartWaiting();
+    void QueueSlice();
+    void Compress(const std::string& user, std::unique_ptr<ListingGathering> gathering);
     void OnCompressed(const std::string& user, const QByteArray& message);
 
-    BodyBuilder m_buildBody;
+    Gatherer m_gatherer;
     std::shared_ptr<Link> m_link;
     std::set<std::string> m_preparing;
     std::deque<std::string> m_waiting;
+    std::deque<std::pair<std::string, std::unique_ptr<ListingGathering>>> m_gathering;
     int m_running = 0;
+    bool m_sliceQueued = false;
 };

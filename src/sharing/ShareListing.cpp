@@ -2,6 +2,7 @@
 
 #include "peers/PeerMessages.h"
 #include "sharing/SharedFileRecord.h"
+#include "sharing/SharedFilesGathering.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 
@@ -10,15 +11,6 @@ namespace ShareListing {
 namespace {
 
 using namespace SharingTypes;
-
-// Every directory under the roots, once even when it lies under several.
-ItemSet FoldersUnder(const ItemSet& roots)
-{
-    ItemSet folders;
-    for (Item* root : roots)
-        folders.Add(ItemPtr(root).GetItems(SharedFileFolder));
-    return folders;
-}
 
 // The visible directory with exactly this local path, or null.
 ItemPtr VisibleFolder(const ItemSet& roots, const std::string& localPath)
@@ -39,49 +31,16 @@ MemStream Written(const auto& message)
     return out;
 }
 
-QByteArray Bytes(const MemStream& stream)
-{
-    return {stream.GetBuffer(), stream.GetBufferLength()};
-}
-
-PeerMessages::SharedFileList ListingOf(const ItemSet& visibleRoots)
-{
-    PeerMessages::SharedFileList list;
-    for (Item* item : FoldersUnder(visibleRoots)) {
-        ItemPtr folder(item);
-        // Directories without files are listed too, so that a browser can
-        // still hang their subfolders under them.
-        std::set<FileInfo>& files = list.m_share[SharedFileRecord::ToSharedPath(folder.AsString())];
-        for (Item* file : folder.GetItems(SharedFile))
-            files.insert(SharedFileRecord::Make(file, ItemPtr(file)[SharedFileName].AsString()));
-    }
-    return list;
-}
-
 } // namespace
 
 MemStream SharedFilesMessage(const ItemSet& visibleRoots)
 {
-    return Written(ListingOf(visibleRoots));
-}
-
-QByteArray SharedFilesBody(const ItemSet& visibleRoots)
-{
-    MemStream body;
-    return ListingOf(visibleRoots).WriteBody(body) ? Bytes(body) : QByteArray();
-}
-
-QByteArray PackSharedFiles(const QByteArray& body)
-{
-    // Even an empty share has its folder count; no body means none could be
-    // written.
-    if (body.isEmpty())
-        return QByteArray();
-    MemStream unpacked;
-    unpacked.WriteBuffer(body.constData(), static_cast<unsigned long>(body.size()));
-    MemStream message;
-    return PeerMessages::SharedFileList::WritePacked(message, unpacked) ? Bytes(message)
-                                                                        : QByteArray();
+    SharedFilesGathering gathering(visibleRoots);
+    gathering.Continue(QDeadlineTimer(QDeadlineTimer::Forever));
+    const QByteArray message = gathering.Pack();
+    MemStream out;
+    out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+    return out;
 }
 
 MemStream FolderContentsMessage(const ItemSet& visibleRoots, unsigned int token,

@@ -18,6 +18,7 @@
 #include "sharing/ShareListing.h"
 #include "sharing/ShareScanner.h"
 #include "sharing/SharedFileRecord.h"
+#include "sharing/SharedFilesGathering.h"
 #include "sharing/SharingSchema.h"
 #include "sharing/SharingTypes.h"
 #include "sharing/UserShareStore.h"
@@ -90,7 +91,7 @@ SharedFoldersManager::SharedFoldersManager()
     connect(m_scanner, &ShareScanner::Idle, this, &SharedFoldersManager::OnScanningFinished);
 
     m_listingCompressor = new ListingCompressor([this](const std::string& user) {
-        return ShareListing::SharedFilesBody(GetUserSharedFolders(user));
+        return std::make_unique<SharedFilesGathering>(GetUserSharedFolders(user));
     });
     connect(m_listingCompressor, &ListingCompressor::ListingReady, this,
             &SharedFoldersManager::OnSharedFilesListReady);

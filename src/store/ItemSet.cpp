@@ -14,34 +14,86 @@ ItemSet::ItemSet(std::initializer_list<Item*> items)
 ItemSet ItemSet::FromSorted(std::vector<Item*>&& sorted)
 {
     ItemSet result;
-    if (sorted.size() < kPromoteAt)
-        result.m_flat = std::move(sorted);
-    else
-        result.m_large = std::make_unique<ItemBlockList>(sorted);
+    if (sorted.size() < kPromoteAt) {
+        result.AssignFlat(sorted.data(), sorted.size());
+    } else {
+        result.m_large = new ItemBlockList(sorted);
+        result.m_capacity = kLargeForm;
+    }
     return result;
 }
 
 ItemSet::ItemSet(const ItemSet& other)
-    : m_flat(other.m_flat),
-      m_large(other.m_large ? std::make_unique<ItemBlockList>(*other.m_large) : nullptr)
-{}
+{
+    if (other.IsLarge()) {
+        m_large = new ItemBlockList(*other.m_large);
+        m_capacity = kLargeForm;
+    } else {
+        AssignFlat(other.Run(), other.m_size);
+    }
+}
+
+ItemSet::ItemSet(ItemSet&& other) noexcept : m_size(other.m_size), m_capacity(other.m_capacity)
+{
+    m_run = other.m_run; // whichever member is live, the bits are the same
+    other.m_one = nullptr;
+    other.m_size = 0;
+    other.m_capacity = 0;
+}
 
 ItemSet& ItemSet::operator=(const ItemSet& other)
 {
     if (this != &other) {
-        m_flat = other.m_flat;
-        m_large = other.m_large ? std::make_unique<ItemBlockList>(*other.m_large) : nullptr;
+        ItemSet copy(other);
+        *this = std::move(copy);
     }
     return *this;
 }
 
+ItemSet& ItemSet::operator=(ItemSet&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_run = other.m_run;
+        m_size = other.m_size;
+        m_capacity = other.m_capacity;
+        other.m_one = nullptr;
+        other.m_size = 0;
+        other.m_capacity = 0;
+    }
+    return *this;
+}
+
+void ItemSet::Release()
+{
+    if (IsLarge())
+        delete m_large;
+    else if (m_capacity != 0)
+        delete[] m_run;
+    m_one = nullptr;
+    m_size = 0;
+    m_capacity = 0;
+}
+
+void ItemSet::AssignFlat(Item* const* items, std::size_t count)
+{
+    m_size = static_cast<std::uint32_t>(count);
+    if (count <= 1) {
+        m_one = count ? items[0] : nullptr;
+        return;
+    }
+    m_run = new Item*[count];
+    m_capacity = static_cast<std::uint32_t>(count);
+    std::copy(items, items + count, m_run);
+}
+
 ItemSet::const_iterator ItemSet::At(std::size_t block, std::size_t index) const
 {
-    if (!m_large) {
-        if (index >= m_flat.size())
+    if (!IsLarge()) {
+        if (index >= m_size)
             return end();
-        return const_iterator(m_flat.data() + index, m_flat.data() + m_flat.size(), nullptr,
-                              nullptr);
+        Item* const* run = Run();
+        return const_iterator(run + index, run + m_size, nullptr, nullptr);
     }
     if (block >= m_large->BlockCount())
         return end();
@@ -63,78 +115,120 @@ ItemSet::const_iterator ItemSet::end() const
 
 bool ItemSet::contains(Item* item) const
 {
-    if (m_large)
+    if (IsLarge())
         return m_large->contains(item);
-    return std::binary_search(m_flat.begin(), m_flat.end(), item);
+    Item* const* run = Run();
+    return std::binary_search(run, run + m_size, item);
 }
 
 ItemSet::const_iterator ItemSet::find(Item* item) const
 {
-    if (m_large) {
+    if (IsLarge()) {
         const ItemBlockList::Position position = m_large->Locate(item);
         return position.found ? At(position.block, position.index) : end();
     }
-    auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
-    if (it == m_flat.end() || *it != item)
+    Item* const* run = Run();
+    Item* const* it = std::lower_bound(run, run + m_size, item);
+    if (it == run + m_size || *it != item)
         return end();
-    return At(0, static_cast<std::size_t>(it - m_flat.begin()));
+    return At(0, static_cast<std::size_t>(it - run));
 }
 
 bool ItemSet::insert(Item* item)
 {
-    if (m_large)
+    if (IsLarge())
         return m_large->insert(item);
-    auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
-    if (it != m_flat.end() && *it == item)
+    Item* const* run = Run();
+    Item* const* it = std::lower_bound(run, run + m_size, item);
+    if (it != run + m_size && *it == item)
         return false;
-    if (m_flat.size() + 1 >= kPromoteAt) {
-        m_flat.insert(it, item);
-        m_large = std::make_unique<ItemBlockList>(m_flat);
-        std::vector<Item*>().swap(m_flat);
-        return true;
-    }
-    // Most sets hold one partner (a ONE end) or a handful; growing 1, 4,
-    // 8, 16... spares the reallocations that dominate building a store.
-    if (m_flat.size() == m_flat.capacity()) {
-        const std::size_t offset = static_cast<std::size_t>(it - m_flat.begin());
-        m_flat.reserve(m_flat.empty() ? 1 : m_flat.size() < 4 ? 4 : m_flat.size() * 2);
-        it = m_flat.begin() + static_cast<std::ptrdiff_t>(offset);
-    }
-    m_flat.insert(it, item);
+    const auto at = static_cast<std::size_t>(it - run);
+    if (m_size + 1 >= kPromoteAt)
+        Promote(at, item);
+    else
+        InsertFlat(at, item);
     return true;
+}
+
+void ItemSet::InsertFlat(std::size_t at, Item* item)
+{
+    if (m_size == 0) {
+        m_one = item;
+        m_size = 1;
+        return;
+    }
+    if (m_size < m_capacity) {
+        std::copy_backward(m_run + at, m_run + m_size, m_run + m_size + 1);
+        m_run[at] = item;
+        ++m_size;
+        return;
+    }
+    // Growing 1, 4, 8, 16... spares the reallocations that dominate
+    // building a store.
+    const std::uint32_t capacity = m_size < 4 ? 4 : m_size * 2;
+    Item** grown = new Item*[capacity];
+    Item* const* run = Run();
+    std::copy(run, run + at, grown);
+    grown[at] = item;
+    std::copy(run + at, run + m_size, grown + at + 1);
+    if (m_capacity != 0)
+        delete[] m_run;
+    m_run = grown;
+    m_capacity = capacity;
+    ++m_size;
+}
+
+void ItemSet::Promote(std::size_t at, Item* item)
+{
+    Item* const* run = Run();
+    std::vector<Item*> members(run, run + m_size);
+    members.insert(members.begin() + static_cast<std::ptrdiff_t>(at), item);
+    auto* large = new ItemBlockList(members);
+    Release();
+    m_large = large;
+    m_capacity = kLargeForm;
 }
 
 bool ItemSet::erase(Item* item)
 {
-    if (m_large) {
+    if (IsLarge()) {
         if (!m_large->erase(item))
             return false;
         if (m_large->size() < kDemoteBelow) {
-            m_flat = m_large->ToVector();
-            m_large.reset();
+            const std::vector<Item*> members = m_large->ToVector();
+            Release();
+            AssignFlat(members.data(), members.size());
         }
         return true;
     }
-    auto it = std::lower_bound(m_flat.begin(), m_flat.end(), item);
-    if (it == m_flat.end() || *it != item)
+    Item** run = Run();
+    Item** it = std::lower_bound(run, run + m_size, item);
+    if (it == run + m_size || *it != item)
         return false;
-    m_flat.erase(it);
-    if (m_flat.empty())
-        std::vector<Item*>().swap(m_flat);
+    std::copy(it + 1, run + m_size, it);
+    --m_size;
+    if (m_capacity == 0) {
+        m_one = nullptr;
+    } else if (m_size <= 1) {
+        // Down to one member, the set holds it in place again.
+        Item* last = m_size ? m_run[0] : nullptr;
+        delete[] m_run;
+        m_capacity = 0;
+        m_one = last;
+    }
     return true;
 }
 
 void ItemSet::clear()
 {
-    std::vector<Item*>().swap(m_flat);
-    m_large.reset();
+    Release();
 }
 
 Item* ItemSet::first() const
 {
-    if (m_large)
+    if (IsLarge())
         return m_large->first();
-    return m_flat.empty() ? nullptr : m_flat.front();
+    return m_size ? Run()[0] : nullptr;
 }
 
 bool ItemSet::operator==(const ItemSet& other) const
@@ -150,12 +244,13 @@ void ItemSet::Add(const ItemSet& other)
         *this = other;
         return;
     }
-    if (!m_large && m_flat.size() + other.size() < kPromoteAt) {
+    if (!IsLarge() && m_size + other.size() < kPromoteAt) {
         std::vector<Item*> merged;
-        merged.reserve(m_flat.size() + other.size());
-        std::set_union(m_flat.begin(), m_flat.end(), other.begin(), other.end(),
-                       std::back_inserter(merged));
-        m_flat.swap(merged);
+        merged.reserve(m_size + other.size());
+        Item* const* run = Run();
+        std::set_union(run, run + m_size, other.begin(), other.end(), std::back_inserter(merged));
+        Release();
+        AssignFlat(merged.data(), merged.size());
         return;
     }
     for (Item* item : other)

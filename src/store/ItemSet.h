@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <iterator>
 #include <list>
@@ -17,10 +18,14 @@ class ItemPtr;
 //
 // Almost every item has a handful of partners of a type, but a few (the
 // shared "is_online" flag, a token such as "mp3" in a large share) have
-// hundreds of thousands. Small sets are kept as a sorted vector, which costs
-// one pointer per member; a set that grows past a threshold moves into a
-// row of sorted blocks so that inserting and erasing stay cheap anywhere.
-// Iteration order is the same address order in both forms.
+// hundreds of thousands. Most sets of a large share hold exactly one member
+// (a file's folder, name and size, and the file of each name), and there are
+// millions of them: a set takes sixteen bytes and keeps a lone member in
+// place, with no allocation. A few members live in a sorted heap array; a
+// set that grows past a threshold moves into a row of sorted blocks so that
+// inserting and erasing stay cheap anywhere. Iteration order is the same
+// address order in every form. A lone member held in place moves with the
+// set, so iterators do not survive moving the set itself.
 class ItemSet
 {
 public:
@@ -81,15 +86,15 @@ public:
     // Takes a vector that is already sorted by address and free of repeats.
     static ItemSet FromSorted(std::vector<Item*>&& sorted);
     ItemSet(const ItemSet& other);
-    ItemSet(ItemSet&& other) noexcept = default;
+    ItemSet(ItemSet&& other) noexcept;
     ItemSet& operator=(const ItemSet& other);
-    ItemSet& operator=(ItemSet&& other) noexcept = default;
-    ~ItemSet() = default;
+    ItemSet& operator=(ItemSet&& other) noexcept;
+    ~ItemSet() { Release(); }
 
     // Container basics.
     const_iterator begin() const;
     const_iterator end() const;
-    std::size_t size() const { return m_large ? m_large->size() : m_flat.size(); }
+    std::size_t size() const { return IsLarge() ? m_large->size() : m_size; }
     bool empty() const { return size() == 0; }
     bool contains(Item* item) const;
     std::size_t count(Item* item) const { return contains(item) ? 1 : 0; }
@@ -133,8 +138,25 @@ private:
 
     ItemSet FilterConnected(const ItemSet& other, bool keepConnected) const;
 
-    const_iterator At(std::size_t block, std::size_t index) const;
+    static constexpr std::uint32_t kLargeForm = 0xffffffffu;
 
-    std::vector<Item*> m_flat;              // sorted; used while the set is small
-    std::unique_ptr<ItemBlockList> m_large; // holds every member once the set is large
+    const_iterator At(std::size_t block, std::size_t index) const;
+    bool IsLarge() const { return m_capacity == kLargeForm; }
+    // The members of a small set, sorted.
+    Item* const* Run() const { return m_capacity == 0 ? &m_one : m_run; }
+    Item** Run() { return m_capacity == 0 ? &m_one : m_run; }
+    // On an emptied set: takes these sorted members as the small form.
+    void AssignFlat(Item* const* items, std::size_t count);
+    void InsertFlat(std::size_t at, Item* item);
+    void Promote(std::size_t at, Item* item);
+    // Frees what the set holds and leaves it empty.
+    void Release();
+
+    union {
+        Item* m_one = nullptr;  // the lone member, while m_capacity is 0
+        Item** m_run;           // m_capacity slots, the first m_size used
+        ItemBlockList* m_large; // every member, once m_capacity is kLargeForm
+    };
+    std::uint32_t m_size = 0; // of the small forms
+    std::uint32_t m_capacity = 0;
 };

@@ -58,6 +58,17 @@ void SearchAnswerTest::WordsPartsAndExclusionsNarrowTheMatches()
     for (const char* nothing :
          {"help *Live", "beatles zeppelin", "*eat", "\"help live\"", "-live", "eat"})
         QVERIFY2(Answer(nothing) == QStringList{"none"}, nothing);
+
+    // Several words: the rarest word's files are checked against sets of
+    // like size and against far larger ones, whatever order they come in.
+    ItemPtr mix = Folder(PublicRoot("/mix"), "/mix");
+    for (int n = 0; n < 60; ++n)
+        File(mix, "a " + std::to_string(n) + ".txt", n);
+    for (const char* name : {"b c.txt", "a c.txt", "a b c.txt", "b.txt", "c.txt"})
+        File(mix, name, 1);
+    QCOMPARE(Answer("b c"), QStringList({"\\mix\\a b c.txt", "\\mix\\b c.txt"}));
+    QCOMPARE(Answer("a c"), QStringList({"\\mix\\a b c.txt", "\\mix\\a c.txt"}));
+    QCOMPARE(Answer("c b a"), QStringList{"\\mix\\a b c.txt"});
 }
 
 void SearchAnswerTest::OnlyVisibleMatchesCountAndOverTwoHundredGetNoAnswer()

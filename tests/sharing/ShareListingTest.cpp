@@ -9,6 +9,7 @@
 #include "peers/PeerMessages.h"
 #include "sharing/ListingCompressor.h"
 #include "sharing/ShareListing.h"
+#include "sharing/SharedFilesGathering.h"
 #include "sharing/UserShareStore.h"
 
 // Holds every thread of the global pool until opened, so that work handed to
@@ -32,6 +33,18 @@ private:
     const int m_threads = QThreadPool::globalInstance()->maxThreadCount();
     int m_opened = 0;
     QSemaphore m_gate;
+};
+
+// A listing that is gathered at once and reads as its user's name.
+class NamedListing : public ListingGathering
+{
+public:
+    explicit NamedListing(std::string user) : m_user(std::move(user)) {}
+    bool Continue(const QDeadlineTimer&) override { return true; }
+    QByteArray Pack() override { return QByteArray::fromStdString(m_user); }
+
+private:
+    std::string m_user;
 };
 
 // The share list and folder contents we send, and the listings others send
@@ -64,6 +77,7 @@ private slots:
     void PeersGetOurListingsAndTheirsIsKept();
     void RepeatedRequestGetsOneListingWithoutBlocking();
     void CrowdOfBrowsersWaitsByName();
+    void ListingIsGatheredInSlicesAsTheStoreChanges();
     // Last: it takes the manager away.
     void ManagerCanGoWhileAListingIsPrepared();
 
@@ -233,7 +247,7 @@ void ShareListingTest::CrowdOfBrowsersWaitsByName()
     QStringList built;
     ListingCompressor compressor([&built](const std::string& user) {
         built << QString::fromStdString(user);
-        return QByteArray("body of " + QByteArray::fromStdString(user));
+        return std::make_unique<NamedListing>(user);
     });
     QSignalSpy ready(&compressor, &ListingCompressor::ListingReady);
     {
@@ -249,6 +263,35 @@ void ShareListingTest::CrowdOfBrowsersWaitsByName()
     QCOMPARE(built, QStringList({"bob", "carol", "dave"}));
     QCOMPARE(ready.count(), 3);
     QVERIFY(!compressor.IsPreparing("dave"));
+}
+
+void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
+{
+    using namespace SharingTypes;
+    // A local name holding a backslash reads to a peer like the subfolder;
+    // the listing has that path once, with the files of both.
+    ItemPtr share = PublicRoot("/share");
+    File(Folder(share, "/share\\sub"), "w.txt", 1);
+    SharedFilesGathering gathering(m_client->manager->GetUserSharedFolders("bob"));
+    const QDeadlineTimer expired(0);
+    QVERIFY(!gathering.Continue(expired));
+
+    // Between slices a listed folder gains a file, a folder not yet listed
+    // goes, and so does a file of another.
+    File(Folder(share, "/share"), "late.txt", 1);
+    d.GetType(SharedFileFolder)->HasItem("/share/empty").Remove();
+    d.GetType(SharedFileName)->HasItem("z.ogg").GetItems(SharedFile).Remove();
+    int slices = 1;
+    while (!gathering.Continue(expired))
+        QVERIFY(++slices < 10);
+
+    // The count written first stays true: a folder gone is listed empty.
+    QCOMPARE(gathering.Body(),
+             ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
+                 Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
+                 ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
+                 Record("w.txt", 1) + ByteBuilder().UInt32(0));
+    QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
 }
 
 void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()

@@ -430,6 +430,22 @@ private slots:
             QVERIFY(matches());
         }
         QVERIFY(std::equal(before.begin(), before.end(), beforeItems.begin(), beforeItems.end()));
+
+        // Down through the small forms (a few members in an array, a lone
+        // one held in place, none) and up again; each survives a copy and a
+        // move, and a reused moved-from set.
+        for (std::size_t target : {6, 1, 0, 3, 1, 2}) {
+            while (reference.size() != target) {
+                Item* item = items[rng() % items.size()];
+                QVERIFY(apply(item, reference.size() < target));
+            }
+            QVERIFY(matches());
+            ItemSet copy = set;
+            ItemSet moved = std::move(copy);
+            QVERIFY(moved == set);
+            copy = moved;
+            QVERIFY(copy == set && copy.first() == set.first());
+        }
     }
 
     // Removing items from a crowded value table shifts its neighbours; every

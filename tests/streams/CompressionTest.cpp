@@ -100,6 +100,20 @@ private slots:
             random.Write(static_cast<unsigned char>(state >> 24));
         }
         QCOMPARE(WrittenBytes(DecompressStream(CompressStream(random))), WrittenBytes(random));
+
+        // One thread's state serves message after message: nothing of a
+        // large one may show in the bytes of those that follow.
+        for (const MemStream& source : {random, hello, MemStream(), random, hello}) {
+            const QByteArray plain = WrittenBytes(source);
+            QByteArray expected(qsizetype(compressBound(uLong(plain.size()))), '\0');
+            uLongf size = uLongf(expected.size());
+            QCOMPARE(compress2(reinterpret_cast<Bytef*>(expected.data()), &size,
+                               reinterpret_cast<const Bytef*>(plain.constData()),
+                               uLong(plain.size()), 9),
+                     Z_OK);
+            expected.resize(qsizetype(size));
+            QCOMPARE(WrittenBytes(CompressStream(source)), expected);
+        }
     }
 
     void ACorruptStreamYieldsAnEmptyStream()
