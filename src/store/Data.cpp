@@ -75,8 +75,11 @@ Type* Data::HasType(std::string_view name) const
 
 void Data::RemoveAllItems()
 {
+    // Most types are empty whenever the whole store is cleared (a snapshot
+    // that failed to load), and emptying an empty type still costs a pass.
     for (Type* type : std::vector<Type*>(m_typeList))
-        type->RemoveAllItems();
+        if (type->ItemCount() != 0)
+            type->RemoveAllItems();
 }
 
 // ---------------------------------------------------------------------------
