@@ -8,12 +8,12 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include "base/Log.h"
-#include "ui/MainWindow.h"
-#include "base/Settings.h"
 #include "app/StartUp.h"
+#include "base/Log.h"
+#include "base/Settings.h"
 #include "ui/DiagnosticsForm.h"
 #include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
 
 class MainWindowTest : public QObject
 {

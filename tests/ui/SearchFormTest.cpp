@@ -16,6 +16,7 @@
 
 #include "LabServerProcess.h"
 #include "NodeProcess.h"
+#include "OnlineWindow.h"
 #include "base/PathUtils.h"
 #include "base/Settings.h"
 #include "peers/PeerMessenger.h"
@@ -127,28 +128,8 @@ void SearchFormTest::initTestCase()
     QVERIFY(m_server.Start());
     QVERIFY(StartNode(m_sharer, "sharer", "sharer/music"));
     QVERIFY(StartNode(m_other, "other", "other/tunes"));
-    qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
-
-    connect(&m_closer, &QTimer::timeout, [] {
-        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
-            const auto fields = login->findChildren<QLineEdit*>();
-            fields[0]->setText("alice");
-            fields[1]->setText("secret");
-            login->accept();
-        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    m_closer.start(10);
-    m_window = new MainWindow;
-    m_window->show();
-    m_window->Init();
-    QTRY_VERIFY(gp_server->IsConnected());
-    Settings::Set("listening_port", 0);
-    Settings::Set("obfuscated_listening_port", 0);
-    QVERIFY(peerMessenger->Listen());
-    gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
-                           static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
+    m_window = OpenOnlineWindow(m_closer, m_server.Port());
+    QVERIFY(m_window);
     Settings::Set("download_folder", m_files.filePath("alice").toStdString());
     m_window->ShowPage("Search");
     m_window->activateWindow();

@@ -1,0 +1,39 @@
+#include "OnlineWindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "base/Settings.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+
+MainWindow* OpenOnlineWindow(QTimer& closer, quint16 serverPort)
+{
+    qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(serverPort));
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
+            const auto fields = login->findChildren<QLineEdit*>();
+            fields[0]->setText("alice");
+            fields[1]->setText("secret");
+            login->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start(10);
+    auto* window = new MainWindow;
+    window->show();
+    window->Init();
+    Settings::Set("listening_port", 0);
+    Settings::Set("obfuscated_listening_port", 0);
+    if (!QTest::qWaitFor([] { return gp_server->IsConnected(); }) || !peerMessenger->Listen())
+        return nullptr;
+    gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
+                           static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
+    return window;
+}
