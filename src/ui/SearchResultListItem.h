@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <QTreeWidgetItem>
@@ -69,6 +70,12 @@ public:
     // Makes the members for which `shown` holds the children, in order.
     template <class F> int ShowMembers(F&& shown);
 
+    // Whether the row was open when last seen in the view. A row loses its
+    // open state when it leaves the view; only one never shown yet takes the
+    // tab's options when it joins.
+    void NoteOpened(bool open) { m_opened = open; }
+    bool OpenedOr(bool fallback) const { return m_opened.value_or(fallback); }
+
     // True when `other` is to be listed before this row in the tab's
     // descending sort.
     bool operator<(const QTreeWidgetItem& other) const override;
@@ -97,6 +104,7 @@ private:
     long long m_size = 0;
     int m_bitrate = 0;
     int m_length = 0;
+    std::optional<bool> m_opened;
     std::vector<SearchResultListItem*> m_members;
 };
 

@@ -57,6 +57,12 @@ SearchResultsTab::SearchResultsTab(const QString& text, bool wishList, QWidget* 
     m_tree->header()->setSortIndicator(m_sortColumn, Qt::DescendingOrder);
     connect(m_tree->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { SetSortColumn(column); });
+    // Rows leave the view whenever the filter changes or new results come;
+    // what the user opened or closed must survive that.
+    connect(m_tree, &QTreeWidget::itemExpanded, this,
+            [](QTreeWidgetItem* row) { AsRow(row)->NoteOpened(true); });
+    connect(m_tree, &QTreeWidget::itemCollapsed, this,
+            [](QTreeWidgetItem* row) { AsRow(row)->NoteOpened(false); });
     m_tree->header()->resizeSection(Row::UserColumn, 120);
     m_tree->header()->resizeSection(Row::FreeColumn, 40);
     m_tree->header()->resizeSection(Row::SpeedColumn, 60);
@@ -151,13 +157,19 @@ void SearchResultsTab::Insert(const QList<QTreeWidgetItem*>& users)
 {
     m_tree->addTopLevelItems(users);
     // While the view waits to lay out its rows, opening one only notes it.
-    const bool expandUsers = ExpandUsers();
+    for (QTreeWidgetItem* user : users)
+        Reopen(user);
+}
+
+void SearchResultsTab::Reopen(QTreeWidgetItem* userRow)
+{
+    // A row put into the view comes closed, its rows below too.
+    if (AsRow(userRow)->OpenedOr(ExpandUsers()))
+        userRow->setExpanded(true);
     const bool expandFolders = ExpandFolders();
-    for (QTreeWidgetItem* user : users) {
-        user->setExpanded(expandUsers);
-        for (int n = 0; expandFolders && n < user->childCount(); ++n)
-            user->child(n)->setExpanded(true);
-    }
+    for (int n = 0; n < userRow->childCount(); ++n)
+        if (AsRow(userRow->child(n))->OpenedOr(expandFolders))
+            userRow->child(n)->setExpanded(true);
 }
 
 void SearchResultsTab::AddResults(ItemPtr searchResults)
@@ -198,9 +210,7 @@ void SearchResultsTab::AddResults(ItemPtr searchResults)
     if (files == 0)
         return;
     m_tree->insertTopLevelItem(place >= 0 ? place : m_tree->topLevelItemCount(), userRow);
-    userRow->setExpanded(ExpandUsers());
-    for (int n = 0; ExpandFolders() && n < userRow->childCount(); ++n)
-        userRow->child(n)->setExpanded(true);
+    Reopen(userRow);
 }
 
 Row* SearchResultsTab::NewUserRow(ItemPtr searchResults, ItemPtr user)
@@ -317,14 +327,20 @@ void SearchResultsTab::SetExpandFolders(bool on)
 
 void SearchResultsTab::ExpandAll(int kind, bool on)
 {
+    // The option overrides what was done by hand, also to rows the filter
+    // keeps out of the view now.
     m_tree->setUpdatesEnabled(false);
+    auto apply = [on](Row* row) {
+        row->NoteOpened(on);
+        if (row->treeWidget())
+            row->setExpanded(on);
+    };
     if (kind == Row::UserRow)
         for (auto& [user, row] : m_userRows)
-            row->setExpanded(on);
+            apply(row);
     else
         for (auto& [key, row] : m_folderRows)
-            if (row->treeWidget())
-                row->setExpanded(on);
+            apply(row);
     m_tree->setUpdatesEnabled(true);
 }
 

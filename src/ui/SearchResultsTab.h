@@ -98,8 +98,10 @@ private:
     // The two-level filter on the rows of a user that is out of the view;
     // the number of its files left shown.
     int FilterUser(SearchResultListItem* userRow) const;
-    // Puts user rows into the view, opened as the tab's options say.
+    // Puts user rows into the view, opened as they were left or, when
+    // shown for the first time, as the tab's options say.
     void Insert(const QList<QTreeWidgetItem*>& users);
+    void Reopen(QTreeWidgetItem* userRow);
     void ExpandAll(int kind, bool on);
     static void AddResultsOf(const SearchResultListItem* row, std::vector<Item*>& out);
     void SetOption(const char* type, bool on);

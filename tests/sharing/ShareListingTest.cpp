@@ -240,6 +240,12 @@ void ShareListingTest::RepeatedRequestGetsOneListingWithoutBlocking()
     FinishPoolWork();
     QCOMPARE(ListingsSent(log), 1);
     QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+    // Once answered, asking again on the same connection gets a new one.
+    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+    QTRY_COMPARE(requests.count(), 3);
+    FinishPoolWork();
+    QCOMPARE(ListingsSent(log), 2);
+    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
 }
 
 void ShareListingTest::CrowdOfBrowsersWaitsByName()

@@ -313,6 +313,13 @@ void SearchFormTest::OrdersByAvailabilityOrSpeedAndFilters()
         files.sort();
         return files;
     };
+    // What the user closed stays closed as the filter changes.
+    QTreeWidgetItem* slowAlbum = Children(TopRows(tree)[3])[0];
+    for (QTreeWidgetItem* row : {fast, slowAlbum}) {
+        tree->setCurrentItem(row);
+        QTest::keyClick(tree, Qt::Key_Left);
+    }
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
     QTest::keyClicks(tab->FilterField(), "  album   track ");
     QCOMPARE(shownFiles(), QStringList({"fastfree:Track 01.flac"}));
     QCOMPARE(tab->StatusLine()->text(), QString("8 results from 4 users, 1 shown"));
@@ -330,6 +337,10 @@ void SearchFormTest::OrdersByAvailabilityOrSpeedAndFilters()
     QCOMPARE(tab->StatusLine()->text(), QString("10 results from 5 users, 5 shown"));
     tab->FilterField()->setText("-");
     QCOMPARE(shownFiles().size(), 10);
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
+    QVERIFY(slowAlbum->parent()->isExpanded() && Children(fast)[0]->isExpanded());
+    QTreeWidgetItem* late = tree->findItems("late", Qt::MatchExactly).value(0);
+    QVERIFY(late->isExpanded() && late->child(0)->isExpanded());
 }
 
 void SearchFormTest::ClosedTabDropsLateResults()
