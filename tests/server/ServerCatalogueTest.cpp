@@ -101,7 +101,8 @@ void ServerCatalogueTest::UserCodesSetAddressesOnlineStateAndPrivileges()
     QCOMPARE(ValueOf("carol", PeerTypes::UserAddress), std::string("0"));
 
     QSignalSpy replies(&server(), &Server::AddUserResponse);
-    QVERIFY(Handled(Body(5).String("dave").Byte(1).Int32(2).Raw(Stats(10, 3)).String("DE")));
+    // Away (status 1) is online, with its country.
+    QVERIFY(Handled(Body(5).String("dave").Byte(1).Int32(1).Raw(Stats(10, 3)).String("DE")));
     QVERIFY(Has("dave", IsOnline));
     QCOMPARE(ValueOf("dave", CountryCode), std::string("DE"));
     QVERIFY(Handled(Body(5).String("dave").Byte(1).Int32(0).Raw(Stats(10, 3)),
