@@ -39,7 +39,7 @@ void DNetHandOverTest::ParentAndChildLinksComeThroughTheMessenger()
         Body(102).UInt32(1).String("paula").UInt32(0x7f000001).Int32(paula.Port()));
     QCOMPARE(paula.Take(18), InitFrame("alice", "D"));
     QTRY_COMPARE(CountOf(DNetParentCandidate), 1);
-    paula.Connection(0)->write(Search("dave", 5, "jazz"));
+    QVERIFY(paula.Write(Search("dave", 5, "jazz")));
     QTRY_COMPARE(searches.count(), 1);
     QCOMPARE(StateOf(State::ParentUser), std::string("paula"));
     // The new parent hears our depth.
@@ -53,8 +53,10 @@ void DNetHandOverTest::ParentAndChildLinksComeThroughTheMessenger()
     QVERIFY(bob.waitForConnected(5000));
     bob.write(InitFrame("bob", "D") + PeerFrame(ByteBuilder().Byte(7).Int32(2)));
     QTRY_COMPARE(StateOf(State::ChildDepth), std::string("3"));
-    QCOMPARE(SocketOf(UserItem("bob")[DNetChild])->peerPort(), bob.localPort());
-    paula.Connection(0)->write(Search("dave", 6, "blues"));
+    QTcpSocket* child = SocketOf(UserItem("bob")[DNetChild]);
+    QVERIFY(child);
+    QCOMPARE(child->peerPort(), bob.localPort());
+    QVERIFY(paula.Write(Search("dave", 6, "blues")));
     QCOMPARE(ReadAtLeast(bob, 30), Search("dave", 6, "blues"));
 }
 

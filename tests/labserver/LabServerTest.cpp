@@ -109,7 +109,7 @@ private:
 void LabServerTest::init()
 {
     m_server = std::make_unique<LabServerProcess>();
-    QVERIFY(m_server->Start({"--privileged", "carol"}));
+    QVERIFY(m_server->Start({"--privileged", "carol", "--away", "dave"}));
 }
 
 void LabServerTest::cleanup()
@@ -258,6 +258,13 @@ void LabServerTest::WatchersHearOfEverySessionStartAndEnd()
     QCOMPARE(alice.Next(), Stats(online).String("XX").Data());
     alice.Send(Msg(7).String("bob"));
     QCOMPARE(alice.Next(), Status("bob", 2));
+    // Away is a status of its own, and an away user still has a country.
+    Client("dave");
+    alice.Send(Msg(5).String("dave"));
+    ByteBuilder away = Msg(5).String("dave").Byte(1).Int32(1);
+    QCOMPARE(alice.Next(), Stats(away).String("XX").Data());
+    alice.Send(Msg(7).String("dave"));
+    QCOMPARE(alice.Next(), Status("dave", 1));
 
     // A second login replaces the first session: it goes, the new one comes.
     LabTestClient& second = Client("bob");

@@ -68,6 +68,8 @@ QByteArray LoginBody(const QByteArray& user, const QByteArray& password)
 
 std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset)
 {
+    if (offset < 0 || offset + 4 > bytes.size())
+        return 0;
     std::uint32_t value = 0;
     for (qsizetype i = offset + 3; i >= offset; --i)
         value = (value << 8) | static_cast<unsigned char>(bytes[i]);

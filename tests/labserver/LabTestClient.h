@@ -45,7 +45,8 @@ private:
 
 // The code at the head of a body (0 for a body too short to have one).
 std::uint32_t CodeOf(const QByteArray& body);
-// The little-endian 32-bit field at offset, which must lie inside the bytes.
+// The little-endian 32-bit field at offset; 0 when the bytes end before it,
+// so a short answer fails the comparison instead of reading past its end.
 std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset);
 // The body of a login, digest included, as the client writes it.
 QByteArray LoginBody(const QByteArray& user, const QByteArray& password);

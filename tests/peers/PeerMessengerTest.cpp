@@ -33,7 +33,7 @@ private slots:
     void SplitAndMergedFramesAreHandledInOrder();
     void FileAndDNetConnectionsAreHandedOverWithTheBytesAfter();
     void MessagesReachTheirReceivers();
-    void EveryCodeHasItsNameAndUnhandledOnesAreIgnored();
+    void UnhandledCodesAreLoggedByNameAndIgnored();
     void BrokenInputClosesOnlyItsConnection();
     void IntroductionsAreBoundedInSizeTimeAndNumber();
     // Queue and expiry.
@@ -187,7 +187,8 @@ void PeerMessengerTest::BothWaysSucceedingOpenTwoConnections()
     late->write(IndirectFrame(token));
     QTRY_COMPARE(Links("bob"), 2);
     QVERIFY(ItemsOf(IndirectConnectToPeerRequest).empty() && ItemsOf(UninitializedSocket).empty());
-    QVERIFY(bob.Connection(0)->state() == QAbstractSocket::ConnectedState &&
+    QTcpSocket* direct = bob.Connection(0);
+    QVERIFY(direct && direct->state() == QAbstractSocket::ConnectedState &&
             late->state() == QAbstractSocket::ConnectedState);
     auto again = P().ConnectPeer();
     QVERIFY(again);
@@ -246,12 +247,13 @@ void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
     QVERIFY(P().ReceiveAddress("erin", erin.Port()));
     AddBrokeredRequest(6, "F", "erin");
     QTcpSocket* ours = SocketOf(ItemsOf(PeerConnectionRequestSocket).first());
+    QVERIFY(ours);
     QSignalSpy arrived(ours, &QTcpSocket::readyRead);
     QCOMPARE(erin.Take(9), IndirectFrame(6));
-    erin.Connection(0)->write(QByteArray::fromHex("0102"));
+    QVERIFY(erin.Write(QByteArray::fromHex("0102")));
     QTRY_VERIFY(arrived.count() > 0);
     QCOMPARE(file.count(), 0);
-    erin.Connection(0)->write(QByteArray::fromHex("0304"));
+    QVERIFY(erin.Write(QByteArray::fromHex("0304")));
     QTRY_COMPARE(Calls(file), QStringList{"erin||67305985"});
     QCOMPARE(file.at(0).at(1).value<QTcpSocket*>(), ours);
     QVERIFY(!IsRecorded(ours) && Links("erin") == 0);
@@ -282,10 +284,10 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     // A header is taken only whole: until then the bytes stay unread.
     const QByteArray first = write(PeerFrame(QueueUploadBody("one")));
     const int headerSize = obfuscated ? 8 : 4;
-    QVERIFY(WriteAndWait(*bob, *ours, first.left(headerSize - 1), true));
+    QVERIFY(WriteAndWait(*bob, ours, first.left(headerSize - 1), true));
     QCOMPARE(ours->bytesAvailable(), qint64(headerSize - 1));
     QVERIFY(WriteAndWait(
-        *bob, *ours, first.mid(headerSize - 1) + write(PeerFrame(QueueUploadBody("two"))), true));
+        *bob, ours, first.mid(headerSize - 1) + write(PeerFrame(QueueUploadBody("two"))), true));
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two"}));
     // Merged frames, the largest there may be among them.
     const QByteArray largest = ByteBuilder().UInt32(1234).Raw(QByteArray(MaxFrame - 4, 'x'));
@@ -320,10 +322,10 @@ void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
     auto carol = P().ConnectPeer(true);
     QVERIFY(carol);
     ours = OurEndOf(*carol);
-    QVERIFY(WriteAndWait(*carol, *ours, ScrambleByHand(InitFrame("carol", "F"), 0x5a5a5a5a)));
-    QVERIFY(WriteAndWait(*carol, *ours, QByteArray::fromHex("010203"), true));
+    QVERIFY(WriteAndWait(*carol, ours, ScrambleByHand(InitFrame("carol", "F"), 0x5a5a5a5a)));
+    QVERIFY(WriteAndWait(*carol, ours, QByteArray::fromHex("010203"), true));
     QCOMPARE(file.count(), 1);
-    QVERIFY(WriteAndWait(*carol, *ours, QByteArray::fromHex("04")));
+    QVERIFY(WriteAndWait(*carol, ours, QByteArray::fromHex("04")));
     QCOMPARE(Calls(file).last(), QString("carol||67305985"));
     delete ours;
     // A tree link's first message may come with its greeting.
@@ -381,44 +383,38 @@ void PeerMessengerTest::MessagesReachTheirReceivers()
     QCOMPARE(shares, 1);
     QCOMPARE(results.count(), 1);
     QCOMPARE(results.at(0).at(0).value<ItemPtr>().GetItems(SearchTypes::SearchResult).size(), 1u);
-    // Codes without a handler are logged and leave the connection open.
-    QCOMPARE(log.Count("Received PM_GET_SHARED_FILE_LIST message from user bob"), 1);
-    QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
+    // Codes without a handler are logged by name, their fields dropped,
+    // and leave the connection open.
+    for (const char* name : {"PM_GET_SHARED_FILE_LIST", "1234 (unknown)"})
+        QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(name)), 1);
     QCOMPARE(Links("bob"), 1);
+    // Asking for a share is the code alone.
+    messenger().GetUserSharedFiles("bob");
+    QCOMPARE(ReadAtLeast(*bob, 8), PeerFrame(Body(4)));
 }
 
-void PeerMessengerTest::EveryCodeHasItsNameAndUnhandledOnesAreIgnored()
+void PeerMessengerTest::UnhandledCodesAreLoggedByNameAndIgnored()
 {
     struct Row
     {
         std::uint32_t code;
         const char* name;
-        bool handled;
+        bool handled; // always false here; handled codes have tests of their own
     };
     static constexpr Row rows[] = {
         {1, "PM_SAY", false},
-        {4, "PM_GET_SHARED_FILE_LIST", true},
-        {5, "PM_SHARED_FILE_LIST", true},
         {8, "PM_FILE_SEARCH_REQUEST", false},
-        {9, "PM_FILE_SEARCH_RESULT", true},
         {10, "PM_INVITE_USER_TO_ROOM", false},
         {14, "PM_CANCELLED_QUEUED_TRANSFER", false},
         {15, "PM_USER_INFO_REQUEST", false},
         {16, "PM_USER_INFO_REPLY", false},
         {33, "PM_SEND_CONNECT_TOKEN", false},
         {34, "PM_MOVE_DOWNLOAD_TO_TOP", false},
-        {36, "PM_GET_SHARED_FILES_IN_FOLDER", true},
         {37, "PM_SHARED_FILES_IN_FOLDER", false},
-        {40, "PM_TRANSFER_REQUEST", true},
-        {41, "PM_TRANSFER_RESPONSE", true},
         {42, "PM_PLACEHOLD_UPLOAD", false},
-        {43, "PM_QUEUE_UPLOAD", true},
-        {44, "PM_UPLOAD_PLACE_IN_LINE", true},
-        {46, "PM_UPLOAD_FAILED", true},
         {47, "PM_EXACT_FILE_SEARCH_REQUEST", false},
         {48, "PM_QUEUED_DOWNLOADS", false},
         {49, "PM_INDIRECT_FILE_SEARCH_REQUEST", false},
-        {50, "PM_UPLOAD_DENIED", true},
         {51, "PM_UPLOAD_PLACE_IN_LINE_REQUEST", false},
         {52, "PM_NOTHING", false},
     };
@@ -430,19 +426,12 @@ void PeerMessengerTest::EveryCodeHasItsNameAndUnhandledOnesAreIgnored()
     // whatever follows it; the connection stays.
     QByteArray frames;
     for (const Row& row : rows)
-        if (!row.handled)
-            frames += PeerFrame(Body(row.code).Raw(QByteArray::fromHex("010203")));
+        frames += PeerFrame(Body(row.code).Raw(QByteArray::fromHex("010203")));
     bob->write(frames + PeerFrame(QueueUploadBody("last")));
     QTRY_COMPARE(queued.count(), 1);
-    for (const Row& row : rows) {
-        QCOMPARE(PeerMessages::MessageCodeToString(int(row.code)), std::string(row.name));
-        if (!row.handled)
-            QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(row.name)), 1);
-    }
+    for (const Row& row : rows)
+        QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(row.name)), 1);
     QCOMPARE(Links("bob"), 1);
-    // Asking for a share is the code alone.
-    messenger().GetUserSharedFiles("bob");
-    QCOMPARE(ReadAtLeast(*bob, 8), PeerFrame(Body(4)));
 }
 
 void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
@@ -486,7 +475,7 @@ void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
     MessengerLog log;
     auto erin = P().ConnectMessagingPeer("erin");
     QVERIFY(erin);
-    QVERIFY(WriteAndWait(*erin, *OurEndOf(*erin), ByteBuilder().UInt32(0)));
+    QVERIFY(WriteAndWait(*erin, OurEndOf(*erin), ByteBuilder().UInt32(0)));
     QCOMPARE(Links("erin"), 1);
     erin->write(QByteArray(1, '\0'));
     QVERIFY(WaitForClosed(*erin));
@@ -575,7 +564,7 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
     QVERIFY(WaitForClosed(*tooLong));
     QTRY_COMPARE(Links(longName.constData()), 1);
     // Once identified, a connection may send the largest frames.
-    QVERIFY(WriteAndWait(*longest, *OurEndOf(*longest), ByteBuilder().UInt32(MaxFrame)));
+    QVERIFY(WriteAndWait(*longest, OurEndOf(*longest), ByteBuilder().UInt32(MaxFrame)));
     QCOMPARE(Links(longName.constData()), 1);
 
     // A first frame that has not come whole within a minute closes the
@@ -587,7 +576,7 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
     auto tokenless = P().ConnectPeer();
     QVERIFY(silent && dripping && tokenless);
     dripping->write(ByteBuilder().UInt32(100).Byte(1));
-    QVERIFY(WriteAndWait(*tokenless, *OurEndOf(*tokenless), InitFrame("bob", "F")));
+    QVERIFY(WriteAndWait(*tokenless, OurEndOf(*tokenless), InitFrame("bob", "F")));
     QTRY_COMPARE(CountOf(UninitializedSocket), 2);
     AtSeconds(58);
     messenger().EveryHalfMinute();

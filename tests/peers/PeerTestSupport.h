@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "../server/ServerTestSupport.h"
-#include "base/SettingsTypes.h"
 #include "base/Clock.h"
+#include "base/SettingsTypes.h"
 #include "peers/PeerMessenger.h"
 #include "peers/PeerTypes.h"
 #include "server/ServerTypes.h"
@@ -118,6 +118,12 @@ public:
         return QTest::qWaitFor([&] { return ConnectionCount() > index; }) ? m_connections[index]
                                                                           : nullptr;
     }
+    // Writes on the connection; false when it never came.
+    bool Write(const QByteArray& bytes, int index = 0)
+    {
+        QTcpSocket* socket = Connection(index);
+        return socket && socket->write(bytes) == bytes.size();
+    }
     QByteArray Take(qsizetype count, int index = 0)
     {
         QTcpSocket* socket = Connection(index);
@@ -168,12 +174,17 @@ inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 
 // Writes the bytes at once or bytewise, each time waiting until our end
 // has them and the read the messenger queued on the event loop has run.
-inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket& ours, const QByteArray& bytes,
+// False, not a crash, when our end was not found.
+inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket* ours, const QByteArray& bytes,
                          bool bytewise = false)
 {
+    if (!ours) {
+        qWarning("WriteAndWait: our end of the connection is not recorded");
+        return false;
+    }
     for (qsizetype at = 0; at < bytes.size();) {
         const qsizetype size = bytewise ? 1 : bytes.size();
-        QSignalSpy arrived(&ours, &QTcpSocket::readyRead);
+        QSignalSpy arrived(ours, &QTcpSocket::readyRead);
         theirs.write(bytes.mid(at, size));
         theirs.flush();
         if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }))

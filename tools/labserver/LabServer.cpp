@@ -16,6 +16,7 @@ using namespace ServerMessages;
 namespace {
 
 constexpr int StatusOffline = 0;
+constexpr int StatusAway = 1;
 constexpr int StatusOnline = 2;
 // The lab network has no geography; every online user reports the same code.
 constexpr const char* CountryCode = "XX";
@@ -56,6 +57,11 @@ QString LabServer::ErrorString() const
 void LabServer::GrantPrivileges(const std::string& user)
 {
     m_accounts.GrantPrivileges(user, Now() + GrantedPrivileges);
+}
+
+void LabServer::MarkAway(const std::string& user)
+{
+    m_away.insert(user);
 }
 
 std::int64_t LabServer::Now()
@@ -297,7 +303,9 @@ void LabServer::PushStatus(const std::string& user)
 
 int LabServer::StatusOf(const std::string& user) const
 {
-    return m_online.contains(user) ? StatusOnline : StatusOffline;
+    if (!m_online.contains(user))
+        return StatusOffline;
+    return m_away.contains(user) ? StatusAway : StatusOnline;
 }
 
 bool LabServer::IsPrivileged(const std::string& user) const

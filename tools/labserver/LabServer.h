@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QHostAddress>
@@ -51,6 +52,8 @@ public:
     QString ErrorString() const;
 
     void GrantPrivileges(const std::string& user);
+    // The user is reported as away, not online, whenever logged in.
+    void MarkAway(const std::string& user);
 
 private slots:
     void OnNewConnection();
@@ -118,6 +121,7 @@ private:
 
     QTcpServer* m_server;
     std::map<std::string, LabSession*> m_online;
+    std::set<std::string> m_away;
     LabAccounts m_accounts;
     LabRooms m_rooms;
     LabMessageQueue m_messages;

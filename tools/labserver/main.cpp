@@ -19,6 +19,7 @@ struct Options
     bool m_verbose = false;
     bool m_tree = false;
     QStringList m_privileged;
+    QStringList m_away;
 };
 
 void DeclareOptions(QCommandLineParser& parser)
@@ -34,6 +35,7 @@ void DeclareOptions(QCommandLineParser& parser)
                               "clients and hand searches only to those without one."});
     parser.addOption(
         {"privileged", "Give the user 30 days of privileges; may be repeated.", "user"});
+    parser.addOption({"away", "Report the user as away while logged in; may be repeated.", "user"});
 }
 
 // Returns false, having said why, when an option value is unusable.
@@ -55,6 +57,7 @@ bool ReadOptions(const QCommandLineParser& parser, Options& options)
     options.m_verbose = parser.isSet("verbose");
     options.m_tree = parser.isSet("tree");
     options.m_privileged = parser.values("privileged");
+    options.m_away = parser.values("away");
     return true;
 }
 
@@ -79,6 +82,8 @@ int main(int argc, char* argv[])
     LabServer server(options.m_tree ? LabServer::SearchMode::Tree : LabServer::SearchMode::Flat);
     for (const QString& user : options.m_privileged)
         server.GrantPrivileges(user.toStdString());
+    for (const QString& user : options.m_away)
+        server.MarkAway(user.toStdString());
     if (!server.Listen(options.m_address, options.m_port)) {
         LabLog::Error(QStringLiteral("Cannot listen on %1 port %2: %3")
                           .arg(options.m_address.toString())
