@@ -156,7 +156,9 @@ void SearchFormTest::Press(SearchResultsTab* tab, const char* id)
     Form()->Tabs()->setCurrentWidget(tab);
     tab->Tree()->setFocus();
     QTRY_COMPARE(actionBar->CurrentWidget(), tab->Tree());
-    actionBar->findChild<QAction*>(id)->trigger();
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
 }
 
 ItemPtr SearchFormTest::Answer(unsigned int token, const std::string& user, bool free, int queue,
@@ -412,7 +414,9 @@ void SearchFormTest::WishListRotatesAndOpensTabsOnResults()
     QTRY_COMPARE(actionBar->CurrentSet(), QString("wish_list"));
     actionBar->findChild<QAction*>("enable_all_wish_list_items")->trigger();
     QVERIFY(zebra->isChecked());
-    wishes->List()->setCurrentItem(wishes->List()->findItems("zebra", Qt::MatchExactly, 1)[0]);
+    const auto zebraRows = wishes->List()->findItems("zebra", Qt::MatchExactly, 1);
+    QCOMPARE(zebraRows.size(), 1);
+    wishes->List()->setCurrentItem(zebraRows[0]);
     actionBar->findChild<QAction*>("remove_wish_list_item")->trigger();
     QVERIFY(!WishListSearcher::FindEntry("zebra"));
     QCOMPARE(wishes->List()->topLevelItemCount(), 2);

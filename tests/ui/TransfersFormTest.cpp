@@ -236,6 +236,7 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
     };
     ItemPtr a = add("a.bin");
     ItemPtr b = add("b.bin");
+    QVERIFY(Downloads()->EntryRow(a));
     QTreeWidgetItem* user = Downloads()->EntryRow(a)->parent()->parent();
     QCOMPARE(user->text(TransferTree::UserColumn), QString("nobody [offline]"));
 
