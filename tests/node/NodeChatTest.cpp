@@ -58,13 +58,9 @@ void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 {
     NodeProcess alice;
     auto bob = std::make_unique<NodeProcess>();
-    QVERIFY(alice.Start(m_server->Port()));
-    alice.Send("login alice a");
-    QVERIFY(alice.WaitFor("connected"));
+    QVERIFY(alice.StartAndLogIn(m_server->Port(), "alice"));
     alice.Send("watch bob");
-    QVERIFY(bob->Start(m_server->Port()));
-    bob->Send("login bob b");
-    QVERIFY(bob->WaitFor("connected"));
+    QVERIFY(bob->StartAndLogIn(m_server->Port(), "bob"));
     QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
 
     alice.Send("join lobby");

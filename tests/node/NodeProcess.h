@@ -19,6 +19,10 @@ public:
     QString Home() const { return m_home.path(); }
     qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
+    // Starts the node, waits for its start-up rescan, has it listen on ports
+    // of its own (and download into `downloads` when given) and logs it in
+    // as `user`; false when any step does not happen.
+    bool StartAndLogIn(quint16 serverPort, const QString& user, const QString& downloads = {});
     void Send(const QString& line);
     // Waits until `event` (fields joined by tabs) has been printed and
     // consumes it; events printed before it stay available.

@@ -24,7 +24,6 @@ private slots:
 
 private:
     bool WriteFile(const QString& relativePath, const QByteArray& content);
-    bool StartNode(NodeProcess& node, const QString& user);
     bool ShareAndScan();
     bool FormTree();
     // A local path of the generated tree as peers see it.
@@ -97,18 +96,6 @@ QString NodeShareTest::Size(const QString& relativePath) const
     return QString::number(QFileInfo(m_files.filePath(relativePath)).size());
 }
 
-bool NodeShareTest::StartNode(NodeProcess& node, const QString& user)
-{
-    // Every node reports its start-up rescan, empty on a fresh home.
-    if (!node.Start(m_server.Port()) || !node.WaitFor("rescanned\t0\t0"))
-        return false;
-    node.Send("ports 0 0");
-    if (node.WaitForPrefix("listening\t").isEmpty())
-        return false;
-    node.Send("login " + user + " secret");
-    return node.WaitFor("connected");
-}
-
 bool NodeShareTest::ShareAndScan()
 {
     const QString music = m_files.filePath("music");
@@ -171,9 +158,9 @@ void NodeShareTest::initTestCase()
     QVERIFY(WriteFile("private/lighthouse plans.txt", "for friends only"));
 
     QVERIFY(m_server.Start({"--tree"}));
-    QVERIFY(StartNode(m_sharer, "sharer"));
-    QVERIFY(StartNode(m_friend, "friend"));
-    QVERIFY(StartNode(m_searcher, "searcher"));
+    QVERIFY(m_sharer.StartAndLogIn(m_server.Port(), "sharer"));
+    QVERIFY(m_friend.StartAndLogIn(m_server.Port(), "friend"));
+    QVERIFY(m_searcher.StartAndLogIn(m_server.Port(), "searcher"));
     QVERIFY(ShareAndScan());
     QVERIFY(FormTree());
 }

@@ -74,7 +74,10 @@ private slots:
 private:
     bool WriteFile(const QString& relativePath, const QByteArray& content);
     QString Source(const QString& relativePath) const { return m_files.filePath(relativePath); }
-    bool StartNode(NodeProcess& node, const QString& user);
+    bool StartNode(NodeProcess& node, const QString& user)
+    {
+        return node.StartAndLogIn(m_server.Port(), user, DownloadFolder(node));
+    }
     bool Share(const QString& relativeFolder);
     QString DownloadFolder(NodeProcess& node) const { return node.Home() + "/sandbox/downloads"; }
     // Asks `node` for a file of alice's; returns "STATUS:REASON" of the
@@ -93,18 +96,6 @@ bool NodeTransferTest::WriteFile(const QString& relativePath, const QByteArray& 
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-bool NodeTransferTest::StartNode(NodeProcess& node, const QString& user)
-{
-    if (!node.Start(m_server.Port()) || node.WaitForPrefix("rescanned\t").isEmpty())
-        return false;
-    node.Send("download-folder " + DownloadFolder(node));
-    node.Send("ports 0 0");
-    if (node.WaitForPrefix("listening\t").isEmpty())
-        return false;
-    node.Send("login " + user + " secret");
-    return node.WaitFor("connected");
 }
 
 bool NodeTransferTest::Share(const QString& relativeFolder)

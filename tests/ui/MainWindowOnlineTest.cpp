@@ -59,9 +59,7 @@ private:
 void MainWindowOnlineTest::initTestCase()
 {
     QVERIFY(m_server.Start({"--privileged", "alice"}));
-    QVERIFY(m_bob.Start(m_server.Port()));
-    m_bob.Send("login bob bobs-secret");
-    QVERIFY(m_bob.WaitFor("connected"));
+    QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob"));
     m_bob.Send("join lobby");
     QVERIFY(m_bob.WaitForPrefix("joined\tlobby").size() > 0);
     qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
@@ -249,9 +247,7 @@ void MainWindowOnlineTest::AddsUsersTheServerKnows()
 {
     // carol has an account but is not logged in any more.
     NodeProcess carol;
-    QVERIFY(carol.Start(m_server.Port()));
-    carol.Send("login carol c");
-    QVERIFY(carol.WaitFor("connected"));
+    QVERIFY(carol.StartAndLogIn(m_server.Port(), "carol"));
     QVERIFY(carol.Quit());
 
     AddUserDialog dialog;

@@ -104,15 +104,11 @@ bool SearchFormTest::WriteFile(const QString& path, const QByteArray& bytes)
 
 bool SearchFormTest::StartNode(NodeProcess& node, const QString& user, const QString& share)
 {
-    if (!node.Start(m_server.Port()) || node.WaitForPrefix("rescanned\t").isEmpty())
+    if (!node.StartAndLogIn(m_server.Port(), user))
         return false;
-    node.Send("ports 0 0");
-    if (node.WaitForPrefix("listening\t").isEmpty())
-        return false;
-    node.Send("login " + user + " secret");
     node.Send("share " + m_files.filePath(share) + " public");
     node.Send("rescan");
-    return node.WaitFor("connected") && !node.WaitForPrefix("rescanned\t", Slow).isEmpty();
+    return !node.WaitForPrefix("rescanned\t", Slow).isEmpty();
 }
 
 void SearchFormTest::initTestCase()
