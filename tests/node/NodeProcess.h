@@ -5,6 +5,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// A local path as peers name it, with "\\" separators.
+inline QString ToWire(QString localPath)
+{
+    return localPath.replace('/', '\\');
+}
+
 // The real headless node as a child process with a home folder of its own,
 // pointed at a local server. Events it prints are collected line by line;
 // a test waits for the ones it expects and consumes them.

@@ -70,11 +70,6 @@ QByteArray MP3(const QString& name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString ToWire(const QString& localPath)
-{
-    return QString(localPath).replace('/', '\\');
-}
-
 } // namespace
 
 bool NodeShareTest::WriteFile(const QString& relativePath, const QByteArray& content)

@@ -31,11 +31,6 @@ QByteArray Sha256Of(const QString& path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
 }
 
-QString ToWire(const QString& localPath)
-{
-    return QString(localPath).replace('/', '\\');
-}
-
 // Every file below `root` whose path does not start with `allowed`.
 QStringList FilesOutside(const QString& root, const QString& allowed)
 {

@@ -47,11 +47,6 @@ using namespace TransferTypes;
 namespace {
 constexpr int Slow = 60000;
 
-QString ToWire(const QString& localPath)
-{
-    return QString(localPath).replace('/', '\\');
-}
-
 // The percentage a row's bar shows; -1 for a row without a bar.
 int Percent(QTreeWidgetItem* row)
 {
