@@ -15,9 +15,7 @@ private slots:
     void init();
     void cleanup();
     void LogsInAndRefusesAWrongPassword();
-    void ChatsInARoomBothWays();
-    void SendsPrivateMessagesAndQueuesForOfflineUsers();
-    void TracksTheStatusOfWatchedUsers();
+    void ChatsInARoomPrivatelyAndWatchesStatus();
     void ReconnectsAfterServerRestartAndAutojoinsOnce();
 
 private:
@@ -56,57 +54,40 @@ void NodeChatTest::LogsInAndRefusesAWrongPassword()
     QVERIFY(impostor.Quit());
 }
 
-void NodeChatTest::ChatsInARoomBothWays()
-{
-    NodeProcess alice, bob;
-    QVERIFY(alice.Start(m_server->Port()));
-    QVERIFY(bob.Start(m_server->Port()));
-    alice.Send("login alice a");
-    bob.Send("login bob b");
-    QVERIFY(alice.WaitFor("connected"));
-    QVERIFY(bob.WaitFor("connected"));
-
-    alice.Send("join lobby");
-    QVERIFY(alice.WaitFor("joined\tlobby\t1"));
-    bob.Send("join lobby");
-    QVERIFY(bob.WaitFor("joined\tlobby\t2"));
-
-    alice.Send("say lobby hello, bob");
-    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\thello, bob"));
-    QVERIFY(bob.WaitFor("room-chat\tlobby\talice\thello, bob"));
-    bob.Send("say lobby hi alice");
-    QVERIFY(alice.WaitFor("room-chat\tlobby\tbob\thi alice"));
-    QVERIFY(bob.WaitFor("room-chat\tlobby\tbob\thi alice"));
-
-    bob.Send("leave lobby");
-    QVERIFY(bob.WaitFor("left\tlobby"));
-    alice.Send("say lobby anyone?");
-    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\tanyone?"));
-    QVERIFY(alice.Quit());
-    QVERIFY(bob.Quit());
-    QVERIFY(!bob.Pending().join('\n').contains("anyone?"));
-}
-
-void NodeChatTest::SendsPrivateMessagesAndQueuesForOfflineUsers()
+void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 {
     NodeProcess alice;
     auto bob = std::make_unique<NodeProcess>();
-    QVERIFY(alice.Start(m_server->Port()));
-    QVERIFY(bob->Start(m_server->Port()));
-    alice.Send("login alice a");
-    bob->Send("login bob b");
-    QVERIFY(alice.WaitFor("connected"));
-    QVERIFY(bob->WaitFor("connected"));
+    QVERIFY(alice.StartAndLogIn(m_server->Port(), "alice"));
+    alice.Send("watch bob");
+    QVERIFY(bob->StartAndLogIn(m_server->Port(), "bob"));
+    QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
+
+    alice.Send("join lobby");
+    QVERIFY(alice.WaitFor("joined\tlobby\t1"));
+    bob->Send("join lobby");
+    QVERIFY(bob->WaitFor("joined\tlobby\t2"));
+    alice.Send("say lobby hello, bob");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\thello, bob"));
+    QVERIFY(bob->WaitFor("room-chat\tlobby\talice\thello, bob"));
+    bob->Send("say lobby hi alice");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\tbob\thi alice"));
+    bob->Send("leave lobby");
+    QVERIFY(bob->WaitFor("left\tlobby"));
+    alice.Send("say lobby anyone?");
+    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\tanyone?"));
 
     alice.Send("pm bob are you there?");
     QVERIFY(bob->WaitFor("pm\talice\tare you there?"));
     bob->Send("pm alice yes");
     QVERIFY(alice.WaitFor("pm\tbob\tyes"));
+    QVERIFY(!bob->Pending().join('\n').contains("anyone?"));
 
     // Bob leaves; the message waits at the server until he is back. His
     // node remembers the login in its snapshot and connects by itself.
     const QString bobHome = bob->Home();
     QVERIFY(bob->Quit());
+    QVERIFY(alice.WaitFor("user-status\tbob\toffline"));
     alice.Send("pm bob while you were out");
     alice.Send("no-such-command"); // a marker: the message was sent before it
     QVERIFY(alice.WaitFor("error\tno-such-command"));
@@ -118,23 +99,6 @@ void NodeChatTest::SendsPrivateMessagesAndQueuesForOfflineUsers()
     QVERIFY(bobAgain.WaitFor("pm\talice\twhile you were out"));
     QVERIFY(alice.Quit());
     QVERIFY(bobAgain.Quit());
-}
-
-void NodeChatTest::TracksTheStatusOfWatchedUsers()
-{
-    NodeProcess alice, bob;
-    QVERIFY(alice.Start(m_server->Port()));
-    alice.Send("login alice a");
-    QVERIFY(alice.WaitFor("connected"));
-    alice.Send("watch bob");
-
-    QVERIFY(bob.Start(m_server->Port()));
-    bob.Send("login bob b");
-    QVERIFY(bob.WaitFor("connected"));
-    QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
-    QVERIFY(bob.Quit());
-    QVERIFY(alice.WaitFor("user-status\tbob\toffline"));
-    QVERIFY(alice.Quit());
 }
 
 void NodeChatTest::ReconnectsAfterServerRestartAndAutojoinsOnce()

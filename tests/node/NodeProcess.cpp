@@ -28,6 +28,19 @@ bool NodeProcess::Start(quint16 serverPort)
     return m_process.waitForStarted(5000);
 }
 
+bool NodeProcess::StartAndLogIn(quint16 serverPort, const QString& user, const QString& downloads)
+{
+    if (!Start(serverPort) || WaitForPrefix("rescanned\t").isEmpty())
+        return false;
+    if (!downloads.isEmpty())
+        Send("download-folder " + downloads);
+    Send("ports 0 0");
+    if (WaitForPrefix("listening\t").isEmpty())
+        return false;
+    Send("login " + user + " secret");
+    return WaitFor("connected");
+}
+
 void NodeProcess::Send(const QString& line)
 {
     m_process.write((line + '\n').toUtf8());

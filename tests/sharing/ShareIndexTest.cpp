@@ -127,6 +127,8 @@ void ShareIndexTest::OnlyExactMp3NamesAreSentForScanning()
     QCOMPARE(m_share.File("tunes/a.mp3"), scanned);
     QCOMPARE(scanned[SearchTypes::Bitrate].AsInt(), 192);
     QCOMPARE(scanned[SearchTypes::BitrateMode].AsString(), std::string("vbr"));
+    QCOMPARE(scanned[SearchTypes::MpegVersion].AsInt(), 1);
+    QCOMPARE(scanned[SearchTypes::ChannelMode].AsString(), std::string("joint stereo"));
     QVERIFY(scanned.IsConnected(IsScanned));
 }
 

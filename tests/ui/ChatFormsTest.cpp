@@ -50,6 +50,7 @@ private:
     static void Member(ItemPtr room, const char* name, int speed, int files, const char* code);
     static QStringList Texts(QTreeWidget* list, int column);
     static QAction* MenuEntry(QMenu& menu, const QString& text);
+    static void Choose(QMenu& menu, const QString& text);
 
     ChatTestHost* m_host = nullptr;
 };
@@ -90,6 +91,13 @@ QAction* ChatFormsTest::MenuEntry(QMenu& menu, const QString& text)
         if (action->text() == text)
             return action;
     return nullptr;
+}
+
+void ChatFormsTest::Choose(QMenu& menu, const QString& text)
+{
+    QAction* entry = MenuEntry(menu, text);
+    QVERIFY2(entry, qPrintable("no menu entry " + text));
+    entry->trigger();
 }
 
 void ChatFormsTest::RoomMembersFollowTheStore()
@@ -320,6 +328,7 @@ void ChatFormsTest::GroupDialogsWriteTheStore()
     QCOMPARE(dialog.Groups()->count(), groups + 1);
 
     QListWidgetItem* row = dialog.Groups()->findItems("friends", Qt::MatchExactly).value(0);
+    QVERIFY(row);
     QCOMPARE(row->checkState(), Qt::Unchecked);
     row->setCheckState(Qt::Checked);
     QVERIFY(membership.IsConnected(friends));
@@ -327,7 +336,9 @@ void ChatFormsTest::GroupDialogsWriteTheStore()
     QVERIFY(!membership.IsConnected(friends));
 
     UserGroupConfigDialog config;
-    config.Groups()->setCurrentItem(config.Groups()->findItems("friends", Qt::MatchExactly)[0]);
+    const auto friendsRows = config.Groups()->findItems("friends", Qt::MatchExactly);
+    QCOMPARE(friendsRows.size(), 1);
+    config.Groups()->setCurrentItem(friendsRows[0]);
     QVERIFY(config.Priority()->isEnabled());
     QCOMPARE(config.Priority()->maximum(), 99);
     QTest::keyClick(config.Priority(), Qt::Key_Up);
@@ -350,14 +361,16 @@ void ChatFormsTest::UserMenuActsOnTheStore()
     QCOMPARE(texts, (QStringList{"Copy", "-", "Message user", "Add user to list",
                                  "Browse user's files", "-", "Unshare files from user"}));
 
-    QCOMPARE(MenuEntry(menu, "Unshare files from user")->data().toString(), QString("erin"));
+    QAction* unshare = MenuEntry(menu, "Unshare files from user");
+    QVERIFY(unshare && MenuEntry(menu, "Copy"));
+    QCOMPARE(unshare->data().toString(), QString("erin"));
     QVERIFY(!MenuEntry(menu, "Copy")->data().isValid());
-    MenuEntry(menu, "Message user")->trigger();
+    Choose(menu, "Message user");
     QCOMPARE(m_host->openedChats, std::vector<std::string>{"erin"});
 
     // Offline as we are, the user joins the list at once and the group
     // dialog opens.
-    MenuEntry(menu, "Add user to list")->trigger();
+    Choose(menu, "Add user to list");
     QVERIFY(UserItem("erin").IsConnected(InUserList));
     QPointer<UserGroupsDialog> groups;
     for (QWidget* top : QApplication::topLevelWidgets())
@@ -370,15 +383,15 @@ void ChatFormsTest::UserMenuActsOnTheStore()
     QMenu listed;
     new UserMenuOptions(&listed, "erin", &listed);
     QVERIFY(MenuEntry(listed, "Set user's groups"));
-    MenuEntry(listed, "Remove user from list")->trigger();
+    Choose(listed, "Remove user from list");
     QVERIFY(!UserItem("erin").IsConnected(InUserList));
 
-    MenuEntry(listed, "Unshare files from user")->trigger();
+    Choose(listed, "Unshare files from user");
     QVERIFY(UserItem("erin").IsConnected(SharingTypes::Unshared));
     QMenu unshared;
     new UserMenuOptions(&unshared, "erin", &unshared);
     QVERIFY(!MenuEntry(unshared, "Unshare files from user"));
-    MenuEntry(unshared, "Re-share files with user")->trigger();
+    Choose(unshared, "Re-share files with user");
     QVERIFY(!UserItem("erin").IsConnected(SharingTypes::Unshared));
 }
 

@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,10 +18,13 @@
 #include "server/ServerTypes.h"
 #include "store/Data.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/AddUserDialog.h"
 #include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
+#include "ui/EventToolBar.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/RoomForm.h"
 
 // The window logged in to the real lab server, with a headless node as the
 // person on the other side.
@@ -33,6 +37,7 @@ private slots:
     void cleanupTestCase();
     void LogsInSeesRoomsAndEntersOne();
     void PrivateMessagesFromOneUserShareATab();
+    void AddsUsersTheServerKnows();
     void RefusesUserChangeOnlineAndReportsWrongPassword();
 
 private:
@@ -40,6 +45,8 @@ private:
     QTabWidget* ChatTabs() const;
     void Press(QWidget* focus, const char* id);
     QAction* MenuAction(const char* name) const { return m_window->findChild<QAction*>(name); }
+    static QStringList Members(RoomForm* form);
+    static QImage Image(const QIcon& icon) { return icon.pixmap(16, 16).toImage(); }
 
     LabServerProcess m_server;
     NodeProcess m_bob;
@@ -52,9 +59,7 @@ private:
 void MainWindowOnlineTest::initTestCase()
 {
     QVERIFY(m_server.Start({"--privileged", "alice"}));
-    QVERIFY(m_bob.Start(m_server.Port()));
-    m_bob.Send("login bob bobs-secret");
-    QVERIFY(m_bob.WaitFor("connected"));
+    QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob"));
     m_bob.Send("join lobby");
     QVERIFY(m_bob.WaitForPrefix("joined\tlobby").size() > 0);
     qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server.Port()));
@@ -112,6 +117,14 @@ void MainWindowOnlineTest::Press(QWidget* focus, const char* id)
     button->trigger();
 }
 
+QStringList MainWindowOnlineTest::Members(RoomForm* form)
+{
+    QStringList names;
+    for (int i = 0; i < form->Members()->topLevelItemCount(); ++i)
+        names << form->Members()->topLevelItem(i)->text(0);
+    return names;
+}
+
 void MainWindowOnlineTest::LogsInSeesRoomsAndEntersOne()
 {
     // Online: the menu, the privileges asked for at login, the icon.
@@ -144,6 +157,35 @@ void MainWindowOnlineTest::LogsInSeesRoomsAndEntersOne()
     QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
     QCOMPARE(rooms->topLevelItemCount(), 1);
 
+    // Chat both ways; an empty line sends nothing, so the next line bob
+    // hears is the real one.
+    auto* room = qobject_cast<RoomForm*>(roomTabs->widget(0));
+    QVERIFY(room);
+    QTRY_COMPARE(Members(room), (QStringList{"alice", "bob"}));
+    m_bob.Send("say lobby <b>hi</b>");
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("[bob] <b>hi</b>"));
+    room->Entry()->setFocus();
+    QTRY_VERIFY(room->Entry()->hasFocus());
+    QTest::keyClick(room->Entry(), Qt::Key_Return);
+    QTest::keyClicks(room->Entry(), "hello bob");
+    QTest::keyClick(room->Entry(), Qt::Key_Return);
+    QVERIFY(room->Entry()->text().isEmpty());
+    QCOMPARE(m_bob.WaitForPrefix("room-chat\tlobby\talice"),
+             QString("room-chat\tlobby\talice\thello bob"));
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("[alice] hello bob"));
+
+    // The server restarts: the room is entered again and the new server's
+    // member list replaces the old one. Bob comes back at his next tick.
+    const quint16 port = m_server.Port();
+    QVERIFY(m_server.Stop());
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("* Disconnected."));
+    QVERIFY(m_server.Start({"--privileged", "alice"}, port));
+    gp_server->AttemptReconnect();
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("* Disconnected.\n* Reconnected."));
+    QTRY_COMPARE(Members(room), QStringList{"alice"});
+    m_bob.Send("tick half-minute");
+    QVERIFY(m_bob.WaitFor("connected"));
+
     // "Leave Room" from the form's own bar: the form and its item go.
     Press(roomTabs->widget(0), "leave_room");
     QTRY_COMPARE(roomTabs->count(), 0);
@@ -165,8 +207,12 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     QTRY_VERIFY(form->View()->toPlainText().contains("[bob] second <b>line</b>"));
     QCOMPARE(chats->count(), before + 1);
     QCOMPARE(m_window->GetChatForm("bob"), form);
+    QTest::keyClicks(form->Entry(), "hi back");
+    QTest::keyClick(form->Entry(), Qt::Key_Return);
+    QVERIFY(m_bob.WaitFor("pm\talice\thi back"));
 
-    // Nobody looking: the message also goes to the desktop, cut short.
+    // Nobody looking: the message also goes to the desktop, cut short, and
+    // the window icon steps from the chat icon to the connection icon.
     QSignalSpy notified(m_window, &MainWindow::Notified);
     QWidget other;
     other.show();
@@ -176,9 +222,16 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     QTRY_COMPARE(notified.size(), 1);
     QCOMPARE(notified[0][0].toString(), QString("bob"));
     QCOMPARE(notified[0][1].toString(), QString(77, 'x') + "...");
+    auto* events = m_window->findChild<EventToolBar*>();
+    QVERIFY(events->IsAlerting());
+    events->OnIconAlertTimeout();
+    QCOMPARE(Image(QApplication::windowIcon()), Image(QIcon(":/icons/chat_icon")));
+    events->OnIconAlertTimeout();
+    QCOMPARE(Image(m_window->windowIcon()), Image(QIcon(":/icons/online_icon")));
     other.hide();
     m_window->activateWindow();
     QTRY_VERIFY(m_window->isActiveWindow());
+    QTRY_VERIFY(!events->IsAlerting());
 
     // Closing the tab forgets the form; the next message opens a new one.
     emit chats->tabCloseRequested(before);
@@ -188,6 +241,45 @@ void MainWindowOnlineTest::PrivateMessagesFromOneUserShareATab()
     QTRY_COMPARE(chats->count(), before + 1);
     QVERIFY(m_window->GetChatForm("bob") != form);
     QCOMPARE(notified.size(), 1); // seen in the window, not on the desktop
+}
+
+void MainWindowOnlineTest::AddsUsersTheServerKnows()
+{
+    // carol has an account but is not logged in any more.
+    NodeProcess carol;
+    QVERIFY(carol.StartAndLogIn(m_server.Port(), "carol"));
+    QVERIFY(carol.Quit());
+
+    AddUserDialog dialog;
+    const auto add = [&](const QString& name) {
+        dialog.Name()->setText(name);
+        dialog.AddButton()->click();
+    };
+    add("  carol ");
+    QCOMPARE(dialog.Status(), QString("Adding user..."));
+    QVERIFY(dialog.Name()->isReadOnly());
+    QVERIFY(!dialog.AddButton()->isEnabled());
+    QTRY_COMPARE(dialog.Status(), QString("User added to list."));
+    QVERIFY(d.GetType(ServerTypes::User)->GetItem("carol")->IsConnected(ServerTypes::InUserList));
+    QVERIFY(dialog.AddButton()->isEnabled());
+
+    add("carol");
+    QCOMPARE(dialog.Status(), QString("User already in list."));
+    add("nobody-here");
+    QTRY_COMPARE(dialog.Status(), QString("User name does not exist."));
+    QVERIFY(!d.GetType(ServerTypes::User)
+                 ->GetItem("nobody-here")
+                 ->IsConnected(ServerTypes::InUserList));
+    add("   ");
+    QCOMPARE(dialog.Status(), QString("User name must not be empty."));
+
+    MenuAction("disconnect")->trigger();
+    QTRY_VERIFY(MenuAction("connect")->isEnabled());
+    add("dora");
+    QCOMPARE(dialog.Status(), QString("Must be online to add a user to your list."));
+    QVERIFY(!dialog.Name()->isReadOnly());
+    MenuAction("connect")->trigger();
+    QTRY_VERIFY(gp_server->IsConnected());
 }
 
 void MainWindowOnlineTest::RefusesUserChangeOnlineAndReportsWrongPassword()

@@ -104,15 +104,11 @@ bool SearchFormTest::WriteFile(const QString& path, const QByteArray& bytes)
 
 bool SearchFormTest::StartNode(NodeProcess& node, const QString& user, const QString& share)
 {
-    if (!node.Start(m_server.Port()) || node.WaitForPrefix("rescanned\t").isEmpty())
+    if (!node.StartAndLogIn(m_server.Port(), user))
         return false;
-    node.Send("ports 0 0");
-    if (node.WaitForPrefix("listening\t").isEmpty())
-        return false;
-    node.Send("login " + user + " secret");
     node.Send("share " + m_files.filePath(share) + " public");
     node.Send("rescan");
-    return node.WaitFor("connected") && !node.WaitForPrefix("rescanned\t", Slow).isEmpty();
+    return !node.WaitForPrefix("rescanned\t", Slow).isEmpty();
 }
 
 void SearchFormTest::initTestCase()
@@ -156,7 +152,9 @@ void SearchFormTest::Press(SearchResultsTab* tab, const char* id)
     Form()->Tabs()->setCurrentWidget(tab);
     tab->Tree()->setFocus();
     QTRY_COMPARE(actionBar->CurrentWidget(), tab->Tree());
-    actionBar->findChild<QAction*>(id)->trigger();
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
 }
 
 ItemPtr SearchFormTest::Answer(unsigned int token, const std::string& user, bool free, int queue,
@@ -423,7 +421,9 @@ void SearchFormTest::WishListRotatesAndOpensTabsOnResults()
     QTRY_COMPARE(actionBar->CurrentSet(), QString("wish_list"));
     actionBar->findChild<QAction*>("enable_all_wish_list_items")->trigger();
     QVERIFY(zebra->isChecked());
-    wishes->List()->setCurrentItem(wishes->List()->findItems("zebra", Qt::MatchExactly, 1)[0]);
+    const auto zebraRows = wishes->List()->findItems("zebra", Qt::MatchExactly, 1);
+    QCOMPARE(zebraRows.size(), 1);
+    wishes->List()->setCurrentItem(zebraRows[0]);
     actionBar->findChild<QAction*>("remove_wish_list_item")->trigger();
     QVERIFY(!WishListSearcher::FindEntry("zebra"));
     QCOMPARE(wishes->List()->topLevelItemCount(), 2);

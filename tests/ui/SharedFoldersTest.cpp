@@ -42,6 +42,8 @@ private:
         return d.GetType(SharedFolder)->HasItem(path.toStdString());
     }
     QTreeWidgetItem* Row(const QString& path);
+    // The access text of the folder's row; a clear mark when it has none.
+    QString Access(const QString& path);
     // Presses a button of the action tool bar, which shows the folder
     // commands while the folder list has the focus.
     void Trigger(const char* action);
@@ -104,6 +106,12 @@ QTreeWidgetItem* SharedFoldersTest::Row(const QString& path)
     return rows.size() == 1 ? rows[0] : nullptr;
 }
 
+QString SharedFoldersTest::Access(const QString& path)
+{
+    QTreeWidgetItem* row = Row(path);
+    return row ? row->text(1) : "no row for " + path;
+}
+
 void SharedFoldersTest::Tick(QDialog* dialog, const QString& text)
 {
     for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
@@ -160,6 +168,7 @@ void SharedFoldersTest::ShareFolderCreatesRootWithItsVisibility()
     bool stayedOpen = false;
     QTimer::singleShot(0, [&] {
         auto* dialog = m_window->findChild<AddSharedFolderDialog*>();
+        QVERIFY(dialog);
         ClickOk(dialog);
         stayedOpen = dialog->isVisible();
         dialog->findChild<QLineEdit*>()->setText(music + "/");
@@ -175,8 +184,8 @@ void SharedFoldersTest::ShareFolderCreatesRootWithItsVisibility()
     ItemPtr root = Root(music);
     QVERIFY(root);
     QVERIFY(root.IsConnected(SharedPublic));
-    QVERIFY(!root.IsConnected(SharedUserlist));               // everyone wins over the user list
-    QCOMPARE(Row(music)->text(1), QString("Everyone, jazz")); // and not rock
+    QVERIFY(!root.IsConnected(SharedUserlist));         // everyone wins over the user list
+    QCOMPARE(Access(music), QString("Everyone, jazz")); // and not rock
 
     // Without the everyone box the user-list box counts.
     const QString films = Folder("films");
@@ -185,7 +194,7 @@ void SharedFoldersTest::ShareFolderCreatesRootWithItsVisibility()
     Tick(&dialog, "Folder accessible to all user list users");
     ClickOk(&dialog);
     QVERIFY(Root(films));
-    QCOMPARE(Row(films)->text(1), QString("User List"));
+    QCOMPARE(Access(films), QString("User List"));
     sharedFoldersManager->WaitForRescan();
 }
 
@@ -200,17 +209,18 @@ void SharedFoldersTest::ListFollowsRootsAndUnshareRemovesThem()
     // follows its links: flags first, then groups in alphabetical order.
     ItemPtr root = d.GetType(SharedFolder)->GetItem(books.toStdString());
     QCOMPARE(m_view->topLevelItemCount(), before + 1);
-    QCOMPARE(Row(books)->text(1), QString());
+    QCOMPARE(Access(books), QString());
     root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
     root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("jazz"));
     root.NewItem(SharedUserlist);
-    QCOMPARE(Row(books)->text(1), QString("User List, jazz, rock"));
+    QCOMPARE(Access(books), QString("User List, jazz, rock"));
     root.Disconnect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
-    QCOMPARE(Row(books)->text(1), QString("User List, jazz"));
+    QCOMPARE(Access(books), QString("User List, jazz"));
     sharedFoldersManager->WaitForRescan();
 
     // Unsharing removes exactly the selected roots and their rows.
     m_view->clearSelection();
+    QVERIFY(Row(music) && Row(films));
     Row(music)->setSelected(true);
     Row(films)->setSelected(true);
     Trigger("unshare_folder");

@@ -47,11 +47,6 @@ using namespace TransferTypes;
 namespace {
 constexpr int Slow = 60000;
 
-QString ToWire(const QString& localPath)
-{
-    return QString(localPath).replace('/', '\\');
-}
-
 // The percentage a row's bar shows; -1 for a row without a bar.
 int Percent(QTreeWidgetItem* row)
 {
@@ -111,13 +106,7 @@ void TransfersFormTest::initTestCase()
 {
     DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
     QVERIFY(m_server.Start({}));
-    QVERIFY(m_bob.Start(m_server.Port()));
-    QVERIFY(!m_bob.WaitForPrefix("rescanned\t").isEmpty());
-    m_bob.Send("download-folder " + m_files.path() + "/bob-downloads");
-    m_bob.Send("ports 0 0");
-    QVERIFY(!m_bob.WaitForPrefix("listening\t").isEmpty());
-    m_bob.Send("login bob secret");
-    QVERIFY(m_bob.WaitFor("connected"));
+    QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
     QVERIFY(WriteFile(m_files.path() + "/bob/music/first.bin", 400000));
     QVERIFY(WriteFile(m_files.path() + "/bob/music/second.bin", 1000));
     QVERIFY(WriteFile(m_files.path() + "/bob/music/third.bin", 1000));
@@ -236,6 +225,7 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
     };
     ItemPtr a = add("a.bin");
     ItemPtr b = add("b.bin");
+    QVERIFY(Downloads()->EntryRow(a));
     QTreeWidgetItem* user = Downloads()->EntryRow(a)->parent()->parent();
     QCOMPARE(user->text(TransferTree::UserColumn), QString("nobody [offline]"));
 
@@ -359,13 +349,7 @@ void TransfersFormTest::CompletionsShareOneNotification()
 void TransfersFormTest::UploadsAreServedAndCleared()
 {
     NodeProcess carol;
-    QVERIFY(carol.Start(m_server.Port()));
-    QVERIFY(!carol.WaitForPrefix("rescanned\t").isEmpty());
-    carol.Send("download-folder " + m_files.path() + "/carol-downloads");
-    carol.Send("ports 0 0");
-    QVERIFY(!carol.WaitForPrefix("listening\t").isEmpty());
-    carol.Send("login carol secret");
-    QVERIFY(carol.WaitFor("connected"));
+    QVERIFY(carol.StartAndLogIn(m_server.Port(), "carol", m_files.path() + "/carol-downloads"));
 
     const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
     QVERIFY(WriteFile(share + "/long.bin", 200000));
