@@ -7,6 +7,9 @@
 #include <fstream>
 #include <string>
 
+#include "base/Log.h"
+#include "base/LogSink.h"
+
 namespace BenchSupport {
 
 void Print(const char* name, double value, int decimals)
@@ -36,6 +39,23 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+namespace {
+struct StderrSink : LogSink
+{
+    void Append(const QString& category, const QString& line, ItemPtr) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(category), qPrintable(line));
+    }
+};
+} // namespace
+
+void Host::PrepareLogging()
+{
+    static StderrSink sink;
+    if (qEnvironmentVariableIsSet("QUORVALE_BENCH_LOG"))
+        SetLogSink(&sink);
 }
 
 } // namespace BenchSupport

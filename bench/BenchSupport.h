@@ -19,9 +19,12 @@ double SecondsSince(Clock::time_point start);
 double CpuSeconds();
 
 // Start-up without a window: a failed snapshot load is not a question here.
+// With QUORVALE_BENCH_LOG set the core's log lines go to stderr, which is
+// how one finds out why a benchmark's transfers stand still.
 class Host : public StartUpHost
 {
 public:
+    void PrepareLogging() override;
     void SnapshotLoadFailed(const char*, const char*) override {}
 };
 
