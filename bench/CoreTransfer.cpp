@@ -208,14 +208,15 @@ CoreTransfer::Outcome CoreTransfer::RunMany(int count, qint64 size)
 {
     StartOwnCore();
     const auto clientPort = static_cast<quint16>(Settings::GetInt("listening_port", 0));
-    ScriptedUploaders uploaders(count, size, m_server.Port(), clientPort);
+    const int batch = m_batches++;
+    ScriptedUploaders uploaders(batch, count, size, m_server.Port(), clientPort);
     uploaders.start();
     if (!QTest::qWaitFor([&] { return bool(uploaders.ready); }, Slow) || uploaders.failed)
         Fail("the uploaders did not log in");
     std::vector<ItemPtr> downloads;
     for (int n = 0; n < count; ++n)
         downloads.push_back(transferQueueManager->AddDownload(
-            ScriptedUploaders::UserName(n).toStdString(),
+            ScriptedUploaders::UserName(batch, n).toStdString(),
             QString("file%1.bin").arg(n).toStdString(), "shared", size, 0));
     const Outcome outcome = Follow(downloads, [] { return 0.0; });
     if (uploaders.failed || uploaders.sent != count)

@@ -55,4 +55,6 @@ private:
     LabServerProcess m_server;
     BenchSupport::Host m_host;
     StartUp m_startUp;
+    // Uploaders of each RunMany log in under names of their own.
+    int m_batches = 0;
 };
