@@ -8,29 +8,25 @@
 // at the pace real transfers report. Every report moves its download on, so
 // each refresh has new figures to draw. Then, in a child process of its own
 // (the real core starts once per process), the same number of real
-// downloads over loopback, once without and once with the page showing
+// downloads over loopback, in turns without and with the page showing
 // them, for the throughput the page costs. Runs offscreen.
 //
 // Usage: quorvale-bench-transfers-ui [--downloads N] [--seconds N] [--real-mib N]
 // (defaults 200, 3 and 4: each real download's size in MiB)
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <vector>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "BenchSupport.h"
 #include "CoreTransfer.h"
-#include "app/StartUp.h"
+#include "LoopWatch.h"
+#include "WindowBench.h"
 #include "store/Data.h"
 #include "store/ObjectValue.h"
 #include "transfers/TransferQueueManager.h"
@@ -41,9 +37,10 @@ namespace {
 
 using namespace BenchSupport;
 
-constexpr int HeartbeatMs = 5;
 constexpr qint64 FileSize = 10000000;
 constexpr qint64 BytesPerReport = 1000;
+// Set in the child that runs the real downloads.
+const char* const RealChild = "QUORVALE_BENCH_TRANSFERS_REAL";
 
 struct Result
 {
@@ -51,13 +48,6 @@ struct Result
     double maxStallMs = 0;
     double maxStallCpuMs = 0;
 };
-
-double ThreadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 // What the download threads would report: a position and a speed per
 // running download, held where the transfer manager looks for them.
@@ -87,23 +77,11 @@ struct Progress
 
 // Emits one report per download per round, a round per turn of the loop,
 // for the given time (long enough for the page to redraw many times),
-// while a heartbeat timer notes the longest gap between its ticks.
+// while the loop is watched.
 Result Flood(const std::vector<ItemPtr>& downloads, Progress& progress, int seconds)
 {
-    Result result;
     QEventLoop loop;
-    QElapsedTimer beat;
-    double beatCpuMs = ThreadCpuMs();
-    QTimer heartbeat;
-    heartbeat.setInterval(HeartbeatMs);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const double gap = static_cast<double>(beat.nsecsElapsed()) / 1e6 - HeartbeatMs;
-        result.maxStallMs = std::max(result.maxStallMs, gap);
-        const double cpuMs = ThreadCpuMs();
-        result.maxStallCpuMs = std::max(result.maxStallCpuMs, cpuMs - beatCpuMs);
-        beatCpuMs = cpuMs;
-        beat.restart();
-    });
+    LoopWatch watch;
     qint64 rounds = 0;
     QElapsedTimer elapsed;
     QTimer producer;
@@ -118,12 +96,15 @@ Result Flood(const std::vector<ItemPtr>& downloads, Progress& progress, int seco
             loop.quit();
     });
     elapsed.start();
-    beat.start();
-    heartbeat.start();
+    watch.Start();
     producer.start();
     loop.exec();
+    watch.Stop();
+    Result result;
     result.reportsPerSecond = static_cast<double>(downloads.size()) * rounds /
                               (static_cast<double>(elapsed.nsecsElapsed()) / 1e9);
+    result.maxStallMs = watch.MaxGapMs();
+    result.maxStallCpuMs = watch.MaxGapCpuMs();
     return result;
 }
 
@@ -171,9 +152,11 @@ int RunRealChild(int count, int mib)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(
-        QCoreApplication::applicationFilePath(),
-        {"--real", "--downloads", QString::number(count), "--real-mib", QString::number(mib)});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(RealChild, "1");
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--downloads", QString::number(count), "--real-mib", QString::number(mib)});
     if (!child.waitForFinished(-1) || child.exitCode() != 0) {
         std::fprintf(stderr, "quorvale-bench-transfers-ui: the real run failed\n");
         return 1;
@@ -185,39 +168,14 @@ int RunRealChild(int count, int mib)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
     int count = 200;
     int seconds = 3;
     int realMib = 4;
-    bool real = false;
-    for (int n = 1; n < argc; ++n) {
-        if (std::strcmp(argv[n], "--real") == 0)
-            real = true;
-        else if (n + 1 >= argc)
-            count = 0;
-        else if (std::strcmp(argv[n], "--downloads") == 0)
-            count = std::atoi(argv[++n]);
-        else if (std::strcmp(argv[n], "--seconds") == 0)
-            seconds = std::atoi(argv[++n]);
-        else if (std::strcmp(argv[n], "--real-mib") == 0)
-            realMib = std::atoi(argv[++n]);
-        else
-            count = 0;
-    }
-    if (count < 1 || seconds < 1 || realMib < 1) {
-        std::fprintf(stderr, "usage: quorvale-bench-transfers-ui [--downloads N] [--seconds N] "
-                             "[--real-mib N]\n");
-        return 2;
-    }
-    if (real)
+    WindowBench bench(argc, argv, "quorvale-bench-transfers-ui",
+                      {{"--downloads", &count}, {"--seconds", &seconds}, {"--real-mib", &realMib}});
+    if (qEnvironmentVariableIsSet(RealChild))
         return RunReal(count, realMib);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    Host host;
-    StartUp startUp(&host);
-    startUp.Init();
+    bench.StartCore();
 
     // Users that never come online: the entries stay where they are put.
     std::vector<ItemPtr> downloads;
@@ -225,7 +183,7 @@ int main(int argc, char** argv)
         const std::string user = "user" + std::to_string(n % 20);
         const std::string folder = "music\\album" + std::to_string(n % 7);
         ItemPtr download = transferQueueManager->AddDownload(
-            user, "track" + std::to_string(n) + ".bin", folder, 10000000, 0);
+            user, "track" + std::to_string(n) + ".bin", folder, FileSize, 0);
         transferQueueManager->SetDownloadEntryStatus(download,
                                                      TransferTypes::Download::Downloading);
         downloads.push_back(download);
@@ -255,6 +213,5 @@ int main(int argc, char** argv)
     Print("transfersui.max_loop_stall_cpu_without_view_ms", bare.maxStallCpuMs, 1);
     Print("transfersui.first_draw_stall_ms", first.maxStallMs, 1);
     delete form;
-    startUp.Shutdown();
     return RunRealChild(count, realMib);
 }
