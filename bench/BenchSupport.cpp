@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,13 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 namespace {

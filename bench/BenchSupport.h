@@ -18,6 +18,8 @@ double ResidentMiB();
 double SecondsSince(Clock::time_point start);
 // User plus system CPU time of this process, in seconds.
 double CpuSeconds();
+// The same for the calling thread alone.
+double ThreadCpuSeconds();
 
 // A "--name N" option taking a positive whole number.
 struct Option

@@ -111,7 +111,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
     Outcome outcome;
     LoopWatch watch;
     Clock::time_point start;
-    double ownCpu = 0, otherCpuAtStart = 0;
+    double ownCpu = 0, loopCpu = 0, otherCpuAtStart = 0;
     const auto onStatus = [&](ItemPtr entry) {
         if (!ours.count(entry))
             return;
@@ -122,6 +122,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
             if (started.empty()) {
                 start = Clock::now();
                 ownCpu = CpuSeconds();
+                loopCpu = ThreadCpuSeconds();
                 otherCpuAtStart = otherCpu();
                 watch.Start();
             }
@@ -135,6 +136,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
         watch.Stop();
         outcome.seconds = SecondsSince(start);
         outcome.downloadCpuSeconds = CpuSeconds() - ownCpu;
+        outcome.loopCpuSeconds = ThreadCpuSeconds() - loopCpu;
         outcome.uploadCpuSeconds = otherCpu() - otherCpuAtStart;
         outcome.stallMs = watch.MaxGapMs();
         outcome.stallCpuMs = watch.MaxGapCpuMs();
