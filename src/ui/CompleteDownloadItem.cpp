@@ -2,9 +2,8 @@
 
 #include <limits>
 
-CompleteDownloadItem::CompleteDownloadItem(QTreeWidget* list, const QStringList& texts,
-                                           const QDateTime& completed)
-    : QTreeWidgetItem(list, texts),
+CompleteDownloadItem::CompleteDownloadItem(const QStringList& texts, const QDateTime& completed)
+    : QTreeWidgetItem(texts),
       // An unreadable time sorts as the oldest.
       m_completed(completed.isValid() ? completed.toSecsSinceEpoch()
                                       : std::numeric_limits<qint64>::min())

@@ -8,7 +8,7 @@
 class CompleteDownloadItem : public QTreeWidgetItem
 {
 public:
-    CompleteDownloadItem(QTreeWidget* list, const QStringList& texts, const QDateTime& completed);
+    CompleteDownloadItem(const QStringList& texts, const QDateTime& completed);
 
     bool operator<(const QTreeWidgetItem& other) const override;
 
