@@ -1,11 +1,16 @@
 #include "BenchSupport.h"
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+
+#include "base/Log.h"
+#include "base/LogSink.h"
 
 namespace BenchSupport {
 
@@ -36,6 +41,63 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+namespace {
+
+[[noreturn]] void Usage(const char* program, std::initializer_list<Option> options)
+{
+    std::fprintf(stderr, "usage: %s", program);
+    for (const Option& option : options)
+        std::fprintf(stderr, " [%s N]", option.name);
+    std::fprintf(stderr, "\n");
+    std::exit(2);
+}
+
+const Option* Find(const char* name, std::initializer_list<Option> options)
+{
+    for (const Option& option : options)
+        if (std::strcmp(name, option.name) == 0)
+            return &option;
+    return nullptr;
+}
+
+} // namespace
+
+void ParseOptions(int argc, char** argv, const char* program, std::initializer_list<Option> options)
+{
+    for (int n = 1; n < argc; n += 2) {
+        const Option* option = Find(argv[n], options);
+        if (!option || n + 1 >= argc)
+            Usage(program, options);
+        *option->value = std::atoi(argv[n + 1]);
+        if (*option->value <= 0)
+            Usage(program, options);
+    }
+}
+
+namespace {
+struct StderrSink : LogSink
+{
+    void Append(const QString& category, const QString& line, ItemPtr) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(category), qPrintable(line));
+    }
+};
+} // namespace
+
+void Host::PrepareLogging()
+{
+    static StderrSink sink;
+    if (qEnvironmentVariableIsSet("QUORVALE_BENCH_LOG"))
+        SetLogSink(&sink);
 }
 
 } // namespace BenchSupport

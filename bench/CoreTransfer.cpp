@@ -111,7 +111,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
     Outcome outcome;
     LoopWatch watch;
     Clock::time_point start;
-    double ownCpu = 0, otherCpuAtStart = 0;
+    double ownCpu = 0, loopCpu = 0, otherCpuAtStart = 0;
     const auto onStatus = [&](ItemPtr entry) {
         if (!ours.count(entry))
             return;
@@ -122,6 +122,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
             if (started.empty()) {
                 start = Clock::now();
                 ownCpu = CpuSeconds();
+                loopCpu = ThreadCpuSeconds();
                 otherCpuAtStart = otherCpu();
                 watch.Start();
             }
@@ -135,6 +136,7 @@ CoreTransfer::Outcome CoreTransfer::Follow(const std::vector<ItemPtr>& downloads
         watch.Stop();
         outcome.seconds = SecondsSince(start);
         outcome.downloadCpuSeconds = CpuSeconds() - ownCpu;
+        outcome.loopCpuSeconds = ThreadCpuSeconds() - loopCpu;
         outcome.uploadCpuSeconds = otherCpu() - otherCpuAtStart;
         outcome.stallMs = watch.MaxGapMs();
         outcome.stallCpuMs = watch.MaxGapCpuMs();
@@ -208,14 +210,15 @@ CoreTransfer::Outcome CoreTransfer::RunMany(int count, qint64 size)
 {
     StartOwnCore();
     const auto clientPort = static_cast<quint16>(Settings::GetInt("listening_port", 0));
-    ScriptedUploaders uploaders(count, size, m_server.Port(), clientPort);
+    const int batch = m_batches++;
+    ScriptedUploaders uploaders(batch, count, size, m_server.Port(), clientPort);
     uploaders.start();
     if (!QTest::qWaitFor([&] { return bool(uploaders.ready); }, Slow) || uploaders.failed)
         Fail("the uploaders did not log in");
     std::vector<ItemPtr> downloads;
     for (int n = 0; n < count; ++n)
         downloads.push_back(transferQueueManager->AddDownload(
-            ScriptedUploaders::UserName(n).toStdString(),
+            ScriptedUploaders::UserName(batch, n).toStdString(),
             QString("file%1.bin").arg(n).toStdString(), "shared", size, 0));
     const Outcome outcome = Follow(downloads, [] { return 0.0; });
     if (uploaders.failed || uploaders.sent != count)

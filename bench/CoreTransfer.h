@@ -27,6 +27,9 @@ public:
         double seconds = 0;
         // CPU spent by this process (the downloader) and by the node.
         double downloadCpuSeconds = 0;
+        // Of that, what the event loop's thread spent: the store, the
+        // messaging and whatever window follows the downloads.
+        double loopCpuSeconds = 0;
         double uploadCpuSeconds = 0;
         double stallMs = 0;
         // How the loop thread spent that longest stall: running, and
@@ -55,4 +58,6 @@ private:
     LabServerProcess m_server;
     BenchSupport::Host m_host;
     StartUp m_startUp;
+    // Uploaders of each RunMany log in under names of their own.
+    int m_batches = 0;
 };

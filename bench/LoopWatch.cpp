@@ -44,7 +44,7 @@ LoopWatch::SchedulerTimes LoopWatch::ReadSchedulerTimes() const
 
 void LoopWatch::Start()
 {
-    m_maxGapMs = 0;
+    m_maxGapNs = 0;
     m_maxGap = SchedulerTimes();
     m_lastTimes = ReadSchedulerTimes();
     m_maxRss = BenchSupport::ResidentMiB();
@@ -55,10 +55,11 @@ void LoopWatch::Start()
 
 void LoopWatch::Tick()
 {
-    const qint64 gap = m_clock.restart();
+    const qint64 gap = m_clock.nsecsElapsed();
+    m_clock.restart();
     const SchedulerTimes times = ReadSchedulerTimes();
-    if (gap > m_maxGapMs) {
-        m_maxGapMs = gap;
+    if (gap > m_maxGapNs) {
+        m_maxGapNs = gap;
         m_maxGap = {times.cpuNs - m_lastTimes.cpuNs, times.queuedNs - m_lastTimes.queuedNs};
     }
     m_lastTimes = times;

@@ -17,7 +17,7 @@ public:
 
     void Start();
     void Stop() { m_timer.stop(); }
-    double MaxGapMs() const { return double(m_maxGapMs); }
+    double MaxGapMs() const { return double(m_maxGapNs) / 1e6; }
     double MaxRssMiB() const { return m_maxRss; }
     double MaxGapCpuMs() const { return double(m_maxGap.cpuNs) / 1e6; }
     double MaxGapQueuedMs() const { return double(m_maxGap.queuedNs) / 1e6; }
@@ -34,7 +34,7 @@ private:
 
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_maxGapMs = 0;
+    qint64 m_maxGapNs = 0;
     // The loop thread's scheduler statistics, kept open to be read cheaply
     // on every tick.
     int m_schedstat = -1;

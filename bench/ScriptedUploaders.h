@@ -9,14 +9,19 @@
 // as "peerN", listens for the downloader's messaging connection, offers
 // whatever it is asked to queue and sends that many zero bytes over a file
 // connection to `clientPort`, never keeping much more than a socket buffer
-// in flight.
+// in flight. They never answer the server's requests to connect back, so
+// each batch needs names of its own (`batch`): a downloader remembers where
+// a name listened before and would keep knocking at a closed port.
 class ScriptedUploaders : public QThread
 {
 public:
-    ScriptedUploaders(int count, qint64 size, quint16 serverPort, quint16 clientPort);
+    ScriptedUploaders(int batch, int count, qint64 size, quint16 serverPort, quint16 clientPort);
     ~ScriptedUploaders() override;
 
-    static QByteArray UserName(int n) { return "peer" + QByteArray::number(n); }
+    static QByteArray UserName(int batch, int n)
+    {
+        return "peer" + QByteArray::number(batch) + "_" + QByteArray::number(n);
+    }
 
     // Set once every uploader has logged in (or one has failed to).
     std::atomic<bool> ready{false};
@@ -27,6 +32,7 @@ protected:
     void run() override;
 
 private:
+    int m_batch;
     int m_count;
     qint64 m_size;
     quint16 m_serverPort;

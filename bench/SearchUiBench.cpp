@@ -10,23 +10,20 @@
 // Usage: quorvale-bench-search-ui [--users N] [--files N]
 // (defaults 500 and 200)
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include "BenchSupport.h"
 #include "LoopWatch.h"
-#include "app/StartUp.h"
+#include "WindowBench.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
 #include "peers/SearchResultIntake.h"
@@ -82,26 +79,11 @@ int TotalRows(QTreeWidget* tree)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
     int users = 500;
     int files = 200;
-    for (int n = 1; n + 1 < argc; n += 2) {
-        if (std::strcmp(argv[n], "--users") == 0)
-            users = std::atoi(argv[n + 1]);
-        else if (std::strcmp(argv[n], "--files") == 0)
-            files = std::atoi(argv[n + 1]);
-    }
-    if (users < 1 || files < 1) {
-        std::fprintf(stderr, "usage: quorvale-bench-search-ui [--users N] [--files N]\n");
-        return 2;
-    }
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    Host host;
-    StartUp startUp(&host);
-    startUp.Init();
+    WindowBench bench(argc, argv, "quorvale-bench-search-ui",
+                      {{"--users", &users}, {"--files", &files}});
+    bench.StartCore();
 
     auto* form = new SearchForm;
     form->resize(1100, 700);
@@ -190,6 +172,5 @@ int main(int argc, char** argv)
     Print("searchui.sort_ms", sortMs, 1);
     Print("searchui.rss_mib", std::max(watch.MaxRssMiB(), ResidentMiB()), 1);
     delete form;
-    startUp.Shutdown();
     return 0;
 }

@@ -7,19 +7,15 @@
 // Usage: quorvale-bench-share-browser [--files N]   (default 100000)
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include "BenchSupport.h"
-#include "app/StartUp.h"
+#include "WindowBench.h"
 #include "base/Settings.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharingTypes.h"
@@ -142,22 +138,9 @@ void Measure(const char* shape, const FileInfoMap& share, SharesForm& view)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
     int files = 100000;
-    for (int n = 1; n + 1 < argc; n += 2)
-        if (std::strcmp(argv[n], "--files") == 0)
-            files = std::atoi(argv[n + 1]);
-    if (files < 1) {
-        std::fprintf(stderr, "usage: quorvale-bench-share-browser [--files N]\n");
-        return 2;
-    }
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    Host host;
-    StartUp startUp(&host);
-    startUp.Init();
+    WindowBench bench(argc, argv, "quorvale-bench-share-browser", {{"--files", &files}});
+    bench.StartCore();
     Settings::Set("expand_new_shares", "no");
 
     const FileInfoMap tree = Tree(files);
@@ -174,6 +157,5 @@ int main(int argc, char** argv)
     Measure("flat", flat, *view);
     Print("sharebrowser.resident_mib", ResidentMiB(), 0);
     delete view;
-    startUp.Shutdown();
     return 0;
 }

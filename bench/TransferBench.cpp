@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -54,27 +53,6 @@ struct Options
     int manyMib = 10;
     int throttleMs = 3000;
 };
-
-bool ParseOptions(int argc, char** argv, Options& options)
-{
-    for (int n = 1; n < argc; ++n) {
-        int* target = nullptr;
-        if (std::strcmp(argv[n], "--mib") == 0)
-            target = &options.mib;
-        else if (std::strcmp(argv[n], "--many") == 0)
-            target = &options.many;
-        else if (std::strcmp(argv[n], "--many-mib") == 0)
-            target = &options.manyMib;
-        else if (std::strcmp(argv[n], "--throttle-ms") == 0)
-            target = &options.throttleMs;
-        if (!target || n + 1 >= argc)
-            return false;
-        *target = std::atoi(argv[++n]);
-        if (*target <= 0)
-            return false;
-    }
-    return true;
-}
 
 [[noreturn]] void Fail(const char* what)
 {
@@ -316,11 +294,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: quorvale-bench-transfer [--mib N] [--many N] [--many-mib N] "
-                             "[--throttle-ms N]\n");
-        return 2;
-    }
+    ParseOptions(argc, argv, "quorvale-bench-transfer",
+                 {{"--mib", &options.mib},
+                  {"--many", &options.many},
+                  {"--many-mib", &options.manyMib},
+                  {"--throttle-ms", &options.throttleMs}});
     CoreTransfer core;
     QTemporaryDir temp(QDir::tempPath() + "/quorvale-bench-transfer-XXXXXX");
     QTcpServer server;

@@ -99,14 +99,17 @@ void DeclareRelations()
         Relate(CompleteDownload, one, MANY, ONE);
 }
 
-// Downloads survive a restart with their identity, status and order;
+// Downloads survive a restart with their identity, status and order, and
+// with the search they were found by, so "Re-run Search" still works for a
+// download queued in an earlier run (searches themselves last one run);
 // everything that belongs to a running transfer, and the whole upload queue,
 // is rebuilt by the peers. Completed-download records are kept whole.
 void DeclareSaved(DataSaver& saver)
 {
     saver.AddSavedType(DownloadEntry);
-    for (const char* property : {ServerTypes::User, FileName, RemoteFolder, FileSize,
-                                 DownloadEntryStatus, DownloadOrder, SubfolderSaveLevel})
+    for (const char* property :
+         {ServerTypes::User, FileName, RemoteFolder, FileSize, DownloadEntryStatus, DownloadOrder,
+          SubfolderSaveLevel, SearchTypes::SearchRequestText})
         saver.AddSavedByConnectionType(property, DownloadEntry);
     saver.AddSavedType(CompleteDownload);
     for (const char* property :

@@ -8,13 +8,14 @@
 class CompleteDownloadItem : public QTreeWidgetItem
 {
 public:
-    CompleteDownloadItem(QTreeWidget* list, const QStringList& texts, const QDateTime& completed)
-        : QTreeWidgetItem(list, texts), m_completed(completed)
-    {}
+    CompleteDownloadItem(const QStringList& texts, const QDateTime& completed);
 
-    const QDateTime& Completed() const { return m_completed; }
     bool operator<(const QTreeWidgetItem& other) const override;
 
 private:
-    QDateTime m_completed;
+    // Seconds since the epoch, worked out once: turning a local time into
+    // them consults the time zone, and the list re-sorts on every completed
+    // download, which made each completion cost a few thousand such look-ups
+    // once the list had some hundreds of rows.
+    qint64 m_completed;
 };

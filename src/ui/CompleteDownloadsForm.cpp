@@ -58,29 +58,41 @@ void CompleteDownloadsForm::Init()
 void CompleteDownloadsForm::DataLoaded()
 {
     for (Item* record : d.GetType(CompleteDownload)->GetItems())
-        AddRow(record);
+        if (CompleteDownloadItem* row = NewRow(record))
+            m_list->addTopLevelItem(row);
     m_list->sortItems(TimeColumn, Qt::DescendingOrder);
 }
 
+// A download that just completed is nearly always the newest: it goes on
+// top without sorting the whole list again, which every completion of a
+// large batch would otherwise do.
 void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr record)
 {
-    AddRow(record);
+    CompleteDownloadItem* row = NewRow(record);
+    if (!row)
+        return;
+    const auto* top = static_cast<CompleteDownloadItem*>(m_list->topLevelItem(0));
+    if (m_list->header()->sortIndicatorOrder() == Qt::DescendingOrder && (!top || !(*row < *top))) {
+        m_list->insertTopLevelItem(0, row);
+        return;
+    }
+    m_list->addTopLevelItem(row);
     m_list->sortItems(TimeColumn, Qt::DescendingOrder);
 }
 
-void CompleteDownloadsForm::AddRow(ItemPtr record)
+CompleteDownloadItem* CompleteDownloadsForm::NewRow(ItemPtr record)
 {
     if (m_rows.count(record))
-        return;
+        return nullptr;
     const QString completed = Q(record[CompleteDownloadCompletionTime]);
     auto* row = new CompleteDownloadItem(
-        m_list,
         {Q(record[CompleteDownloadFilename]), Q(record[CompleteDownloadRelativeFolder]),
          Q(record[ServerTypes::User]), Q(record[CompleteDownloadFileSize]), completed},
         Clock::FromText(completed));
     row->setTextAlignment(SizeColumn, Qt::AlignRight);
     m_rows[record] = row;
     record.Connect(d.GetType(CompleteDownloadNode)->GetItem(ObjectValue(row)));
+    return row;
 }
 
 void CompleteDownloadsForm::OnRecordRemoved(Item* record)

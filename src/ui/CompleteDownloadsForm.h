@@ -42,7 +42,8 @@ public slots:
     void OnCompleteDownloadAdded(ItemPtr record);
 
 private:
-    void AddRow(ItemPtr record);
+    // The record's row, not yet in the list; null when it has one.
+    class CompleteDownloadItem* NewRow(ItemPtr record);
     void OnRecordRemoved(Item* record);
 
     QTreeWidget* m_list;

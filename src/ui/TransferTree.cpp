@@ -177,6 +177,7 @@ void TransferTree::RemoveEntry(Item* entry)
     QTreeWidgetItem* parent = row->parent();
     delete row;
     RemoveIfEmpty(parent);
+    emit RefreshWanted();
 }
 
 void TransferTree::RemoveIfEmpty(QTreeWidgetItem* row)
@@ -223,8 +224,7 @@ void TransferTree::UpdateStatus(ItemPtr entry)
     if (status == Download::Complete)
         ShowEntryProgress(row, entry);
     UpdateAncestors(row, true);
-    if (m_totals)
-        m_totals->setText(TotalsText());
+    emit RefreshWanted();
 }
 
 void TransferTree::UpdatePlaceInLine(ItemPtr entry)

@@ -86,6 +86,12 @@ public:
     qint64 Speed(ItemPtr entry) const;
     std::string Status(ItemPtr entry) const;
 
+signals:
+    // Something changed that the next Refresh draws: the totals line sums
+    // every entry, so it is drawn at the refresh pace rather than on each
+    // of the hundreds of status changes a batch of downloads makes.
+    void RefreshWanted();
+
 private slots:
     void OnItemExpanded(QTreeWidgetItem* row);
     void OnItemCollapsed(QTreeWidgetItem* row);

@@ -68,6 +68,8 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_refreshTimer->setSingleShot(true);
     m_refreshTimer->setInterval(RefreshIntervalMs);
     connect(m_refreshTimer, &QTimer::timeout, this, &TransfersForm::RefreshProgress);
+    for (TransferTree* tree : {m_downloads, m_uploads})
+        connect(tree, &TransferTree::RefreshWanted, this, &TransfersForm::ScheduleRefresh);
     // Queued: the manager is still inside its own completion handling when
     // the status changes, and records the completed download after it.
     connect(this, &TransfersForm::DownloadComplete, this, &TransfersForm::OnDownloadComplete,

@@ -1,4 +1,6 @@
 #include "TransferTestSupport.h"
+#include "search/SearchTypes.h"
+#include "store/DataSaver.h"
 
 using namespace TransferTypes;
 
@@ -212,7 +214,16 @@ void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
     QCOMPARE_NEXT(*bob, expected);
     M().PeriodicCheck();
     QCOMPARE_NEXT(*bob, FileFrame(43, "f\\b.mp3"));
-    // A restart puts everything unfinished back in the queue.
+    // A restart puts everything unfinished back in the queue, and a queued
+    // download keeps the search it came from, while a bare search is gone.
+    denied.Connect(d.GetType(SearchTypes::SearchRequestText)->GetItem("first album"));
+    d.GetType(SearchTypes::SearchRequestText)->GetItem("never downloaded");
+    const QString snapshot = client->downloads.filePath("snapshot");
+    QVERIFY(dataSaver->Save(QFile::encodeName(snapshot).constData()));
+    QFile saved(snapshot);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    QVERIFY(bytes.contains("first album") && !bytes.contains("never downloaded"));
     M().DataLoaded();
     QCOMPARE(client->Status(denied), std::string("queued"));
     QCOMPARE(client->Status(aborted), std::string("queued"));
