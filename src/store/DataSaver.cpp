@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "Data.h"
+#include "SnapshotLinker.h"
 #include "base/Log.h"
 #include "base/LogCategory.h"
 
@@ -165,19 +166,6 @@ struct LoadedItem
     std::int32_t id;
     Type* type;
     std::string value;
-    Item* item = nullptr;
-};
-
-// A pair of connected records, as indexes into the record list.
-struct LoadedPair
-{
-    std::uint32_t first;
-    std::uint32_t second;
-    bool operator<(const LoadedPair& o) const
-    {
-        return first != o.first ? first < o.first : second < o.second;
-    }
-    bool operator==(const LoadedPair& o) const { return first == o.first && second == o.second; }
 };
 
 // Finds a record by its file id. Ids are normally 1..n in order, so a
@@ -429,7 +417,7 @@ void DataSaver::Load(const char* path)
         // types and go with them; a retained record naming a partner that
         // is not there makes the file unusable.
         const RecordIndex index(records);
-        std::vector<LoadedPair> pairs;
+        std::vector<SnapshotPair> pairs;
         const std::int32_t pairCount = in.ReadCount();
         // A damaged count must not reserve memory the file cannot fill:
         // every pair takes eight bytes.
@@ -437,7 +425,7 @@ void DataSaver::Load(const char* path)
         for (std::int32_t n = 0; n < pairCount; ++n) {
             const auto first = in.ReadType<std::int32_t>();
             const auto second = in.ReadType<std::int32_t>();
-            LoadedPair pair;
+            SnapshotPair pair;
             if (!index.Find(first, pair.first))
                 continue;
             if (!index.Find(second, pair.second))
@@ -448,11 +436,13 @@ void DataSaver::Load(const char* path)
             std::sort(pairs.begin(), pairs.end());
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
 
+        std::vector<Item*> items;
+        items.reserve(records.size());
         for (LoadedItem& record : records)
-            record.item = record.type->IsNull() ? record.type->NewItem()
-                                                : record.type->NewItem(std::move(record.value));
-        for (const LoadedPair& pair : pairs)
-            records[pair.first].item->Connect(records[pair.second].item);
+            items.push_back(record.type->IsNull() ? record.type->NewItem()
+                                                  : record.type->NewItem(std::move(record.value)));
+        records = std::vector<LoadedItem>();
+        SnapshotLinker(m_data).Link(items, std::move(pairs));
     } catch (...) {
         DiscardCurrentStoreException();
         // Keep what could not be read beside the snapshot before anything
