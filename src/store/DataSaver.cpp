@@ -390,30 +390,46 @@ std::shared_ptr<const SnapshotImage> DataSaver::Serialise() const
         // Each connection once, smaller id first, sorted by (first, second):
         // walking items in id order and sorting each one's larger partner
         // ids gives that order directly. The count goes in front once known.
+        //
+        // Reading a partner's id is a cache miss in a large store, so it is
+        // read only where it can be larger: ids follow the section order,
+        // and within a section the address order. An item's id is cleared
+        // as soon as its own pairs are out; a partner seen later then reads
+        // as 0, below every id, which is where it belongs.
+        std::unordered_map<Type*, std::size_t> section;
+        for (std::size_t n = 0; n < types.size(); ++n)
+            section.emplace(types[n], n);
         const std::size_t countAt = out->Position();
         out->WriteType<std::int32_t>(0);
         std::int32_t pairCount = 0;
         std::vector<std::uint32_t> larger;
         for (Item* item : written) {
+            const std::size_t own = section.at(item->m_type);
             larger.clear();
-            for (const auto& [type, partners] : item->Connections())
+            for (const auto& [type, partners] : item->Connections()) {
+                auto found = section.find(type);
+                if (found == section.end() || found->second < own)
+                    continue;
+                const bool sameSection = found->second == own;
                 for (Item* partner : partners)
-                    if (partner->m_saveId > item->m_saveId)
+                    if ((!sameSection || partner > item) && partner->m_saveId > item->m_saveId)
                         larger.push_back(partner->m_saveId);
+            }
             std::sort(larger.begin(), larger.end());
             for (std::uint32_t id : larger) {
                 out->WriteType<std::int32_t>(static_cast<std::int32_t>(item->m_saveId));
                 out->WriteType<std::int32_t>(static_cast<std::int32_t>(id));
             }
             pairCount += static_cast<std::int32_t>(larger.size());
+            item->m_saveId = 0;
         }
         out->PatchInt32(countAt, pairCount);
     } catch (...) {
         DiscardCurrentStoreException();
         out.reset();
+        for (Item* item : written)
+            item->m_saveId = 0;
     }
-    for (Item* item : written)
-        item->m_saveId = 0;
     return out;
 }
 
