@@ -39,7 +39,7 @@ void SnapshotLinker::Link(const std::vector<Item*>& items, std::vector<SnapshotP
     }
     pairs = std::vector<SnapshotPair>();
     for (std::size_t record = 0; record < items.size(); ++record)
-        if (m_canonical[record] == record && m_keys[record] != 0 && m_counts[record] != 0)
+        if (m_canonical[record] == record && m_counts[record] != 0)
             Attach(items[record], record);
     m_partners = std::vector<std::uint64_t>();
     connectEach(loud);
@@ -58,6 +58,8 @@ bool SnapshotLinker::Prepare(const std::vector<Item*>& items)
     bool usable = slotCount <= kMaxSlots;
     m_canonical.resize(items.size());
     m_keys.assign(items.size(), 0);
+    m_linked.assign(items.size(), false);
+    m_items = &items;
     Type* lastType = nullptr;
     std::uint64_t slot = 0;
     for (std::size_t record = 0; record < items.size() && usable; ++record) {
@@ -76,8 +78,8 @@ bool SnapshotLinker::Prepare(const std::vector<Item*>& items)
                 std::lower_bound(m_slotTypes.begin(), m_slotTypes.end(), lastType) -
                 m_slotTypes.begin());
         }
-        if (item->m_connections.empty())
-            m_keys[record] = slot << kSlotShift | address;
+        m_keys[record] = slot << kSlotShift | address;
+        m_linked[record] = !item->m_connections.empty();
     }
     Reset(items);
     return usable;
@@ -109,9 +111,21 @@ bool SnapshotLinker::IsQuiet(const SnapshotPair& pair)
 {
     const std::uint32_t a = m_canonical[pair.first];
     const std::uint32_t b = m_canonical[pair.second];
-    if (a == b || m_keys[a] == 0 || m_keys[b] == 0)
+    if (a == b)
         return false;
-    return RuleFor(SlotOf(m_keys[a]), SlotOf(m_keys[b])).quiet;
+    const std::uint32_t slotA = SlotOf(m_keys[a]);
+    const std::uint32_t slotB = SlotOf(m_keys[b]);
+    return RuleFor(slotA, slotB).quiet && !Displaces(a, slotA, slotB) &&
+           !Displaces(b, slotB, slotA);
+}
+
+// Whether linking would let go of a partner the item had before the load
+// (a default, or one an item-added handler gave it): that takes the
+// ordinary path, whose events announce the partner leaving.
+bool SnapshotLinker::Displaces(std::uint32_t record, std::uint32_t own, std::uint32_t other)
+{
+    return m_linked[record] && RuleFor(own, other).single &&
+           (*m_items)[record]->Partners(m_slotTypes[other]) != nullptr;
 }
 
 void SnapshotLinker::Count(const std::vector<SnapshotPair>& pairs, std::vector<SnapshotPair>& loud)
@@ -169,17 +183,25 @@ void SnapshotLinker::Attach(Item* item, std::size_t record)
 {
     const std::uint64_t* begin = m_partners.data() + m_offsets[record];
     const std::uint64_t* end = begin + m_counts[record];
-    std::size_t runs = 1;
-    for (const std::uint64_t* at = begin + 1; at != end; ++at)
-        runs += SlotOf(*at) != SlotOf(at[-1]) ? 1 : 0;
-    item->m_connections.reserve(runs);
-
+    const bool merge = !item->m_connections.empty();
+    if (!merge) {
+        std::size_t runs = 1;
+        for (const std::uint64_t* at = begin + 1; at != end; ++at)
+            runs += SlotOf(*at) != SlotOf(at[-1]) ? 1 : 0;
+        item->m_connections.reserve(runs);
+    }
     for (const std::uint64_t* run = begin; run != end;) {
         const std::uint32_t slot = SlotOf(*run);
         m_members.clear();
         for (; run != end && SlotOf(*run) == slot; ++run)
             m_members.push_back(ItemOf(*run));
-        item->m_connections.emplace_back(m_slotTypes[slot],
-                                         ItemSet::FromSorted(m_members.data(), m_members.size()));
+        if (!merge) {
+            item->m_connections.emplace_back(
+                m_slotTypes[slot], ItemSet::FromSorted(m_members.data(), m_members.size()));
+            continue;
+        }
+        ItemSet* partners = item->PartnersFor(m_slotTypes[slot], true);
+        for (Item* member : m_members)
+            partners->insert(member);
     }
 }

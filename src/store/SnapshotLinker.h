@@ -27,9 +27,9 @@ struct SnapshotPair
 // items. Here every pair is known in advance: the partners of each item are
 // gathered into one array, sorted once, and become the item's partner sets
 // at their final size. That is only done where nobody could tell the
-// difference: for types no connection handler watches, between items the
-// load itself created. Every other pair is connected the ordinary way,
-// with its events, afterwards and in file order. A file that breaks a
+// difference: for types no connection handler watches, and where no
+// partner an item had before the load must give way. Every other pair is
+// connected the ordinary way, with its events, afterwards and in file order. A file that breaks a
 // relation's one-partner rule is connected the ordinary way throughout, so
 // that the last of the competing partners wins as it always has.
 class SnapshotLinker
@@ -53,6 +53,7 @@ private:
     bool Prepare(const std::vector<Item*>& items);
     const Rule& RuleFor(std::uint32_t a, std::uint32_t b);
     bool IsQuiet(const SnapshotPair& pair);
+    bool Displaces(std::uint32_t record, std::uint32_t own, std::uint32_t other);
     void Count(const std::vector<SnapshotPair>& pairs, std::vector<SnapshotPair>& loud);
     void Fill(const std::vector<SnapshotPair>& pairs);
     bool SortPartners();
@@ -68,9 +69,11 @@ private:
     std::vector<Type*> m_slotTypes;         // every type, by address: the order partner lists keep
     std::vector<Rule> m_rules;              // slot pairs
     std::vector<std::uint32_t> m_canonical; // record -> first record of the same item
-    // Per first record: the partner's sort key (type slot above the item's
-    // address), or 0 for an item that was linked before the load reached it.
+    // Per first record: the partner's sort key, the type slot above the
+    // item's address, and whether the item had partners before linking.
     std::vector<std::uint64_t> m_keys;
+    std::vector<bool> m_linked;
+    const std::vector<Item*>* m_items = nullptr;
     std::vector<std::size_t> m_offsets;  // partner array range of each record
     std::vector<std::uint32_t> m_counts; // partners of each record after dropping repeats
     std::vector<std::uint64_t> m_partners;

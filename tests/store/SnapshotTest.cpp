@@ -233,12 +233,14 @@ private slots:
 
     // With no handler listening, pairs are linked all at once; the outcome
     // must be what linking pair by pair gives: a default linked before the
-    // load gives way, two records of one value share one link, a hub's set
-    // is whole, and of two partners where one is allowed the last wins.
+    // load gives way or gains partners, two records of one value share one
+    // link, a hub's set is whole, and of two partners where one is allowed
+    // the last wins.
     void UnwatchedFileLinksLikePairByPair()
     {
         Store s;
         s.Set("username", "nobody");
+        s.Set("kept", "yes");
         SnapshotBytes file(4);
         file.Section("global", false, 303);
         for (int n = 1; n <= 300; ++n)
@@ -256,7 +258,8 @@ private slots:
         s.saver.Load(PathOf("bulk"));
 
         Item* yes = s.value->HasItem("yes").Get();
-        QCOMPARE(yes->Partners(s.global)->size(), std::size_t(300));
+        QCOMPARE(yes->Partners(s.global)->size(), std::size_t(301));
+        QCOMPARE(s.global->HasItem("kept").Get()->HasItem(s.value), yes);
         QCOMPARE(s.global->HasItem("g300").Get()->HasItem(s.value), yes);
         QCOMPARE(Text(s.global->HasItem("username").Get()->HasItem(s.value)), QByteArray("alice"));
         QVERIFY(s.value->HasItem("nobody").Get()->IsDisconnectedFromAll());
