@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "peers/PeerMessages.h"
 #include "sharing/AttributeTranslationTable.h"
@@ -45,7 +46,8 @@ SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
 {
     if (m_stage == Stage::Collect) {
-        Collect();
+        if (!Collect(deadline))
+            return false;
         m_sort = std::make_unique<SlicedSort<std::string, SharedPathLess>>(m_folders);
         m_stage = Stage::Sort;
         if (deadline.hasExpired())
@@ -77,29 +79,39 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
     return true;
 }
 
-// Every directory under the visible roots, once even when it lies under
-// several; roots gone since the request have nothing to add.
-void SharedFilesGathering::Collect()
+// The paths of the directories under the visible roots, a slice at a time;
+// true when done. No item is held in between: the walk through a root's
+// folders resumes after the last address copied, so a folder removed
+// meanwhile is simply not met, and one added behind that point is left out
+// like any folder shared after the request. Roots gone since the request
+// have nothing to add.
+bool SharedFilesGathering::Collect(const QDeadlineTimer& deadline)
 {
-    std::vector<Item*> folders;
-    for (const std::string& path : m_rootPaths) {
-        Item* root = m_rootType->HasItem(path).Get();
-        if (!root)
+    for (; m_rootIndex < m_rootPaths.size(); ++m_rootIndex, m_lastFolder = 0) {
+        Item* root = m_rootType->HasItem(m_rootPaths[m_rootIndex]).Get();
+        const ItemSet* under = root ? root->Partners(m_folderType) : nullptr;
+        if (!under)
             continue;
-        if (const ItemSet* under = root->Partners(m_folderType))
-            folders.insert(folders.end(), under->begin(), under->end());
+        std::size_t copied = 0;
+        for (Item* folder : *under) {
+            const auto address = reinterpret_cast<std::uintptr_t>(folder);
+            if (address <= m_lastFolder)
+                continue;
+            m_folders.push_back(folder->AsString());
+            m_lastFolder = address;
+            if (++copied % CollectBatch == 0 && deadline.hasExpired())
+                return false;
+        }
     }
-    std::sort(folders.begin(), folders.end());
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-    m_folders.reserve(folders.size());
-    for (Item* folder : folders)
-        m_folders.push_back(folder->AsString());
+    return true;
 }
 
 // Two local paths may read the same to a peer; the listing holds each
 // shared path once, with the files of both.
 void SharedFilesGathering::WriteFolderCount()
 {
+    // A folder under several roots was collected once for each.
+    m_folders.erase(std::unique(m_folders.begin(), m_folders.end()), m_folders.end());
     std::size_t distinct = 0;
     for (std::size_t n = 0; n < m_folders.size(); ++n)
         if (n == 0 || !SameShared(m_folders[n], m_folders[n - 1]))

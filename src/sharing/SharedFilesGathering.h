@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -20,8 +21,8 @@ class Type;
 // Between slices the store may change, so nothing here holds an item: the
 // folders are kept by path and looked up again when their turn comes. A
 // folder that has gone meanwhile, or left every visible root, is listed
-// without files; the folder count written first stays true. The first slice
-// only collects the folders' paths and the next ones put them in shared-path
+// without files; the folder count written first stays true. The first slices
+// only collect the folders' paths and the next ones put them in shared-path
 // order, so that no slice of a share of fifty thousand folders is long.
 class SharedFilesGathering : public ListingGathering
 {
@@ -49,7 +50,9 @@ private:
         Write
     };
 
-    void Collect();
+    static constexpr std::size_t CollectBatch = 256;
+
+    bool Collect(const QDeadlineTimer& deadline);
     void WriteFolderCount();
     static bool SameShared(const std::string& a, const std::string& b);
     // Writes the folders from m_next that share one shared path.
@@ -60,6 +63,8 @@ private:
     MemStream JoinedBody() const;
 
     std::vector<std::string> m_rootPaths;
+    std::size_t m_rootIndex = 0;        // the root being collected
+    std::uintptr_t m_lastFolder = 0;    // the address its walk resumes after
     std::vector<std::string> m_folders; // local paths
     Stage m_stage = Stage::Collect;
     std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;

@@ -294,6 +294,14 @@ void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
                  ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
                  Record("w.txt", 1) + ByteBuilder().UInt32(0));
     QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
+
+    // Many folders are collected over several slices, every one of them.
+    for (int n = 0; n < 600; ++n)
+        Folder(share, "/share/f" + std::to_string(n));
+    SharedFilesGathering many(m_client->manager->GetUserSharedFolders("bob"));
+    while (!many.Continue(expired))
+        ;
+    QCOMPARE(qFromLittleEndian<quint32>(many.Body().constData()), 602u);
 }
 
 void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()
