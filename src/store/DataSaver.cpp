@@ -242,26 +242,50 @@ void SyncFolderOf(const QString& path)
     }
 }
 
-// Writes the image through a temporary file that replaces `path` only once
-// it is complete and on disk; 0 or the system's error. Any thread.
-int WriteSnapshot(const char* path, const SnapshotImage& image)
+// A snapshot being written: the temporary file is made before the store is
+// read, so that from the start of a save to its end a new file exists
+// beside the old one, and replaces it only once complete and on disk.
+struct PendingSnapshot
 {
-    const QByteArray temporaryPath = QFile::encodeName(TemporaryName(path));
-    const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno;
-    int error = image.WriteTo(fd);
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0)
-        return error;
-    // rename() swaps the new snapshot in atomically: at every instant the
-    // path holds either the old complete file or the new one.
-    if (::rename(temporaryPath.constData(), path) != 0)
-        return errno;
-    SyncFolderOf(QFile::decodeName(path));
-    return 0;
-}
+    std::string path;
+    QByteArray temporaryPath;
+    int fd = -1;
+    int error = 0;
+
+    explicit PendingSnapshot(const char* target)
+        : path(target), temporaryPath(QFile::encodeName(TemporaryName(target)))
+    {
+        fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        error = fd < 0 ? errno : 0;
+    }
+    ~PendingSnapshot()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    PendingSnapshot(const PendingSnapshot&) = delete;
+    PendingSnapshot& operator=(const PendingSnapshot&) = delete;
+
+    // Writes the image (none: the store could not be read) and swaps the file
+    // in; 0 or the system's error. Any thread.
+    int Finish(const SnapshotImage* image)
+    {
+        if (fd < 0)
+            return error;
+        int result = image ? image->WriteTo(fd) : ENOMEM;
+        if (::close(fd) != 0 && result == 0)
+            result = errno;
+        fd = -1;
+        if (result != 0)
+            return result;
+        // rename() swaps the new snapshot in atomically: at every instant the
+        // path holds either the old complete file or the new one.
+        if (::rename(temporaryPath.constData(), path.c_str()) != 0)
+            return errno;
+        SyncFolderOf(QFile::decodeName(path.c_str()));
+        return 0;
+    }
+};
 
 } // namespace
 
@@ -325,30 +349,33 @@ bool DataSaver::IsItemSaved(Type* type, Item* item) const
 bool DataSaver::Save(const char* path)
 {
     WaitForSave();
+    PendingSnapshot pending(path);
+    if (pending.fd < 0)
+        return SaveAbandoned(path, pending.error);
     const std::shared_ptr<const SnapshotImage> image = Serialise();
-    if (!image)
-        return SaveAbandoned(path, ENOMEM);
-    const int error = WriteSnapshot(path, *image);
+    const int error = pending.Finish(image.get());
     return error == 0 || SaveAbandoned(path, error);
 }
 
 void DataSaver::SaveInBackground(const char* path)
 {
     WaitForSave();
-    std::shared_ptr<const SnapshotImage> image = Serialise();
-    if (!image) {
-        SaveAbandoned(path, ENOMEM);
+    auto pending = std::make_shared<PendingSnapshot>(path);
+    if (pending->fd < 0) {
+        SaveAbandoned(path, pending->error);
         return;
     }
-    m_writer = std::thread([image = std::move(image), path = std::string(path)]() mutable {
-        const int error = WriteSnapshot(path.c_str(), *image);
+    std::shared_ptr<const SnapshotImage> image = Serialise();
+    m_writer = std::thread([image = std::move(image), pending]() mutable {
+        const int error = pending->Finish(image.get());
         image.reset();
         // Logging belongs to the event loop; a program already leaving has
         // its own final save to report on.
         if (error != 0)
             if (QCoreApplication* application = QCoreApplication::instance())
                 QMetaObject::invokeMethod(
-                    application, [path, error] { SaveAbandoned(path.c_str(), error); },
+                    application,
+                    [path = pending->path, error] { SaveAbandoned(path.c_str(), error); },
                     Qt::QueuedConnection);
     });
 }
