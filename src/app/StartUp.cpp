@@ -96,9 +96,13 @@ void StartUp::CollectAndSave()
     dataSaver->Save(QFile::encodeName(SnapshotPath()).constData());
 }
 
+// The periodic save only reads the store on the loop; writing and syncing
+// a snapshot of a large share, seconds on a slow disk, happens meanwhile on
+// the saver's own thread.
 void StartUp::EveryFiveMinutes()
 {
-    CollectAndSave();
+    d.RemoveDisconnectedItems();
+    dataSaver->SaveInBackground(QFile::encodeName(SnapshotPath()).constData());
 }
 
 void StartUp::Shutdown()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "peers/PeerMessages.h"
 #include "sharing/AttributeTranslationTable.h"
@@ -11,37 +12,56 @@
 
 using namespace SharingTypes;
 
+namespace {
+
+char AsShared(char c)
+{
+    return c == '/' ? '\\' : c;
+}
+
+} // namespace
+
+bool SharedFilesGathering::SharedPathLess::operator()(const std::string& a,
+                                                      const std::string& b) const
+{
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t n = 0; n < common; ++n) {
+        const auto x = static_cast<unsigned char>(AsShared(a[n]));
+        const auto y = static_cast<unsigned char>(AsShared(b[n]));
+        if (x != y)
+            return x < y;
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
     : m_rootType(d.GetType(SharedFolder)), m_folderType(d.GetType(SharedFileFolder)),
       m_fileType(d.GetType(SharedFile)), m_nameType(d.GetType(SharedFileName))
 {
-    // Every directory under the roots, once even when it lies under several.
-    std::vector<Item*> folders;
-    for (Item* root : visibleRoots) {
+    for (Item* root : visibleRoots)
         m_rootPaths.push_back(root->AsString());
-        if (const ItemSet* under = root->Partners(m_folderType))
-            folders.insert(folders.end(), under->begin(), under->end());
-    }
-    std::sort(folders.begin(), folders.end());
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-    m_folders.reserve(folders.size());
-    for (Item* folder : folders)
-        m_folders.push_back(
-            {SharedFileRecord::ToSharedPath(folder->AsString()), folder->AsString()});
-    std::sort(m_folders.begin(), m_folders.end());
-
-    // Two local paths may read the same to a peer; the listing holds each
-    // shared path once, with the files of both.
-    std::size_t distinct = 0;
-    for (std::size_t n = 0; n < m_folders.size(); ++n)
-        if (n == 0 || m_folders[n].sharedPath != m_folders[n - 1].sharedPath)
-            ++distinct;
     m_pieces.emplace_back();
-    m_failed = !m_pieces.back().Write(static_cast<unsigned int>(distinct));
 }
 
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
 {
+    if (m_stage == Stage::Collect) {
+        if (!Collect(deadline))
+            return false;
+        m_sort = std::make_unique<SlicedSort<std::string, SharedPathLess>>(m_folders);
+        m_stage = Stage::Sort;
+        if (deadline.hasExpired())
+            return false;
+    }
+    if (m_stage == Stage::Sort) {
+        if (!m_sort->Continue(deadline))
+            return false;
+        m_sort.reset();
+        WriteFolderCount();
+        m_stage = Stage::Write;
+        if (deadline.hasExpired() && !m_folders.empty())
+            return false;
+    }
     if (m_pieces.back().GetBufferLength() > 0)
         m_pieces.emplace_back();
     while (m_next < m_folders.size() && !m_failed) {
@@ -59,14 +79,63 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
     return true;
 }
 
+// The paths of the directories under the visible roots, a slice at a time;
+// true when done. No item is held in between: the walk through a root's
+// folders resumes after the last address copied, so a folder removed
+// meanwhile is simply not met, and one added behind that point is left out
+// like any folder shared after the request. Roots gone since the request
+// have nothing to add.
+bool SharedFilesGathering::Collect(const QDeadlineTimer& deadline)
+{
+    for (; m_rootIndex < m_rootPaths.size(); ++m_rootIndex, m_lastFolder = 0) {
+        Item* root = m_rootType->HasItem(m_rootPaths[m_rootIndex]).Get();
+        const ItemSet* under = root ? root->Partners(m_folderType) : nullptr;
+        if (!under)
+            continue;
+        std::size_t copied = 0;
+        for (Item* folder : *under) {
+            const auto address = reinterpret_cast<std::uintptr_t>(folder);
+            if (address <= m_lastFolder)
+                continue;
+            m_folders.push_back(folder->AsString());
+            m_lastFolder = address;
+            if (++copied % CollectBatch == 0 && deadline.hasExpired())
+                return false;
+        }
+    }
+    return true;
+}
+
+// Two local paths may read the same to a peer; the listing holds each
+// shared path once, with the files of both.
+void SharedFilesGathering::WriteFolderCount()
+{
+    // A folder under several roots was collected once for each.
+    m_folders.erase(std::unique(m_folders.begin(), m_folders.end()), m_folders.end());
+    std::size_t distinct = 0;
+    for (std::size_t n = 0; n < m_folders.size(); ++n)
+        if (n == 0 || !SameShared(m_folders[n], m_folders[n - 1]))
+            ++distinct;
+    m_failed = !m_pieces.back().Write(static_cast<unsigned int>(distinct));
+}
+
+bool SharedFilesGathering::SameShared(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsShared(x) == AsShared(y);
+           });
+}
+
 void SharedFilesGathering::WriteNextFolder()
 {
-    const std::string& sharedPath = m_folders[m_next].sharedPath;
+    const std::string& first = m_folders[m_next];
     std::set<FileInfo> files;
-    for (; m_next < m_folders.size() && m_folders[m_next].sharedPath == sharedPath; ++m_next)
-        AddFiles(m_folders[m_next].localPath, files);
+    std::size_t end = m_next;
+    for (; end < m_folders.size() && SameShared(m_folders[end], first); ++end)
+        AddFiles(m_folders[end], files);
     MemStream& body = m_pieces.back();
-    m_failed = !body.Write(sharedPath) || !body.Write(files);
+    m_failed = !body.Write(SharedFileRecord::ToSharedPath(first)) || !body.Write(files);
+    m_next = end;
 }
 
 void SharedFilesGathering::AddFiles(const std::string& localPath, std::set<FileInfo>& files) const

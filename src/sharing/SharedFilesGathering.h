@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/SlicedSort.h"
 #include "sharing/FileInfo.h"
 #include "sharing/ListingGathering.h"
 #include "store/ItemSet.h"
@@ -18,7 +21,9 @@ class Type;
 // Between slices the store may change, so nothing here holds an item: the
 // folders are kept by path and looked up again when their turn comes. A
 // folder that has gone meanwhile, or left every visible root, is listed
-// without files; the folder count written first stays true.
+// without files; the folder count written first stays true. The first slices
+// only collect the folders' paths and the next ones put them in shared-path
+// order, so that no slice of a share of fifty thousand folders is long.
 class SharedFilesGathering : public ListingGathering
 {
 public:
@@ -31,16 +36,25 @@ public:
     QByteArray Body() const;
 
 private:
-    struct Folder
+    // Local paths in the order a peer sees them: by shared path, the local
+    // spelling settling a tie. Comparing in place spares a converted copy
+    // of every path.
+    struct SharedPathLess
     {
-        std::string sharedPath;
-        std::string localPath;
-        bool operator<(const Folder& o) const
-        {
-            return sharedPath != o.sharedPath ? sharedPath < o.sharedPath : localPath < o.localPath;
-        }
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    enum class Stage
+    {
+        Collect,
+        Sort,
+        Write
     };
 
+    static constexpr std::size_t CollectBatch = 256;
+
+    bool Collect(const QDeadlineTimer& deadline);
+    void WriteFolderCount();
+    static bool SameShared(const std::string& a, const std::string& b);
     // Writes the folders from m_next that share one shared path.
     void WriteNextFolder();
     void AddFiles(const std::string& localPath, std::set<FileInfo>& files) const;
@@ -49,7 +63,11 @@ private:
     MemStream JoinedBody() const;
 
     std::vector<std::string> m_rootPaths;
-    std::vector<Folder> m_folders;
+    std::size_t m_rootIndex = 0;        // the root being collected
+    std::uintptr_t m_lastFolder = 0;    // the address its walk resumes after
+    std::vector<std::string> m_folders; // local paths
+    Stage m_stage = Stage::Collect;
+    std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;
     std::size_t m_next = 0;
     // The body in pieces, one per slice: a single growing buffer would, at
     // a few tens of megabytes, copy itself whole inside one slice.

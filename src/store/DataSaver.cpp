@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -18,20 +20,18 @@
 #include <unistd.h>
 
 #include "Data.h"
+#include "SnapshotLinker.h"
 #include "base/Log.h"
 #include "base/LogCategory.h"
 
 DataSaver* dataSaver = nullptr;
 
-namespace {
-
-// Buffered writer for the snapshot. Every short write is a DataSaveFailure;
-// the file only replaces the old snapshot once it is complete and synced.
-class SnapshotWriter
+// The snapshot's bytes, gathered in memory in chunks so that a store of a
+// million items never copies a growing buffer whole; written to a file
+// later, on whichever thread does the writing.
+class SnapshotImage
 {
 public:
-    explicit SnapshotWriter(int fd) : m_fd(fd), m_buffer(new char[kBufferSize]) {}
-
     template <class T> void WriteType(T value)
     {
         if constexpr (std::is_same_v<T, bool>) {
@@ -49,62 +49,65 @@ public:
         Write(text.data(), text.size());
     }
 
-    void Finish()
+    // Where the next byte goes, for a count known only later.
+    std::size_t Position() const { return m_written; }
+    void PatchInt32(std::size_t position, std::int32_t value)
     {
-        Flush();
-        if (::fsync(m_fd) != 0)
-            Fail(errno);
+        const std::int32_t le = qToLittleEndian(value);
+        const auto* bytes = reinterpret_cast<const char*>(&le);
+        for (std::size_t n = 0; n < sizeof le; ++n, ++position)
+            m_chunks[position / kChunkSize][position % kChunkSize] = bytes[n];
     }
 
-    // What the system said about the write that failed, for the log.
-    int Error() const { return m_error; }
+    // Writes everything and syncs it; 0 or the system's error.
+    int WriteTo(int fd) const
+    {
+        for (std::size_t n = 0; n < m_chunks.size(); ++n) {
+            const std::size_t size =
+                n + 1 < m_chunks.size() ? kChunkSize : m_written - n * kChunkSize;
+            if (const int error = WriteAll(fd, m_chunks[n].get(), size))
+                return error;
+        }
+        return ::fsync(fd) == 0 ? 0 : errno;
+    }
 
 private:
-    static constexpr std::size_t kBufferSize = 1 << 20;
+    static constexpr std::size_t kChunkSize = 1 << 20;
 
     void Write(const void* data, std::size_t n)
     {
-        if (m_used + n > kBufferSize) {
-            Flush();
-            if (n > kBufferSize) {
-                WriteAll(static_cast<const char*>(data), n);
-                return;
-            }
+        const auto* bytes = static_cast<const char*>(data);
+        while (n > 0) {
+            const std::size_t used = m_written % kChunkSize;
+            if (used == 0 && m_written / kChunkSize == m_chunks.size())
+                m_chunks.emplace_back(new char[kChunkSize]);
+            const std::size_t take = std::min(n, kChunkSize - used);
+            std::memcpy(m_chunks.back().get() + used, bytes, take);
+            m_written += take;
+            bytes += take;
+            n -= take;
         }
-        std::memcpy(m_buffer.get() + m_used, data, n);
-        m_used += n;
     }
 
-    void Flush()
-    {
-        WriteAll(m_buffer.get(), m_used);
-        m_used = 0;
-    }
-
-    void WriteAll(const char* bytes, std::size_t size)
+    static int WriteAll(int fd, const char* bytes, std::size_t size)
     {
         std::size_t done = 0;
         while (done < size) {
-            ssize_t n = ::write(m_fd, bytes + done, size - done);
+            ssize_t n = ::write(fd, bytes + done, size - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                Fail(n < 0 ? errno : ENOSPC);
+                return n < 0 ? errno : ENOSPC;
             done += static_cast<std::size_t>(n);
         }
+        return 0;
     }
 
-    [[noreturn]] void Fail(int error)
-    {
-        m_error = error;
-        throw DataSaveFailure();
-    }
-
-    int m_fd;
-    std::unique_ptr<char[]> m_buffer;
-    std::size_t m_used = 0;
-    int m_error = 0;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_written = 0;
 };
+
+namespace {
 
 // Reads the snapshot held in memory; running short is a DataLoadFailure.
 class SnapshotReader
@@ -165,19 +168,6 @@ struct LoadedItem
     std::int32_t id;
     Type* type;
     std::string value;
-    Item* item = nullptr;
-};
-
-// A pair of connected records, as indexes into the record list.
-struct LoadedPair
-{
-    std::uint32_t first;
-    std::uint32_t second;
-    bool operator<(const LoadedPair& o) const
-    {
-        return first != o.first ? first < o.first : second < o.second;
-    }
-    bool operator==(const LoadedPair& o) const { return first == o.first && second == o.second; }
 };
 
 // Finds a record by its file id. Ids are normally 1..n in order, so a
@@ -252,13 +242,61 @@ void SyncFolderOf(const QString& path)
     }
 }
 
+// A snapshot being written: the temporary file is made before the store is
+// read, so that from the start of a save to its end a new file exists
+// beside the old one, and replaces it only once complete and on disk.
+struct PendingSnapshot
+{
+    std::string path;
+    QByteArray temporaryPath;
+    int fd = -1;
+    int error = 0;
+
+    explicit PendingSnapshot(const char* target)
+        : path(target), temporaryPath(QFile::encodeName(TemporaryName(target)))
+    {
+        fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        error = fd < 0 ? errno : 0;
+    }
+    ~PendingSnapshot()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    PendingSnapshot(const PendingSnapshot&) = delete;
+    PendingSnapshot& operator=(const PendingSnapshot&) = delete;
+
+    // Writes the image (none: the store could not be read) and swaps the file
+    // in; 0 or the system's error. Any thread.
+    int Finish(const SnapshotImage* image)
+    {
+        if (fd < 0)
+            return error;
+        int result = image ? image->WriteTo(fd) : ENOMEM;
+        if (::close(fd) != 0 && result == 0)
+            result = errno;
+        fd = -1;
+        if (result != 0)
+            return result;
+        // rename() swaps the new snapshot in atomically: at every instant the
+        // path holds either the old complete file or the new one.
+        if (::rename(temporaryPath.constData(), path.c_str()) != 0)
+            return errno;
+        SyncFolderOf(QFile::decodeName(path.c_str()));
+        return 0;
+    }
+};
+
 } // namespace
 
 DataSaver::DataSaver(Data& data) : m_data(data) {}
 
 DataSaver::DataSaver() : DataSaver(d) {}
 
-DataSaver::~DataSaver() = default;
+DataSaver::~DataSaver()
+{
+    WaitForSave();
+}
 
 void DataSaver::AddSavedType(const std::string& typeName)
 {
@@ -310,82 +348,116 @@ bool DataSaver::IsItemSaved(Type* type, Item* item) const
 
 bool DataSaver::Save(const char* path)
 {
-    const QString temporary = TemporaryName(path);
-    const QByteArray temporaryPath = QFile::encodeName(temporary);
-    int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return SaveAbandoned(path, errno);
+    WaitForSave();
+    PendingSnapshot pending(path);
+    if (pending.fd < 0)
+        return SaveAbandoned(path, pending.error);
+    const std::shared_ptr<const SnapshotImage> image = Serialise();
+    const int error = pending.Finish(image.get());
+    return error == 0 || SaveAbandoned(path, error);
+}
 
+void DataSaver::SaveInBackground(const char* path)
+{
+    WaitForSave();
+    auto pending = std::make_shared<PendingSnapshot>(path);
+    if (pending->fd < 0) {
+        SaveAbandoned(path, pending->error);
+        return;
+    }
+    std::shared_ptr<const SnapshotImage> image = Serialise();
+    m_writer = std::thread([image = std::move(image), pending]() mutable {
+        const int error = pending->Finish(image.get());
+        image.reset();
+        // Logging belongs to the event loop; a program already leaving has
+        // its own final save to report on.
+        if (error != 0)
+            if (QCoreApplication* application = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    application,
+                    [path = pending->path, error] { SaveAbandoned(path.c_str(), error); },
+                    Qt::QueuedConnection);
+    });
+}
+
+void DataSaver::WaitForSave()
+{
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+std::shared_ptr<const SnapshotImage> DataSaver::Serialise() const
+{
+    auto out = std::make_shared<SnapshotImage>();
     std::vector<Item*> written;
-    bool saved = false;
-    SnapshotWriter out(fd);
-    int error = 0;
     try {
         std::vector<Type*> types;
         for (Type* type : m_data.GetTypes())
             if (IsSaved(type))
                 types.push_back(type);
-        out.WriteType<std::int32_t>(static_cast<std::int32_t>(types.size()));
+        out->WriteType<std::int32_t>(static_cast<std::int32_t>(types.size()));
 
         std::uint32_t nextId = 0;
         for (Type* type : types) {
             std::vector<Item*> items = type->GetItemsInOrder();
             if (!m_savedTypes.count(type))
                 std::erase_if(items, [&](Item* item) { return !IsItemSaved(type, item); });
-            out.WriteString(type->GetName());
-            out.WriteType<bool>(type->IsNull());
-            out.WriteType<std::int32_t>(static_cast<std::int32_t>(items.size()));
+            out->WriteString(type->GetName());
+            out->WriteType<bool>(type->IsNull());
+            out->WriteType<std::int32_t>(static_cast<std::int32_t>(items.size()));
             for (Item* item : items) {
                 item->m_saveId = ++nextId;
                 written.push_back(item);
-                out.WriteType<std::int32_t>(static_cast<std::int32_t>(item->m_saveId));
+                out->WriteType<std::int32_t>(static_cast<std::int32_t>(item->m_saveId));
                 if (!type->IsNull())
-                    out.WriteString(item->AsString());
+                    out->WriteString(item->AsString());
             }
         }
 
         // Each connection once, smaller id first, sorted by (first, second):
         // walking items in id order and sorting each one's larger partner
-        // ids gives that order directly.
-        std::vector<std::uint64_t> pairs;
+        // ids gives that order directly. The count goes in front once known.
+        //
+        // Reading a partner's id is a cache miss in a large store, so it is
+        // read only where it can be larger: ids follow the section order,
+        // and within a section the address order. An item's id is cleared
+        // as soon as its own pairs are out; a partner seen later then reads
+        // as 0, below every id, which is where it belongs.
+        std::unordered_map<Type*, std::size_t> section;
+        for (std::size_t n = 0; n < types.size(); ++n)
+            section.emplace(types[n], n);
+        const std::size_t countAt = out->Position();
+        out->WriteType<std::int32_t>(0);
+        std::int32_t pairCount = 0;
         std::vector<std::uint32_t> larger;
         for (Item* item : written) {
+            const std::size_t own = section.at(item->m_type);
             larger.clear();
-            for (const auto& [type, partners] : item->Connections())
+            for (const auto& [type, partners] : item->Connections()) {
+                auto found = section.find(type);
+                if (found == section.end() || found->second < own)
+                    continue;
+                const bool sameSection = found->second == own;
                 for (Item* partner : partners)
-                    if (partner->m_saveId > item->m_saveId)
+                    if ((!sameSection || partner > item) && partner->m_saveId > item->m_saveId)
                         larger.push_back(partner->m_saveId);
+            }
             std::sort(larger.begin(), larger.end());
-            for (std::uint32_t id : larger)
-                pairs.push_back(std::uint64_t(item->m_saveId) << 32 | id);
+            for (std::uint32_t id : larger) {
+                out->WriteType<std::int32_t>(static_cast<std::int32_t>(item->m_saveId));
+                out->WriteType<std::int32_t>(static_cast<std::int32_t>(id));
+            }
+            pairCount += static_cast<std::int32_t>(larger.size());
+            item->m_saveId = 0;
         }
-        out.WriteType<std::int32_t>(static_cast<std::int32_t>(pairs.size()));
-        for (std::uint64_t pair : pairs) {
-            out.WriteType<std::int32_t>(static_cast<std::int32_t>(pair >> 32));
-            out.WriteType<std::int32_t>(static_cast<std::int32_t>(pair & 0xffffffffu));
-        }
-        out.Finish();
-        saved = true;
+        out->PatchInt32(countAt, pairCount);
     } catch (...) {
         DiscardCurrentStoreException();
-        saved = false;
-        error = out.Error() ? out.Error() : EIO;
+        out.reset();
+        for (Item* item : written)
+            item->m_saveId = 0;
     }
-    for (Item* item : written)
-        item->m_saveId = 0;
-    if (::close(fd) != 0 && saved) {
-        saved = false;
-        error = errno;
-    }
-    if (!saved)
-        return SaveAbandoned(path, error);
-
-    // rename() swaps the new snapshot in atomically: at every instant the
-    // path holds either the old complete file or the new one.
-    if (::rename(temporaryPath.constData(), path) != 0)
-        return SaveAbandoned(path, errno);
-    SyncFolderOf(QFile::decodeName(path));
-    return true;
+    return out;
 }
 
 void DataSaver::Load(const char* path)
@@ -429,7 +501,7 @@ void DataSaver::Load(const char* path)
         // types and go with them; a retained record naming a partner that
         // is not there makes the file unusable.
         const RecordIndex index(records);
-        std::vector<LoadedPair> pairs;
+        std::vector<SnapshotPair> pairs;
         const std::int32_t pairCount = in.ReadCount();
         // A damaged count must not reserve memory the file cannot fill:
         // every pair takes eight bytes.
@@ -437,7 +509,7 @@ void DataSaver::Load(const char* path)
         for (std::int32_t n = 0; n < pairCount; ++n) {
             const auto first = in.ReadType<std::int32_t>();
             const auto second = in.ReadType<std::int32_t>();
-            LoadedPair pair;
+            SnapshotPair pair;
             if (!index.Find(first, pair.first))
                 continue;
             if (!index.Find(second, pair.second))
@@ -448,11 +520,13 @@ void DataSaver::Load(const char* path)
             std::sort(pairs.begin(), pairs.end());
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
 
+        std::vector<Item*> items;
+        items.reserve(records.size());
         for (LoadedItem& record : records)
-            record.item = record.type->IsNull() ? record.type->NewItem()
-                                                : record.type->NewItem(std::move(record.value));
-        for (const LoadedPair& pair : pairs)
-            records[pair.first].item->Connect(records[pair.second].item);
+            items.push_back(record.type->IsNull() ? record.type->NewItem()
+                                                  : record.type->NewItem(std::move(record.value)));
+        records = std::vector<LoadedItem>();
+        SnapshotLinker(m_data).Link(items, std::move(pairs));
     } catch (...) {
         DiscardCurrentStoreException();
         // Keep what could not be read beside the snapshot before anything

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "DataLoadedEventHandler.h"
 
 class Data;
 class Type;
+class SnapshotImage;
 
 // Thrown by value when a snapshot cannot be read or written.
 class DataLoadFailure
@@ -41,9 +44,17 @@ public:
     // once it is complete and on disk. Never throws; false when abandoned,
     // which is logged.
     bool Save(const char* path);
+    // The same, but only the store is read here; the file is written and
+    // synced on a thread of its own, which the next save, WaitForSave or
+    // the saver's end waits for. A failure is logged on the event loop.
+    void SaveInBackground(const char* path);
+    void WaitForSave();
     void EmitDataLoaded();
 
 private:
+    // The snapshot's bytes as the store holds them now; null when the
+    // memory for them could not be had.
+    std::shared_ptr<const SnapshotImage> Serialise() const;
     bool IsSaved(Type* type) const;
     bool IsItemSaved(Type* type, class Item* item) const;
 
@@ -51,6 +62,7 @@ private:
     std::set<Type*> m_savedTypes;
     std::map<Type*, std::set<Type*>> m_savedByConnection;
     std::set<DataLoadedEventHandler*> m_dataLoadedHandlers;
+    std::thread m_writer;
 };
 
 extern DataSaver* dataSaver;

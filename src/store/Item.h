@@ -60,6 +60,7 @@ private:
     friend class Type;
     friend class Data;
     friend class DataSaver;
+    friend class SnapshotLinker;
 
     Item(Type* type, std::string value) : m_type(type), m_value(std::move(value)) {}
     ~Item() = default;

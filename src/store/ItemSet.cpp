@@ -23,6 +23,15 @@ ItemSet ItemSet::FromSorted(std::vector<Item*>&& sorted)
     return result;
 }
 
+ItemSet ItemSet::FromSorted(Item* const* sorted, std::size_t count)
+{
+    if (count >= kPromoteAt)
+        return FromSorted(std::vector<Item*>(sorted, sorted + count));
+    ItemSet result;
+    result.AssignFlat(sorted, count);
+    return result;
+}
+
 ItemSet::ItemSet(const ItemSet& other)
 {
     if (other.IsLarge()) {

@@ -85,6 +85,7 @@ public:
     ItemSet(std::initializer_list<Item*> items);
     // Takes a vector that is already sorted by address and free of repeats.
     static ItemSet FromSorted(std::vector<Item*>&& sorted);
+    static ItemSet FromSorted(Item* const* sorted, std::size_t count);
     ItemSet(const ItemSet& other);
     ItemSet(ItemSet&& other) noexcept;
     ItemSet& operator=(const ItemSet& other);

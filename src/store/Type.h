@@ -65,6 +65,7 @@ public:
 private:
     friend class Data;
     friend class Item;
+    friend class SnapshotLinker;
 
     Type(Data* data, std::string name, bool primary, bool null, bool createOnGet);
     ~Type();

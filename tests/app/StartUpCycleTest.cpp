@@ -76,6 +76,7 @@ void StartUpCycleTest::LoadsOverDefaultsThenSavesAndDeletesAtShutdown()
     d.GetType("global_value")->NewItem(Value("unreferenced"));
     startUp.EveryFiveMinutes();
     QVERIFY(d.GetType("global_value")->HasItem("unreferenced").IsNull());
+    dataSaver->WaitForSave(); // the file is written on a thread of its own
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("alice"));
 
     // Shutdown saves what changed since the tick and lets go of every manager.

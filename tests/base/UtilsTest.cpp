@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <climits>
+#include <random>
 #include <stdexcept>
 
 #include <QDateTime>
@@ -10,6 +12,7 @@
 #include "base/LogCategory.h"
 #include "base/LogSink.h"
 #include "base/PathUtils.h"
+#include "base/SlicedSort.h"
 #include "base/TextUtils.h"
 
 namespace {
@@ -118,6 +121,26 @@ private slots:
         first->Dispose();
         delete first;
         QVERIFY(IsInFunction("Handler"));
+    }
+
+    // Sorting a slice at a time gives std::sort's order for any length
+    // around the run and batch sizes, even when every slice is cut short.
+    void SlicedSortMatchesAWholeSort()
+    {
+        std::mt19937 rng(7);
+        for (std::size_t n : {0, 1, 1024, 1025, 3000, 5000}) {
+            std::vector<int> items(n);
+            for (int& item : items)
+                item = static_cast<int>(rng() % 2000);
+            std::vector<int> expected = items;
+            std::sort(expected.begin(), expected.end(), std::greater<int>());
+            SlicedSort<int, std::greater<int>> sort(items);
+            int slices = 1;
+            while (!sort.Continue(QDeadlineTimer(0)))
+                ++slices;
+            QCOMPARE(items, expected);
+            QVERIFY(n <= 1024 ? slices == 1 : slices >= 4);
+        }
     }
 
     void LogLinesAreDatedIndentedAndNeverThrow()

@@ -280,14 +280,16 @@ void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
     File(Folder(share, "/share\\sub"), "w.txt", 1);
     SharedFilesGathering gathering(m_client->manager->GetUserSharedFolders("bob"));
     const QDeadlineTimer expired(0);
-    QVERIFY(!gathering.Continue(expired));
+    // Collecting the paths, ordering them, then the first folder.
+    for (int slice = 0; slice < 3; ++slice)
+        QVERIFY(!gathering.Continue(expired));
 
     // Between slices a listed folder gains a file, a folder not yet listed
     // goes, and so does a file of another.
     File(Folder(share, "/share"), "late.txt", 1);
     d.GetType(SharedFileFolder)->HasItem("/share/empty").Remove();
     d.GetType(SharedFileName)->HasItem("z.ogg").GetItems(SharedFile).Remove();
-    int slices = 1;
+    int slices = 3;
     while (!gathering.Continue(expired))
         QVERIFY(++slices < 10);
 
@@ -298,6 +300,14 @@ void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
                  ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
                  Record("w.txt", 1) + ByteBuilder().UInt32(0));
     QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
+
+    // Many folders are collected over several slices, every one of them.
+    for (int n = 0; n < 600; ++n)
+        Folder(share, "/share/f" + std::to_string(n));
+    SharedFilesGathering many(m_client->manager->GetUserSharedFolders("bob"));
+    while (!many.Continue(expired))
+        ;
+    QCOMPARE(qFromLittleEndian<quint32>(many.Body().constData()), 602u);
 }
 
 void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()

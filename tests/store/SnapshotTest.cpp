@@ -231,6 +231,56 @@ private slots:
         QCOMPARE(s.ItemCount(), std::size_t(7));
     }
 
+    // With no handler listening, pairs are linked all at once; the outcome
+    // must be what linking pair by pair gives: a default linked before the
+    // load gives way or gains partners, two records of one value share one
+    // link, a hub's set is whole, and of two partners where one is allowed
+    // the last wins.
+    void UnwatchedFileLinksLikePairByPair()
+    {
+        Store s;
+        s.Set("username", "nobody");
+        s.Set("kept", "yes");
+        SnapshotBytes file(4);
+        file.Section("global", false, 303);
+        for (int n = 1; n <= 300; ++n)
+            file.Record(n, QByteArray("g") + QByteArray::number(n));
+        file.Record(301, "username").Record(302, "dup").Record(303, "dup");
+        file.Section("global_value", false, 3).Record(304, "yes").Record(305, "alice");
+        file.Record(306, "other");
+        file.Section("user", false, 1).Record(307, "bob");
+        file.Section("in_user_list", true, 1).NullRecord(308);
+        std::vector<std::pair<int, int>> pairs;
+        for (int n = 1; n <= 300; ++n)
+            pairs.emplace_back(n, 304);
+        pairs.insert(pairs.end(), {{301, 305}, {302, 306}, {303, 306}, {307, 308}});
+        WriteAll(PathOf("bulk"), file.Pairs(pairs));
+        s.saver.Load(PathOf("bulk"));
+
+        Item* yes = s.value->HasItem("yes").Get();
+        QCOMPARE(yes->Partners(s.global)->size(), std::size_t(301));
+        QCOMPARE(s.global->HasItem("kept").Get()->HasItem(s.value), yes);
+        QCOMPARE(s.global->HasItem("g300").Get()->HasItem(s.value), yes);
+        QCOMPARE(Text(s.global->HasItem("username").Get()->HasItem(s.value)), QByteArray("alice"));
+        QVERIFY(s.value->HasItem("nobody").Get()->IsDisconnectedFromAll());
+        Item* other = s.value->HasItem("other").Get();
+        QCOMPARE(other->Partners(s.global)->size(), std::size_t(1));
+        QCOMPARE(Text(other->HasItem(s.global)), QByteArray("dup"));
+        QVERIFY(s.user->HasItem("bob").Get()->HasItem(s.listed)->IsConnected(s.user));
+
+        Store t;
+        WriteAll(PathOf("two values"), SnapshotBytes(2)
+                                           .Section("global", false, 1)
+                                           .Record(1, "key")
+                                           .Section("global_value", false, 2)
+                                           .Record(2, "first")
+                                           .Record(3, "second")
+                                           .Pairs({{1, 2}, {1, 3}}));
+        t.saver.Load(PathOf("two values"));
+        QCOMPARE(Text(t.global->HasItem("key").Get()->HasItem(t.value)), QByteArray("second"));
+        QVERIFY(t.value->HasItem("first").Get()->IsDisconnectedFromAll());
+    }
+
     void MalformedFileEmptiesTheStore_data()
     {
         QTest::addColumn<QByteArray>("file");
