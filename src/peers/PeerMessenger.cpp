@@ -856,7 +856,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             // than an introduction.
             const std::uint32_t longest =
                 SocketItem(UninitializedSocket, socket) ? MaxFirstFrameLength : MaxFrameLength;
-            const HeaderResult header = ReadHeader(device, *info, longest);
+            const HeaderResult header = ReadHeader(socket, device, *info, longest);
             if (header == HeaderIncomplete)
                 return;
             if (header == HeaderOversized) {
@@ -865,8 +865,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             }
         } else if (ReadBody(device, *info)) {
             MemStream body = info->m_buffer;
-            info->m_haveLength = false;
-            info->m_buffer = MemStream();
+            EndFrame(*info);
             if (!HandleFrame(socket, body))
                 return;
             // Handling may have disposed of the socket or handed it over.
@@ -874,7 +873,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             if (!info)
                 return;
             if (info->m_handedOver) {
-                m_records.erase(socket);
+                ForgetRecord(socket);
                 m_queued.erase(socket);
                 return;
             }
@@ -887,8 +886,8 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
     ReadFileToken(socket, device);
 }
 
-PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketBufferInfo& info,
-                                                      std::uint32_t longest)
+PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QTcpSocket* socket, QIODevice& device,
+                                                      SocketBufferInfo& info, std::uint32_t longest)
 {
     const int size = info.m_obfuscated ? Scrambler::HeaderSize : LengthSize;
     if (device.bytesAvailable() < size)
@@ -900,10 +899,46 @@ PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketB
         info.m_length = Scrambler::ReadHeader(header, info.m_key);
     else
         info.m_length = WireFormat::DecodeUInt32(header);
-    if (info.m_length > longest)
+    if (info.m_length > longest || !TakeFrameBudget(socket, info.m_length))
         return HeaderOversized;
     info.m_haveLength = true;
     return HeaderRead;
+}
+
+bool PeerMessenger::TakeFrameBudget(QTcpSocket* socket, std::uint32_t length)
+{
+    if (m_frameBytesHeld + length <= m_frameBudget) {
+        m_frameBytesHeld += length;
+        return true;
+    }
+    ItemPtr peerSocket = SocketItem(PeerSocket, socket);
+    const QString user = peerSocket ? Text(peerSocket[ServerTypes::User].AsString()) : QString();
+    PeerLog(0, QStringLiteral("Frames on their way already hold %1 of the %2 bytes allowed; "
+                              "closing the connection%3 that announced %4 bytes more")
+                   .arg(m_frameBytesHeld)
+                   .arg(m_frameBudget)
+                   .arg(user.isEmpty() ? QString() : QStringLiteral(" to user ") + user)
+                   .arg(length));
+    return false;
+}
+
+// The frame is done with (handled, or its connection gone): what was set
+// aside for it is free again.
+void PeerMessenger::EndFrame(SocketBufferInfo& info)
+{
+    if (info.m_haveLength)
+        m_frameBytesHeld -= info.m_length;
+    info.m_haveLength = false;
+    info.m_buffer = MemStream();
+}
+
+void PeerMessenger::ForgetRecord(QTcpSocket* socket)
+{
+    const auto found = m_records.find(socket);
+    if (found == m_records.end())
+        return;
+    EndFrame(*found->second);
+    m_records.erase(found);
 }
 
 bool PeerMessenger::ReadBody(QIODevice& device, SocketBufferInfo& info)
@@ -954,7 +989,7 @@ void PeerMessenger::ReadFileToken(QTcpSocket* socket, QIODevice& device)
     const unsigned int token = WireFormat::DecodeUInt32(bytes);
     const std::string user = Record(socket).m_user;
     HandOver(socket);
-    m_records.erase(socket);
+    ForgetRecord(socket);
     m_queued.erase(socket);
     emit FileConnectionRequested(user, socket, token);
 }
@@ -1328,7 +1363,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
     } else {
         PeerLog(2, QStringLiteral("Socket not identified"));
     }
-    m_records.erase(socket);
+    ForgetRecord(socket);
     m_queued.erase(socket);
 
     for (const char* typeName :
