@@ -87,8 +87,11 @@ void Register(QTcpSocket* socket, bool obfuscated, bool established)
         item.NewItem(IsObfuscated);
 }
 
+// Disposal queues the socket's deletion for a later turn, which then
+// deletes it later still.
 void DeleteDisposed()
 {
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

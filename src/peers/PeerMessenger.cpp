@@ -58,6 +58,12 @@ constexpr qint64 UnsentMessageLifetimeMs = 5 * 60 * 1000;
 // after a minute is not going to, or is dripping it in to hold a socket.
 constexpr qint64 FirstFrameLifetimeMs = 60 * 1000;
 constexpr int ListenBacklog = 1024;
+// Work a crowd of connections brings arrives all at once: a burst of
+// attempts fills both backlogs, and a thousand connections hanging up
+// together are a thousand sockets to delete. Each loop turn takes on a
+// bounded share, so that timers and the server connection keep their pace.
+constexpr int MaxAcceptsPerTurn = 100;
+constexpr int MaxDeletionsPerTurn = 100;
 
 constexpr int LengthSize = 4;
 constexpr int FileTokenSize = 4;
@@ -147,12 +153,6 @@ void DeclareSchemas()
 void DisconnectFrom(QTcpSocket* socket, QObject* receiver)
 {
     QObject::disconnect(socket, nullptr, receiver, nullptr);
-}
-
-void CloseAndDelete(QTcpSocket* socket)
-{
-    socket->close();
-    socket->deleteLater();
 }
 
 QHostAddress AddressOf(ItemPtr user)
@@ -250,6 +250,10 @@ PeerMessenger::~PeerMessenger()
         }
     }
     m_records.clear();
+    for (const QPointer<QTcpSocket>& socket : m_discarded)
+        if (socket)
+            sockets.insert(socket.data());
+    m_discarded.clear();
     for (QTcpSocket* socket : sockets) {
         DisconnectFrom(socket, this);
         socket->abort();
@@ -338,10 +342,17 @@ void PeerMessenger::OnNewObfuscatedConnection()
     AcceptPending(m_obfuscatedServer, true);
 }
 
+// Connections beyond this turn's share wait in the listening socket, which
+// stops taking more from the system until we come back for them.
 void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
 {
     Type* unidentified = d.GetType(UninitializedSocket);
-    while (QTcpSocket* socket = server.nextPendingConnection()) {
+    while (m_acceptsThisTurn < MaxAcceptsPerTurn) {
+        QTcpSocket* socket = server.nextPendingConnection();
+        if (!socket)
+            return;
+        if (m_acceptsThisTurn++ == 0)
+            QTimer::singleShot(0, this, &PeerMessenger::ResumeAccepting);
         if (unidentified->ItemCount() >= MaxUnidentifiedConnections) {
             // Nothing refers to it yet and no signal of its own is running.
             socket->abort();
@@ -358,6 +369,34 @@ void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
         if (obfuscated)
             item.NewItem(IsObfuscated);
     }
+}
+
+void PeerMessenger::ResumeAccepting()
+{
+    m_acceptsThisTurn = 0;
+    AcceptPending(m_server, false);
+    AcceptPending(m_obfuscatedServer, true);
+}
+
+// Closed at once, so no signal of it reaches anyone; deleted a turn's share
+// at a time.
+void PeerMessenger::Discard(QTcpSocket* socket)
+{
+    socket->close();
+    m_discarded.emplace_back(socket);
+    if (m_discarded.size() == 1)
+        QTimer::singleShot(0, this, &PeerMessenger::DeleteDiscarded);
+}
+
+void PeerMessenger::DeleteDiscarded()
+{
+    for (int n = 0; n < MaxDeletionsPerTurn && !m_discarded.empty(); ++n) {
+        if (QTcpSocket* socket = m_discarded.front())
+            socket->deleteLater();
+        m_discarded.pop_front();
+    }
+    if (!m_discarded.empty())
+        QTimer::singleShot(0, this, &PeerMessenger::DeleteDiscarded);
 }
 
 // The socket travels with each connection rather than being looked up with
@@ -492,7 +531,7 @@ void PeerMessenger::CompleteDirectAttempt(QTcpSocket* socket)
     ItemPtr socketItem = SocketItem(ConnectToPeerRequestSocket, socket);
     if (!socketItem) {
         DisconnectFrom(socket, this);
-        CloseAndDelete(socket);
+        Discard(socket);
         return;
     }
     ItemPtr user = socketItem[ServerTypes::User];
@@ -527,7 +566,7 @@ void PeerMessenger::CompleteDirectAttempt(QTcpSocket* socket)
         HandOver(socket);
         emit DNetConnectionAccepted(user.AsString(), socket);
     } else {
-        CloseAndDelete(socket);
+        Discard(socket);
     }
 }
 
@@ -537,7 +576,7 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     if (!socket)
         return;
     DisconnectFrom(socket, this);
-    CloseAndDelete(socket);
+    Discard(socket);
     ItemPtr socketItem = SocketItem(ConnectToPeerRequestSocket, socket);
     if (!socketItem)
         return;
@@ -1338,7 +1377,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
     if (g_peerMessengerDeleted)
         return;
     DisconnectFrom(socket, this);
-    CloseAndDelete(socket);
+    Discard(socket);
     ++m_disposalsSincePass;
     PeerLog(1, QStringLiteral("Disposing of socket"));
 
@@ -1449,7 +1488,7 @@ void PeerMessenger::ExpireDirectAttempts()
                 user);
         auto* socket = ObjectFromItem<QTcpSocket>(socketItem);
         DisconnectFrom(socket, this);
-        CloseAndDelete(socket);
+        Discard(socket);
         ItemPtr request = socketItem[ConnectToPeerRequest];
         socketItem.Remove();
         if (request)

@@ -162,6 +162,8 @@ private slots:
     void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
     void OnIndirectResponseSocketConnected();
     void ProcessReadySockets();
+    void ResumeAccepting();
+    void DeleteDiscarded();
     void OnSocketClosed();
     void OnSocketError(QAbstractSocket::SocketError error);
 
@@ -184,6 +186,7 @@ private:
     bool ListenOn(QTcpServer& server, const char* portSetting);
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
+    void Discard(QTcpSocket* socket);
     void OnSocketReadyToRead(QTcpSocket* socket);
     unsigned int PortFor(ItemPtr user, const std::string& type, bool& obfuscated);
     void StartDirectAttempt(ItemPtr request);
@@ -255,6 +258,9 @@ private:
     std::map<MemStream*, std::unique_ptr<MemStream>> m_unsentMessages;
     int m_sendOrder = 0;
     int m_disposalsSincePass = 0;
+    int m_acceptsThisTurn = 0;
+    // Closed sockets waiting for their turn to be deleted.
+    std::deque<QPointer<QTcpSocket>> m_discarded;
     std::size_t m_frameBytesHeld = 0;
     std::size_t m_frameBudget = DefaultFrameBudget;
 };
