@@ -4,6 +4,8 @@
 #include <set>
 #include <string>
 
+#include <QByteArray>
+
 #include "DataLoadedEventHandler.h"
 
 class Data;
@@ -37,6 +39,9 @@ public:
     // Reads the snapshot. A missing file is a first start, not an error.
     // Throws DataLoadFailure, after emptying the store, when it is malformed.
     void Load(const char* path);
+    // Reads a snapshot held in memory, without telling the loaded-data
+    // handlers. False, after emptying the store, when it is malformed.
+    bool LoadBytes(const QByteArray& bytes);
     // Writes the snapshot through a temporary file that replaces `path` only
     // once it is complete and on disk. Never throws; false when abandoned,
     // which is logged.
