@@ -31,7 +31,9 @@
 #include "base/Clock.h"
 #include "base/Settings.h"
 #include "peers/PeerMessenger.h"
+#include "peers/PeerTypes.h"
 #include "server/Server.h"
+#include "store/Data.h"
 
 namespace {
 
@@ -182,12 +184,16 @@ int main(int argc, char** argv)
     LoopWatch watch;
     watch.Start();
     std::thread attack([&] { crowd->Run(); });
-    while (!crowd->finished)
+    std::size_t peakUnidentified = 0;
+    Type* unidentified = d.GetType(PeerTypes::UninitializedSocket);
+    while (!crowd->finished) {
         Spin(100);
+        peakUnidentified = std::max(peakUnidentified, unidentified->ItemCount());
+    }
     attack.join();
     Spin(1000); // the last hang-ups arrive
     watch.Stop();
-    const int connected = crowd->connected, closedByPeer = crowd->closedByPeer,
+    const int sent = crowd->firstBytesSent, closedByPeer = crowd->closedByPeer,
               burstConnected = crowd->burstConnected;
     crowd.reset(); // its payloads are no part of the attacked peer's memory
     chatter.Stop();
@@ -197,13 +203,21 @@ int main(int argc, char** argv)
     // Whatever is still half-open is what the half-minute pass is for; move
     // the clock past every lifetime instead of waiting for it.
     ::Clock::SetOffsetForTesting(10 * 60 * 1000);
+    const auto passStart = BenchSupport::Clock::now();
     peerMessenger->EveryHalfMinute();
+    const double passMs = SecondsSince(passStart) * 1000.0;
     Spin(1000);
     ::Clock::SetOffsetForTesting(0);
     const double rssAfter = ResidentMiB();
 
-    Print("hostile.connected", connected, 0);
-    Print("hostile.closed_by_peer", closedByPeer, 0);
+    // Of the attacking connections opened at once: how many got their first
+    // bytes out, how many the peer closed, and the most it let wait to
+    // identify themselves at one time (the rest it refused on arrival).
+    Print("hostile.attackers", options.connections, 0);
+    Print("hostile.attackers_sent", sent, 0);
+    Print("hostile.attackers_closed_by_peer", closedByPeer, 0);
+    Print("hostile.peak_unidentified", double(peakUnidentified), 0);
+    Print("hostile.burst_attempts", options.burst, 0);
     Print("hostile.burst_connected", burstConnected, 0);
     Print("hostile.chat_lines", heard, 0);
     Print("hostile.chat_p99_ms", p99, 1);
@@ -211,6 +225,11 @@ int main(int argc, char** argv)
     // Of the longest stall: time on a core, and time waiting for one.
     Print("hostile.stall_cpu_ms", watch.MaxGapCpuMs(), 0);
     Print("hostile.stall_queued_ms", watch.MaxGapQueuedMs(), 0);
+    // The heaviest turn of the loop by its own CPU time, which a busy
+    // machine does not inflate, and the half-minute pass after the attack
+    // (one turn of the loop when it runs on its timer).
+    Print("hostile.max_turn_cpu_ms", watch.MaxTurnCpuMs(), 1);
+    Print("hostile.half_minute_pass_ms", passMs, 1);
     Print("hostile.rss_before_mib", rssBefore, 1);
     Print("hostile.rss_mib", std::max(watch.MaxRssMiB(), rssBefore), 1);
     Print("hostile.rss_after_mib", rssAfter, 1);

@@ -104,7 +104,7 @@ void HostileCrowd::Send(Attacker& attacker, std::size_t limit)
                                  limit - attacker.sent, MSG_NOSIGNAL);
         if (n > 0) {
             if (attacker.sent == 0)
-                ++connected;
+                ++firstBytesSent;
             attacker.sent += static_cast<std::size_t>(n);
             continue;
         }

@@ -21,9 +21,12 @@ public:
     void Run();
 
     std::atomic<bool> finished{false};
-    // Sockets of phase one that connected, and those the peer closed on us.
-    std::atomic<int> connected{0};
+    // Sockets of phase one whose first bytes went out (the peer refuses
+    // most at once: it lets only so many wait to identify themselves), and
+    // those the peer closed on us.
+    std::atomic<int> firstBytesSent{0};
     std::atomic<int> closedByPeer{0};
+    // Attempts of phase two whose connection was established.
     std::atomic<int> burstConnected{0};
 
 private:

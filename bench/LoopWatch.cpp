@@ -46,6 +46,7 @@ void LoopWatch::Start()
 {
     m_maxGapNs = 0;
     m_maxGap = SchedulerTimes();
+    m_maxTurnCpuNs = 0;
     m_lastTimes = ReadSchedulerTimes();
     m_maxRss = BenchSupport::ResidentMiB();
     m_ticks = 0;
@@ -62,6 +63,7 @@ void LoopWatch::Tick()
         m_maxGapNs = gap;
         m_maxGap = {times.cpuNs - m_lastTimes.cpuNs, times.queuedNs - m_lastTimes.queuedNs};
     }
+    m_maxTurnCpuNs = std::max(m_maxTurnCpuNs, times.cpuNs - m_lastTimes.cpuNs);
     m_lastTimes = times;
     if (++m_ticks % 100 == 0)
         m_maxRss = std::max(m_maxRss, BenchSupport::ResidentMiB());

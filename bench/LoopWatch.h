@@ -21,6 +21,9 @@ public:
     double MaxRssMiB() const { return m_maxRss; }
     double MaxGapCpuMs() const { return double(m_maxGap.cpuNs) / 1e6; }
     double MaxGapQueuedMs() const { return double(m_maxGap.queuedNs) / 1e6; }
+    // The most time on a core between two ticks, wherever it fell: unlike
+    // the longest gap, it does not grow when other programs take the cores.
+    double MaxTurnCpuMs() const { return double(m_maxTurnCpuNs) / 1e6; }
 
 private:
     struct SchedulerTimes
@@ -40,6 +43,7 @@ private:
     int m_schedstat = -1;
     SchedulerTimes m_lastTimes;
     SchedulerTimes m_maxGap;
+    qint64 m_maxTurnCpuNs = 0;
     double m_maxRss = 0;
     int m_ticks = 0;
 };

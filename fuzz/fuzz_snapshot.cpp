@@ -11,12 +11,9 @@
 // every_saved_type). Regenerate it when a subsystem's schema changes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
-
-#include <unistd.h>
 
 #include <QByteArray>
 
@@ -100,26 +97,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
-    // Memory-backed where the system offers it: the loader reads a path, and
-    // a failed load copies the file aside, so a disk would set the pace.
-    static const QByteArray path =
-        (access("/dev/shm", W_OK) == 0 ? QByteArray("/dev/shm/") : QByteArray()) +
-        "quorvale-fuzz-snapshot-" + QByteArray::number(getpid());
-    std::FILE* file = std::fopen(path.constData(), "wb");
-    if (!file)
-        return 0;
-    std::fwrite(bytes, 1, size, file);
-    std::fclose(file);
-
-    try {
-        dataSaver->Load(path.constData());
+    // From memory: writing each input to a file for the loader to read
+    // back cost more than reading it.
+    const QByteArray snapshot =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), qsizetype(size));
+    if (dataSaver->LoadBytes(snapshot)) {
         d.RemoveDisconnectedItems();
-    } catch (DataLoadFailure&) {
+    } else {
         for (Type* type : d.GetTypes())
             FUZZ_CHECK(type->ItemCount() == 0); // a failed load must leave the store empty
     }
     d.RemoveAllItems();
-    std::remove(path.constData());
-    std::remove((path + ".unreadable").constData());
     return 0;
 }

@@ -58,6 +58,12 @@ constexpr qint64 UnsentMessageLifetimeMs = 5 * 60 * 1000;
 // after a minute is not going to, or is dripping it in to hold a socket.
 constexpr qint64 FirstFrameLifetimeMs = 60 * 1000;
 constexpr int ListenBacklog = 1024;
+// Work a crowd of connections brings arrives all at once: a burst of
+// attempts fills both backlogs, and a thousand connections hanging up
+// together are a thousand sockets to delete. Each loop turn takes on a
+// bounded share, so that timers and the server connection keep their pace.
+constexpr int MaxAcceptsPerTurn = 100;
+constexpr int MaxDeletionsPerTurn = 100;
 
 constexpr int LengthSize = 4;
 constexpr int FileTokenSize = 4;
@@ -147,12 +153,6 @@ void DeclareSchemas()
 void DisconnectFrom(QTcpSocket* socket, QObject* receiver)
 {
     QObject::disconnect(socket, nullptr, receiver, nullptr);
-}
-
-void CloseAndDelete(QTcpSocket* socket)
-{
-    socket->close();
-    socket->deleteLater();
 }
 
 QHostAddress AddressOf(ItemPtr user)
@@ -250,6 +250,10 @@ PeerMessenger::~PeerMessenger()
         }
     }
     m_records.clear();
+    for (const QPointer<QTcpSocket>& socket : m_discarded)
+        if (socket)
+            sockets.insert(socket.data());
+    m_discarded.clear();
     for (QTcpSocket* socket : sockets) {
         DisconnectFrom(socket, this);
         socket->abort();
@@ -338,10 +342,17 @@ void PeerMessenger::OnNewObfuscatedConnection()
     AcceptPending(m_obfuscatedServer, true);
 }
 
+// Connections beyond this turn's share wait in the listening socket, which
+// stops taking more from the system until we come back for them.
 void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
 {
     Type* unidentified = d.GetType(UninitializedSocket);
-    while (QTcpSocket* socket = server.nextPendingConnection()) {
+    while (m_acceptsThisTurn < MaxAcceptsPerTurn) {
+        QTcpSocket* socket = server.nextPendingConnection();
+        if (!socket)
+            return;
+        if (m_acceptsThisTurn++ == 0)
+            QTimer::singleShot(0, this, &PeerMessenger::ResumeAccepting);
         if (unidentified->ItemCount() >= MaxUnidentifiedConnections) {
             // Nothing refers to it yet and no signal of its own is running.
             socket->abort();
@@ -358,6 +369,34 @@ void PeerMessenger::AcceptPending(QTcpServer& server, bool obfuscated)
         if (obfuscated)
             item.NewItem(IsObfuscated);
     }
+}
+
+void PeerMessenger::ResumeAccepting()
+{
+    m_acceptsThisTurn = 0;
+    AcceptPending(m_server, false);
+    AcceptPending(m_obfuscatedServer, true);
+}
+
+// Closed at once, so no signal of it reaches anyone; deleted a turn's share
+// at a time.
+void PeerMessenger::Discard(QTcpSocket* socket)
+{
+    socket->close();
+    m_discarded.emplace_back(socket);
+    if (m_discarded.size() == 1)
+        QTimer::singleShot(0, this, &PeerMessenger::DeleteDiscarded);
+}
+
+void PeerMessenger::DeleteDiscarded()
+{
+    for (int n = 0; n < MaxDeletionsPerTurn && !m_discarded.empty(); ++n) {
+        if (QTcpSocket* socket = m_discarded.front())
+            socket->deleteLater();
+        m_discarded.pop_front();
+    }
+    if (!m_discarded.empty())
+        QTimer::singleShot(0, this, &PeerMessenger::DeleteDiscarded);
 }
 
 // The socket travels with each connection rather than being looked up with
@@ -492,7 +531,7 @@ void PeerMessenger::CompleteDirectAttempt(QTcpSocket* socket)
     ItemPtr socketItem = SocketItem(ConnectToPeerRequestSocket, socket);
     if (!socketItem) {
         DisconnectFrom(socket, this);
-        CloseAndDelete(socket);
+        Discard(socket);
         return;
     }
     ItemPtr user = socketItem[ServerTypes::User];
@@ -527,7 +566,7 @@ void PeerMessenger::CompleteDirectAttempt(QTcpSocket* socket)
         HandOver(socket);
         emit DNetConnectionAccepted(user.AsString(), socket);
     } else {
-        CloseAndDelete(socket);
+        Discard(socket);
     }
 }
 
@@ -537,7 +576,7 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     if (!socket)
         return;
     DisconnectFrom(socket, this);
-    CloseAndDelete(socket);
+    Discard(socket);
     ItemPtr socketItem = SocketItem(ConnectToPeerRequestSocket, socket);
     if (!socketItem)
         return;
@@ -856,7 +895,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             // than an introduction.
             const std::uint32_t longest =
                 SocketItem(UninitializedSocket, socket) ? MaxFirstFrameLength : MaxFrameLength;
-            const HeaderResult header = ReadHeader(device, *info, longest);
+            const HeaderResult header = ReadHeader(socket, device, *info, longest);
             if (header == HeaderIncomplete)
                 return;
             if (header == HeaderOversized) {
@@ -865,8 +904,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             }
         } else if (ReadBody(device, *info)) {
             MemStream body = info->m_buffer;
-            info->m_haveLength = false;
-            info->m_buffer = MemStream();
+            EndFrame(*info);
             if (!HandleFrame(socket, body))
                 return;
             // Handling may have disposed of the socket or handed it over.
@@ -874,7 +912,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
             if (!info)
                 return;
             if (info->m_handedOver) {
-                m_records.erase(socket);
+                ForgetRecord(socket);
                 m_queued.erase(socket);
                 return;
             }
@@ -887,8 +925,8 @@ void PeerMessenger::ReadSocket(QTcpSocket* socket, QIODevice& device)
     ReadFileToken(socket, device);
 }
 
-PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketBufferInfo& info,
-                                                      std::uint32_t longest)
+PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QTcpSocket* socket, QIODevice& device,
+                                                      SocketBufferInfo& info, std::uint32_t longest)
 {
     const int size = info.m_obfuscated ? Scrambler::HeaderSize : LengthSize;
     if (device.bytesAvailable() < size)
@@ -900,10 +938,46 @@ PeerMessenger::HeaderResult PeerMessenger::ReadHeader(QIODevice& device, SocketB
         info.m_length = Scrambler::ReadHeader(header, info.m_key);
     else
         info.m_length = WireFormat::DecodeUInt32(header);
-    if (info.m_length > longest)
+    if (info.m_length > longest || !TakeFrameBudget(socket, info.m_length))
         return HeaderOversized;
     info.m_haveLength = true;
     return HeaderRead;
+}
+
+bool PeerMessenger::TakeFrameBudget(QTcpSocket* socket, std::uint32_t length)
+{
+    if (m_frameBytesHeld + length <= m_frameBudget) {
+        m_frameBytesHeld += length;
+        return true;
+    }
+    ItemPtr peerSocket = SocketItem(PeerSocket, socket);
+    const QString user = peerSocket ? Text(peerSocket[ServerTypes::User].AsString()) : QString();
+    PeerLog(0, QStringLiteral("Frames on their way already hold %1 of the %2 bytes allowed; "
+                              "closing the connection%3 that announced %4 bytes more")
+                   .arg(m_frameBytesHeld)
+                   .arg(m_frameBudget)
+                   .arg(user.isEmpty() ? QString() : QStringLiteral(" to user ") + user)
+                   .arg(length));
+    return false;
+}
+
+// The frame is done with (handled, or its connection gone): what was set
+// aside for it is free again.
+void PeerMessenger::EndFrame(SocketBufferInfo& info)
+{
+    if (info.m_haveLength)
+        m_frameBytesHeld -= info.m_length;
+    info.m_haveLength = false;
+    info.m_buffer = MemStream();
+}
+
+void PeerMessenger::ForgetRecord(QTcpSocket* socket)
+{
+    const auto found = m_records.find(socket);
+    if (found == m_records.end())
+        return;
+    EndFrame(*found->second);
+    m_records.erase(found);
 }
 
 bool PeerMessenger::ReadBody(QIODevice& device, SocketBufferInfo& info)
@@ -954,7 +1028,7 @@ void PeerMessenger::ReadFileToken(QTcpSocket* socket, QIODevice& device)
     const unsigned int token = WireFormat::DecodeUInt32(bytes);
     const std::string user = Record(socket).m_user;
     HandOver(socket);
-    m_records.erase(socket);
+    ForgetRecord(socket);
     m_queued.erase(socket);
     emit FileConnectionRequested(user, socket, token);
 }
@@ -1303,7 +1377,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
     if (g_peerMessengerDeleted)
         return;
     DisconnectFrom(socket, this);
-    CloseAndDelete(socket);
+    Discard(socket);
     ++m_disposalsSincePass;
     PeerLog(1, QStringLiteral("Disposing of socket"));
 
@@ -1328,7 +1402,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* socket)
     } else {
         PeerLog(2, QStringLiteral("Socket not identified"));
     }
-    m_records.erase(socket);
+    ForgetRecord(socket);
     m_queued.erase(socket);
 
     for (const char* typeName :
@@ -1414,7 +1488,7 @@ void PeerMessenger::ExpireDirectAttempts()
                 user);
         auto* socket = ObjectFromItem<QTcpSocket>(socketItem);
         DisconnectFrom(socket, this);
-        CloseAndDelete(socket);
+        Discard(socket);
         ItemPtr request = socketItem[ConnectToPeerRequest];
         socketItem.Remove();
         if (request)

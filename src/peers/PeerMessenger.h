@@ -53,6 +53,12 @@ public:
     // The first frame of an accepted connection only names the peer and the
     // kind of connection; a longer one is refused before it is buffered.
     static constexpr std::uint32_t MaxFirstFrameLength = 4096;
+    // What all connections together may hold in frames that have not come
+    // whole: a frame's announced length is set aside when its header
+    // arrives, so without a bound a few hundred identified peers announcing
+    // the largest frames could make us hold gigabytes. The connection whose
+    // frame would go beyond it is closed.
+    static constexpr std::size_t DefaultFrameBudget = 64 * 1048576;
     // Accepted connections that have not identified themselves yet; more
     // are refused at once, so a flood of idle connections cannot use up
     // our file descriptors and memory.
@@ -113,6 +119,10 @@ public:
     void QueueDownload(const std::string& user, const std::string& file);
     void DenyUpload(const std::string& user, const std::string& file, const std::string& reason);
 
+    // Bytes set aside for unfinished frames, and their bound (tests lower it).
+    std::size_t FrameBytesHeld() const { return m_frameBytesHeld; }
+    void SetFrameBudget(std::size_t bytes) { m_frameBudget = bytes; }
+
     // Where scrambling keys come from; tests set a known source.
     Scrambler& GetScrambler() { return m_scrambler; }
 
@@ -152,6 +162,8 @@ private slots:
     void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
     void OnIndirectResponseSocketConnected();
     void ProcessReadySockets();
+    void ResumeAccepting();
+    void DeleteDiscarded();
     void OnSocketClosed();
     void OnSocketError(QAbstractSocket::SocketError error);
 
@@ -174,6 +186,7 @@ private:
     bool ListenOn(QTcpServer& server, const char* portSetting);
     void AcceptPending(QTcpServer& server, bool obfuscated);
     void ConnectInput(QTcpSocket* socket);
+    void Discard(QTcpSocket* socket);
     void OnSocketReadyToRead(QTcpSocket* socket);
     unsigned int PortFor(ItemPtr user, const std::string& type, bool& obfuscated);
     void StartDirectAttempt(ItemPtr request);
@@ -191,9 +204,13 @@ private:
     // Reading.
     SocketBufferInfo& Record(QTcpSocket* socket);
     SocketBufferInfo* FindRecord(QTcpSocket* socket);
-    HeaderResult ReadHeader(QIODevice& device, SocketBufferInfo& info, std::uint32_t longest);
+    HeaderResult ReadHeader(QTcpSocket* socket, QIODevice& device, SocketBufferInfo& info,
+                            std::uint32_t longest);
     bool ReadBody(QIODevice& device, SocketBufferInfo& info);
     bool HandleFrame(QTcpSocket* socket, MemStream& body);
+    bool TakeFrameBudget(QTcpSocket* socket, std::uint32_t length);
+    void EndFrame(SocketBufferInfo& info);
+    void ForgetRecord(QTcpSocket* socket);
     void ReadFileToken(QTcpSocket* socket, QIODevice& device);
     bool HandlePeerMessage(QTcpSocket* socket, MemStream& message);
 
@@ -241,6 +258,11 @@ private:
     std::map<MemStream*, std::unique_ptr<MemStream>> m_unsentMessages;
     int m_sendOrder = 0;
     int m_disposalsSincePass = 0;
+    int m_acceptsThisTurn = 0;
+    // Closed sockets waiting for their turn to be deleted.
+    std::deque<QPointer<QTcpSocket>> m_discarded;
+    std::size_t m_frameBytesHeld = 0;
+    std::size_t m_frameBudget = DefaultFrameBudget;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -469,7 +469,19 @@ void DataSaver::Load(const char* path)
     }
     const QByteArray bytes = file.readAll();
     file.close();
+    if (!LoadBytes(bytes)) {
+        // Keep what could not be read beside the snapshot before anything
+        // overwrites it, so a user's settings are never silently lost.
+        const QString keep = QFile::decodeName(path) + ".unreadable";
+        QFile::remove(keep);
+        QFile::copy(QFile::decodeName(path), keep);
+        throw DataLoadFailure();
+    }
+    EmitDataLoaded();
+}
 
+bool DataSaver::LoadBytes(const QByteArray& bytes)
+{
     try {
         SnapshotReader in(bytes);
         std::vector<LoadedItem> records;
@@ -529,17 +541,12 @@ void DataSaver::Load(const char* path)
         SnapshotLinker(m_data).Link(items, std::move(pairs));
     } catch (...) {
         DiscardCurrentStoreException();
-        // Keep what could not be read beside the snapshot before anything
-        // overwrites it, so a user's settings are never silently lost.
-        const QString keep = QFile::decodeName(path) + ".unreadable";
-        QFile::remove(keep);
-        QFile::copy(QFile::decodeName(path), keep);
         try {
             m_data.RemoveAllItems();
         } catch (...) {
             DiscardCurrentStoreException();
         }
-        throw DataLoadFailure();
+        return false;
     }
-    EmitDataLoaded();
+    return true;
 }

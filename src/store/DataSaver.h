@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include <QByteArray>
+
 #include "DataLoadedEventHandler.h"
 
 class Data;
@@ -40,6 +42,9 @@ public:
     // Reads the snapshot. A missing file is a first start, not an error.
     // Throws DataLoadFailure, after emptying the store, when it is malformed.
     void Load(const char* path);
+    // Reads a snapshot held in memory, without telling the loaded-data
+    // handlers. False, after emptying the store, when it is malformed.
+    bool LoadBytes(const QByteArray& bytes);
     // Writes the snapshot through a temporary file that replaces `path` only
     // once it is complete and on disk. Never throws; false when abandoned,
     // which is logged.

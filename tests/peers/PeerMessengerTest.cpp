@@ -566,6 +566,28 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
     // Once identified, a connection may send the largest frames.
     QVERIFY(WriteAndWait(*longest, OurEndOf(*longest), ByteBuilder().UInt32(MaxFrame)));
     QCOMPARE(Links(longName.constData()), 1);
+    // Together, connections hold no more than the frame budget in frames
+    // still on their way: the one that would go beyond it is closed, and
+    // a frame's share comes back when its connection goes.
+    messenger().SetFrameBudget(MaxFrame + 1000);
+    {
+        MessengerLog log;
+        auto modest = P().ConnectMessagingPeer("modest");
+        auto greedy = P().ConnectMessagingPeer("greedy");
+        QVERIFY(modest && greedy);
+        QVERIFY(WriteAndWait(*modest, *OurEndOf(*modest), ByteBuilder().UInt32(1000)));
+        QCOMPARE(messenger().FrameBytesHeld(), std::size_t(MaxFrame + 1000));
+        greedy->write(ByteBuilder().UInt32(1));
+        QVERIFY(WaitForClosed(*greedy));
+        QCOMPARE(log.Count(QString("Frames on their way already hold %1 of the %1 bytes allowed; "
+                                   "closing the connection to user greedy that announced 1 "
+                                   "bytes more")
+                               .arg(MaxFrame + 1000)),
+                 1);
+        modest->abort();
+        QTRY_COMPARE(Links("modest"), 0);
+        QCOMPARE(messenger().FrameBytesHeld(), std::size_t(MaxFrame));
+    }
 
     // A first frame that has not come whole within a minute closes the
     // connection, whatever part of it came.
