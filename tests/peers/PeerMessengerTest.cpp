@@ -575,7 +575,7 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
         auto modest = P().ConnectMessagingPeer("modest");
         auto greedy = P().ConnectMessagingPeer("greedy");
         QVERIFY(modest && greedy);
-        QVERIFY(WriteAndWait(*modest, *OurEndOf(*modest), ByteBuilder().UInt32(1000)));
+        QVERIFY(WriteAndWait(*modest, OurEndOf(*modest), ByteBuilder().UInt32(1000)));
         QCOMPARE(messenger().FrameBytesHeld(), std::size_t(MaxFrame + 1000));
         greedy->write(ByteBuilder().UInt32(1));
         QVERIFY(WaitForClosed(*greedy));
