@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "../peers/PeerTestSupport.h"
+#include "FramedSocket.h"
 #include "dnet/DNetManager.h"
 #include "dnet/DNetTypes.h"
 #include "peers/PeerTypes.h"
@@ -17,58 +18,20 @@ namespace {
 
 // One link of the tree over loopback: the far end plays the other client,
 // the near end is the socket the peer messenger would hand to the manager.
-class DNetLink
+class DNetLink : public FramedSocket
 {
 public:
     bool Open(QTcpServer& listener)
     {
-        m_far.connectToHost(QHostAddress::LocalHost, listener.serverPort());
-        if (!m_far.waitForConnected(3000) || !listener.waitForNewConnection(3000))
+        if (!Connect(listener.serverPort()) || !listener.waitForNewConnection(Timeout))
             return false;
         m_near = listener.nextPendingConnection();
         return m_near != nullptr;
     }
-
     QTcpSocket* Near() const { return m_near; }
-    void Send(const QByteArray& body) { SendRaw(ByteBuilder().Int32(int(body.size())).Raw(body)); }
-    void SendRaw(const QByteArray& bytes)
-    {
-        m_far.write(bytes);
-        m_far.flush();
-    }
-    // The next `count` bodies the manager sent us, one after the other.
-    QByteArray Next(int count = 1)
-    {
-        QByteArray bodies;
-        (void)QTest::qWaitFor([&] {
-            m_buffer += m_far.readAll();
-            while (count > 0 && m_buffer.size() >= 4) {
-                const auto length = qsizetype(WireFormat::DecodeUInt32(
-                    reinterpret_cast<const unsigned char*>(m_buffer.constData())));
-                if (m_buffer.size() < 4 + length)
-                    break;
-                bodies += m_buffer.mid(4, length);
-                m_buffer.remove(0, 4 + length);
-                --count;
-            }
-            return count == 0;
-        });
-        return bodies;
-    }
-    bool WaitClosed()
-    {
-        return QTest::qWaitFor([this] {
-            m_far.readAll();
-            return m_far.state() == QAbstractSocket::UnconnectedState;
-        });
-    }
-    bool IsOpen() const { return m_far.state() == QAbstractSocket::ConnectedState; }
-    void Close() { m_far.disconnectFromHost(); }
 
 private:
-    QTcpSocket m_far;
     QTcpSocket* m_near = nullptr;
-    QByteArray m_buffer;
 };
 
 // Tree messages, as laid out on a link: a one-byte code, then fields.
@@ -216,7 +179,7 @@ void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
     const QString socket = QString::fromStdString(Value(paula.Near()).Text());
     QCOMPARE(Parent(), QStringList({"paula", socket, "3", "lead"}));
     QCOMPARE(CountOf(DNetParentCandidate), 0);
-    QVERIFY(bob.WaitClosed() && paula.IsOpen());
+    QVERIFY(bob.WaitUntilClosed() && paula.IsOpen());
     // The child learns level and leader before the search itself; the
     // parent hears our depth.
     QCOMPARE(child.Next(3), Level(3) + Leader("lead") + Search("dave", 66, "jazz"));
@@ -238,7 +201,7 @@ void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
     FromAbove(Leader("lead"));
     QCOMPARE(child.Next(2), Search("someone", 1, "first") + Leader("lead"));
     S().TakeSent();
-    paula.Close();
+    paula.Disconnect();
     QVERIFY(QTest::qWaitFor([] { return Parent() == QStringList({"", "", "", ""}); }));
     QCOMPARE(S().TakeSent(), HaveParentSent(false) + LeaderSent("") + LevelSent(0xffffffff));
     QCOMPARE(child.Next(), Level(-1));
@@ -253,7 +216,7 @@ void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
     // A candidate that goes away before it delivers leaves nothing behind.
     DNetLink& gina = NewCandidate("gina");
     QCOMPARE(CountOf(DNetParentCandidate), 1);
-    gina.Close();
+    gina.Disconnect();
     QVERIFY(QTest::qWaitFor([] { return CountOf(DNetParentCandidate) == 0; }));
     QVERIFY(StateOf(State::ParentUser).empty());
 }
@@ -268,7 +231,7 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     empty.Send(QByteArray());
     truncated.Send(DNet(3).UInt32(49).String("x").UInt32(5));
     huge.SendRaw(ByteBuilder().UInt32(0x7fffffff).Byte(3));
-    QVERIFY(empty.WaitClosed() && truncated.WaitClosed() && huge.WaitClosed());
+    QVERIFY(empty.WaitUntilClosed() && truncated.WaitUntilClosed() && huge.WaitUntilClosed());
     QCOMPARE(CountOf(DNetParentCandidate), 1);
     // Unknown codes are no reason to close; the survivor still becomes
     // parent, and a late candidate is turned away at once.
@@ -276,7 +239,7 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     good.Send(Search("x", 2, "y"));
     QCOMPARE(child.Next(), Search("x", 2, "y"));
     QCOMPARE(StateOf(State::ParentUser), std::string("d"));
-    QVERIFY(NewCandidate("e").WaitClosed());
+    QVERIFY(NewCandidate("e").WaitUntilClosed());
     // Broken messages from above change nothing; a child's close only it.
     FromAbove(DNet(4).Byte(1));
     FromAbove(DNet(3).UInt32(49).String("cut"));
@@ -285,7 +248,7 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     QVERIFY(good.IsOpen());
     DNetLink& dave = NewChild("dave");
     dave.Send(DNet(7).Byte(1));
-    QVERIFY(dave.WaitClosed() && child.IsOpen());
+    QVERIFY(dave.WaitUntilClosed() && child.IsOpen());
 }
 
 void DNetTest::ChildReconnectingReplacesItsOldConnection()
@@ -298,13 +261,13 @@ void DNetTest::ChildReconnectingReplacesItsOldConnection()
     DNetLink& first = NewChild("bob");
     QCOMPARE(first.Next(2), Level(2) + Leader("lead"));
     DNetLink& second = NewChild("bob");
-    QVERIFY(first.WaitClosed());
+    QVERIFY(first.WaitUntilClosed());
     QCOMPARE(CountOf(DNetChild), 1);
     QCOMPARE(UserItem("bob")[DNetChild].AsString(), Value(second.Near()).Text());
     QCOMPARE(second.Next(2), Level(2) + Leader("lead"));
     FromAbove(Level(4));
     QCOMPARE(second.Next(), Level(5));
-    second.Close();
+    second.Disconnect();
     QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
 }
 
@@ -389,7 +352,7 @@ void DNetTest::ChildDepthIsReportedWhenItChanges()
     QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
     QCOMPARE(parent.Next(), Depth(4));
     // A child that goes takes its depth along.
-    carol.Close();
+    carol.Disconnect();
     QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth).empty(); }));
     QCOMPARE(S().TakeSent(), HaveChildrenSent(false));
     QCOMPARE(parent.Next(), Depth(0));
@@ -425,7 +388,7 @@ void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
     QCOMPARE(S().TakeSent(), CanParentSent(true));
     Settings::Set("upload_speed", 2047);
     QCOMPARE(S().TakeSent(), QByteArray());
-    NewChild("bob").Close();
+    NewChild("bob").Disconnect();
     QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
     QCOMPARE(S().TakeSent(), CanParentSent(false) + CanParentSent(true));
 }

@@ -1,28 +1,8 @@
 #include "LabTestClient.h"
 
 #include <QCryptographicHash>
-#include <QTest>
 
 #include "Bytes.h"
-
-void LabTestClient::Send(const QByteArray& body)
-{
-    SendRaw(ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body));
-}
-
-QByteArray LabTestClient::Next()
-{
-    const auto whole = [this] {
-        m_buffer += m_socket.readAll();
-        return m_buffer.size() >= 4 && m_buffer.size() >= 4 + qsizetype(UInt32At(m_buffer, 0));
-    };
-    if (!QTest::qWaitFor(whole, Timeout))
-        return {};
-    const qsizetype length = UInt32At(m_buffer, 0);
-    const QByteArray body = m_buffer.mid(4, length);
-    m_buffer.remove(0, 4 + length);
-    return body;
-}
 
 bool LabTestClient::LogIn(const QByteArray& user, const QByteArray& password)
 {
@@ -44,15 +24,6 @@ bool LabTestClient::NothingElsePending()
     return CodeOf(Next()) == 92;
 }
 
-bool LabTestClient::WaitUntilClosed()
-{
-    const auto closed = [this] {
-        m_buffer += m_socket.readAll();
-        return m_socket.state() == QAbstractSocket::UnconnectedState;
-    };
-    return QTest::qWaitFor(closed, Timeout);
-}
-
 std::uint32_t CodeOf(const QByteArray& body)
 {
     return body.size() < 4 ? 0 : UInt32At(body, 0);
@@ -64,14 +35,4 @@ QByteArray LoginBody(const QByteArray& user, const QByteArray& password)
         QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
     return ByteBuilder().UInt32(1).String(user).String(password).UInt32(157).String(digest).UInt32(
         100);
-}
-
-std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset)
-{
-    if (offset < 0 || offset + 4 > bytes.size())
-        return 0;
-    std::uint32_t value = 0;
-    for (qsizetype i = offset + 3; i >= offset; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return value;
 }

@@ -1,0 +1,62 @@
+#include "FramedSocket.h"
+
+#include <QHostAddress>
+#include <QTest>
+
+#include "Bytes.h"
+
+bool FramedSocket::Connect(quint16 port)
+{
+    m_socket.connectToHost(QHostAddress::LocalHost, port);
+    return m_socket.waitForConnected(Timeout);
+}
+
+void FramedSocket::Send(const QByteArray& body)
+{
+    SendRaw(ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body));
+}
+
+void FramedSocket::SendRaw(const QByteArray& bytes)
+{
+    m_socket.write(bytes);
+    m_socket.flush();
+}
+
+QByteArray FramedSocket::Next(int count)
+{
+    QByteArray bodies;
+    (void)QTest::qWaitFor(
+        [&] {
+            m_buffer += m_socket.readAll();
+            while (count > 0 && m_buffer.size() >= 4) {
+                const qsizetype length = UInt32At(m_buffer, 0);
+                if (m_buffer.size() < 4 + length)
+                    break;
+                bodies += m_buffer.mid(4, length);
+                m_buffer.remove(0, 4 + length);
+                --count;
+            }
+            return count == 0;
+        },
+        Timeout);
+    return bodies;
+}
+
+bool FramedSocket::WaitUntilClosed()
+{
+    const auto closed = [this] {
+        m_buffer += m_socket.readAll();
+        return m_socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    return QTest::qWaitFor(closed, Timeout);
+}
+
+std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset)
+{
+    if (offset < 0 || offset + 4 > bytes.size())
+        return 0;
+    std::uint32_t value = 0;
+    for (qsizetype i = offset + 3; i >= offset; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
