@@ -261,6 +261,7 @@ void ChatFormsTest::PrivateMessagesRaiseEventsAndBlink()
     QVERIFY(form->Entry()->text().isEmpty());
 
     delete form;
+    QVERIFY(!UserItem("bob")[ChatTypes::UserChatWidget]);
     delete other;
 }
 

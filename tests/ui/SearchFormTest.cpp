@@ -41,6 +41,13 @@ using Row = SearchResultListItem;
 namespace {
 constexpr int Slow = 30000;
 
+// The text of a tool-bar button, or a text saying it is missing.
+QString ButtonText(const char* id)
+{
+    QAction* button = actionBar->findChild<QAction*>(id);
+    return button ? button->text() : QString("no button ") + id;
+}
+
 QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column)
 {
     QStringList texts;
@@ -205,7 +212,7 @@ void SearchFormTest::SearchFillsTabGroupedByUserAndFolder()
     // Collapsing users is a tab option; the button says which way it is.
     Press(tab, "expand_users");
     QVERIFY(!sharer->isExpanded());
-    QCOMPARE(actionBar->findChild<QAction*>("expand_users")->text(), QString("Expand Users [off]"));
+    QCOMPARE(ButtonText("expand_users"), QString("Expand Users [off]"));
     Press(tab, "expand_users");
     QVERIFY(sharer->isExpanded());
 }
@@ -249,6 +256,7 @@ void SearchFormTest::DownloadsQueueTheChosenResults()
 
     // A double click on the other user's row takes all of that user's results.
     QTreeWidgetItem* other = tab->Tree()->findItems("other", Qt::MatchExactly).value(0);
+    QVERIFY(other);
     emit tab->Tree()->itemDoubleClicked(other, 0);
     const std::string tunes =
         QString(m_files.filePath("other/tunes")).replace('/', '\\').toStdString();
@@ -285,10 +293,8 @@ void SearchFormTest::OrdersByAvailabilityOrSpeedAndFilters()
     Press(tab, "order_by_fastest");
     QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
              QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
-    QCOMPARE(actionBar->findChild<QAction*>("order_by_fastest")->text(),
-             QString("Order by Fastest [on]"));
-    QCOMPARE(actionBar->findChild<QAction*>("order_by_available")->text(),
-             QString("Order by Available"));
+    QCOMPARE(ButtonText("order_by_fastest"), QString("Order by Fastest [on]"));
+    QCOMPARE(ButtonText("order_by_available"), QString("Order by Available"));
 
     // Words found in a folder's path need not occur in its file names; an
     // excluded word in the path hides the whole folder.
@@ -328,6 +334,7 @@ void SearchFormTest::OrdersByAvailabilityOrSpeedAndFilters()
     QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
     QVERIFY(slowAlbum->parent()->isExpanded() && Children(fast)[0]->isExpanded());
     QTreeWidgetItem* late = tree->findItems("late", Qt::MatchExactly).value(0);
+    QVERIFY(late);
     QVERIFY(late->isExpanded() && late->child(0)->isExpanded());
 }
 
