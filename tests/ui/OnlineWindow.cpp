@@ -1,6 +1,9 @@
 #include "OnlineWindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -36,4 +39,11 @@ MainWindow* OpenOnlineWindow(QTimer& closer, quint16 serverPort)
     gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
                            static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
     return window;
+}
+
+bool WriteTestFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

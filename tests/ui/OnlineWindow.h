@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QTimer>
 
 class MainWindow;
@@ -9,3 +11,6 @@ class MainWindow;
 // `closer`, and listening on ports of its own so that tests running side
 // by side do not collide. Returns nullptr when the login does not happen.
 MainWindow* OpenOnlineWindow(QTimer& closer, quint16 serverPort);
+
+// Writes `bytes` to `path`, making its folders; false when that fails.
+bool WriteTestFile(const QString& path, const QByteArray& bytes);
