@@ -55,12 +55,19 @@ bool HoldsEscapeLookalike(const QString& name)
     return false;
 }
 
+// A name that starts with a byte order mark would not read back from the
+// disk as written: decoding a file name as UTF-8 drops a leading one.
+bool IsLeadingByteOrderMarkAt(const QString& name, int i)
+{
+    return i == 0 && name[i].unicode() == 0xFEFF;
+}
+
 // The character at i cannot stand in a component as it is.
 bool IsUnsafeAt(const QString& name, int i)
 {
     const QChar c = name[i];
     return IsControl(c) || c == u'/' || c == u'\\' || IsLoneSurrogateAt(name, i) ||
-           (i == 1 && c == u':' && LooksLikeDrive(name));
+           IsLeadingByteOrderMarkAt(name, i) || (i == 1 && c == u':' && LooksLikeDrive(name));
 }
 
 // Once a name is escaped, "%" is escaped too so the spelling reads back

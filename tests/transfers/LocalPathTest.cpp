@@ -72,6 +72,7 @@ void LocalPathTest::HostileNamesGetDistinctSafeSpellings_data()
     QTest::newRow("lower-case lookalike") << "%e9t%e9"
                                           << "%25e9t%25e9";
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << "%ED%A0%80x";
+    QTest::newRow("leading byte order mark") << QString(QChar(0xFEFF)) + u'x' << "%EF%BB%BFx";
 }
 
 void LocalPathTest::HostileNamesGetDistinctSafeSpellings()
