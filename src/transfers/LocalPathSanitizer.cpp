@@ -1,6 +1,7 @@
 #include "LocalPathSanitizer.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QCryptographicHash>
 #include <QStringList>
@@ -89,12 +90,16 @@ bool NeedsEscaping(const QString& name)
     return false;
 }
 
-QString EscapeBytes(const QByteArray& bytes)
+// Appends each byte as "%XX", upper-case hexadecimal.
+void AppendEscapes(QString& out, const QByteArray& bytes)
 {
-    QString escaped;
-    for (const char byte : bytes)
-        escaped += QStringLiteral("%%1").arg(static_cast<unsigned char>(byte), 2, 16, QChar(u'0'));
-    return escaped.toUpper();
+    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        out += u'%';
+        out += QChar(Digits[value >> 4]);
+        out += QChar(Digits[value & 0xF]);
+    }
 }
 
 // The code unit as UTF-8 would write it if it stood alone; for an unpaired
@@ -111,45 +116,69 @@ QByteArray LoneUnitBytes(QChar c)
     return bytes;
 }
 
-// Every piece is either one escape or one whole character, so cutting the
-// spelling between pieces never splits either.
-QStringList EscapedPieces(const QString& name)
+int Utf8Length(char16_t unit)
 {
-    QStringList pieces;
-    if (name == u"." || name == u"..") {
-        for (int i = 0; i < name.size(); ++i)
-            pieces << EscapeBytes(".");
-        return pieces;
-    }
-    for (int i = 0; i < name.size(); ++i) {
-        if (IsOffendingAt(name, i))
-            pieces << EscapeBytes(LoneUnitBytes(name[i]));
-        else if (name[i].isHighSurrogate())
-            pieces << name.mid(i++, 2);
-        else
-            pieces << QString(name[i]);
-    }
-    return pieces;
+    return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
 }
 
-QString CutToLimit(const QStringList& pieces, const QString& spelling)
+// An escaped name and where its pieces end. Every piece is either one escape
+// or one whole character, so cutting the spelling at a piece end never
+// splits either.
+struct Spelling
+{
+    QString text;
+    std::vector<qsizetype> ends; // in UTF-16 units of text
+    std::vector<int> byteEnds;   // the same ends, in UTF-8 bytes
+};
+
+void EndPiece(Spelling& spelling, int bytes)
+{
+    spelling.ends.push_back(spelling.text.size());
+    spelling.byteEnds.push_back((spelling.byteEnds.empty() ? 0 : spelling.byteEnds.back()) + bytes);
+}
+
+Spelling Escaped(const QString& name)
+{
+    Spelling spelling;
+    spelling.text.reserve(name.size() * 2);
+    spelling.ends.reserve(name.size());
+    spelling.byteEnds.reserve(name.size());
+    if (name == u"." || name == u"..") {
+        for (int i = 0; i < name.size(); ++i) {
+            AppendEscapes(spelling.text, ".");
+            EndPiece(spelling, 3);
+        }
+        return spelling;
+    }
+    for (int i = 0; i < name.size(); ++i) {
+        if (IsOffendingAt(name, i)) {
+            const QByteArray bytes = LoneUnitBytes(name[i]);
+            AppendEscapes(spelling.text, bytes);
+            EndPiece(spelling, 3 * int(bytes.size()));
+        } else if (name[i].isHighSurrogate()) {
+            spelling.text += name[i];
+            spelling.text += name[++i];
+            EndPiece(spelling, 4);
+        } else {
+            spelling.text += name[i];
+            EndPiece(spelling, Utf8Length(name[i].unicode()));
+        }
+    }
+    return spelling;
+}
+
+QString CutToLimit(const Spelling& spelling)
 {
     const QString hash =
         QString::fromLatin1(
-            QCryptographicHash::hash(spelling.toUtf8(), QCryptographicHash::Sha256).toHex())
+            QCryptographicHash::hash(spelling.text.toUtf8(), QCryptographicHash::Sha256).toHex())
             .left(HashDigits)
             .toUpper();
     const int room = MaxLocalComponentBytes - 1 - HashDigits;
-    QString kept;
-    int keptBytes = 0;
-    for (const QString& piece : pieces) {
-        const int bytes = piece.toUtf8().size();
-        if (keptBytes + bytes > room)
-            break;
-        kept += piece;
-        keptBytes += bytes;
-    }
-    return kept + u'%' + hash;
+    const auto fits = std::upper_bound(spelling.byteEnds.begin(), spelling.byteEnds.end(), room);
+    const qsizetype kept =
+        fits == spelling.byteEnds.begin() ? 0 : spelling.ends[fits - spelling.byteEnds.begin() - 1];
+    return spelling.text.left(kept) + u'%' + hash;
 }
 
 } // namespace
@@ -160,11 +189,10 @@ QString SafeLocalComponent(const QString& remoteName)
         return remoteName;
     if (remoteName.isEmpty())
         return EmptyNameSpelling;
-    const QStringList pieces = EscapedPieces(remoteName);
-    const QString spelling = pieces.join(QString());
-    if (spelling.toUtf8().size() <= MaxLocalComponentBytes)
-        return spelling;
-    return CutToLimit(pieces, spelling);
+    const Spelling spelling = Escaped(remoteName);
+    if (spelling.byteEnds.back() <= MaxLocalComponentBytes)
+        return spelling.text;
+    return CutToLimit(spelling);
 }
 
 QString SafeRelativeFolder(const QString& remoteFolder, int level)
