@@ -1,6 +1,12 @@
+#include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QSpinBox>
+#include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,14 +33,23 @@
 #include "ui/DownloadNotifier.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
+#include "ui/ShareForm.h"
+#include "ui/ShareViewTypes.h"
+#include "ui/SharesForm.h"
 #include "ui/TransferDisplay.h"
 #include "ui/TransferTree.h"
 #include "ui/TransfersForm.h"
+#include "ui/UserMenuOptions.h"
 
 using namespace TransferTypes;
 
 namespace {
 constexpr int Slow = 60000;
+
+std::size_t CountOf(const char* type)
+{
+    return d.GetType(type)->ItemCount();
+}
 
 // The percentage a row's bar shows; -1 for a row without a bar.
 int Percent(QTreeWidgetItem* row)
@@ -55,7 +70,8 @@ QAction* MenuEntry(const QMenu& menu, const QString& text)
 } // namespace
 
 // The transfers page of the real window, downloading from and uploading to
-// a headless node over the lab server.
+// a headless node over the lab server, and the browse page listing that
+// node's share.
 class TransfersFormTest : public QObject
 {
     Q_OBJECT
@@ -69,16 +85,29 @@ private slots:
     void MenuOffersWhatTheSelectionAllows();
     void CompletionsShareOneNotification();
     void UploadsAreServedAndCleared();
+    // Browsing bob's share.
+    void BrowsingOpensATabWithTheFolderTree();
+    void FilterJudgesFoldersByNameAndFiles();
+    void ExpandLevelOpensOneLevelAtATime();
+    void DownloadsKeepTheirSaveLevels();
+    void NewListingTakesTheTabAndClosingForgetsIt();
 
 private:
     TransfersForm* Form() const { return m_window->Transfers(); }
     TransferTree* Downloads() const { return Form()->Downloads(); }
     ItemPtr Download(const QString& file, qint64 size);
     void SetStatus(ItemPtr entry, const char* status);
+    ShareForm* Listing() const { return m_window->Shares()->FormOfUser("bob"); }
+    // A folder of bob's share as his listing names it.
+    std::string Wire(const QString& below) const { return ToWire(m_music + below).toStdString(); }
+    QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
+    // Presses a tool-bar button of the set `focus` shows, as the user would.
+    void PressListingButton(QWidget* focus, const QString& text);
 
     LabServerProcess m_server;
     NodeProcess m_bob;
     QTemporaryDir m_files;
+    const QString m_music = m_files.path() + "/bob/music";
     MainWindow* m_window = nullptr;
     QTimer m_closer;
     QList<QUrl> m_opened;
@@ -89,16 +118,23 @@ void TransfersFormTest::initTestCase()
     DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
     QVERIFY(m_server.Start({}));
     QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
-    QVERIFY(WriteTestFile(m_files.path() + "/bob/music/first.bin", QByteArray(400000, 'q')));
-    QVERIFY(WriteTestFile(m_files.path() + "/bob/music/second.bin", QByteArray(1000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/first.bin", QByteArray(400000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/second.bin", QByteArray(1000, 'q')));
+    // Folders four levels deep for the share browser.
+    QVERIFY(WriteTestFile(m_music + "/Album/notes.txt", QByteArray(5, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/01.mp3", QByteArray(300, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/CD1/a.bin", QByteArray(1000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/CD1/Bonus/b.bin", QByteArray(1000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Other/x.txt", QByteArray(20, 'q')));
     // Slow enough for a download to be seen running.
     m_bob.Send("upload-limit 100 on");
-    m_bob.Send("share " + m_files.path() + "/bob/music public");
+    m_bob.Send("share " + m_music + " public");
     m_bob.Send("rescan");
     QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
     m_window = OpenOnlineWindow(m_closer, m_server.Port());
     QVERIFY(m_window);
     Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
+    Settings::Set("expand_new_shares", "no");
 }
 
 void TransfersFormTest::cleanupTestCase()
@@ -110,8 +146,7 @@ void TransfersFormTest::cleanupTestCase()
 
 ItemPtr TransfersFormTest::Download(const QString& file, qint64 size)
 {
-    return transferQueueManager->AddDownload(
-        "bob", file.toStdString(), ToWire(m_files.path() + "/bob/music").toStdString(), size, 0);
+    return transferQueueManager->AddDownload("bob", file.toStdString(), Wire(""), size, 0);
 }
 
 void TransfersFormTest::SetStatus(ItemPtr entry, const char* status)
@@ -343,6 +378,177 @@ void TransfersFormTest::UploadsAreServedAndCleared()
     Clock::SetOffsetForTesting(0);
     QCOMPARE(uploads->Tree()->topLevelItemCount(), 0);
     QVERIFY(d.GetType(UploadEntry)->GetItems().empty());
+}
+
+void TransfersFormTest::PressListingButton(QWidget* focus, const QString& text)
+{
+    focus->setFocus();
+    QTRY_VERIFY(actionBar->CurrentWidget() == focus || actionBar->CurrentWidget() == Listing());
+    for (QAction* action : actionBar->actions())
+        if (action->text().startsWith(text)) {
+            action->trigger();
+            return;
+        }
+    QFAIL(qPrintable("no button " + text));
+}
+
+void TransfersFormTest::BrowsingOpensATabWithTheFolderTree()
+{
+    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    QVERIFY(pages);
+    QMenu menu;
+    new UserMenuOptions(&menu, "bob", &menu);
+    auto browseBob = [&menu] {
+        for (QAction* action : menu.actions())
+            if (action->text() == "Browse user's files")
+                action->trigger();
+    };
+    browseBob();
+    QTRY_VERIFY_WITH_TIMEOUT(Listing(), Slow);
+    QCOMPARE(m_window->Shares()->Tabs()->count(), 1);
+    const int browse = pages->currentIndex();
+    // Asking again with the tab open only brings it forward.
+    pages->setCurrentIndex(0);
+    ShareForm* open = Listing();
+    browseBob();
+    QCOMPARE(pages->currentIndex(), browse);
+    QCOMPARE(Listing(), open);
+
+    // The share's root is the one top folder, and it is chosen at once.
+    QTreeWidget* folders = Listing()->Folders();
+    QCOMPARE(folders->topLevelItemCount(), 1);
+    QCOMPARE(Listing()->Files()->topLevelItem(0)->text(0), QString("first.bin"));
+
+    // Names sort; sizes sort as numbers, also for a folder chosen afterwards.
+    folders->setCurrentItem(FolderRow("/Album"));
+    QTreeWidget* files = Listing()->Files();
+    QCOMPARE(files->topLevelItemCount(), 2);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+    files->header()->setSortIndicator(ShareForm::SizeColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    folders->setCurrentItem(FolderRow(""));
+    folders->setCurrentItem(FolderRow("/Album"));
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    files->header()->setSortIndicator(ShareForm::FileColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+}
+
+void TransfersFormTest::FilterJudgesFoldersByNameAndFiles()
+{
+    QVERIFY(Listing());
+    QLineEdit* filter = Listing()->FilterField();
+    Listing()->Folders()->setCurrentItem(FolderRow("/Album/CD1"));
+    QCOMPARE(Listing()->Files()->topLevelItemCount(), 1);
+    auto shown = [this](const QString& below) {
+        QTreeWidgetItem* row = FolderRow(below);
+        return row && !row->isHidden();
+    };
+
+    // An excluded word in a folder name drops it with everything below;
+    // the folder that was showing its files shows none.
+    QTest::keyClicks(filter, "-cd1");
+    QVERIFY(!shown("/Album/CD1") && shown("/Album") && shown(""));
+    QCOMPARE(Listing()->Files()->topLevelItemCount(), 0);
+    // A folder stays for a file that matches or a folder below that stays.
+    filter->clear();
+    QTest::keyClicks(filter, "b.bin");
+    QVERIFY(shown("") && shown("/Album") && shown("/Album/CD1") && shown("/Album/CD1/Bonus"));
+    QVERIFY(!shown("/Other"));
+    // Words the folder's name holds need not appear in its files.
+    filter->setText("other x");
+    QVERIFY(shown("/Other") && !shown("/Album"));
+    // The file list keeps to the files that match.
+    Listing()->Folders()->setCurrentItem(FolderRow(""));
+    QTreeWidget* files = Listing()->Files();
+    QCOMPARE(files->topLevelItemCount(), 0);
+    filter->clear();
+    QVERIFY(shown("/Album/CD1/Bonus") && shown("/Other"));
+    QCOMPARE(files->topLevelItemCount(), 2);
+}
+
+void TransfersFormTest::ExpandLevelOpensOneLevelAtATime()
+{
+    QVERIFY(Listing());
+    QTreeWidget* folders = Listing()->Folders();
+    PressListingButton(folders, "Collapse All");
+    auto opened = [this] {
+        QStringList rows;
+        for (const char* below : {"", "/Album", "/Album/CD1"})
+            rows << (!FolderRow(below) ? "?" : FolderRow(below)->isExpanded() ? "+" : "-");
+        return rows.join("");
+    };
+    QCOMPARE(opened(), QString("---"));
+    for (const char* step : {"+--", "++-", "+++", "+++"}) {
+        PressListingButton(folders, "Expand Level");
+        QCOMPARE(opened(), QString(step));
+    }
+    PressListingButton(folders, "Collapse All");
+    QCOMPARE(opened(), QString("---"));
+    PressListingButton(folders, "Expand Level");
+    QCOMPARE(opened(), QString("+--"));
+    // The button names the level the next press opens.
+    bool named = false;
+    for (QAction* action : actionBar->actions())
+        named = named || action->text() == "Expand Level [2]";
+    QVERIFY(named);
+    // The commands are there while the filter has the focus, too.
+    PressListingButton(Listing()->FilterField(), "Expand All");
+    QCOMPARE(opened(), QString("+++"));
+}
+
+void TransfersFormTest::DownloadsKeepTheirSaveLevels()
+{
+    using namespace TransferTypes;
+    QVERIFY(Listing());
+    // The whole album: its own files at level 0, everything deeper at 1.
+    Listing()->Folders()->setCurrentItem(FolderRow("/Album"));
+    PressListingButton(Listing()->Folders(), "Download Folder");
+    // One file of another folder, from the file list.
+    Listing()->Folders()->setCurrentItem(FolderRow("/Other"));
+    Listing()->Files()->setCurrentItem(Listing()->Files()->topLevelItem(0));
+    PressListingButton(Listing()->Files(), "Download Files");
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString("Queued 1 file(s) from bob"));
+
+    QStringList queued;
+    for (Item* item : d.GetType(DownloadEntry)->GetItems()) {
+        ItemPtr entry(item);
+        const QString folder =
+            QString::fromStdString(entry[RemoteFolder].AsString()).mid(Wire("").size());
+        queued << QString("%1 %2 %3")
+                      .arg(folder, entry[FileName].AsCStr(), entry[SubfolderSaveLevel].AsCStr());
+    }
+    queued.sort();
+    QCOMPARE(queued, QStringList({"\\Album 01.mp3 0", "\\Album notes.txt 0", "\\Album\\CD1 a.bin 1",
+                                  "\\Album\\CD1\\Bonus b.bin 1", "\\Other x.txt 0"}));
+}
+
+void TransfersFormTest::NewListingTakesTheTabAndClosingForgetsIt()
+{
+    using namespace ShareViewTypes;
+    QVERIFY(WriteTestFile(m_music + "/New/n.txt", QByteArray(3, 'q')));
+    m_bob.Send("rescan");
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    QTabWidget* tabs = m_window->Shares()->Tabs();
+    // The old form is deleted before the new one is made, which may then
+    // take its address: only a guarded pointer tells them apart.
+    QPointer<ShareForm> first = Listing();
+    QVERIFY(first);
+    Settings::Set("expand_new_shares", "yes");
+    PressListingButton(first->Folders(), "Refresh Listing");
+    QTRY_VERIFY_WITH_TIMEOUT(!first && Listing(), Slow);
+
+    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->widget(0), Listing());
+    QVERIFY(FolderRow("/New") && FolderRow("/Album/CD1"));
+    QVERIFY(FolderRow("/Album/CD1")->isExpanded());
+    QCOMPARE(CountOf(UserShareTab), std::size_t(1));
+
+    QTest::mouseClick(tabs->tabBar()->tabButton(0, QTabBar::RightSide), Qt::LeftButton);
+    QCOMPARE(tabs->count(), 0);
+    QVERIFY(!ItemPtr(d.GetType(ServerTypes::User)->GetItem("bob"))[SharingTypes::UserShare]);
+    for (const char* type : {UserShareTab, UserShareFolderNode, UserShareFileNode,
+                             SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+        QCOMPARE(CountOf(type), std::size_t(0));
 }
 
 QTEST_MAIN(TransfersFormTest)
