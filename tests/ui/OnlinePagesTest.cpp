@@ -1,9 +1,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabBar>
@@ -19,6 +21,7 @@
 #include "base/Clock.h"
 #include "base/Settings.h"
 #include "search/SearchTypes.h"
+#include "search/WishListSearcher.h"
 #include "server/Server.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharedFoldersManager.h"
@@ -33,6 +36,9 @@
 #include "ui/DownloadNotifier.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
+#include "ui/SearchForm.h"
+#include "ui/SearchResultListItem.h"
+#include "ui/SearchResultsTab.h"
 #include "ui/ShareForm.h"
 #include "ui/ShareViewTypes.h"
 #include "ui/SharesForm.h"
@@ -40,8 +46,11 @@
 #include "ui/TransferTree.h"
 #include "ui/TransfersForm.h"
 #include "ui/UserMenuOptions.h"
+#include "ui/WishListView.h"
 
 using namespace TransferTypes;
+using namespace SearchTypes;
+using Row = SearchResultListItem;
 
 namespace {
 constexpr int Slow = 60000;
@@ -67,12 +76,32 @@ QAction* MenuEntry(const QMenu& menu, const QString& text)
             return action;
     return nullptr;
 }
+QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column)
+{
+    QStringList texts;
+    for (QTreeWidgetItem* row : rows)
+        texts << row->text(column);
+    return texts;
+}
+
+QList<QTreeWidgetItem*> Children(QTreeWidgetItem* row)
+{
+    QList<QTreeWidgetItem*> rows;
+    for (int n = 0; n < row->childCount(); ++n)
+        rows << row->child(n);
+    return rows;
+}
+
+QList<QTreeWidgetItem*> TopRows(QTreeWidget* tree)
+{
+    return Children(tree->invisibleRootItem());
+}
 } // namespace
 
-// The transfers page of the real window, downloading from and uploading to
-// a headless node over the lab server, and the browse page listing that
-// node's share.
-class TransfersFormTest : public QObject
+// The pages of the real window that work with other users' shares, against
+// the lab server and two headless nodes: transfers (downloading from bob and
+// uploading to him), browsing bob's share, and searching both nodes.
+class OnlinePagesTest : public QObject
 {
     Q_OBJECT
 
@@ -91,6 +120,12 @@ private slots:
     void ExpandLevelOpensOneLevelAtATime();
     void DownloadsKeepTheirSaveLevels();
     void NewListingTakesTheTabAndClosingForgetsIt();
+    // Searching bob's and another node's shares.
+    void SearchFillsTabGroupedByUserAndFolder();
+    void DownloadsQueueTheChosenResults();
+    void OrdersByAvailabilityOrSpeedAndFilters();
+    void ClosedTabDropsLateResults();
+    void WishListOpensTabsOnResults();
 
 private:
     TransfersForm* Form() const { return m_window->Transfers(); }
@@ -103,9 +138,15 @@ private:
     QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
     // Presses a tool-bar button of the set `focus` shows, as the user would.
     void PressListingButton(QWidget* focus, const QString& text);
+    SearchForm* SearchPage() const { return m_window->Search(); }
+    SearchResultsTab* Search(const QString& text);
+    void PressResultsButton(SearchResultsTab* tab, const char* id);
+    // A result set as a peer's answer leaves it in the store.
+    ItemPtr Answer(unsigned int token, const std::string& user, bool free, int queue, int speed,
+                   const std::vector<std::pair<std::string, std::string>>& files);
 
     LabServerProcess m_server;
-    NodeProcess m_bob;
+    NodeProcess m_bob, m_other;
     QTemporaryDir m_files;
     const QString m_music = m_files.path() + "/bob/music";
     MainWindow* m_window = nullptr;
@@ -113,7 +154,7 @@ private:
     QList<QUrl> m_opened;
 };
 
-void TransfersFormTest::initTestCase()
+void OnlinePagesTest::initTestCase()
 {
     DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
     QVERIFY(m_server.Start({}));
@@ -126,6 +167,15 @@ void TransfersFormTest::initTestCase()
     QVERIFY(WriteTestFile(m_music + "/Album/CD1/a.bin", QByteArray(1000, 'q')));
     QVERIFY(WriteTestFile(m_music + "/Album/CD1/Bonus/b.bin", QByteArray(1000, 'q')));
     QVERIFY(WriteTestFile(m_music + "/Other/x.txt", QByteArray(20, 'q')));
+    // Files for the searches; the other node shares one more.
+    for (const char* file :
+         {"Album/Track 01.mp3", "Album/Track 02.mp3", "Album/cover.jpg", "Live/track live.mp3"})
+        QVERIFY(WriteTestFile(m_music + "/Songs/" + file, QByteArray(100, 'q')));
+    QVERIFY(WriteTestFile(m_files.path() + "/other/tunes/track other.mp3", QByteArray(100, 'q')));
+    QVERIFY(m_other.StartAndLogIn(m_server.Port(), "other"));
+    m_other.Send("share " + m_files.path() + "/other/tunes public");
+    m_other.Send("rescan");
+    QVERIFY(!m_other.WaitForPrefix("rescanned\t", Slow).isEmpty());
     // Slow enough for a download to be seen running.
     m_bob.Send("upload-limit 100 on");
     m_bob.Send("share " + m_music + " public");
@@ -137,24 +187,25 @@ void TransfersFormTest::initTestCase()
     Settings::Set("expand_new_shares", "no");
 }
 
-void TransfersFormTest::cleanupTestCase()
+void OnlinePagesTest::cleanupTestCase()
 {
     delete m_window;
     QVERIFY(m_bob.Quit());
+    QVERIFY(m_other.Quit());
     QVERIFY(m_server.Stop());
 }
 
-ItemPtr TransfersFormTest::Download(const QString& file, qint64 size)
+ItemPtr OnlinePagesTest::Download(const QString& file, qint64 size)
 {
     return transferQueueManager->AddDownload("bob", file.toStdString(), Wire(""), size, 0);
 }
 
-void TransfersFormTest::SetStatus(ItemPtr entry, const char* status)
+void OnlinePagesTest::SetStatus(ItemPtr entry, const char* status)
 {
     transferQueueManager->SetDownloadEntryStatus(entry, status);
 }
 
-void TransfersFormTest::TextsOfProgressAndTimeLeft()
+void OnlinePagesTest::TextsOfProgressAndTimeLeft()
 {
     QCOMPARE(TransferDisplay::TimeLeftText(3600, 1), QString("   1h:0m:0s"));
     QCOMPARE(TransferDisplay::TimeLeftText(3599, 1), QString("   59m:59s"));
@@ -162,7 +213,7 @@ void TransfersFormTest::TextsOfProgressAndTimeLeft()
     QCOMPARE(TransferDisplay::SpeedText(1536), QString("1.5"));
 }
 
-void TransfersFormTest::DownloadRunsCompletesAndIsListed()
+void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
 {
     QTreeWidget* tree = Downloads()->Tree();
     QTreeWidget* completed = Form()->CompleteDownloads()->List();
@@ -211,7 +262,7 @@ void TransfersFormTest::DownloadRunsCompletesAndIsListed()
     QCOMPARE(Settings::Get("clear_complete_downloads"), std::string());
 }
 
-void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
+void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
 {
     // A user who is never online: the entries stay where they are put.
     auto add = [](const char* file) {
@@ -280,7 +331,7 @@ void TransfersFormTest::CollapsedRowsSummariseTheirEntries()
     QVERIFY(Downloads()->Tree()->findItems("nobody [offline]", Qt::MatchExactly).isEmpty());
 }
 
-void TransfersFormTest::MenuOffersWhatTheSelectionAllows()
+void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
 {
     ItemPtr queued = transferQueueManager->AddDownload("nobody", "q.bin", "far", 10, 0);
     ItemPtr done = transferQueueManager->AddDownload("nobody", "c.bin", "far", 10, 0);
@@ -322,7 +373,7 @@ void TransfersFormTest::MenuOffersWhatTheSelectionAllows()
     QVERIFY(!Downloads()->EntryRow(done));
 }
 
-void TransfersFormTest::CompletionsShareOneNotification()
+void OnlinePagesTest::CompletionsShareOneNotification()
 {
     DownloadNotifier notifier;
     QStringList shown;
@@ -339,7 +390,7 @@ void TransfersFormTest::CompletionsShareOneNotification()
     QCOMPARE(shown.last(), QString("Download complete: f"));
 }
 
-void TransfersFormTest::UploadsAreServedAndCleared()
+void OnlinePagesTest::UploadsAreServedAndCleared()
 {
     const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
     QVERIFY(WriteTestFile(share + "/long.bin", QByteArray(200000, 'q')));
@@ -380,7 +431,7 @@ void TransfersFormTest::UploadsAreServedAndCleared()
     QVERIFY(d.GetType(UploadEntry)->GetItems().empty());
 }
 
-void TransfersFormTest::PressListingButton(QWidget* focus, const QString& text)
+void OnlinePagesTest::PressListingButton(QWidget* focus, const QString& text)
 {
     focus->setFocus();
     QTRY_VERIFY(actionBar->CurrentWidget() == focus || actionBar->CurrentWidget() == Listing());
@@ -392,7 +443,7 @@ void TransfersFormTest::PressListingButton(QWidget* focus, const QString& text)
     QFAIL(qPrintable("no button " + text));
 }
 
-void TransfersFormTest::BrowsingOpensATabWithTheFolderTree()
+void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
 {
     auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
     QVERIFY(pages);
@@ -433,7 +484,7 @@ void TransfersFormTest::BrowsingOpensATabWithTheFolderTree()
     QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
 }
 
-void TransfersFormTest::FilterJudgesFoldersByNameAndFiles()
+void OnlinePagesTest::FilterJudgesFoldersByNameAndFiles()
 {
     QVERIFY(Listing());
     QLineEdit* filter = Listing()->FilterField();
@@ -466,7 +517,7 @@ void TransfersFormTest::FilterJudgesFoldersByNameAndFiles()
     QCOMPARE(files->topLevelItemCount(), 2);
 }
 
-void TransfersFormTest::ExpandLevelOpensOneLevelAtATime()
+void OnlinePagesTest::ExpandLevelOpensOneLevelAtATime()
 {
     QVERIFY(Listing());
     QTreeWidget* folders = Listing()->Folders();
@@ -496,9 +547,8 @@ void TransfersFormTest::ExpandLevelOpensOneLevelAtATime()
     QCOMPARE(opened(), QString("+++"));
 }
 
-void TransfersFormTest::DownloadsKeepTheirSaveLevels()
+void OnlinePagesTest::DownloadsKeepTheirSaveLevels()
 {
-    using namespace TransferTypes;
     QVERIFY(Listing());
     // The whole album: its own files at level 0, everything deeper at 1.
     Listing()->Folders()->setCurrentItem(FolderRow("/Album"));
@@ -522,7 +572,7 @@ void TransfersFormTest::DownloadsKeepTheirSaveLevels()
                                   "\\Album\\CD1\\Bonus b.bin 1", "\\Other x.txt 0"}));
 }
 
-void TransfersFormTest::NewListingTakesTheTabAndClosingForgetsIt()
+void OnlinePagesTest::NewListingTakesTheTabAndClosingForgetsIt()
 {
     using namespace ShareViewTypes;
     QVERIFY(WriteTestFile(m_music + "/New/n.txt", QByteArray(3, 'q')));
@@ -551,5 +601,259 @@ void TransfersFormTest::NewListingTakesTheTabAndClosingForgetsIt()
         QCOMPARE(CountOf(type), std::size_t(0));
 }
 
-QTEST_MAIN(TransfersFormTest)
-#include "TransfersFormTest.moc"
+SearchResultsTab* OnlinePagesTest::Search(const QString& text)
+{
+    QTest::keyClicks(SearchPage()->SearchField(), text);
+    QTest::keyClick(SearchPage()->SearchField(), Qt::Key_Return);
+    return SearchPage()->CurrentResultsTab();
+}
+
+void OnlinePagesTest::PressResultsButton(SearchResultsTab* tab, const char* id)
+{
+    SearchPage()->Tabs()->setCurrentWidget(tab);
+    tab->Tree()->setFocus();
+    QTRY_COMPARE(actionBar->CurrentWidget(), tab->Tree());
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
+}
+
+ItemPtr OnlinePagesTest::Answer(unsigned int token, const std::string& user, bool free, int queue,
+                                int speed,
+                                const std::vector<std::pair<std::string, std::string>>& files)
+{
+    ItemPtr set = d.GetType(SearchResults)->NewItem();
+    for (const auto& [folder, name] : files) {
+        ItemPtr result = d.GetType(SearchResult)->NewItem();
+        result.Connect(d.GetType(SearchResultFileName)->GetItem(name));
+        result.Connect(d.GetType(SearchResultFileFolder)->GetItem(folder));
+        result.Connect(d.GetType(SearchResultFileSize)->GetItem(1000));
+        set.Connect(result);
+    }
+    set.Connect(d.GetType(SearchRequest)->HasItem(token));
+    set.Connect(d.GetType(ServerTypes::User)->GetItem(user));
+    set.Connect(d.GetType(SearchResultsUserAvailable)->GetItem(free ? "yes" : "no"));
+    set.Connect(d.GetType(SearchResultsUserSpeed)->GetItem(speed));
+    set.Connect(d.GetType(SearchResultsUploadsInQueue)->GetItem(queue));
+    return set;
+}
+
+void OnlinePagesTest::SearchFillsTabGroupedByUserAndFolder()
+{
+    m_window->ShowPage("Search");
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    SearchResultsTab* tab = Search("track");
+    QVERIFY(tab);
+    QTRY_COMPARE_WITH_TIMEOUT(tab->ResultCount(), 4, Slow);
+    QTreeWidget* tree = tab->Tree();
+    // Rows are added a batch at a time after the answers are counted.
+    QTRY_COMPARE(tree->topLevelItemCount(), 2);
+    QStringList users = Texts(TopRows(tree), Row::UserColumn);
+    users.sort();
+    QCOMPARE(users, QStringList({"bob", "other"}));
+    QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
+    QVERIFY(bob && bob->isExpanded());
+    // Two files of one folder share its row.
+    QCOMPARE(bob->childCount(), 2);
+    QCOMPARE(bob->child(0)->childCount() + bob->child(1)->childCount(), 3);
+
+    // Collapsing users is a tab option.
+    PressResultsButton(tab, "expand_users");
+    QVERIFY(!bob->isExpanded());
+    PressResultsButton(tab, "expand_users");
+    QVERIFY(bob->isExpanded());
+}
+
+void OnlinePagesTest::DownloadsQueueTheChosenResults()
+{
+    SearchResultsTab* tab = SearchPage()->CurrentResultsTab();
+    QVERIFY(tab && tab->Text() == "track");
+    QTreeWidgetItem* bob = tab->Tree()->findItems("bob", Qt::MatchExactly).value(0);
+    QVERIFY(bob);
+    const std::string album = Wire("/Songs/Album");
+    const std::string live = Wire("/Songs/Live");
+    auto queued = [](const std::string& folder, const char* name) {
+        ItemPtr entry = transferQueueManager->GetDownloadEntry("bob", name, folder);
+        return entry && entry[TransferTypes::SubfolderSaveLevel].AsInt() == 0 &&
+               entry[TransferTypes::FileSize].AsInt64() > 0 &&
+               entry[SearchRequestText].AsString() == "track";
+    };
+    QTreeWidgetItem* liveRow = nullptr;
+    QTreeWidgetItem* albumRow = nullptr;
+    for (QTreeWidgetItem* folder : Children(bob))
+        (folder->toolTip(Row::FolderColumn).endsWith("Live") ? liveRow : albumRow) = folder;
+    QVERIFY(liveRow && albumRow);
+
+    // A file row alone: the file action queues it, the folder action nothing.
+    tab->Tree()->clearSelection();
+    liveRow->child(0)->setSelected(true);
+    PressResultsButton(tab, "download_search_results_folder");
+    QVERIFY(!queued(live, "track live.mp3"));
+    PressResultsButton(tab, "download_search_results_file");
+    QTRY_VERIFY(queued(live, "track live.mp3"));
+    QVERIFY(!queued(album, "Track 01.mp3"));
+
+    // A folder row queues every result in it, each in its own folder.
+    tab->Tree()->clearSelection();
+    albumRow->setSelected(true);
+    PressResultsButton(tab, "download_search_results_folder");
+    QVERIFY(queued(album, "Track 01.mp3") && queued(album, "Track 02.mp3"));
+
+    // A double click on the other user's row takes all of that user's results.
+    QTreeWidgetItem* other = tab->Tree()->findItems("other", Qt::MatchExactly).value(0);
+    QVERIFY(other);
+    emit tab->Tree()->itemDoubleClicked(other, 0);
+    const std::string tunes =
+        QString(m_files.filePath("other/tunes")).replace('/', '\\').toStdString();
+    QVERIFY(transferQueueManager->GetDownloadEntry("other", "track other.mp3", tunes));
+}
+
+void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
+{
+    const unsigned int token = gp_server->FileSearch("zzqx ordering", false);
+    SearchResultsTab* tab = SearchPage()->TabOf(token);
+    QVERIFY(tab);
+    const std::string album = "music\\Album";
+    SearchPage()->OnUserSearchResults(Answer(token, "slowfree", true, 0, 100, {{album, "b.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "queued0", false, 0, 5000, {{album, "c.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "queued3", false, 3, 9000, {{album, "d.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "fastfree", true, 7, 1536,
+                                             {{album, "Track 01.flac"},
+                                              {album, "cover.jpg"},
+                                              {"music\\Live", "track live.mp3"},
+                                              {"music\\misc", "track live.mp3"},
+                                              {"music\\misc", "track.mp3"}}));
+    tab->AddAllPending();
+    tab->Sort();
+    QTreeWidget* tree = tab->Tree();
+    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
+             QStringList({"fastfree", "slowfree", "queued0", "queued3"}));
+    // Inside a user, folders and files by name.
+    QTreeWidgetItem* fast = TopRows(tree)[0];
+    QCOMPARE(fast->childCount(), 3);
+    QCOMPARE(Texts(Children(Children(fast)[0]), Row::FileColumn),
+             QStringList({"cover.jpg", "Track 01.flac"}));
+
+    PressResultsButton(tab, "order_by_fastest");
+    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
+             QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
+
+    // Words found in a folder's path need not occur in its file names; an
+    // excluded word in the path hides the whole folder.
+    auto shownFiles = [&] {
+        QStringList files;
+        for (QTreeWidgetItem* user : TopRows(tree))
+            for (QTreeWidgetItem* folder : Children(user))
+                for (QTreeWidgetItem* file : Children(folder))
+                    files << user->text(0) + ":" + file->text(Row::FileColumn);
+        files.sort();
+        return files;
+    };
+    // What the user closed stays closed as the filter changes.
+    QTreeWidgetItem* slowAlbum = Children(TopRows(tree)[3])[0];
+    for (QTreeWidgetItem* row : {fast, slowAlbum}) {
+        tree->setCurrentItem(row);
+        QTest::keyClick(tree, Qt::Key_Left);
+    }
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
+    QTest::keyClicks(tab->FilterField(), "  album   track ");
+    QCOMPARE(shownFiles(), QStringList({"fastfree:Track 01.flac"}));
+    tab->FilterField()->setText("mp3 -live");
+    QCOMPARE(shownFiles(), QStringList({"fastfree:track.mp3", "queued0:c.mp3", "queued3:d.mp3",
+                                        "slowfree:b.mp3"}));
+    // A row arriving under a filter is hidden at once when it does not match.
+    SearchPage()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"live", "x.mp3"}}));
+    tab->AddAllPending();
+    QVERIFY(tree->findItems("late", Qt::MatchExactly).isEmpty());
+    // ...and a dropped user comes back when a later answer matches.
+    SearchPage()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"studio", "y.mp3"}}));
+    tab->AddAllPending();
+    QVERIFY(shownFiles().contains("late:y.mp3"));
+    QCOMPARE(tab->StatusLine()->text(), QString("10 results from 5 users, 5 shown"));
+    tab->FilterField()->setText("-");
+    QCOMPARE(shownFiles().size(), 10);
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
+    QVERIFY(slowAlbum->parent()->isExpanded() && Children(fast)[0]->isExpanded());
+    QTreeWidgetItem* late = tree->findItems("late", Qt::MatchExactly).value(0);
+    QVERIFY(late);
+    QVERIFY(late->isExpanded() && late->child(0)->isExpanded());
+}
+
+void OnlinePagesTest::ClosedTabDropsLateResults()
+{
+    // Closing takes the tab's rows and results out of the store, and the
+    // answers still on their way find no search.
+    const int tabsBefore = SearchPage()->Tabs()->count();
+    SearchResultsTab* open = Search("cover");
+    QTRY_COMPARE_WITH_TIMEOUT(open->ResultCount(), 1, Slow);
+    const std::string value = open->WidgetItem()[SearchRequest].AsString();
+    emit SearchPage()->Tabs()->tabCloseRequested(SearchPage()->Tabs()->indexOf(open));
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore);
+    QVERIFY(!d.GetType(SearchRequest)->HasItem(value));
+    for (Item* set : d.GetType(SearchResults)->GetItems())
+        QVERIFY(ItemPtr(set)[SearchRequest].AsString() != value);
+}
+
+void OnlinePagesTest::WishListOpensTabsOnResults()
+{
+    // A long period keeps the timer out of the way; the test sends by hand.
+    wishListSearcher->OnWishListWait(3600000);
+
+    WishListView* wishes = SearchPage()->WishList();
+    auto* add = wishes->findChild<QPushButton*>("add_to_wish_list");
+    QVERIFY(add);
+    for (const char* text : {"cover", "lighthouse", "zebra", "cover"}) {
+        wishes->Field()->setText(text);
+        add->click();
+    }
+    QCheckBox* zebra = wishes->CheckBoxOf("zebra");
+    QVERIFY(zebra && zebra->isChecked());
+    zebra->click();
+    QVERIFY(!WishListSearcher::IsEnabled(WishListSearcher::FindEntry("zebra")));
+
+    std::vector<unsigned int> tokens;
+    const auto follow = connect(gp_server, &Server::SearchRequested,
+                                [&](unsigned int token, std::string, bool wishList) {
+                                    tokens.push_back(wishList ? token : 0);
+                                });
+    const int tabsBefore = SearchPage()->Tabs()->count();
+    for (int n = 0; n < 3; ++n)
+        wishListSearcher->OnSearchTimerTimeout();
+    disconnect(follow);
+    QCOMPARE(tokens.size(), std::size_t(3));
+    QVERIFY(tokens[0] && tokens[2]);
+    // No tab until results come.
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore);
+    QTRY_COMPARE_WITH_TIMEOUT(SearchPage()->Tabs()->count(), tabsBefore + 1, Slow);
+    auto* tab = qobject_cast<SearchResultsTab*>(SearchPage()->Tabs()->widget(tabsBefore));
+    QVERIFY(tab && tab->IsWishList());
+    QTRY_COMPARE(tab->ResultCount(), 1);
+    // Bob's answer to the repetition only repeats what we hold; a
+    // new answer to it lands in the same tab.
+    SearchPage()->OnUserSearchResults(
+        Answer(tokens[2], "other", false, 1, 1, {{"art", "cover.png"}}));
+    tab->AddAllPending();
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore + 1);
+    QCOMPARE(tab->ResultCount(), 2);
+    QCOMPARE(tab->WidgetItem().GetItems(SearchRequest).size(), std::size_t(2));
+
+    // The tool bar of the wish list: switch all on, remove the selected one.
+    wishes->List()->setFocus();
+    SearchPage()->Tabs()->setCurrentWidget(wishes);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("wish_list"));
+    QAction* enableAll = actionBar->findChild<QAction*>("enable_all_wish_list_items");
+    QAction* remove = actionBar->findChild<QAction*>("remove_wish_list_item");
+    QVERIFY(enableAll && remove);
+    enableAll->trigger();
+    QVERIFY(zebra->isChecked());
+    const auto zebraRows = wishes->List()->findItems("zebra", Qt::MatchExactly, 1);
+    QCOMPARE(zebraRows.size(), 1);
+    wishes->List()->setCurrentItem(zebraRows[0]);
+    remove->trigger();
+    QVERIFY(!WishListSearcher::FindEntry("zebra"));
+    QCOMPARE(wishes->List()->topLevelItemCount(), 2);
+}
+
+QTEST_MAIN(OnlinePagesTest)
+#include "OnlinePagesTest.moc"
