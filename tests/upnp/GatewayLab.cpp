@@ -125,11 +125,8 @@ QString GatewayLab::CreateNetwork()
     const QString rules = m_folder.filePath("rules.nft");
     if (!WriteFile(rules, FirewallRules))
         return QStringLiteral("cannot write %1").arg(rules);
-    QProcess nft;
-    nft.setProcessChannelMode(QProcess::MergedChannels);
-    nft.start("ip", {"netns", "exec", gw, "nft", "-f", rules});
-    if (!nft.waitForFinished() || nft.exitCode() != 0)
-        return QStringLiteral("nft failed: %1").arg(QString::fromLocal8Bit(nft.readAll()));
+    if (QString failed = Run({"netns", "exec", gw, "nft", "-f", rules}); !failed.isEmpty())
+        return failed;
 
     const QString config = QStringLiteral("ext_ifname=%1\n"
                                           "listening_ip=%1\n"

@@ -1,0 +1,859 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "LabServerProcess.h"
+#include "NodeProcess.h"
+#include "OnlineWindow.h"
+#include "base/Clock.h"
+#include "base/Settings.h"
+#include "search/SearchTypes.h"
+#include "search/WishListSearcher.h"
+#include "server/Server.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharedFoldersManager.h"
+#include "sharing/SharingTypes.h"
+#include "store/Data.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferTypes.h"
+#include "ui/ActionSetToolBar.h"
+#include "ui/CompleteDownloadsForm.h"
+#include "ui/DesktopOpener.h"
+#include "ui/DownloadMenuOptions.h"
+#include "ui/DownloadNotifier.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressBarDelegate.h"
+#include "ui/SearchForm.h"
+#include "ui/SearchResultListItem.h"
+#include "ui/SearchResultsTab.h"
+#include "ui/ShareForm.h"
+#include "ui/ShareViewTypes.h"
+#include "ui/SharesForm.h"
+#include "ui/TransferDisplay.h"
+#include "ui/TransferTree.h"
+#include "ui/TransfersForm.h"
+#include "ui/UserMenuOptions.h"
+#include "ui/WishListView.h"
+
+using namespace TransferTypes;
+using namespace SearchTypes;
+using Row = SearchResultListItem;
+
+namespace {
+constexpr int Slow = 60000;
+
+std::size_t CountOf(const char* type)
+{
+    return d.GetType(type)->ItemCount();
+}
+
+// The percentage a row's bar shows; -1 for a row without a bar.
+int Percent(QTreeWidgetItem* row)
+{
+    const QVariant percent =
+        row->data(TransferTree::ProgressColumn, ProgressBarDelegate::PercentRole);
+    return percent.isValid() ? percent.toInt() : -1;
+}
+
+// The entry of `menu` whose text starts with `text`, or null.
+QAction* MenuEntry(const QMenu& menu, const QString& text)
+{
+    for (QAction* action : menu.actions())
+        if (action->text().startsWith(text))
+            return action;
+    return nullptr;
+}
+QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column)
+{
+    QStringList texts;
+    for (QTreeWidgetItem* row : rows)
+        texts << row->text(column);
+    return texts;
+}
+
+QList<QTreeWidgetItem*> Children(QTreeWidgetItem* row)
+{
+    QList<QTreeWidgetItem*> rows;
+    for (int n = 0; n < row->childCount(); ++n)
+        rows << row->child(n);
+    return rows;
+}
+
+QList<QTreeWidgetItem*> TopRows(QTreeWidget* tree)
+{
+    return Children(tree->invisibleRootItem());
+}
+} // namespace
+
+// The pages of the real window that work with other users' shares, against
+// the lab server and two headless nodes: transfers (downloading from bob and
+// uploading to him), browsing bob's share, and searching both nodes.
+class OnlinePagesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void TextsOfProgressAndTimeLeft();
+    void DownloadRunsCompletesAndIsListed();
+    void CollapsedRowsSummariseTheirEntries();
+    void MenuOffersWhatTheSelectionAllows();
+    void CompletionsShareOneNotification();
+    void UploadsAreServedAndCleared();
+    // Browsing bob's share.
+    void BrowsingOpensATabWithTheFolderTree();
+    void FilterJudgesFoldersByNameAndFiles();
+    void ExpandLevelOpensOneLevelAtATime();
+    void DownloadsKeepTheirSaveLevels();
+    void NewListingTakesTheTabAndClosingForgetsIt();
+    // Searching bob's and another node's shares.
+    void SearchFillsTabGroupedByUserAndFolder();
+    void DownloadsQueueTheChosenResults();
+    void OrdersByAvailabilityOrSpeedAndFilters();
+    void ClosedTabDropsLateResults();
+    void WishListOpensTabsOnResults();
+
+private:
+    TransfersForm* Form() const { return m_window->Transfers(); }
+    TransferTree* Downloads() const { return Form()->Downloads(); }
+    ItemPtr Download(const QString& file, qint64 size);
+    void SetStatus(ItemPtr entry, const char* status);
+    ShareForm* Listing() const { return m_window->Shares()->FormOfUser("bob"); }
+    // A folder of bob's share as his listing names it.
+    std::string Wire(const QString& below) const { return ToWire(m_music + below).toStdString(); }
+    QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
+    // Presses a tool-bar button of the set `focus` shows, as the user would.
+    void PressListingButton(QWidget* focus, const QString& text);
+    SearchForm* SearchPage() const { return m_window->Search(); }
+    SearchResultsTab* Search(const QString& text);
+    void PressResultsButton(SearchResultsTab* tab, const char* id);
+    // A result set as a peer's answer leaves it in the store.
+    ItemPtr Answer(unsigned int token, const std::string& user, bool free, int queue, int speed,
+                   const std::vector<std::pair<std::string, std::string>>& files);
+
+    LabServerProcess m_server;
+    NodeProcess m_bob, m_other;
+    QTemporaryDir m_files;
+    const QString m_music = m_files.path() + "/bob/music";
+    MainWindow* m_window = nullptr;
+    QTimer m_closer;
+    QList<QUrl> m_opened;
+};
+
+void OnlinePagesTest::initTestCase()
+{
+    DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
+    QVERIFY(m_server.Start({}));
+    QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
+    QVERIFY(WriteTestFile(m_music + "/first.bin", QByteArray(400000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/second.bin", QByteArray(1000, 'q')));
+    // Folders four levels deep for the share browser.
+    QVERIFY(WriteTestFile(m_music + "/Album/notes.txt", QByteArray(5, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/01.mp3", QByteArray(300, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/CD1/a.bin", QByteArray(1000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Album/CD1/Bonus/b.bin", QByteArray(1000, 'q')));
+    QVERIFY(WriteTestFile(m_music + "/Other/x.txt", QByteArray(20, 'q')));
+    // Files for the searches; the other node shares one more.
+    for (const char* file :
+         {"Album/Track 01.mp3", "Album/Track 02.mp3", "Album/cover.jpg", "Live/track live.mp3"})
+        QVERIFY(WriteTestFile(m_music + "/Songs/" + file, QByteArray(100, 'q')));
+    QVERIFY(WriteTestFile(m_files.path() + "/other/tunes/track other.mp3", QByteArray(100, 'q')));
+    QVERIFY(m_other.StartAndLogIn(m_server.Port(), "other"));
+    m_other.Send("share " + m_files.path() + "/other/tunes public");
+    m_other.Send("rescan");
+    QVERIFY(!m_other.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    // Slow enough for a download to be seen running.
+    m_bob.Send("upload-limit 100 on");
+    m_bob.Send("share " + m_music + " public");
+    m_bob.Send("rescan");
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    m_window = OpenOnlineWindow(m_closer, m_server.Port());
+    QVERIFY(m_window);
+    Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
+    Settings::Set("expand_new_shares", "no");
+}
+
+void OnlinePagesTest::cleanupTestCase()
+{
+    delete m_window;
+    QVERIFY(m_bob.Quit());
+    QVERIFY(m_other.Quit());
+    QVERIFY(m_server.Stop());
+}
+
+ItemPtr OnlinePagesTest::Download(const QString& file, qint64 size)
+{
+    return transferQueueManager->AddDownload("bob", file.toStdString(), Wire(""), size, 0);
+}
+
+void OnlinePagesTest::SetStatus(ItemPtr entry, const char* status)
+{
+    transferQueueManager->SetDownloadEntryStatus(entry, status);
+}
+
+void OnlinePagesTest::TextsOfProgressAndTimeLeft()
+{
+    QCOMPARE(TransferDisplay::TimeLeftText(3600, 1), QString("   1h:0m:0s"));
+    QCOMPARE(TransferDisplay::TimeLeftText(3599, 1), QString("   59m:59s"));
+    QCOMPARE(TransferDisplay::TimeLeftText(5000, 0), QString("   0s"));
+    QCOMPARE(TransferDisplay::SpeedText(1536), QString("1.5"));
+}
+
+void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
+{
+    QTreeWidget* tree = Downloads()->Tree();
+    QTreeWidget* completed = Form()->CompleteDownloads()->List();
+    ItemPtr first = Download("first.bin", 400000);
+    QTreeWidgetItem* row = Downloads()->EntryRow(first);
+    QVERIFY(row);
+    // The row learns that bob is online once the server says so.
+    QTRY_COMPARE(row->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("downloading"), Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > 0 && Percent(row) < 100, Slow);
+    const int midway = Percent(row);
+    QVERIFY(row->text(TransferTree::TimeLeftColumn).startsWith("   "));
+    QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > midway, Slow);
+
+    QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("complete"), Slow);
+    QCOMPARE(Percent(row), 100);
+    // Nothing is left to wait for.
+    QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
+    QTRY_COMPARE(completed->topLevelItemCount(), 1);
+
+    // Double-clicking opens the folder the file went to.
+    m_opened.clear();
+    Form()->OnDownloadListItemDoubleClicked(row);
+    QCOMPARE(m_opened.size(), 1);
+    QCOMPARE(m_opened[0].toLocalFile(),
+             transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
+
+    // Ticking the box clears what is complete and whatever completes later;
+    // the completed list keeps them, newest first.
+    QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string("yes"));
+    QVERIFY(!Downloads()->EntryRow(first));
+    QCOMPARE(tree->topLevelItemCount(), 0);
+    // The completion times have one-second resolution: the next one is later.
+    Clock::SetOffsetForTesting(2000);
+    ItemPtr second = Download("second.bin", 1000);
+    QVERIFY(Downloads()->EntryRow(second));
+    QTRY_COMPARE_WITH_TIMEOUT(completed->topLevelItemCount(), 2, Slow);
+    Clock::SetOffsetForTesting(0);
+    QCOMPARE(completed->topLevelItem(0)->text(CompleteDownloadsForm::FileColumn),
+             QString("second.bin"));
+    QTRY_COMPARE(tree->topLevelItemCount(), 0);
+    QVERIFY(d.GetType(DownloadEntry)->GetItems().empty());
+    QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string());
+}
+
+void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
+{
+    // A user who is never online: the entries stay where they are put.
+    auto add = [](const char* file) {
+        return transferQueueManager->AddDownload("nobody", file, "far\\away", 2048, 0);
+    };
+    ItemPtr a = add("a.bin");
+    ItemPtr b = add("b.bin");
+    QVERIFY(Downloads()->EntryRow(a));
+    QTreeWidgetItem* user = Downloads()->EntryRow(a)->parent()->parent();
+    QCOMPARE(user->text(TransferTree::UserColumn), QString("nobody [offline]"));
+
+    Form()->OnActionBarTriggered("expand_download_users");
+    QVERIFY(!user->isExpanded());
+    // Folders collapsed too: both rows above the entries summarise them.
+    Form()->OnActionBarTriggered("expand_download_folders");
+    QTreeWidgetItem* folder = Downloads()->EntryRow(a)->parent();
+    QVERIFY(!folder->isExpanded());
+    const struct
+    {
+        const char* first;
+        const char* second;
+        const char* shown;
+    } cases[] = {
+        {"downloading", "queued", "downloading"}, {"downloading", "complete", "downloading"},
+        {"aborted", "queued", "queued"},          {"queued", "queued", "queued"},
+        {"complete", "complete", "complete"},     {"complete", "denied", "denied"},
+        {"denied", "aborted", "denied"},          {"complete", "aborted", "aborted"},
+        {"aborted", "aborted", "aborted"},        {"complete", "local error", ""},
+    };
+    for (const auto& c : cases) {
+        SetStatus(a, c.first);
+        SetStatus(b, c.second);
+        const QString context = QString("%1 + %2").arg(c.first, c.second);
+        for (QTreeWidgetItem* row : {user, folder}) {
+            QVERIFY2(row->text(TransferTree::StatusColumn) == c.shown, qPrintable(context));
+            const QColor colour =
+                row->data(TransferTree::StatusColumn, Qt::ForegroundRole).value<QColor>();
+            QVERIFY2(colour == TransferDisplay::StatusColour(c.shown), qPrintable(context));
+        }
+    }
+    Form()->OnActionBarTriggered("expand_download_folders");
+
+    // The collapsed row's bar counts complete sizes whole and nothing of
+    // what cannot finish.
+    SetStatus(b, "queued");
+    Form()->RefreshProgress();
+    Downloads()->NoteProgress(a);
+    Form()->RefreshProgress();
+    QCOMPARE(Percent(user), 50);
+    QCOMPARE(user->text(TransferTree::ProgressColumn), QString("2,048 (50.0%)"));
+
+    // Expanding hands the details to the rows below.
+    user->setExpanded(true);
+    QCOMPARE(user->text(TransferTree::StatusColumn), QString());
+    QCOMPARE(Percent(user), -1);
+    user->setExpanded(false);
+    QCOMPARE(user->text(TransferTree::StatusColumn), QString("queued"));
+    Form()->OnActionBarTriggered("expand_download_users");
+    QVERIFY(user->isExpanded());
+
+    // A removed entry takes its emptied folder and user rows along.
+    transferQueueManager->RemoveDownload(a);
+    QVERIFY(!Downloads()->EntryRow(a));
+    QCOMPARE(user->childCount(), 1);
+    transferQueueManager->RemoveDownload(b);
+    QVERIFY(Downloads()->Tree()->findItems("nobody [offline]", Qt::MatchExactly).isEmpty());
+}
+
+void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
+{
+    ItemPtr queued = transferQueueManager->AddDownload("nobody", "q.bin", "far", 10, 0);
+    ItemPtr done = transferQueueManager->AddDownload("nobody", "c.bin", "far", 10, 0);
+    SetStatus(done, "complete");
+
+    // Only a complete file can be opened.
+    QMenu one;
+    new DownloadMenuOptions(&one, ItemSet{queued}, &one);
+    QVERIFY(!MenuEntry(one, "Open File") && !MenuEntry(one, "Re-run Search"));
+    QMenu complete;
+    new DownloadMenuOptions(&complete, ItemSet{done}, &complete);
+    QAction* open = MenuEntry(complete, "Open File");
+    QVERIFY(open);
+    m_opened.clear();
+    open->trigger();
+    QCOMPARE(m_opened.size(), 1);
+    QCOMPARE(m_opened[0].toLocalFile(),
+             transferQueueManager->GetDownloadTargetPath(done, true).replace('\\', '/'));
+
+    const ItemSet both{queued, done};
+    ItemPtr(both.first()).Connect(d.GetType(SearchTypes::SearchRequestText)->GetItem("tide"));
+    QMenu two;
+    new DownloadMenuOptions(&two, both, &two);
+    QAction* rerun = MenuEntry(two, "Re-run Search: tide");
+    QAction* remove = MenuEntry(two, "Remove downloads");
+    QVERIFY(rerun && remove);
+    // The search goes out again as the user's own, not the wish list's.
+    QStringList searched;
+    const auto follow = connect(gp_server, &Server::SearchRequested,
+                                [&](unsigned int, const std::string& text, bool wishList) {
+                                    searched
+                                        << QString::fromStdString(text) + (wishList ? "*" : "");
+                                });
+    rerun->trigger();
+    disconnect(follow);
+    QCOMPARE(searched, QStringList({"tide"}));
+    remove->trigger();
+    QVERIFY(!Downloads()->EntryRow(queued));
+    QVERIFY(!Downloads()->EntryRow(done));
+}
+
+void OnlinePagesTest::CompletionsShareOneNotification()
+{
+    DownloadNotifier notifier;
+    QStringList shown;
+    connect(&notifier, &DownloadNotifier::Notify,
+            [&](const QString& title, const QString& text) { shown << title + ": " + text; });
+    for (const char* name : {"a", "b", "a", "c", "d", "e"})
+        notifier.Add(QString("/x/") + name, name);
+    QVERIFY(notifier.Timer()->isActive());
+    notifier.Flush();
+    QCOMPARE(shown, QStringList({"5 downloads complete: a, b, c and 2 more"}));
+    notifier.Add("/x/a", "a");
+    notifier.Add("/x/f", "f");
+    notifier.Flush();
+    QCOMPARE(shown.last(), QString("Download complete: f"));
+}
+
+void OnlinePagesTest::UploadsAreServedAndCleared()
+{
+    const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
+    QVERIFY(WriteTestFile(share + "/long.bin", QByteArray(200000, 'q')));
+    sharedFoldersManager->ShareFolder(share.toStdString(), true, false, {});
+    sharedFoldersManager->WaitForRescan();
+    // Slow enough for the upload to be seen running.
+    transferQueueManager->SetUploadSpeedLimit(20);
+    transferQueueManager->EnableUploadSpeedLimit(true);
+    TransferTree* uploads = Form()->Uploads();
+
+    m_bob.Send("download alice\t" + ToWire(share) + "\tlong.bin\t200000");
+    QTRY_COMPARE_WITH_TIMEOUT(uploads->Entries().size(), std::size_t(1), Slow);
+    QTreeWidgetItem* bob = uploads->EntryRow(uploads->Entries().front());
+    QVERIFY(bob);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("uploading"), Slow);
+    // The page's slot box is the upload queue's setting.
+    QCOMPARE(Form()->UploadSlotsBox()->value(), 1);
+    Form()->UploadSlotsBox()->setFocus();
+    QTest::keyClick(Form()->UploadSlotsBox(), Qt::Key_Up);
+    QCOMPARE(Settings::GetInt("upload_slots", 1), 2);
+    transferQueueManager->EnableUploadSpeedLimit(false);
+    QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("complete"), Slow);
+
+    // The housekeeping leaves finished uploads alone until the box is
+    // ticked and they have been finished for five minutes.
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(1));
+    Clock::SetOffsetForTesting(0);
+    QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
+    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string("yes"));
+    Form()->EveryHalfMinute();
+    QCOMPARE(uploads->Entries().size(), std::size_t(1));
+    Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
+    Form()->EveryHalfMinute();
+    Clock::SetOffsetForTesting(0);
+    QCOMPARE(uploads->Tree()->topLevelItemCount(), 0);
+    QVERIFY(d.GetType(UploadEntry)->GetItems().empty());
+}
+
+void OnlinePagesTest::PressListingButton(QWidget* focus, const QString& text)
+{
+    focus->setFocus();
+    QTRY_VERIFY(actionBar->CurrentWidget() == focus || actionBar->CurrentWidget() == Listing());
+    for (QAction* action : actionBar->actions())
+        if (action->text().startsWith(text)) {
+            action->trigger();
+            return;
+        }
+    QFAIL(qPrintable("no button " + text));
+}
+
+void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
+{
+    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    QVERIFY(pages);
+    QMenu menu;
+    new UserMenuOptions(&menu, "bob", &menu);
+    auto browseBob = [&menu] {
+        for (QAction* action : menu.actions())
+            if (action->text() == "Browse user's files")
+                action->trigger();
+    };
+    browseBob();
+    QTRY_VERIFY_WITH_TIMEOUT(Listing(), Slow);
+    QCOMPARE(m_window->Shares()->Tabs()->count(), 1);
+    const int browse = pages->currentIndex();
+    // Asking again with the tab open only brings it forward.
+    pages->setCurrentIndex(0);
+    ShareForm* open = Listing();
+    browseBob();
+    QCOMPARE(pages->currentIndex(), browse);
+    QCOMPARE(Listing(), open);
+
+    // The share's root is the one top folder, and it is chosen at once.
+    QTreeWidget* folders = Listing()->Folders();
+    QCOMPARE(folders->topLevelItemCount(), 1);
+    QCOMPARE(Listing()->Files()->topLevelItem(0)->text(0), QString("first.bin"));
+
+    // Names sort; sizes sort as numbers, also for a folder chosen afterwards.
+    folders->setCurrentItem(FolderRow("/Album"));
+    QTreeWidget* files = Listing()->Files();
+    QCOMPARE(files->topLevelItemCount(), 2);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+    files->header()->setSortIndicator(ShareForm::SizeColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    folders->setCurrentItem(FolderRow(""));
+    folders->setCurrentItem(FolderRow("/Album"));
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
+    files->header()->setSortIndicator(ShareForm::FileColumn, Qt::AscendingOrder);
+    QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
+}
+
+void OnlinePagesTest::FilterJudgesFoldersByNameAndFiles()
+{
+    QVERIFY(Listing());
+    QLineEdit* filter = Listing()->FilterField();
+    Listing()->Folders()->setCurrentItem(FolderRow("/Album/CD1"));
+    QCOMPARE(Listing()->Files()->topLevelItemCount(), 1);
+    auto shown = [this](const QString& below) {
+        QTreeWidgetItem* row = FolderRow(below);
+        return row && !row->isHidden();
+    };
+
+    // An excluded word in a folder name drops it with everything below;
+    // the folder that was showing its files shows none.
+    QTest::keyClicks(filter, "-cd1");
+    QVERIFY(!shown("/Album/CD1") && shown("/Album") && shown(""));
+    QCOMPARE(Listing()->Files()->topLevelItemCount(), 0);
+    // A folder stays for a file that matches or a folder below that stays.
+    filter->clear();
+    QTest::keyClicks(filter, "b.bin");
+    QVERIFY(shown("") && shown("/Album") && shown("/Album/CD1") && shown("/Album/CD1/Bonus"));
+    QVERIFY(!shown("/Other"));
+    // Words the folder's name holds need not appear in its files.
+    filter->setText("other x");
+    QVERIFY(shown("/Other") && !shown("/Album"));
+    // The file list keeps to the files that match.
+    Listing()->Folders()->setCurrentItem(FolderRow(""));
+    QTreeWidget* files = Listing()->Files();
+    QCOMPARE(files->topLevelItemCount(), 0);
+    filter->clear();
+    QVERIFY(shown("/Album/CD1/Bonus") && shown("/Other"));
+    QCOMPARE(files->topLevelItemCount(), 2);
+}
+
+void OnlinePagesTest::ExpandLevelOpensOneLevelAtATime()
+{
+    QVERIFY(Listing());
+    QTreeWidget* folders = Listing()->Folders();
+    PressListingButton(folders, "Collapse All");
+    auto opened = [this] {
+        QStringList rows;
+        for (const char* below : {"", "/Album", "/Album/CD1"})
+            rows << (!FolderRow(below) ? "?" : FolderRow(below)->isExpanded() ? "+" : "-");
+        return rows.join("");
+    };
+    QCOMPARE(opened(), QString("---"));
+    for (const char* step : {"+--", "++-", "+++", "+++"}) {
+        PressListingButton(folders, "Expand Level");
+        QCOMPARE(opened(), QString(step));
+    }
+    PressListingButton(folders, "Collapse All");
+    QCOMPARE(opened(), QString("---"));
+    PressListingButton(folders, "Expand Level");
+    QCOMPARE(opened(), QString("+--"));
+    // The button names the level the next press opens.
+    bool named = false;
+    for (QAction* action : actionBar->actions())
+        named = named || action->text() == "Expand Level [2]";
+    QVERIFY(named);
+    // The commands are there while the filter has the focus, too.
+    PressListingButton(Listing()->FilterField(), "Expand All");
+    QCOMPARE(opened(), QString("+++"));
+}
+
+void OnlinePagesTest::DownloadsKeepTheirSaveLevels()
+{
+    QVERIFY(Listing());
+    // The whole album: its own files at level 0, everything deeper at 1.
+    Listing()->Folders()->setCurrentItem(FolderRow("/Album"));
+    PressListingButton(Listing()->Folders(), "Download Folder");
+    // One file of another folder, from the file list.
+    Listing()->Folders()->setCurrentItem(FolderRow("/Other"));
+    Listing()->Files()->setCurrentItem(Listing()->Files()->topLevelItem(0));
+    PressListingButton(Listing()->Files(), "Download Files");
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString("Queued 1 file(s) from bob"));
+
+    QStringList queued;
+    for (Item* item : d.GetType(DownloadEntry)->GetItems()) {
+        ItemPtr entry(item);
+        const QString folder =
+            QString::fromStdString(entry[RemoteFolder].AsString()).mid(Wire("").size());
+        queued << QString("%1 %2 %3")
+                      .arg(folder, entry[FileName].AsCStr(), entry[SubfolderSaveLevel].AsCStr());
+    }
+    queued.sort();
+    QCOMPARE(queued, QStringList({"\\Album 01.mp3 0", "\\Album notes.txt 0", "\\Album\\CD1 a.bin 1",
+                                  "\\Album\\CD1\\Bonus b.bin 1", "\\Other x.txt 0"}));
+}
+
+void OnlinePagesTest::NewListingTakesTheTabAndClosingForgetsIt()
+{
+    using namespace ShareViewTypes;
+    QVERIFY(WriteTestFile(m_music + "/New/n.txt", QByteArray(3, 'q')));
+    m_bob.Send("rescan");
+    QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
+    QTabWidget* tabs = m_window->Shares()->Tabs();
+    // The old form is deleted before the new one is made, which may then
+    // take its address: only a guarded pointer tells them apart.
+    QPointer<ShareForm> first = Listing();
+    QVERIFY(first);
+    Settings::Set("expand_new_shares", "yes");
+    PressListingButton(first->Folders(), "Refresh Listing");
+    QTRY_VERIFY_WITH_TIMEOUT(!first && Listing(), Slow);
+
+    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->widget(0), Listing());
+    QVERIFY(FolderRow("/New") && FolderRow("/Album/CD1"));
+    QVERIFY(FolderRow("/Album/CD1")->isExpanded());
+    QCOMPARE(CountOf(UserShareTab), std::size_t(1));
+
+    QTest::mouseClick(tabs->tabBar()->tabButton(0, QTabBar::RightSide), Qt::LeftButton);
+    QCOMPARE(tabs->count(), 0);
+    QVERIFY(!ItemPtr(d.GetType(ServerTypes::User)->GetItem("bob"))[SharingTypes::UserShare]);
+    for (const char* type : {UserShareTab, UserShareFolderNode, UserShareFileNode,
+                             SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+        QCOMPARE(CountOf(type), std::size_t(0));
+}
+
+SearchResultsTab* OnlinePagesTest::Search(const QString& text)
+{
+    QTest::keyClicks(SearchPage()->SearchField(), text);
+    QTest::keyClick(SearchPage()->SearchField(), Qt::Key_Return);
+    return SearchPage()->CurrentResultsTab();
+}
+
+void OnlinePagesTest::PressResultsButton(SearchResultsTab* tab, const char* id)
+{
+    SearchPage()->Tabs()->setCurrentWidget(tab);
+    tab->Tree()->setFocus();
+    QTRY_COMPARE(actionBar->CurrentWidget(), tab->Tree());
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
+}
+
+ItemPtr OnlinePagesTest::Answer(unsigned int token, const std::string& user, bool free, int queue,
+                                int speed,
+                                const std::vector<std::pair<std::string, std::string>>& files)
+{
+    ItemPtr set = d.GetType(SearchResults)->NewItem();
+    for (const auto& [folder, name] : files) {
+        ItemPtr result = d.GetType(SearchResult)->NewItem();
+        result.Connect(d.GetType(SearchResultFileName)->GetItem(name));
+        result.Connect(d.GetType(SearchResultFileFolder)->GetItem(folder));
+        result.Connect(d.GetType(SearchResultFileSize)->GetItem(1000));
+        set.Connect(result);
+    }
+    set.Connect(d.GetType(SearchRequest)->HasItem(token));
+    set.Connect(d.GetType(ServerTypes::User)->GetItem(user));
+    set.Connect(d.GetType(SearchResultsUserAvailable)->GetItem(free ? "yes" : "no"));
+    set.Connect(d.GetType(SearchResultsUserSpeed)->GetItem(speed));
+    set.Connect(d.GetType(SearchResultsUploadsInQueue)->GetItem(queue));
+    return set;
+}
+
+void OnlinePagesTest::SearchFillsTabGroupedByUserAndFolder()
+{
+    m_window->ShowPage("Search");
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    SearchResultsTab* tab = Search("track");
+    QVERIFY(tab);
+    QTRY_COMPARE_WITH_TIMEOUT(tab->ResultCount(), 4, Slow);
+    QTreeWidget* tree = tab->Tree();
+    // Rows are added a batch at a time after the answers are counted.
+    QTRY_COMPARE(tree->topLevelItemCount(), 2);
+    QStringList users = Texts(TopRows(tree), Row::UserColumn);
+    users.sort();
+    QCOMPARE(users, QStringList({"bob", "other"}));
+    QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
+    QVERIFY(bob && bob->isExpanded());
+    // Two files of one folder share its row.
+    QCOMPARE(bob->childCount(), 2);
+    QCOMPARE(bob->child(0)->childCount() + bob->child(1)->childCount(), 3);
+
+    // Collapsing users is a tab option.
+    PressResultsButton(tab, "expand_users");
+    QVERIFY(!bob->isExpanded());
+    PressResultsButton(tab, "expand_users");
+    QVERIFY(bob->isExpanded());
+}
+
+void OnlinePagesTest::DownloadsQueueTheChosenResults()
+{
+    SearchResultsTab* tab = SearchPage()->CurrentResultsTab();
+    QVERIFY(tab && tab->Text() == "track");
+    QTreeWidgetItem* bob = tab->Tree()->findItems("bob", Qt::MatchExactly).value(0);
+    QVERIFY(bob);
+    const std::string album = Wire("/Songs/Album");
+    const std::string live = Wire("/Songs/Live");
+    auto queued = [](const std::string& folder, const char* name) {
+        ItemPtr entry = transferQueueManager->GetDownloadEntry("bob", name, folder);
+        return entry && entry[TransferTypes::SubfolderSaveLevel].AsInt() == 0 &&
+               entry[TransferTypes::FileSize].AsInt64() > 0 &&
+               entry[SearchRequestText].AsString() == "track";
+    };
+    QTreeWidgetItem* liveRow = nullptr;
+    QTreeWidgetItem* albumRow = nullptr;
+    for (QTreeWidgetItem* folder : Children(bob))
+        (folder->toolTip(Row::FolderColumn).endsWith("Live") ? liveRow : albumRow) = folder;
+    QVERIFY(liveRow && albumRow);
+
+    // A file row alone: the file action queues it, the folder action nothing.
+    tab->Tree()->clearSelection();
+    liveRow->child(0)->setSelected(true);
+    PressResultsButton(tab, "download_search_results_folder");
+    QVERIFY(!queued(live, "track live.mp3"));
+    PressResultsButton(tab, "download_search_results_file");
+    QTRY_VERIFY(queued(live, "track live.mp3"));
+    QVERIFY(!queued(album, "Track 01.mp3"));
+
+    // A folder row queues every result in it, each in its own folder.
+    tab->Tree()->clearSelection();
+    albumRow->setSelected(true);
+    PressResultsButton(tab, "download_search_results_folder");
+    QVERIFY(queued(album, "Track 01.mp3") && queued(album, "Track 02.mp3"));
+
+    // A double click on the other user's row takes all of that user's results.
+    QTreeWidgetItem* other = tab->Tree()->findItems("other", Qt::MatchExactly).value(0);
+    QVERIFY(other);
+    emit tab->Tree()->itemDoubleClicked(other, 0);
+    const std::string tunes =
+        QString(m_files.filePath("other/tunes")).replace('/', '\\').toStdString();
+    QVERIFY(transferQueueManager->GetDownloadEntry("other", "track other.mp3", tunes));
+}
+
+void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
+{
+    const unsigned int token = gp_server->FileSearch("zzqx ordering", false);
+    SearchResultsTab* tab = SearchPage()->TabOf(token);
+    QVERIFY(tab);
+    const std::string album = "music\\Album";
+    SearchPage()->OnUserSearchResults(Answer(token, "slowfree", true, 0, 100, {{album, "b.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "queued0", false, 0, 5000, {{album, "c.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "queued3", false, 3, 9000, {{album, "d.mp3"}}));
+    SearchPage()->OnUserSearchResults(Answer(token, "fastfree", true, 7, 1536,
+                                             {{album, "Track 01.flac"},
+                                              {album, "cover.jpg"},
+                                              {"music\\Live", "track live.mp3"},
+                                              {"music\\misc", "track live.mp3"},
+                                              {"music\\misc", "track.mp3"}}));
+    tab->AddAllPending();
+    tab->Sort();
+    QTreeWidget* tree = tab->Tree();
+    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
+             QStringList({"fastfree", "slowfree", "queued0", "queued3"}));
+    // Inside a user, folders and files by name.
+    QTreeWidgetItem* fast = TopRows(tree)[0];
+    QCOMPARE(fast->childCount(), 3);
+    QCOMPARE(Texts(Children(Children(fast)[0]), Row::FileColumn),
+             QStringList({"cover.jpg", "Track 01.flac"}));
+
+    PressResultsButton(tab, "order_by_fastest");
+    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
+             QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
+
+    // Words found in a folder's path need not occur in its file names; an
+    // excluded word in the path hides the whole folder.
+    auto shownFiles = [&] {
+        QStringList files;
+        for (QTreeWidgetItem* user : TopRows(tree))
+            for (QTreeWidgetItem* folder : Children(user))
+                for (QTreeWidgetItem* file : Children(folder))
+                    files << user->text(0) + ":" + file->text(Row::FileColumn);
+        files.sort();
+        return files;
+    };
+    // What the user closed stays closed as the filter changes.
+    QTreeWidgetItem* slowAlbum = Children(TopRows(tree)[3])[0];
+    for (QTreeWidgetItem* row : {fast, slowAlbum}) {
+        tree->setCurrentItem(row);
+        QTest::keyClick(tree, Qt::Key_Left);
+    }
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
+    QTest::keyClicks(tab->FilterField(), "  album   track ");
+    QCOMPARE(shownFiles(), QStringList({"fastfree:Track 01.flac"}));
+    tab->FilterField()->setText("mp3 -live");
+    QCOMPARE(shownFiles(), QStringList({"fastfree:track.mp3", "queued0:c.mp3", "queued3:d.mp3",
+                                        "slowfree:b.mp3"}));
+    // A row arriving under a filter is hidden at once when it does not match.
+    SearchPage()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"live", "x.mp3"}}));
+    tab->AddAllPending();
+    QVERIFY(tree->findItems("late", Qt::MatchExactly).isEmpty());
+    // ...and a dropped user comes back when a later answer matches.
+    SearchPage()->OnUserSearchResults(Answer(token, "late", true, 0, 1, {{"studio", "y.mp3"}}));
+    tab->AddAllPending();
+    QVERIFY(shownFiles().contains("late:y.mp3"));
+    QCOMPARE(tab->StatusLine()->text(), QString("10 results from 5 users, 5 shown"));
+    tab->FilterField()->setText("-");
+    QCOMPARE(shownFiles().size(), 10);
+    QVERIFY(!fast->isExpanded() && !slowAlbum->isExpanded());
+    QVERIFY(slowAlbum->parent()->isExpanded() && Children(fast)[0]->isExpanded());
+    QTreeWidgetItem* late = tree->findItems("late", Qt::MatchExactly).value(0);
+    QVERIFY(late);
+    QVERIFY(late->isExpanded() && late->child(0)->isExpanded());
+}
+
+void OnlinePagesTest::ClosedTabDropsLateResults()
+{
+    // Closing takes the tab's rows and results out of the store, and the
+    // answers still on their way find no search.
+    const int tabsBefore = SearchPage()->Tabs()->count();
+    SearchResultsTab* open = Search("cover");
+    QTRY_COMPARE_WITH_TIMEOUT(open->ResultCount(), 1, Slow);
+    const std::string value = open->WidgetItem()[SearchRequest].AsString();
+    emit SearchPage()->Tabs()->tabCloseRequested(SearchPage()->Tabs()->indexOf(open));
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore);
+    QVERIFY(!d.GetType(SearchRequest)->HasItem(value));
+    for (Item* set : d.GetType(SearchResults)->GetItems())
+        QVERIFY(ItemPtr(set)[SearchRequest].AsString() != value);
+}
+
+void OnlinePagesTest::WishListOpensTabsOnResults()
+{
+    // A long period keeps the timer out of the way; the test sends by hand.
+    wishListSearcher->OnWishListWait(3600000);
+
+    WishListView* wishes = SearchPage()->WishList();
+    auto* add = wishes->findChild<QPushButton*>("add_to_wish_list");
+    QVERIFY(add);
+    for (const char* text : {"cover", "lighthouse", "zebra", "cover"}) {
+        wishes->Field()->setText(text);
+        add->click();
+    }
+    QCheckBox* zebra = wishes->CheckBoxOf("zebra");
+    QVERIFY(zebra && zebra->isChecked());
+    zebra->click();
+    QVERIFY(!WishListSearcher::IsEnabled(WishListSearcher::FindEntry("zebra")));
+
+    std::vector<unsigned int> tokens;
+    const auto follow = connect(gp_server, &Server::SearchRequested,
+                                [&](unsigned int token, std::string, bool wishList) {
+                                    tokens.push_back(wishList ? token : 0);
+                                });
+    const int tabsBefore = SearchPage()->Tabs()->count();
+    for (int n = 0; n < 3; ++n)
+        wishListSearcher->OnSearchTimerTimeout();
+    disconnect(follow);
+    QCOMPARE(tokens.size(), std::size_t(3));
+    QVERIFY(tokens[0] && tokens[2]);
+    // No tab until results come.
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore);
+    QTRY_COMPARE_WITH_TIMEOUT(SearchPage()->Tabs()->count(), tabsBefore + 1, Slow);
+    auto* tab = qobject_cast<SearchResultsTab*>(SearchPage()->Tabs()->widget(tabsBefore));
+    QVERIFY(tab && tab->IsWishList());
+    QTRY_COMPARE(tab->ResultCount(), 1);
+    // Bob's answer to the repetition only repeats what we hold; a
+    // new answer to it lands in the same tab.
+    SearchPage()->OnUserSearchResults(
+        Answer(tokens[2], "other", false, 1, 1, {{"art", "cover.png"}}));
+    tab->AddAllPending();
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore + 1);
+    QCOMPARE(tab->ResultCount(), 2);
+    QCOMPARE(tab->WidgetItem().GetItems(SearchRequest).size(), std::size_t(2));
+
+    // The tool bar of the wish list: switch all on, remove the selected one.
+    wishes->List()->setFocus();
+    SearchPage()->Tabs()->setCurrentWidget(wishes);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("wish_list"));
+    QAction* enableAll = actionBar->findChild<QAction*>("enable_all_wish_list_items");
+    QAction* remove = actionBar->findChild<QAction*>("remove_wish_list_item");
+    QVERIFY(enableAll && remove);
+    enableAll->trigger();
+    QVERIFY(zebra->isChecked());
+    const auto zebraRows = wishes->List()->findItems("zebra", Qt::MatchExactly, 1);
+    QCOMPARE(zebraRows.size(), 1);
+    wishes->List()->setCurrentItem(zebraRows[0]);
+    remove->trigger();
+    QVERIFY(!WishListSearcher::FindEntry("zebra"));
+    QCOMPARE(wishes->List()->topLevelItemCount(), 2);
+}
+
+QTEST_MAIN(OnlinePagesTest)
+#include "OnlinePagesTest.moc"
