@@ -1,27 +1,23 @@
 // A process that loads a snapshot, says what it found, and then saves a
-// large one again and again (or once with --once), for tests that kill it
-// at random moments or give it a full disk. Lines on standard output:
+// large one again and again, for a test that kills it at random moments.
+// Lines on standard output:
 //   loaded GENERATION ITEMS   the snapshot read back whole (0 0: none yet)
 //   incomplete DETAIL         it loaded, but not as one generation wrote it
 //   unreadable                the load failed
 //   saving GENERATION         a save begins
 //   saved GENERATION MS       a save finished and the file is in place
 //   save-failed GENERATION    a save was abandoned
-//   log CATEGORY TEXT         a log line of the program
 //
-// Usage: snapshot-churn PATH ITEMS [--once]
+// Usage: snapshot-churn PATH ITEMS
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 
-#include "base/Log.h"
-#include "base/LogSink.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/Item.h"
@@ -30,16 +26,6 @@ namespace {
 
 constexpr const char* GenerationType = "churn_generation";
 constexpr const char* ItemType = "churn_item";
-
-class PrintingSink : public LogSink
-{
-public:
-    void Append(const QString& category, const QString& line, ItemPtr) override
-    {
-        std::printf("log\t%s\t%s\n", qPrintable(category), qPrintable(line));
-        std::fflush(stdout);
-    }
-};
 
 struct Churn
 {
@@ -94,14 +80,11 @@ struct Churn
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: snapshot-churn PATH ITEMS [--once]\n");
+        std::fprintf(stderr, "usage: snapshot-churn PATH ITEMS\n");
         return 2;
     }
     const char* path = argv[1];
     const long count = std::atol(argv[2]);
-    const bool once = argc > 3 && std::strcmp(argv[3], "--once") == 0;
-    PrintingSink sink;
-    SetLogSink(&sink);
 
     Churn churn;
     try {
@@ -133,7 +116,5 @@ int main(int argc, char** argv)
         else
             std::printf("save-failed\t%ld\n", generation);
         std::fflush(stdout);
-        if (once)
-            return saved ? 0 : 1;
     }
 }

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -141,46 +140,6 @@ private slots:
         qInfo("%d kills, %d of them mid-save, %ld snapshots saved", kKills, midSave, lastSaved);
         QVERIFY(midSave >= kKills / 3);
         QVERIFY(lastSaved >= kKills / 4);
-    }
-
-    // On a disk too small for the new snapshot the save is abandoned, says so
-    // in the log, and the previous snapshot still loads whole.
-    void FullDiskKeepsThePreviousSnapshot()
-    {
-        const QString unshare = QStandardPaths::findExecutable("unshare");
-        if (unshare.isEmpty() || QProcess::execute(unshare, {"-rm", "true"}) != 0)
-            QSKIP("no unprivileged user and mount namespaces here to mount a small tmpfs in");
-        QTemporaryDir dir;
-        const QString script = QStringLiteral("mount -t tmpfs -o size=1m tmpfs \"$1\" || exit 3\n"
-                                              "\"$2\" \"$1/snapshot\" 100 --once\n"
-                                              "\"$2\" \"$1/snapshot\" %1 --once\n"
-                                              "\"$2\" \"$1/snapshot\" 100 --once\n")
-                                   .arg(kItems);
-        QProcess run;
-        run.start(unshare, {"-rm", "sh", "-c", script, "sh", dir.path(), SNAPSHOT_CHURN_PATH});
-        QVERIFY(run.waitForFinished(30000));
-        const QStringList lines =
-            QString::fromUtf8(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        if (run.exitCode() == 3)
-            QSKIP("mounting a tmpfs is not permitted here");
-        const QStringList expected{"loaded\t0\t0", "saved\t1", "loaded\t1\t100", "save-failed\t2",
-                                   "loaded\t1\t100"};
-        QStringList events;
-        QString logLine;
-        for (const QString& line : lines) {
-            if (line.startsWith("log\t"))
-                logLine = line;
-            else if (line.startsWith("saved\t"))
-                events << line.section('\t', 0, 1); // without the time taken
-            else if (!line.startsWith("saving\t"))
-                events << line;
-        }
-        QCOMPARE(events.mid(0, 5), expected);
-        QVERIFY2(logLine.startsWith("log\tSnapshot\t") &&
-                     logLine.contains("Could not save the snapshot to " + dir.path()) &&
-                     logLine.contains("No space left on device") &&
-                     logLine.endsWith("The previous snapshot is kept."),
-                 qPrintable(logLine));
     }
 };
 
