@@ -160,13 +160,11 @@ void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
     QVERIFY(Handled(Body(16).String("lobby")));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"", "bob"}));
 
-    // A name above the limit ends the member list there; one at the limit
-    // is read. A member count above the limit reads as an empty room.
-    QVERIFY(Handled(
-        Body(14).String("lobby").UInt32(3).String("a").String("b").String(QByteArray(131073, 'x')),
-        Body(69).UInt32(1).String(QByteArray(131072, 'y'))));
+    // A name above the limit ends the member list there. A member count
+    // above the limit reads as an empty room.
+    QVERIFY(Handled(Body(14).String("lobby").UInt32(3).String("a").String("b").String(
+        QByteArray(131073, 'x'))));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"a", "b"}));
-    QVERIFY(Has(QByteArray(131072, 'y').constData(), IsPrivileged));
     QVERIFY(Handled(Body(14).String("lobby").UInt32(0x20001)));
     QVERIFY(Members("lobby").empty());
     QVERIFY(Handled(Body(14).String("lobby").UInt32(1).String("bob"), Body(15).String("lobby"),
@@ -294,7 +292,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QCOMPARE(S().TakeSent(), Sent(Body(15).String("lobby")));
     QVERIFY(Find(Room, "lobby").IsConnected(InRoom));
 
-    LogCapture log;
     QSignalSpy requested(&server(), &Server::SearchRequested);
     QCOMPARE(server().SendIndirectConnectionRequest("bob", "P"), 1u);
     QCOMPARE(server().SendIndirectConnectionRequest("carol", "D"), 2u);
@@ -329,8 +326,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
         Sent(Body(127).String("root")) + Sent(Body(129).Byte(1)) +
         Sent(Body(1001).UInt32(9).String("bob"));
     QCOMPARE(S().TakeSent(), expected);
-    QCOMPARE(log.lines, (QStringList{"server|Sent indirect connection request to bob",
-                                     "server|Sent indirect connection request to carol"}));
 
     ItemPtr once = Find(SearchTypes::SearchRequest, "1");
     ItemPtr wished = Find(SearchTypes::SearchRequest, "2");
