@@ -292,6 +292,7 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QCOMPARE(S().TakeSent(), Sent(Body(15).String("lobby")));
     QVERIFY(Find(Room, "lobby").IsConnected(InRoom));
 
+    LogCapture log;
     QSignalSpy requested(&server(), &Server::SearchRequested);
     QCOMPARE(server().SendIndirectConnectionRequest("bob", "P"), 1u);
     QCOMPARE(server().SendIndirectConnectionRequest("carol", "D"), 2u);
@@ -326,6 +327,8 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
         Sent(Body(127).String("root")) + Sent(Body(129).Byte(1)) +
         Sent(Body(1001).UInt32(9).String("bob"));
     QCOMPARE(S().TakeSent(), expected);
+    QCOMPARE(log.lines, (QStringList{"server|Sent indirect connection request to bob",
+                                     "server|Sent indirect connection request to carol"}));
 
     ItemPtr once = Find(SearchTypes::SearchRequest, "1");
     ItemPtr wished = Find(SearchTypes::SearchRequest, "2");

@@ -141,6 +141,7 @@ void SearchAnswerTest::SearchFromTheTreeIsAnsweredOverAPeerConnection()
     File(Folder(PublicRoot("/pub"), "/pub"), "tree song.ogg", 9);
     auto bob = m_client->peers->ConnectMessagingPeer("bob");
     QVERIFY(bob);
+    LogCapture log;
 
     // Our own search coming back down the tree is not answered.
     emit dnetManager->DNetSearchRequest("alice", 1, "song");
@@ -149,6 +150,8 @@ void SearchAnswerTest::SearchFromTheTreeIsAnsweredOverAPeerConnection()
              Compressed(9, ByteBuilder().String("alice").UInt32(2).UInt32(1).Data() +
                                Record("\\pub\\tree song.ogg", 9) +
                                ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
+    QCOMPARE(log.lines.filter("Sending search results").join('\n'),
+             QString("Search|Sending search results to user bob for search string tree song"));
 }
 
 QTEST_GUILESS_MAIN(SearchAnswerTest)

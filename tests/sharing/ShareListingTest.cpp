@@ -145,8 +145,10 @@ private:
 
 void ShareListingTest::WholeShareListsWhatTheUserMaySee()
 {
+    LogCapture log;
     QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
              Compressed(5, PublicListing()));
+    QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
     ListedUser("carol", "friends");
     MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
     unsigned int code = 0;
