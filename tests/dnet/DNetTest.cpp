@@ -356,6 +356,12 @@ void DNetTest::ChildDepthIsReportedWhenItChanges()
     QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth).empty(); }));
     QCOMPARE(S().TakeSent(), HaveChildrenSent(false));
     QCOMPARE(parent.Next(), Depth(0));
+    // A child's first message may be waiting when its socket is handed over.
+    DNetLink& dave = NewLink();
+    dave.Send(Depth(6));
+    QVERIFY(QTest::qWaitFor([&dave] { return dave.Near()->bytesAvailable() > 0; }));
+    Manager().OnDNetConnectionRequested("dave", dave.Near());
+    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "7"; }));
 }
 
 void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()

@@ -33,7 +33,6 @@ private:
 
 void SearchParserTest::QueriesSplitIntoThreeSets()
 {
-    QCOMPARE(SearchParser::Whitespace(), std::string(" \t"));
     QCOMPARE(Parsed("beatles -live"), QString("beatles||live"));
     QCOMPARE(Parsed("  beatles\t*eat  -live -live beatles "), QString("beatles|eat|live"));
     // Case is kept, and the sets are ordered and without repeats.

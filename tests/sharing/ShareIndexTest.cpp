@@ -55,11 +55,6 @@ void ShareIndexTest::WordsComeFromTheWholeLowerCasedPath()
     file->Disconnect(SearchToken);
     sharedFoldersManager->TokenizeSharedFile(file);
     QCOMPARE(ShareFixture::Tokens(file), tokens);
-
-    for (unsigned char separator : {'-', ' ', '.', '\\', '/', '\x7f', '\0'})
-        QVERIFY(SharedFoldersManager::IsSearchTokenSeparator(separator));
-    for (unsigned char kept : {'a', 'Z', '0', '9', '\x80', '\xc3', '\xff'})
-        QVERIFY(!SharedFoldersManager::IsSearchTokenSeparator(kept));
 }
 
 void ShareIndexTest::RescanCountsWhatChangedOnDisk()

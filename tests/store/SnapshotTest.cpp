@@ -12,9 +12,21 @@
 
 #include "Bytes.h"
 #include "StoreTestSupport.h"
+#include "base/Log.h"
+#include "base/LogSink.h"
 #include "store/DataSaver.h"
 
 namespace {
+
+// Keeps the last log line while it lives.
+class LastLogLine : public LogSink
+{
+public:
+    LastLogLine() { SetLogSink(this); }
+    ~LastLogLine() override { SetLogSink(nullptr); }
+    void Append(const QString&, const QString& text, ItemPtr) override { line = text; }
+    QString line;
+};
 
 class LoadedCounter : public DataLoadedEventHandler
 {
@@ -320,7 +332,7 @@ private slots:
     // The snapshot is written to "<path>.<n>" with the first free n and then
     // renamed over the old one; leftovers of earlier attempts stay untouched,
     // and a write that fails (a disk filling up half way, here a file size
-    // limit) keeps the previous snapshot.
+    // limit) keeps the previous snapshot and says so.
     void SaveReplacesTheSnapshotOnlyWhenWritten()
     {
         QTemporaryDir dir;
@@ -336,11 +348,15 @@ private slots:
         small.rlim_cur = 4096;
         auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
+        LastLogLine log;
         const bool written = big.saver.Save(path);
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
         QVERIFY(!written);
         QCOMPARE(ReadAll(path), QByteArray("old snapshot"));
+        QVERIFY2(log.line.contains("Could not save the snapshot to " + dir.filePath("snapshot")) &&
+                     log.line.endsWith("The previous snapshot is kept."),
+                 qPrintable(log.line));
 
         Store s(false);
         s.Set("username", "alice"); // nothing declared: nothing saved

@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <list>
 #include <map>
-#include <numeric>
 #include <random>
 #include <set>
 
@@ -40,9 +39,7 @@ private slots:
         Type* file = data.NewType("file", false, false, true);
         QVERIFY(ThrowsPointer<TypeAlreadyExistsException>(
             [&] { data.NewType("global", false, true, true); }));
-        QVERIFY(data.GetType("global") == global && global->IsPrimary() && !global->IsNull() &&
-                !global->IsCreateOnGet());
-        QCOMPARE(data.GetTypes(), (std::vector<Type*>{global, value, file}));
+        QCOMPARE(data.GetType("global"), global);
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { data.GetType("nope"); }));
 
         global->RelateToType(value, MANY, ONE, false);
@@ -428,45 +425,6 @@ private slots:
             copy = moved;
             QVERIFY(copy == set && copy.first() == set.first());
         }
-    }
-
-    // Removing items from a crowded value table shifts its neighbours; every
-    // value must stay findable and removed values gone.
-    void ValuesStayFindableThroughRemovals()
-    {
-        Data data;
-        Type* word = data.NewType("word", false, false, true);
-        const int count = 5000;
-        std::vector<std::string> values;
-        for (int n = 0; n < count; ++n)
-            word->NewItem(values.emplace_back("w" + std::to_string(n * 7919)));
-        std::vector<int> order(count);
-        std::iota(order.begin(), order.end(), 0);
-        std::shuffle(order.begin(), order.end(), std::mt19937(3));
-
-        std::vector<bool> present(count, true);
-        auto allFound = [&] {
-            for (int n = 0; n < count; ++n) {
-                ItemPtr found = word->HasItem(values[n]);
-                if (found.IsNull() == present[n] || (present[n] && found.AsString() != values[n]))
-                    return false;
-            }
-            return word->ItemCount() ==
-                   std::size_t(std::count(present.begin(), present.end(), true));
-        };
-        for (int n = 0; n < count / 2; ++n) {
-            Item* gone = word->HasItem(values[order[n]]).Get();
-            QVERIFY(gone);
-            gone->Remove();
-            present[order[n]] = false;
-        }
-        QVERIFY(allFound());
-        for (int n = 0; n < count / 4; ++n) {
-            word->NewItem(values[order[n]]);
-            present[order[n]] = true;
-        }
-        QVERIFY(allFound());
-        QCOMPARE(word->GetItemsInOrder().size(), word->ItemCount());
     }
 
     // The query shorthands read the program's store `d`; each case declares

@@ -46,31 +46,23 @@ void LocalPathTest::HostileNamesGetDistinctSafeSpellings_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("spelling");
-    QTest::newRow("empty") << ""
-                           << "%20";
-    QTest::newRow("dot") << "."
-                         << "%2E";
-    QTest::newRow("dot dot") << ".."
-                             << "%2E%2E";
-    QTest::newRow("slash") << "a/b"
-                           << "a%2Fb";
-    QTest::newRow("leading slash") << "/etc"
-                                   << "%2Fetc";
-    QTest::newRow("backslash") << "..\\x"
-                               << "..%5Cx";
-    QTest::newRow("drive") << "C:"
-                           << "C%3A";
-    QTest::newRow("drive path") << "c:x"
-                                << "c%3Ax";
+    const char* const rows[][3] = {
+        {"empty", "", "%20"},
+        {"dot", ".", "%2E"},
+        {"dot dot", "..", "%2E%2E"},
+        {"slash", "a/b", "a%2Fb"},
+        {"leading slash", "/etc", "%2Fetc"},
+        {"backslash", "..\\x", "..%5Cx"},
+        {"drive", "C:", "C%3A"},
+        {"drive path", "c:x", "c%3Ax"},
+        {"newline and DEL", "a\nb\x7F", "a%0Ab%7F"},
+        {"percent in hostile name", "5%/x", "5%25%2Fx"},
+        {"escape lookalike", "a%2Fb", "a%252Fb"},
+        {"lower-case lookalike", "%e9t%e9", "%25e9t%25e9"},
+    };
+    for (const auto& [row, name, spelling] : rows)
+        QTest::newRow(row) << QString(name) << QString(spelling);
     QTest::newRow("NUL") << QString::fromUtf16(u"a\0b", 3) << "a%00b";
-    QTest::newRow("newline and DEL") << "a\nb\x7F"
-                                     << "a%0Ab%7F";
-    QTest::newRow("percent in hostile name") << "5%/x"
-                                             << "5%25%2Fx";
-    QTest::newRow("escape lookalike") << "a%2Fb"
-                                      << "a%252Fb";
-    QTest::newRow("lower-case lookalike") << "%e9t%e9"
-                                          << "%25e9t%25e9";
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << "%ED%A0%80x";
     QTest::newRow("leading byte order mark") << QString(QChar(0xFEFF)) + u'x' << "%EF%BB%BFx";
 }

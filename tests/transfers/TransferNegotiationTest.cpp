@@ -24,15 +24,6 @@ private slots:
 
 private:
     TransferQueueManager& M() { return *client->manager; }
-    static QByteArray UploadRequest(std::uint32_t token, const QByteArray& file, quint64 size)
-    {
-        return PeerFrame(Body(40)
-                             .UInt32(1)
-                             .UInt32(token)
-                             .String(file)
-                             .UInt32(std::uint32_t(size))
-                             .UInt32(std::uint32_t(size >> 32)));
-    }
     // A file connection the peer opens to us for a token.
     std::unique_ptr<QTcpSocket> FileConnection(std::uint32_t token)
     {
@@ -60,7 +51,7 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     partial.write(content.left(1000));
     partial.close();
 
-    bob->write(UploadRequest(77, "music\\album\\x.mp3", content.size()));
+    bob->write(TransferRequestFrame(77, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(77));
     auto first = FileConnection(77);
     QVERIFY(first);
@@ -71,7 +62,7 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QVERIFY(WaitForClosed(*duplicate));
     // A new offer for a running download ends the running transfer and is
     // accepted; the next connection resumes from the same place.
-    bob->write(UploadRequest(78, "music\\album\\x.mp3", content.size()));
+    bob->write(TransferRequestFrame(78, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(78));
     QCOMPARE(client->Status(download), std::string("aborted"));
     QVERIFY(WaitForClosed(*first));
@@ -95,8 +86,8 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
 
     // Offers of what we have or never asked for are turned down, and an
     // unknown token on a file connection is hung up on.
-    bob->write(UploadRequest(79, "music\\album\\x.mp3", content.size()) +
-               UploadRequest(80, "music\\other.mp3", 5));
+    bob->write(TransferRequestFrame(79, "music\\album\\x.mp3", content.size()) +
+               TransferRequestFrame(80, "music\\other.mp3", 5));
     QCOMPARE_NEXT(*bob,
                   TransferResponseFrame(79, "Complete") + TransferResponseFrame(80, "Cancelled"));
     auto stray = FileConnection(81);
@@ -105,7 +96,7 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QCOMPARE(stray->bytesAvailable(), qint64(0));
     // Fetching the same file again into the same folder keeps one record.
     M().SetDownloadEntryStatus(download, Download::Queued);
-    bob->write(UploadRequest(82, "music\\album\\x.mp3", content.size()));
+    bob->write(TransferRequestFrame(82, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(82));
     auto third = FileConnection(82);
     QVERIFY(third);
@@ -121,7 +112,7 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     blocker.close();
     ItemPtr blocked = M().AddDownload("bob", "y.mp3", "blocked", 10, 0);
     QCOMPARE_NEXT(*bob, FileFrame(43, "blocked\\y.mp3") + FileFrame(51, "blocked\\y.mp3"));
-    bob->write(UploadRequest(83, "blocked\\y.mp3", 10));
+    bob->write(TransferRequestFrame(83, "blocked\\y.mp3", 10));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(83));
     auto refused = FileConnection(83);
     QVERIFY(refused);
