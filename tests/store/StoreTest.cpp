@@ -430,6 +430,49 @@ private slots:
         }
     }
 
+    // An item lists its partners by type in the order the types were
+    // declared, however it gained and lost them; every set stays intact as
+    // entries come and go on either side of it.
+    void PartnersAreListedInDeclarationOrder()
+    {
+        Data data;
+        Type* hub = data.NewType("hub", false, false, true);
+        std::vector<Type*> kinds;
+        for (int n = 0; n < 6; ++n) {
+            kinds.push_back(data.NewType("kind" + std::to_string(n), false, false, true));
+            hub->RelateToType(kinds.back(), MANY, MANY, false);
+        }
+        Item* center = hub->NewItem("center");
+        std::vector<std::vector<Item*>> reference(kinds.size());
+        auto matches = [&] {
+            std::vector<std::pair<Type*, ItemSet>> expected, listed;
+            for (std::size_t n = 0; n < kinds.size(); ++n)
+                if (!reference[n].empty())
+                    expected.emplace_back(kinds[n],
+                                          ItemSet::FromSorted(InAddressOrder(reference[n])));
+            for (const auto& [type, partners] : center->Connections())
+                listed.emplace_back(type, partners);
+            return listed == expected;
+        };
+        for (int n : {3, 0, 5, 1, 4, 2})
+            for (int k = 0; k <= n % 3; ++k) {
+                reference[n].push_back(kinds[n]->NewItem(Value(k)));
+                center->Connect(reference[n].back());
+                QVERIFY(matches());
+            }
+        center->Disconnect("kind1");
+        reference[1].clear();
+        QVERIFY(matches());
+        center->Disconnect(reference[5].front());
+        reference[5].erase(reference[5].begin());
+        center->Disconnect(reference[0].front());
+        reference[0].clear();
+        QVERIFY(matches() && !center->IsConnected(kinds[0]) && center->IsConnected(kinds[5]));
+        Item* last = reference[5].back();
+        center->Remove();
+        QVERIFY(last->IsDisconnectedFromAll() && last->Connections().empty());
+    }
+
     // Removing items from a crowded value table shifts its neighbours; every
     // value must stay findable and removed values gone.
     void ValuesStayFindableThroughRemovals()
