@@ -381,6 +381,8 @@ private slots:
         for (Item* item : items)
             QVERIFY(apply(item, true));
         QVERIFY(matches());
+        // Back between a block with room and a full one: it ends the former.
+        QVERIFY(apply(items[255], false) && apply(items[255], true) && matches());
         ItemSet small{items[0], items[1], items[2999]};
         QVERIFY(set.Common(small) == small && small.Common(set) == small);
         QVERIFY(small.Common(ItemSet()).empty() && ItemSet().Common(small).empty());
