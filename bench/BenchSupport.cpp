@@ -20,14 +20,29 @@ void Print(const char* name, double value, int decimals)
     std::fflush(stdout);
 }
 
-double ResidentMiB()
+namespace {
+
+double StatusMiB(const char* field)
 {
     std::ifstream status("/proc/self/status");
     std::string line;
+    const std::size_t length = std::strlen(field);
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+        if (line.compare(0, length, field) == 0)
+            return std::strtod(line.c_str() + length, nullptr) / 1024.0;
     return 0.0;
+}
+
+} // namespace
+
+double ResidentMiB()
+{
+    return StatusMiB("VmRSS:");
+}
+
+double PeakResidentMiB()
+{
+    return StatusMiB("VmHWM:");
 }
 
 double SecondsSince(Clock::time_point start)

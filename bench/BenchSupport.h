@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 void Print(const char* name, double value, int decimals);
 // The resident set of this process.
 double ResidentMiB();
+// The largest resident set this process has had so far.
+double PeakResidentMiB();
 double SecondsSince(Clock::time_point start);
 // User plus system CPU time of this process, in seconds.
 double CpuSeconds();

@@ -1,6 +1,7 @@
 #include "Data.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 Data d;
 
@@ -52,7 +53,10 @@ Type* Data::NewType(const std::string& name, bool primary, bool null, bool creat
 {
     if (m_types.count(name))
         throw new TypeAlreadyExistsException;
-    Type* type = new Type(this, name, primary, null, createOnGet);
+    if (m_typeList.size() >= PartnerList::MaxTypes)
+        throw std::length_error("too many item types");
+    const auto id = static_cast<PartnerList::TypeId>(m_typeList.size());
+    Type* type = new Type(this, id, name, primary, null, createOnGet);
     m_types.emplace(name, type);
     m_typeList.push_back(type);
     typeAddedEvent.Notify(type);
@@ -125,7 +129,7 @@ void Data::Mark(Item* item, std::vector<Type*>& path)
         return;
     path.push_back(type);
     item->m_mark = m_gcPass;
-    for (const auto& [partnerType, partners] : item->m_connections) {
+    for (const auto& [partnerType, partners] : item->Connections()) {
         if (partnerType->IsPrimary())
             continue;
         for (Item* partner : partners)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "Data.h"
 
@@ -39,45 +41,32 @@ unsigned long long Item::AsUInt64() const
 
 const ItemSet* Item::Partners(Type* type) const
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
-                               [](const auto& entry, Type* t) { return entry.first < t; });
-    if (it == m_connections.end() || it->first != type)
-        return nullptr;
-    return &it->second;
+    return m_partners.Find(type->m_id);
+}
+
+Item::ConnectionList Item::Connections() const
+{
+    return ConnectionList(m_partners, m_type->GetData()->GetTypes());
 }
 
 ItemSet* Item::PartnersFor(Type* type, bool create)
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
-                               [](const auto& entry, Type* t) { return entry.first < t; });
-    if (it != m_connections.end() && it->first == type)
-        return &it->second;
-    if (!create)
-        return nullptr;
-    if (m_connections.empty()) {
-        // Items nearly always gain a second partner type; one allocation
-        // for both is cheaper than growing twice.
-        m_connections.reserve(2);
-        it = m_connections.begin();
-    }
-    it = m_connections.emplace(it, type, ItemSet());
-    return &it->second;
+    return create ? &m_partners.Add(type->m_id) : m_partners.Find(type->m_id);
 }
 
 void Item::Link(Item* other)
 {
-    PartnersFor(other->m_type, true)->insert(other);
+    m_partners.Add(other->m_type->m_id).insert(other);
 }
 
 void Item::Unlink(Item* other)
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), other->m_type,
-                               [](const auto& entry, Type* t) { return entry.first < t; });
-    if (it == m_connections.end() || it->first != other->m_type)
+    ItemSet* partners = m_partners.Find(other->m_type->m_id);
+    if (!partners)
         return;
-    it->second.erase(other);
-    if (it->second.empty())
-        m_connections.erase(it);
+    partners->erase(other);
+    if (partners->empty())
+        m_partners.Remove(other->m_type->m_id);
 }
 
 Item* Item::Connect(Item* other)
@@ -188,7 +177,7 @@ Item* Item::NewItem(const char* typeName)
 void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
 {
     out.clear();
-    for (const auto& [type, partners] : m_connections)
+    for (const auto& [type, partners] : Connections())
         out.emplace(type, partners);
 }
 
@@ -211,8 +200,11 @@ void Item::Remove()
     // Handlers of the disconnections may link this item again; a few rounds
     // settle that, and whatever a handler insists on re-linking after that is
     // cut without events so no partner is left pointing at a dead item.
-    for (int round = 0; round < 3 && !m_connections.empty(); ++round) {
-        ConnectionList copy(m_connections);
+    for (int round = 0; round < 3 && !m_partners.empty(); ++round) {
+        std::vector<std::pair<Type*, ItemSet>> copy;
+        copy.reserve(m_partners.size());
+        for (const auto& [type, partners] : Connections())
+            copy.emplace_back(type, partners);
         for (const auto& [type, partners] : copy)
             for (Item* partner : partners) {
                 const ItemSet* live = Partners(type);
@@ -220,8 +212,8 @@ void Item::Remove()
                     Disconnect(partner);
             }
     }
-    while (!m_connections.empty()) {
-        Item* partner = m_connections.front().second.first();
+    while (!m_partners.empty()) {
+        Item* partner = m_partners.SetAt(0).first();
         Unlink(partner);
         partner->Unlink(this);
     }

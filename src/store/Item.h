@@ -4,9 +4,9 @@
 #include <map>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "ItemSet.h"
+#include "PartnerList.h"
 
 class Type;
 class Data;
@@ -36,7 +36,7 @@ public:
     bool IsConnected(Item* other) const;
     bool IsConnected(Type* type) const;
     bool IsConnected(const char* typeName) const;
-    bool IsDisconnectedFromAll() const { return m_connections.empty(); }
+    bool IsDisconnectedFromAll() const { return m_partners.empty(); }
 
     // The connected item of a type (the lowest address when there are several), or null.
     Item* HasItem(const char* typeName) const;
@@ -50,9 +50,9 @@ public:
     void GetItems(const char* typeName, ItemSet& out) const;
     // The partners of one type, or null when there are none; no copy.
     const ItemSet* Partners(Type* type) const;
-    using ConnectionList = std::vector<std::pair<Type*, ItemSet>>;
-    // Every partner set, in type order; no copy.
-    const ConnectionList& Connections() const { return m_connections; }
+    using ConnectionList = PartnerList::Range;
+    // Every partner set, in the order the types were declared; no copy.
+    ConnectionList Connections() const;
 
     void Remove();
 
@@ -71,8 +71,8 @@ private:
 
     Type* m_type;
     std::string m_value;
-    // Sorted by type address; an entry exists only while its set is non-empty.
-    std::vector<std::pair<Type*, ItemSet>> m_connections;
+    // An entry exists only while its set is non-empty.
+    PartnerList m_partners;
     std::uint32_t m_mark = 0;   // garbage collection pass that reached this item
     std::uint32_t m_saveId = 0; // id given by the snapshot writer
 };

@@ -85,6 +85,10 @@ bool ItemBlockList::insert(Item* item)
     if (position.found)
         return false;
     if (m_blocks[position.block]->count == BlockCapacity) {
+        if (Spill(position, item)) {
+            ++m_size;
+            return true;
+        }
         SplitBlock(position.block);
         if (position.index > BlockCapacity / 2) {
             ++position.block;
@@ -142,6 +146,43 @@ void ItemBlockList::EraseBlock(std::size_t at)
     delete m_blocks[at];
     m_blocks.erase(m_blocks.begin() + offset);
     m_lasts.erase(m_lasts.begin() + offset);
+}
+
+bool ItemBlockList::Spill(Position& position, Item* item)
+{
+    // Items arrive in nearly ascending address order, so a split leaves a
+    // half-empty block behind that appends never refill; a large set would
+    // settle at little over half its blocks' room. A neighbour with room
+    // takes one member instead, and the block keeps its place.
+    const std::size_t at = position.block;
+    Block* full = m_blocks[at];
+    if (at + 1 < m_blocks.size() && m_blocks[at + 1]->count < BlockCapacity) {
+        Block* next = m_blocks[at + 1];
+        MoveMembers(next->items + 1, next->items, next->count);
+        next->items[0] = full->items[BlockCapacity - 1];
+        ++next->count;
+        --full->count;
+    } else if (at > 0 && m_blocks[at - 1]->count < BlockCapacity) {
+        Block* previous = m_blocks[at - 1];
+        if (position.index == 0) {
+            // Between the two blocks: it simply ends the previous one.
+            previous->items[previous->count++] = item;
+            RefreshLast(at - 1);
+            return true;
+        }
+        previous->items[previous->count++] = full->items[0];
+        RefreshLast(at - 1);
+        MoveMembers(full->items, full->items + 1, --full->count);
+        --position.index;
+    } else {
+        return false;
+    }
+    MoveMembers(full->items + position.index + 1, full->items + position.index,
+                full->count - position.index);
+    full->items[position.index] = item;
+    ++full->count;
+    RefreshLast(at);
+    return true;
 }
 
 void ItemBlockList::SplitBlock(std::size_t at)

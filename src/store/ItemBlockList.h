@@ -62,6 +62,9 @@ private:
     std::size_t BlockFor(Item* item) const;
     void InsertBlock(std::size_t at, Block* block);
     void EraseBlock(std::size_t at);
+    // Makes room in a full block by passing a member to a neighbour, then
+    // inserts; false when neither neighbour has room.
+    bool Spill(Position& position, Item* item);
     void SplitBlock(std::size_t at);
     void MergeIfSparse(std::size_t at);
     void RefreshLast(std::size_t at) { m_lasts[at] = m_blocks[at]->items[m_blocks[at]->count - 1]; }

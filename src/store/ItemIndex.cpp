@@ -1,8 +1,13 @@
 #include "ItemIndex.h"
 
 #include <functional>
+#include <stdexcept>
 
 #include "Item.h"
+
+static_assert(sizeof(std::size_t) == sizeof(std::uint64_t) &&
+                  sizeof(Item*) == sizeof(std::uint64_t),
+              "slots pack an address and hash bits into one 64-bit word");
 
 std::size_t ItemIndex::Hash(std::string_view value)
 {
@@ -14,18 +19,37 @@ std::string_view ItemIndex::ValueOf(const Item* item)
     return item->AsString();
 }
 
+std::size_t ItemIndex::HashOf(const Item* item)
+{
+    return Hash(ValueOf(item));
+}
+
+Item* ItemIndex::ItemOf(Slot slot)
+{
+    return reinterpret_cast<Item*>(static_cast<std::uintptr_t>(slot & kAddressMask));
+}
+
+ItemIndex::Slot ItemIndex::SlotFor(std::size_t hash, Item* item)
+{
+    const auto address = static_cast<Slot>(reinterpret_cast<std::uintptr_t>(item));
+    if (address & ~kAddressMask)
+        throw std::runtime_error("item address beyond 48 bits");
+    return TagOf(hash) << kTagShift | address;
+}
+
 Item* ItemIndex::Find(std::string_view value) const
 {
     if (m_size == 0)
         return nullptr;
     const std::size_t hash = Hash(value);
+    const Slot tag = TagOf(hash);
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-        const Slot& slot = m_slots[at];
-        if (!slot.item)
+        const Slot slot = m_slots[at];
+        if (!slot)
             return nullptr;
-        if (slot.hash == hash && ValueOf(slot.item) == value)
-            return slot.item;
+        if (slot >> kTagShift == tag && ValueOf(ItemOf(slot)) == value)
+            return ItemOf(slot);
     }
 }
 
@@ -33,7 +57,7 @@ void ItemIndex::Insert(Item* item)
 {
     if ((m_size + 1) * 4 > m_slots.size() * 3)
         Grow();
-    Place(Hash(ValueOf(item)), item);
+    Place(HashOf(item), item);
     ++m_size;
 }
 
@@ -41,18 +65,18 @@ void ItemIndex::Place(std::size_t hash, Item* item)
 {
     const std::size_t mask = m_slots.size() - 1;
     std::size_t at = hash & mask;
-    while (m_slots[at].item)
+    while (m_slots[at])
         at = (at + 1) & mask;
-    m_slots[at] = Slot{hash, item};
+    m_slots[at] = SlotFor(hash, item);
 }
 
 void ItemIndex::Grow()
 {
     std::vector<Slot> old(m_slots.empty() ? 16 : m_slots.size() * 2);
     old.swap(m_slots);
-    for (const Slot& slot : old)
-        if (slot.item)
-            Place(slot.hash, slot.item);
+    for (Slot slot : old)
+        if (slot)
+            Place(HashOf(ItemOf(slot)), ItemOf(slot));
 }
 
 void ItemIndex::Erase(Item* item)
@@ -60,23 +84,23 @@ void ItemIndex::Erase(Item* item)
     if (m_size == 0)
         return;
     const std::size_t mask = m_slots.size() - 1;
-    std::size_t hole = Hash(ValueOf(item)) & mask;
-    while (m_slots[hole].item != item) {
-        if (!m_slots[hole].item)
+    std::size_t hole = HashOf(item) & mask;
+    while (ItemOf(m_slots[hole]) != item) {
+        if (!m_slots[hole])
             return;
         hole = (hole + 1) & mask;
     }
     // Without tombstones: later slots of the same run move back into the
     // hole unless that would put them before their home slot, so every
     // probe still meets its item before an empty slot.
-    for (std::size_t next = (hole + 1) & mask; m_slots[next].item; next = (next + 1) & mask) {
-        const std::size_t home = m_slots[next].hash & mask;
+    for (std::size_t next = (hole + 1) & mask; m_slots[next]; next = (next + 1) & mask) {
+        const std::size_t home = HashOf(ItemOf(m_slots[next])) & mask;
         const bool homeAfterHole = ((next - home) & mask) < ((next - hole) & mask);
         if (homeAfterHole)
             continue;
         m_slots[hole] = m_slots[next];
         hole = next;
     }
-    m_slots[hole] = Slot();
+    m_slots[hole] = 0;
     --m_size;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -10,10 +11,12 @@ class Item;
 //
 // A type such as a share's file names or search words holds hundreds of
 // thousands of items and is asked for one on nearly every change to the
-// index. The table keeps no copy of the values: each slot holds the item
-// and the hash of its value, and a value is compared only when the hashes
-// agree. Slots sit in one array probed in a line, so a look-up usually costs
-// one cache miss for the slot and one for the item it finds.
+// index. The table keeps no copy of the values: each slot is one word, the
+// item's address with the top bits of its value's hash above it, and a
+// value is compared only when those bits agree. Slots sit in one array
+// probed in a line, so a look-up usually costs one cache miss for the slot
+// and one for the item it finds. Growing and erasing, which need a slot's
+// home, hash the item's value again.
 class ItemIndex
 {
 public:
@@ -30,20 +33,23 @@ public:
 
     template <class F> void ForEach(F&& f) const
     {
-        for (const Slot& slot : m_slots)
-            if (slot.item)
-                f(slot.item);
+        for (Slot slot : m_slots)
+            if (slot)
+                f(ItemOf(slot));
     }
 
 private:
-    struct Slot
-    {
-        std::size_t hash = 0;
-        Item* item = nullptr;
-    };
+    // Addresses of this platform's user space fit below bit 48.
+    using Slot = std::uint64_t;
+    static constexpr int kTagShift = 48;
+    static constexpr Slot kAddressMask = (Slot(1) << kTagShift) - 1;
 
     static std::size_t Hash(std::string_view value);
+    static std::size_t HashOf(const Item* item);
     static std::string_view ValueOf(const Item* item);
+    static Item* ItemOf(Slot slot);
+    static Slot SlotFor(std::size_t hash, Item* item);
+    static Slot TagOf(std::size_t hash) { return Slot(hash) >> kTagShift; }
     void Place(std::size_t hash, Item* item);
     void Grow();
 

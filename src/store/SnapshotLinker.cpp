@@ -47,8 +47,9 @@ void SnapshotLinker::Link(const std::vector<Item*>& items, std::vector<SnapshotP
 
 bool SnapshotLinker::Prepare(const std::vector<Item*>& items)
 {
+    // A type's slot is its number, so partners sorted by slot come out in
+    // the order partner lists keep.
     m_slotTypes = m_data.GetTypes();
-    std::sort(m_slotTypes.begin(), m_slotTypes.end());
     const std::size_t slotCount = m_slotTypes.size();
     m_rules.assign(slotCount * slotCount, Rule());
 
@@ -60,8 +61,6 @@ bool SnapshotLinker::Prepare(const std::vector<Item*>& items)
     m_keys.assign(items.size(), 0);
     m_linked.assign(items.size(), false);
     m_items = &items;
-    Type* lastType = nullptr;
-    std::uint64_t slot = 0;
     for (std::size_t record = 0; record < items.size() && usable; ++record) {
         Item* item = items[record];
         if (item->m_saveId != 0) {
@@ -72,14 +71,9 @@ bool SnapshotLinker::Prepare(const std::vector<Item*>& items)
         m_canonical[record] = static_cast<std::uint32_t>(record);
         const auto address = reinterpret_cast<std::uintptr_t>(item);
         usable = (address & ~kAddressMask) == 0;
-        if (item->m_type != lastType) {
-            lastType = item->m_type;
-            slot = static_cast<std::uint64_t>(
-                std::lower_bound(m_slotTypes.begin(), m_slotTypes.end(), lastType) -
-                m_slotTypes.begin());
-        }
+        const std::uint64_t slot = item->m_type->m_id;
         m_keys[record] = slot << kSlotShift | address;
-        m_linked[record] = !item->m_connections.empty();
+        m_linked[record] = !item->m_partners.empty();
     }
     Reset(items);
     return usable;
@@ -183,21 +177,23 @@ void SnapshotLinker::Attach(Item* item, std::size_t record)
 {
     const std::uint64_t* begin = m_partners.data() + m_offsets[record];
     const std::uint64_t* end = begin + m_counts[record];
-    const bool merge = !item->m_connections.empty();
+    const bool merge = !item->m_partners.empty();
     if (!merge) {
-        std::size_t runs = 1;
-        for (const std::uint64_t* at = begin + 1; at != end; ++at)
-            runs += SlotOf(*at) != SlotOf(at[-1]) ? 1 : 0;
-        item->m_connections.reserve(runs);
+        // The list is made at its final size, then each set in place.
+        m_slotIds.clear();
+        for (const std::uint64_t* at = begin; at != end; ++at)
+            if (at == begin || SlotOf(*at) != SlotOf(at[-1]))
+                m_slotIds.push_back(static_cast<PartnerList::TypeId>(SlotOf(*at)));
+        item->m_partners.Assign(m_slotIds.data(), m_slotIds.size());
     }
-    for (const std::uint64_t* run = begin; run != end;) {
+    std::size_t entry = 0;
+    for (const std::uint64_t* run = begin; run != end; ++entry) {
         const std::uint32_t slot = SlotOf(*run);
         m_members.clear();
         for (; run != end && SlotOf(*run) == slot; ++run)
             m_members.push_back(ItemOf(*run));
         if (!merge) {
-            item->m_connections.emplace_back(
-                m_slotTypes[slot], ItemSet::FromSorted(m_members.data(), m_members.size()));
+            item->m_partners.SetAt(entry) = ItemSet::FromSorted(m_members.data(), m_members.size());
             continue;
         }
         ItemSet* partners = item->PartnersFor(m_slotTypes[slot], true);

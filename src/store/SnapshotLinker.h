@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "PartnerList.h"
+
 class Data;
 class Item;
 class Type;
@@ -66,7 +68,7 @@ private:
     static constexpr int kSlotShift = 48;
 
     Data& m_data;
-    std::vector<Type*> m_slotTypes;         // every type, by address: the order partner lists keep
+    std::vector<Type*> m_slotTypes;         // every type, by number
     std::vector<Rule> m_rules;              // slot pairs
     std::vector<std::uint32_t> m_canonical; // record -> first record of the same item
     // Per first record: the partner's sort key, the type slot above the
@@ -77,5 +79,6 @@ private:
     std::vector<std::size_t> m_offsets;  // partner array range of each record
     std::vector<std::uint32_t> m_counts; // partners of each record after dropping repeats
     std::vector<std::uint64_t> m_partners;
-    std::vector<Item*> m_members; // one partner set being built
+    std::vector<Item*> m_members;               // one partner set being built
+    std::vector<PartnerList::TypeId> m_slotIds; // the partner types of one item
 };

@@ -4,8 +4,9 @@
 
 #include "Data.h"
 
-Type::Type(Data* data, std::string name, bool primary, bool null, bool createOnGet)
-    : m_data(data), m_name(std::move(name)), m_primary(primary), m_null(null),
+Type::Type(Data* data, std::uint16_t id, std::string name, bool primary, bool null,
+           bool createOnGet)
+    : m_data(data), m_id(id), m_name(std::move(name)), m_primary(primary), m_null(null),
       m_createOnGet(createOnGet)
 {}
 

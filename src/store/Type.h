@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,7 +68,7 @@ private:
     friend class Item;
     friend class SnapshotLinker;
 
-    Type(Data* data, std::string name, bool primary, bool null, bool createOnGet);
+    Type(Data* data, std::uint16_t id, std::string name, bool primary, bool null, bool createOnGet);
     ~Type();
 
     Item* Create(std::string value);
@@ -75,6 +76,7 @@ private:
     template <class F> void ForEachItem(F&& f) const;
 
     Data* m_data;
+    std::uint16_t m_id; // place in the store's declaration order; partner lists keep it
     std::string m_name;
     bool m_primary;
     bool m_null;

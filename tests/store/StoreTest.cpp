@@ -378,6 +378,8 @@ private slots:
         for (Item* item : items)
             QVERIFY(apply(item, true));
         QVERIFY(matches());
+        // Back between a block with room and a full one: it ends the former.
+        QVERIFY(apply(items[255], false) && apply(items[255], true) && matches());
         ItemSet small{items[0], items[1], items[2999]};
         QVERIFY(set.Common(small) == small && small.Common(set) == small);
         QVERIFY(small.Common(ItemSet()).empty() && ItemSet().Common(small).empty());
@@ -425,6 +427,88 @@ private slots:
             copy = moved;
             QVERIFY(copy == set && copy.first() == set.first());
         }
+    }
+
+    // An item lists its partners by type in the order the types were
+    // declared, however it gained and lost them; every set stays intact as
+    // entries come and go on either side of it.
+    void PartnersAreListedInDeclarationOrder()
+    {
+        Data data;
+        Type* hub = data.NewType("hub", false, false, true);
+        std::vector<Type*> kinds;
+        for (int n = 0; n < 6; ++n) {
+            kinds.push_back(data.NewType("kind" + std::to_string(n), false, false, true));
+            hub->RelateToType(kinds.back(), MANY, MANY, false);
+        }
+        Item* center = hub->NewItem("center");
+        std::vector<std::vector<Item*>> reference(kinds.size());
+        auto matches = [&] {
+            std::vector<std::pair<Type*, ItemSet>> expected, listed;
+            for (std::size_t n = 0; n < kinds.size(); ++n)
+                if (!reference[n].empty())
+                    expected.emplace_back(kinds[n],
+                                          ItemSet::FromSorted(InAddressOrder(reference[n])));
+            for (const auto& [type, partners] : center->Connections())
+                listed.emplace_back(type, partners);
+            return listed == expected;
+        };
+        for (int n : {3, 0, 5, 1, 4, 2})
+            for (int k = 0; k <= n % 3; ++k) {
+                reference[n].push_back(kinds[n]->NewItem(Value(k)));
+                center->Connect(reference[n].back());
+                QVERIFY(matches());
+            }
+        center->Disconnect("kind1");
+        reference[1].clear();
+        QVERIFY(matches());
+        center->Disconnect(reference[5].front());
+        reference[5].erase(reference[5].begin());
+        center->Disconnect(reference[0].front());
+        reference[0].clear();
+        QVERIFY(matches() && !center->IsConnected(kinds[0]) && center->IsConnected(kinds[5]));
+        Item* last = reference[5].back();
+        center->Remove();
+        QVERIFY(last->IsDisconnectedFromAll() && last->Connections().empty());
+    }
+
+    // Removing items from a crowded value table shifts its neighbours; every
+    // value must stay findable and removed values gone.
+    void ValuesStayFindableThroughRemovals()
+    {
+        Data data;
+        Type* word = data.NewType("word", false, false, true);
+        const int count = 5000;
+        std::vector<std::string> values;
+        for (int n = 0; n < count; ++n)
+            word->NewItem(values.emplace_back("w" + std::to_string(n * 7919)));
+        std::vector<int> order(count);
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(3));
+
+        std::vector<bool> present(count, true);
+        auto allFound = [&] {
+            for (int n = 0; n < count; ++n) {
+                ItemPtr found = word->HasItem(values[n]);
+                if (found.IsNull() == present[n] || (present[n] && found.AsString() != values[n]))
+                    return false;
+            }
+            return word->ItemCount() ==
+                   std::size_t(std::count(present.begin(), present.end(), true));
+        };
+        for (int n = 0; n < count / 2; ++n) {
+            Item* gone = word->HasItem(values[order[n]]).Get();
+            QVERIFY(gone);
+            gone->Remove();
+            present[order[n]] = false;
+        }
+        QVERIFY(allFound());
+        for (int n = 0; n < count / 4; ++n) {
+            word->NewItem(values[order[n]]);
+            present[order[n]] = true;
+        }
+        QVERIFY(allFound());
+        QCOMPARE(word->GetItemsInOrder().size(), word->ItemCount());
     }
 
     // The query shorthands read the program's store `d`; each case declares
