@@ -247,8 +247,9 @@ void ShareScanner::RequestMP3Scans()
     // applying: the scanner thread then wakes once for a burst of paths
     // instead of once for every file, which otherwise costs the event loop
     // more than indexing the file does.
-    for (const std::string& path : m_mp3Paths)
-        emit m_manager.MP3ScanRequired(QString::fromStdString(path));
+    if (m_mp3Paths.empty())
+        return;
+    m_manager.RequestMP3Scans(std::move(m_mp3Paths));
     m_mp3Paths.clear();
 }
 
