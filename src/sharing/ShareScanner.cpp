@@ -141,13 +141,20 @@ void ShareScanner::Begin(FolderListing&& listing)
     application->folder->Connect(root);
     if (m_rescanPass)
         m_reached[listing.rootPath].insert(listing.directory);
+    // A rescan meets every file it knows again: one sorted array per
+    // directory costs far less than a hash table of copied names, and a
+    // name is looked up by binary search among a directory's few files.
+    // The names stay valid while this directory is applied, since only
+    // this loop removes its files.
     if (const ItemSet* files = application->folder->Partners(m_fileType)) {
-        application->unseen.reserve(files->size());
+        std::vector<std::pair<std::string_view, Item*>>& known = application->known;
+        known.reserve(files->size());
         for (Item* file : *files) {
-            application->unseen.insert(file);
-            if (Item* name = file->HasItem(m_nameType))
-                application->byName.emplace(name->AsString(), file);
+            Item* name = file->HasItem(m_nameType);
+            known.emplace_back(name ? std::string_view(name->AsString()) : std::string_view(),
+                               file);
         }
+        std::sort(known.begin(), known.end());
     }
     application->listing = std::move(listing);
     m_current = std::move(application);
@@ -163,10 +170,11 @@ bool ShareScanner::Continue(const QElapsedTimer& slice)
         ApplyFile(files[current.next++]);
     }
     // Whatever the directory no longer lists has gone from the disk.
-    for (Item* file : current.unseen) {
-        file->Remove();
-        ++m_removed;
-    }
+    for (const auto& [name, file] : current.known)
+        if (file) {
+            file->Remove();
+            ++m_removed;
+        }
     m_current.reset();
     return true;
 }
@@ -174,12 +182,8 @@ bool ShareScanner::Continue(const QElapsedTimer& slice)
 void ShareScanner::ApplyFile(const FolderListing::File& entry)
 {
     Application& current = *m_current;
-    Item* file;
-    auto known = current.byName.find(entry.name);
-    if (known != current.byName.end()) {
-        file = known->second;
-        current.unseen.erase(file);
-    } else {
+    Item* file = TakeKnown(entry.name);
+    if (!file) {
         // A directory lists each name once, so a new file need not be
         // remembered by name for the rest of its listing.
         file = m_fileType->NewItem();
@@ -198,6 +202,22 @@ void ShareScanner::ApplyFile(const FolderListing::File& entry)
     // that has none yet (new, or loaded from the snapshot) needs them.
     if (!file->IsConnected(m_tokenType))
         ConnectTokens(file, entry.name);
+}
+
+Item* ShareScanner::TakeKnown(std::string_view name)
+{
+    // A name the directory held twice (an old snapshot may have that) is
+    // kept once; the other file is struck out at the end like any gone one.
+    std::vector<std::pair<std::string_view, Item*>>& known = m_current->known;
+    auto at =
+        std::lower_bound(known.begin(), known.end(), name,
+                         [](const auto& entry, std::string_view n) { return entry.first < n; });
+    for (; at != known.end() && at->first == name; ++at)
+        if (Item* file = at->second) {
+            at->second = nullptr;
+            return file;
+        }
+    return nullptr;
 }
 
 void ShareScanner::ConnectTokens(Item* file, const std::string& name)

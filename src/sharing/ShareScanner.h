@@ -71,8 +71,10 @@ private:
         Item* root = nullptr;
         Item* folder = nullptr;
         std::size_t next = 0;
-        std::unordered_map<std::string, Item*> byName;
-        std::unordered_set<Item*> unseen;
+        // The files the directory had, by name in byte order; a file is
+        // struck out (set to null) once the listing names it again, and
+        // what is left at the end has gone from the disk.
+        std::vector<std::pair<std::string_view, Item*>> known;
         std::vector<Item*> folderTokens;
         bool folderTokensReady = false;
     };
@@ -83,6 +85,9 @@ private:
     void Begin(FolderListing&& listing);
     bool Continue(const QElapsedTimer& slice);
     void ApplyFile(const FolderListing::File& entry);
+    // The file the directory had under this name, struck out of the known
+    // ones; null for a name it did not have.
+    Item* TakeKnown(std::string_view name);
     void ConnectTokens(Item* file, const std::string& name);
     // Lets go of the folders a root did not reach in this rescan; true when
     // there were any.
