@@ -21,6 +21,9 @@ namespace {
 // How far the lister may run ahead of the event loop, in directories; beyond
 // this it waits rather than hold a whole disk's listing in memory.
 constexpr std::size_t MaxWaitingListings = 4096;
+// When the event loop hears of waiting listings.
+constexpr std::size_t TellAfterListings = 64;
+constexpr qint64 TellAfterMilliseconds = 10;
 
 std::string Child(const std::string& directory, const char* name)
 {
@@ -130,6 +133,7 @@ void FolderLister::TakeListings(std::deque<FolderListing>& out)
     for (FolderListing& listing : m_listings)
         out.push_back(std::move(listing));
     m_listings.clear();
+    m_told = false;
     m_listingsTaken.wakeAll();
 }
 
@@ -195,8 +199,16 @@ void FolderLister::Push(FolderListing&& listing)
             m_listingsTaken.wait(&m_mutex);
         if (m_stopping)
             return;
-        tell = m_listings.empty();
+        if (m_listings.empty())
+            m_firstUntold.start();
+        const bool last = listing.endOfWalk;
         m_listings.push_back(std::move(listing));
+        // Telling the event loop of every directory woke it tens of
+        // thousands of times a rescan, each time for a few files; a batch
+        // is told when it is large or old enough, and at the end of a walk.
+        tell = !m_told && (last || m_listings.size() >= TellAfterListings ||
+                           m_firstUntold.elapsed() >= TellAfterMilliseconds);
+        m_told = m_told || tell;
     }
     if (tell)
         emit ListingsReady();
