@@ -67,6 +67,7 @@ ItemSet* Item::PartnersFor(Type* type, bool create)
 void Item::Link(Item* other)
 {
     PartnersFor(other->m_type, true)->insert(other);
+    ++m_type->m_data->m_changeCount;
 }
 
 void Item::Unlink(Item* other)
@@ -78,6 +79,7 @@ void Item::Unlink(Item* other)
     it->second.erase(other);
     if (it->second.empty())
         m_connections.erase(it);
+    ++m_type->m_data->m_changeCount;
 }
 
 Item* Item::Connect(Item* other)
