@@ -357,6 +357,10 @@ int main(int argc, char** argv)
     const auto save = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_save_s", SecondsSince(save), 3);
+    // The next tick finds nothing changed since that save.
+    const auto idle = Clock::now();
+    startUp.EveryFiveMinutes();
+    Print("share.periodic_unchanged_s", SecondsSince(idle), 3);
     // Shutting down saves the snapshot the start-up below loads.
     startUp.Shutdown();
     const double startUpSeconds = StartUpSeconds(argv[0], home.path());
