@@ -187,12 +187,20 @@ Timing IndexTiming(const std::string& root)
     });
 }
 
+// The best of three, as for `find`.
 Timing RescanTiming()
 {
-    return Time([] {
-        sharedFoldersManager->RescanShares();
-        sharedFoldersManager->WaitForRescan();
-    });
+    Timing best{1e9, 1e9, 1e9};
+    for (int run = 0; run < 3; ++run) {
+        const Timing timing = Time([] {
+            sharedFoldersManager->RescanShares();
+            sharedFoldersManager->WaitForRescan();
+        });
+        best.seconds = std::min(best.seconds, timing.seconds);
+        best.loopCpuSeconds = std::min(best.loopCpuSeconds, timing.loopCpuSeconds);
+        best.cpuSeconds = std::min(best.cpuSeconds, timing.cpuSeconds);
+    }
+    return best;
 }
 
 // Queries of `size` words taken from one real file's name, as a user who
@@ -224,20 +232,29 @@ std::vector<std::string> Queries(const std::vector<GeneratedFile>& files, int si
     return queries;
 }
 
+// Wall time, and the thread's CPU time beside it: on a loaded machine one
+// query in a hundred is bound to lose its core for a scheduler tick or
+// two, which makes the wall p99 a measure of the load, not of the query.
 void MeasureQueries(const std::vector<GeneratedFile>& files, int size)
 {
     std::vector<double> micros;
+    std::vector<double> cpuMicros;
     unsigned int token = 0;
     for (const std::string& query : Queries(files, size)) {
         MemStream reply;
+        const double cpu = ThreadCpuSeconds();
         const auto start = Clock::now();
         SearchResponder::BuildReply(*sharedFoldersManager, Searcher, ++token, query, reply);
         micros.push_back(SecondsSince(start) * 1e6);
+        cpuMicros.push_back((ThreadCpuSeconds() - cpu) * 1e6);
     }
     std::sort(micros.begin(), micros.end());
+    std::sort(cpuMicros.begin(), cpuMicros.end());
     const std::string name = "share.query" + std::to_string(size);
     Print((name + "_us").c_str(), micros[micros.size() / 2], 1);
     Print((name + "_p99_us").c_str(), micros[micros.size() * 99 / 100], 1);
+    Print((name + "_cpu_us").c_str(), cpuMicros[cpuMicros.size() / 2], 1);
+    Print((name + "_p99_cpu_us").c_str(), cpuMicros[cpuMicros.size() * 99 / 100], 1);
 }
 
 void MeasureListing()
