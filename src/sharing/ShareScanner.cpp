@@ -167,7 +167,7 @@ bool ShareScanner::Continue(const QElapsedTimer& slice)
     while (current.next < files.size()) {
         if (slice.elapsed() >= SliceMilliseconds)
             return false;
-        ApplyFile(files[current.next++]);
+        ApplyFile(current.listing, files[current.next++]);
     }
     // Whatever the directory no longer lists has gone from the disk.
     for (const auto& [name, file] : current.known)
@@ -179,29 +179,34 @@ bool ShareScanner::Continue(const QElapsedTimer& slice)
     return true;
 }
 
-void ShareScanner::ApplyFile(const FolderListing::File& entry)
+void ShareScanner::ApplyFile(const FolderListing& listing, const FolderListing::File& entry)
 {
     Application& current = *m_current;
-    Item* file = TakeKnown(entry.name);
+    const std::string_view name = listing.Name(entry);
+    Item* file = TakeKnown(name);
     if (!file) {
         // A directory lists each name once, so a new file need not be
         // remembered by name for the rest of its listing.
         file = m_fileType->NewItem();
         file->Connect(current.folder);
-        file->Connect(m_nameType->GetItem(entry.name));
+        file->Connect(m_nameType->GetItem(std::string(name)));
         file->Connect(m_sizeType->GetItem(entry.size));
         ++m_added;
     }
     ++m_files;
-    if (IsMP3Name(entry.name) && !file->IsConnected(m_scannedType)) {
-        const std::string& directory = current.listing.directory;
-        m_mp3Paths.push_back(directory + (directory.empty() || directory.back() != '/' ? "/" : "") +
-                             entry.name);
+    if (IsMP3Name(name) && !file->IsConnected(m_scannedType)) {
+        const std::string& directory = listing.directory;
+        std::string& path = m_mp3Paths.emplace_back();
+        path.reserve(directory.size() + 1 + name.size());
+        path.append(directory);
+        if (directory.empty() || directory.back() != '/')
+            path.push_back('/');
+        path.append(name);
     }
     // A kept file's words come from the same path as before; only a file
     // that has none yet (new, or loaded from the snapshot) needs them.
     if (!file->IsConnected(m_tokenType))
-        ConnectTokens(file, entry.name);
+        ConnectTokens(file, name);
 }
 
 Item* ShareScanner::TakeKnown(std::string_view name)
@@ -220,7 +225,7 @@ Item* ShareScanner::TakeKnown(std::string_view name)
     return nullptr;
 }
 
-void ShareScanner::ConnectTokens(Item* file, const std::string& name)
+void ShareScanner::ConnectTokens(Item* file, std::string_view name)
 {
     // The directory's words are the same for all its files: look them up
     // once per directory. A path separator splits words in both passes, so
@@ -273,11 +278,11 @@ void ShareScanner::RequestMP3Scans()
     m_mp3Paths.clear();
 }
 
-bool ShareScanner::IsMP3Name(const std::string& name)
+bool ShareScanner::IsMP3Name(std::string_view name)
 {
     if (name.size() <= 4)
         return false;
-    const std::string_view extension = std::string_view(name).substr(name.size() - 4);
+    const std::string_view extension = name.substr(name.size() - 4);
     return extension == ".mp3" || extension == ".MP3";
 }
 
