@@ -101,8 +101,14 @@ void StartUp::CollectAndSave()
 // the saver's own thread.
 void StartUp::EveryFiveMinutes()
 {
+    const QByteArray path = QFile::encodeName(SnapshotPath());
+    // A store nobody changed since the last snapshot has no new garbage and
+    // nothing the file lacks; with a large share, collecting and reading it
+    // held the loop for seconds every five minutes for nothing.
+    if (!dataSaver->HasUnsavedChanges(path.constData()))
+        return;
     d.RemoveDisconnectedItems();
-    dataSaver->SaveInBackground(QFile::encodeName(SnapshotPath()).constData());
+    dataSaver->SaveInBackground(path.constData());
 }
 
 void StartUp::Shutdown()

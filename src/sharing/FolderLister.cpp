@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <unordered_set>
@@ -21,6 +22,9 @@ namespace {
 // How far the lister may run ahead of the event loop, in directories; beyond
 // this it waits rather than hold a whole disk's listing in memory.
 constexpr std::size_t MaxWaitingListings = 4096;
+// When the event loop hears of waiting listings.
+constexpr std::size_t TellAfterListings = 64;
+constexpr qint64 TellAfterMilliseconds = 10;
 
 std::string Child(const std::string& directory, const char* name)
 {
@@ -47,10 +51,15 @@ struct DirectoryIdHash
 
 // Name order ignoring ASCII case, so a listing reads the way a file browser
 // shows the directory.
+bool NameBefore(const char* a, const char* b)
+{
+    const int folded = strcasecmp(a, b);
+    return folded != 0 ? folded < 0 : std::strcmp(a, b) < 0;
+}
+
 bool NameBefore(const std::string& a, const std::string& b)
 {
-    const int folded = strcasecmp(a.c_str(), b.c_str());
-    return folded != 0 ? folded < 0 : a < b;
+    return NameBefore(a.c_str(), b.c_str());
 }
 
 // Closes the directory stream however the listing ends.
@@ -93,7 +102,8 @@ bool List(FolderListing& listing, std::vector<std::string>& subdirectories, Visi
         if (S_ISDIR(status.st_mode))
             subdirectories.emplace_back(entry->d_name);
         else if (S_ISREG(status.st_mode))
-            listing.files.push_back({entry->d_name, static_cast<long long>(status.st_size)});
+            listing.AddFile(entry->d_name, std::strlen(entry->d_name),
+                            static_cast<long long>(status.st_size));
     }
     return true;
 }
@@ -130,6 +140,7 @@ void FolderLister::TakeListings(std::deque<FolderListing>& out)
     for (FolderListing& listing : m_listings)
         out.push_back(std::move(listing));
     m_listings.clear();
+    m_told = false;
     m_listingsTaken.wakeAll();
 }
 
@@ -176,10 +187,11 @@ void FolderLister::RunWalk(const WalkRequest& request)
         if (!List(listing, subdirectories, visited))
             continue;
         std::sort(listing.files.begin(), listing.files.end(),
-                  [](const FolderListing::File& a, const FolderListing::File& b) {
-                      return NameBefore(a.name, b.name);
+                  [&listing](const FolderListing::File& a, const FolderListing::File& b) {
+                      return NameBefore(listing.CName(a), listing.CName(b));
                   });
-        std::sort(subdirectories.begin(), subdirectories.end(), NameBefore);
+        std::sort(subdirectories.begin(), subdirectories.end(),
+                  [](const std::string& a, const std::string& b) { return NameBefore(a, b); });
         for (auto it = subdirectories.rbegin(); it != subdirectories.rend(); ++it)
             stack.push_back(Child(listing.directory, it->c_str()));
         Push(std::move(listing));
@@ -195,8 +207,16 @@ void FolderLister::Push(FolderListing&& listing)
             m_listingsTaken.wait(&m_mutex);
         if (m_stopping)
             return;
-        tell = m_listings.empty();
+        if (m_listings.empty())
+            m_firstUntold.start();
+        const bool last = listing.endOfWalk;
         m_listings.push_back(std::move(listing));
+        // Telling the event loop of every directory woke it tens of
+        // thousands of times a rescan, each time for a few files; a batch
+        // is told when it is large or old enough, and at the end of a walk.
+        tell = !m_told && (last || m_listings.size() >= TellAfterListings ||
+                           m_firstUntold.elapsed() >= TellAfterMilliseconds);
+        m_told = m_told || tell;
     }
     if (tell)
         emit ListingsReady();

@@ -3,6 +3,7 @@
 #include <deque>
 #include <string>
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
@@ -32,7 +33,8 @@ public:
     void TakeListings(std::deque<FolderListing>& out);
 
 signals:
-    // Records are waiting and nobody has been told yet.
+    // Records are waiting and nobody has been told yet: sent once a batch
+    // has gathered or waited a while, and when a walk ends.
     void ListingsReady();
 
 protected:
@@ -54,5 +56,9 @@ private:
     QWaitCondition m_listingsTaken;
     std::deque<WalkRequest> m_requests;
     std::deque<FolderListing> m_listings;
+    // Whether the waiting listings have been announced, and since when the
+    // first of them waits.
+    bool m_told = false;
+    QElapsedTimer m_firstUntold;
     bool m_stopping = false;
 };

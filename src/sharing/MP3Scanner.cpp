@@ -3,6 +3,7 @@
 #include <vector>
 
 #include <QFile>
+#include <QMetaObject>
 #include <QMutexLocker>
 
 #include "sharing/MP3FrameVotes.h"
@@ -41,6 +42,44 @@ void MP3Scanner::Quit()
 {
     QMutexLocker lock(&m_mutex);
     m_quit = true;
+}
+
+void MP3Scanner::Enqueue(std::vector<std::string>&& paths)
+{
+    if (paths.empty())
+        return;
+    bool wake = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_quit)
+            return;
+        for (std::string& path : paths)
+            m_queue.push_back(std::move(path));
+        wake = !m_woken;
+        m_woken = true;
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, &MP3Scanner::ScanQueued, Qt::QueuedConnection);
+}
+
+bool MP3Scanner::TakeQueued(std::string& path)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_queue.empty() || m_quit) {
+        m_queue.clear();
+        m_woken = false;
+        return false;
+    }
+    path = std::move(m_queue.front());
+    m_queue.pop_front();
+    return true;
+}
+
+void MP3Scanner::ScanQueued()
+{
+    std::string path;
+    while (TakeQueued(path))
+        OnMP3ScanRequired(QString::fromStdString(path));
 }
 
 bool MP3Scanner::ShouldQuit()

@@ -141,13 +141,20 @@ void ShareScanner::Begin(FolderListing&& listing)
     application->folder->Connect(root);
     if (m_rescanPass)
         m_reached[listing.rootPath].insert(listing.directory);
+    // A rescan meets every file it knows again: one sorted array per
+    // directory costs far less than a hash table of copied names, and a
+    // name is looked up by binary search among a directory's few files.
+    // The names stay valid while this directory is applied, since only
+    // this loop removes its files.
     if (const ItemSet* files = application->folder->Partners(m_fileType)) {
-        application->unseen.reserve(files->size());
+        std::vector<std::pair<std::string_view, Item*>>& known = application->known;
+        known.reserve(files->size());
         for (Item* file : *files) {
-            application->unseen.insert(file);
-            if (Item* name = file->HasItem(m_nameType))
-                application->byName.emplace(name->AsString(), file);
+            Item* name = file->HasItem(m_nameType);
+            known.emplace_back(name ? std::string_view(name->AsString()) : std::string_view(),
+                               file);
         }
+        std::sort(known.begin(), known.end());
     }
     application->listing = std::move(listing);
     m_current = std::move(application);
@@ -160,47 +167,65 @@ bool ShareScanner::Continue(const QElapsedTimer& slice)
     while (current.next < files.size()) {
         if (slice.elapsed() >= SliceMilliseconds)
             return false;
-        ApplyFile(files[current.next++]);
+        ApplyFile(current.listing, files[current.next++]);
     }
     // Whatever the directory no longer lists has gone from the disk.
-    for (Item* file : current.unseen) {
-        file->Remove();
-        ++m_removed;
-    }
+    for (const auto& [name, file] : current.known)
+        if (file) {
+            file->Remove();
+            ++m_removed;
+        }
     m_current.reset();
     return true;
 }
 
-void ShareScanner::ApplyFile(const FolderListing::File& entry)
+void ShareScanner::ApplyFile(const FolderListing& listing, const FolderListing::File& entry)
 {
     Application& current = *m_current;
-    Item* file;
-    auto known = current.byName.find(entry.name);
-    if (known != current.byName.end()) {
-        file = known->second;
-        current.unseen.erase(file);
-    } else {
+    const std::string_view name = listing.Name(entry);
+    Item* file = TakeKnown(name);
+    if (!file) {
         // A directory lists each name once, so a new file need not be
         // remembered by name for the rest of its listing.
         file = m_fileType->NewItem();
         file->Connect(current.folder);
-        file->Connect(m_nameType->GetItem(entry.name));
+        file->Connect(m_nameType->GetItem(std::string(name)));
         file->Connect(m_sizeType->GetItem(entry.size));
         ++m_added;
     }
     ++m_files;
-    if (IsMP3Name(entry.name) && !file->IsConnected(m_scannedType)) {
-        const std::string& directory = current.listing.directory;
-        m_mp3Paths.push_back(directory + (directory.empty() || directory.back() != '/' ? "/" : "") +
-                             entry.name);
+    if (IsMP3Name(name) && !file->IsConnected(m_scannedType)) {
+        const std::string& directory = listing.directory;
+        std::string& path = m_mp3Paths.emplace_back();
+        path.reserve(directory.size() + 1 + name.size());
+        path.append(directory);
+        if (directory.empty() || directory.back() != '/')
+            path.push_back('/');
+        path.append(name);
     }
     // A kept file's words come from the same path as before; only a file
     // that has none yet (new, or loaded from the snapshot) needs them.
     if (!file->IsConnected(m_tokenType))
-        ConnectTokens(file, entry.name);
+        ConnectTokens(file, name);
 }
 
-void ShareScanner::ConnectTokens(Item* file, const std::string& name)
+Item* ShareScanner::TakeKnown(std::string_view name)
+{
+    // A name the directory held twice (an old snapshot may have that) is
+    // kept once; the other file is struck out at the end like any gone one.
+    std::vector<std::pair<std::string_view, Item*>>& known = m_current->known;
+    auto at =
+        std::lower_bound(known.begin(), known.end(), name,
+                         [](const auto& entry, std::string_view n) { return entry.first < n; });
+    for (; at != known.end() && at->first == name; ++at)
+        if (Item* file = at->second) {
+            at->second = nullptr;
+            return file;
+        }
+    return nullptr;
+}
+
+void ShareScanner::ConnectTokens(Item* file, std::string_view name)
 {
     // The directory's words are the same for all its files: look them up
     // once per directory. A path separator splits words in both passes, so
@@ -247,16 +272,17 @@ void ShareScanner::RequestMP3Scans()
     // applying: the scanner thread then wakes once for a burst of paths
     // instead of once for every file, which otherwise costs the event loop
     // more than indexing the file does.
-    for (const std::string& path : m_mp3Paths)
-        emit m_manager.MP3ScanRequired(QString::fromStdString(path));
+    if (m_mp3Paths.empty())
+        return;
+    m_manager.RequestMP3Scans(std::move(m_mp3Paths));
     m_mp3Paths.clear();
 }
 
-bool ShareScanner::IsMP3Name(const std::string& name)
+bool ShareScanner::IsMP3Name(std::string_view name)
 {
     if (name.size() <= 4)
         return false;
-    const std::string_view extension = std::string_view(name).substr(name.size() - 4);
+    const std::string_view extension = name.substr(name.size() - 4);
     return extension == ".mp3" || extension == ".MP3";
 }
 

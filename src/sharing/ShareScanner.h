@@ -71,8 +71,10 @@ private:
         Item* root = nullptr;
         Item* folder = nullptr;
         std::size_t next = 0;
-        std::unordered_map<std::string, Item*> byName;
-        std::unordered_set<Item*> unseen;
+        // The files the directory had, by name in byte order; a file is
+        // struck out (set to null) once the listing names it again, and
+        // what is left at the end has gone from the disk.
+        std::vector<std::pair<std::string_view, Item*>> known;
         std::vector<Item*> folderTokens;
         bool folderTokensReady = false;
     };
@@ -82,8 +84,11 @@ private:
     void QueueSlice();
     void Begin(FolderListing&& listing);
     bool Continue(const QElapsedTimer& slice);
-    void ApplyFile(const FolderListing::File& entry);
-    void ConnectTokens(Item* file, const std::string& name);
+    void ApplyFile(const FolderListing& listing, const FolderListing::File& entry);
+    // The file the directory had under this name, struck out of the known
+    // ones; null for a name it did not have.
+    Item* TakeKnown(std::string_view name);
+    void ConnectTokens(Item* file, std::string_view name);
     // Lets go of the folders a root did not reach in this rescan; true when
     // there were any.
     bool ReleaseUnreachedFolders();
@@ -92,7 +97,7 @@ private:
     int CountOrphanedFolders();
     void OnRootRemoved(Item* root);
     void RequestMP3Scans();
-    static bool IsMP3Name(const std::string& name);
+    static bool IsMP3Name(std::string_view name);
 
     SharedFoldersManager& m_manager;
     std::unique_ptr<FolderLister> m_lister;

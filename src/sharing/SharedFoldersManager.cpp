@@ -1,6 +1,7 @@
 #include "sharing/SharedFoldersManager.h"
 
 #include <QDir>
+#include <QMetaMethod>
 
 #include "base/Log.h"
 #include "base/LogCategory.h"
@@ -99,8 +100,6 @@ SharedFoldersManager::SharedFoldersManager()
     m_mp3Scanner = new MP3Scanner();
     m_mp3Scanner->moveToThread(&m_mp3Thread);
     connect(&m_mp3Thread, &QThread::finished, m_mp3Scanner, &QObject::deleteLater);
-    connect(this, &SharedFoldersManager::MP3ScanRequired, m_mp3Scanner,
-            &MP3Scanner::OnMP3ScanRequired, Qt::QueuedConnection);
     connect(m_mp3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned,
             Qt::QueuedConnection);
     m_mp3Thread.start(QThread::InheritPriority);
@@ -305,6 +304,16 @@ void SharedFoldersManager::OnReceivedUserStats(std::string user, UserStats stats
 {
     if (user == Settings::Get("username"))
         Settings::Set("upload_speed", stats.m_averageSpeed);
+}
+
+void SharedFoldersManager::RequestMP3Scans(std::vector<std::string>&& paths)
+{
+    // Nobody but tests and tools listens; a path is only made into text
+    // for them when they do.
+    if (isSignalConnected(QMetaMethod::fromSignal(&SharedFoldersManager::MP3ScanRequired)))
+        for (const std::string& path : paths)
+            emit MP3ScanRequired(QString::fromStdString(path));
+    m_mp3Scanner->Enqueue(std::move(paths));
 }
 
 void SharedFoldersManager::OnMP3Scanned(QString path, int version, QString channelMode,

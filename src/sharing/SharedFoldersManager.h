@@ -89,6 +89,9 @@ public:
     MemStream GetSharedFilesMessage(const std::string& user);
 
     MP3Scanner* GetMP3Scanner() const { return m_mp3Scanner; }
+    // Hands MP3 files the scanner has not been through to it, announcing
+    // each with MP3ScanRequired.
+    void RequestMP3Scans(std::vector<std::string>&& paths);
 
 public slots:
     void OnConnectedToServer();

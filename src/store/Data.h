@@ -66,6 +66,11 @@ public:
     const std::vector<Type*>& GetTypes() const { return m_typeList; }
     void RemoveAllItems();
 
+    // Grows with every item created or removed and every connection made or
+    // broken (loading included), so that a saver can tell an unchanged
+    // store from one that needs writing again.
+    std::uint64_t ChangeCount() const { return m_changeCount; }
+
     // Garbage collection; returns the number of items removed.
     int RemoveDisconnectedItems();
     // Removes every member still in the store when its turn comes (a handler
@@ -92,6 +97,7 @@ public:
 private:
     friend class Item;
     friend class Type;
+    friend class SnapshotLinker;
 
     using TypePair = std::pair<Type*, Type*>;
     using PairEvent = Event<ConnectionInfo&>;
@@ -143,6 +149,7 @@ private:
     // remove, so that one removed early by a handler is not removed twice.
     std::vector<std::unordered_set<Item*>*> m_doomed;
     std::uint32_t m_gcPass = 0;
+    std::uint64_t m_changeCount = 0;
     bool m_gcRunning = false; // items created meanwhile count as reached
 };
 

@@ -349,26 +349,50 @@ bool DataSaver::IsItemSaved(Type* type, Item* item) const
 bool DataSaver::Save(const char* path)
 {
     WaitForSave();
+    m_saved = false;
     PendingSnapshot pending(path);
     if (pending.fd < 0)
         return SaveAbandoned(path, pending.error);
+    const std::uint64_t changes = m_data.ChangeCount();
     const std::shared_ptr<const SnapshotImage> image = Serialise();
     const int error = pending.Finish(image.get());
-    return error == 0 || SaveAbandoned(path, error);
+    if (error != 0)
+        return SaveAbandoned(path, error);
+    NoteSaved(path, changes);
+    return true;
+}
+
+void DataSaver::NoteSaved(const char* path, std::uint64_t changes)
+{
+    m_savedPath = path;
+    m_savedChanges = changes;
+    m_saved = true;
+    m_writeFailed = false;
+}
+
+bool DataSaver::HasUnsavedChanges(const char* path) const
+{
+    return !m_saved || m_writeFailed || m_savedChanges != m_data.ChangeCount() ||
+           m_savedPath != path;
 }
 
 void DataSaver::SaveInBackground(const char* path)
 {
     WaitForSave();
+    m_saved = false;
     auto pending = std::make_shared<PendingSnapshot>(path);
     if (pending->fd < 0) {
         SaveAbandoned(path, pending->error);
         return;
     }
+    NoteSaved(path, m_data.ChangeCount());
     std::shared_ptr<const SnapshotImage> image = Serialise();
-    m_writer = std::thread([image = std::move(image), pending]() mutable {
+    // The saver outlives the thread: its end waits for it.
+    m_writer = std::thread([this, image = std::move(image), pending]() mutable {
         const int error = pending->Finish(image.get());
         image.reset();
+        if (error != 0)
+            m_writeFailed = true;
         // Logging belongs to the event loop; a program already leaving has
         // its own final save to report on.
         if (error != 0)

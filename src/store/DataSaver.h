@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -54,6 +56,10 @@ public:
     // the saver's end waits for. A failure is logged on the event loop.
     void SaveInBackground(const char* path);
     void WaitForSave();
+    // False only while the last snapshot written to `path`, by either save,
+    // holds the store as it is now and was written (or is being written)
+    // without a failure.
+    bool HasUnsavedChanges(const char* path) const;
     void EmitDataLoaded();
 
 private:
@@ -62,12 +68,18 @@ private:
     std::shared_ptr<const SnapshotImage> Serialise() const;
     bool IsSaved(Type* type) const;
     bool IsItemSaved(Type* type, class Item* item) const;
+    void NoteSaved(const char* path, std::uint64_t changes);
 
     Data& m_data;
     std::set<Type*> m_savedTypes;
     std::map<Type*, std::set<Type*>> m_savedByConnection;
     std::set<DataLoadedEventHandler*> m_dataLoadedHandlers;
     std::thread m_writer;
+    // What the last save wrote: where, and the store's change count then.
+    std::string m_savedPath;
+    std::uint64_t m_savedChanges = 0;
+    bool m_saved = false;
+    std::atomic<bool> m_writeFailed{false};
 };
 
 extern DataSaver* dataSaver;

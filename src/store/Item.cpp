@@ -57,6 +57,7 @@ ItemSet* Item::PartnersFor(Type* type, bool create)
 void Item::Link(Item* other)
 {
     m_partners.Add(other->m_type->m_id).insert(other);
+    ++m_type->m_data->m_changeCount;
 }
 
 void Item::Unlink(Item* other)
@@ -67,6 +68,7 @@ void Item::Unlink(Item* other)
     partners->erase(other);
     if (partners->empty())
         m_partners.Remove(other->m_type->m_id);
+    ++m_type->m_data->m_changeCount;
 }
 
 Item* Item::Connect(Item* other)

@@ -21,6 +21,8 @@ Item* SnapshotLinker::ItemOf(std::uint64_t key)
 
 void SnapshotLinker::Link(const std::vector<Item*>& items, std::vector<SnapshotPair>&& pairs)
 {
+    // Partner sets filled here in bulk bypass the counting connections.
+    ++m_data.m_changeCount;
     const auto connectEach = [&](const std::vector<SnapshotPair>& list) {
         for (const SnapshotPair& pair : list)
             items[pair.first]->Connect(items[pair.second]);

@@ -15,6 +15,7 @@ Type::~Type() = default;
 Item* Type::Create(std::string value)
 {
     Item* item = new Item(this, std::move(value));
+    ++m_data->m_changeCount;
     if (m_data->m_gcRunning)
         item->m_mark = m_data->m_gcPass;
     if (m_null)
@@ -29,6 +30,7 @@ Item* Type::Create(std::string value)
 
 void Type::Forget(Item* item)
 {
+    ++m_data->m_changeCount;
     if (m_null) {
         m_nullItems.erase(item);
         return;

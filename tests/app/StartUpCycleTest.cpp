@@ -79,6 +79,16 @@ void StartUpCycleTest::LoadsOverDefaultsThenSavesAndDeletesAtShutdown()
     dataSaver->WaitForSave(); // the file is written on a thread of its own
     QCOMPARE(LoadedSetting(snapshot, "username"), std::string("alice"));
 
+    // A tick with nothing changed since writes nothing; the next change does.
+    QVERIFY(QFile::remove(snapshot));
+    startUp.EveryFiveMinutes();
+    dataSaver->WaitForSave();
+    QVERIFY(!QFile::exists(snapshot));
+    Settings::Set("username", "dave");
+    startUp.EveryFiveMinutes();
+    dataSaver->WaitForSave();
+    QCOMPARE(LoadedSetting(snapshot, "username"), std::string("dave"));
+
     // Shutdown saves what changed since the tick and lets go of every manager.
     Settings::Set("username", "bob");
     startUp.Shutdown();

@@ -210,9 +210,18 @@ void MP3ScannerTest::QuitStopsScansNotYetStarted()
     m_scanner.OnMP3ScanRequired(m_dir.filePath("missing.mp3"));
     QCOMPARE(scanned.size(), 1);
 
+    // Queued paths are scanned in turn once the scanner's thread gets there.
+    const std::string utf8 = path.toStdString();
+    m_scanner.Enqueue({utf8, m_dir.filePath("missing.mp3").toStdString(), utf8});
+    QCOMPARE(scanned.size(), 1);
+    QTRY_COMPARE(scanned.size(), 3);
+    QCOMPARE(scanned[2], scanned[0]);
+
     m_scanner.Quit();
     m_scanner.OnMP3ScanRequired(path);
-    QCOMPARE(scanned.size(), 1);
+    m_scanner.Enqueue({utf8});
+    QCoreApplication::processEvents();
+    QCOMPARE(scanned.size(), 3);
     Result r;
     r.bitrate = 7;
     QVERIFY(!m_scanner.ScanMP3(QFile::encodeName(path).toStdString(), r.version, r.mode, r.rate,

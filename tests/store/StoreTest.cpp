@@ -159,16 +159,26 @@ private slots:
         log.WatchPair(s.data, s.user, s.room);
         log.WatchPair(s.data, s.room, s.user);
 
+        std::uint64_t changes = s.data.ChangeCount();
         QCOMPARE(alice->Connect(lobby), lobby);
         QCOMPARE(ItemPtr(lobby).Connect(alice).Get(),
                  alice); // already connected: silent
         QVERIFY(SameLines(log.lines, Notifications("connected", alice, lobby)));
+        // Whatever a save would see differently moves the change count;
+        // looking and repeating a connection do not.
+        QVERIFY(s.data.ChangeCount() > changes);
+        changes = s.data.ChangeCount();
+        alice->Connect(lobby);
+        QVERIFY(alice->IsConnected(lobby) && s.user->HasItem("alice"));
+        QCOMPARE(s.data.ChangeCount(), changes);
         // Started from the other end, every list follows the operation's order.
         log.lines.clear();
         lobby->Connect(bob);
         QVERIFY(SameLines(log.lines, Notifications("connected", lobby, bob)));
         log.lines.clear();
+        changes = s.data.ChangeCount();
         alice->Disconnect(lobby);
+        QVERIFY(s.data.ChangeCount() > changes);
         QVERIFY(SameLines(log.lines, Notifications("disconnected", alice, lobby)));
         QVERIFY(alice->IsDisconnectedFromAll() && lobby->IsConnected(bob));
 
@@ -191,7 +201,12 @@ private slots:
 
         // Item events: the type's handlers, then the store's.
         log.lines.clear();
-        s.user->NewItem("carol")->Remove();
+        changes = s.data.ChangeCount();
+        Item* carol = s.user->NewItem("carol");
+        QVERIFY(s.data.ChangeCount() > changes);
+        changes = s.data.ChangeCount();
+        carol->Remove();
+        QVERIFY(s.data.ChangeCount() > changes);
         QVERIFY(SameLines(log.lines, {"type added user=carol", "store added user=carol",
                                       "type removed user=carol", "store removed user=carol"}));
     }
