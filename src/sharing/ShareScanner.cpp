@@ -117,6 +117,11 @@ void ShareScanner::ApplySlice()
     }
     RequestMP3Scans();
     emit Progress(m_folders, m_files);
+    // A slice that ran out of time just as it finished a folder has not
+    // looked at the lister again. The lister tells the loop only once until
+    // its listings are taken, so what it holds now would never be asked for.
+    if (!m_current && m_waiting.empty())
+        m_lister->TakeListings(m_waiting);
     if (m_current || !m_waiting.empty())
         QueueSlice();
     else if (m_walksLeft == 0)
