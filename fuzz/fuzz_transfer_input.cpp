@@ -155,9 +155,13 @@ void CheckFileConnection(const std::uint8_t* data, std::size_t size)
     QObject::connect(&thread, &UploadThread::UploadProgress,
                      [&thread](qint64, int) { thread.ProgressHandled(); });
     ours.moveToThread(&thread);
+    // The answer is on its way before the upload starts: the upload waits
+    // only 50 ms for it, and a busy machine can hold this thread longer than
+    // that between starting the upload and writing.
+    peer->write(answer);
+    FUZZ_CHECK(answer.isEmpty() || peer->waitForBytesWritten(5000));
     thread.start();
 
-    peer->write(answer);
     QByteArray received;
     while (!thread.isFinished()) {
         peer->waitForReadyRead(5);
