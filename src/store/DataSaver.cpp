@@ -26,12 +26,17 @@
 
 DataSaver* dataSaver = nullptr;
 
-// The snapshot's bytes, gathered in memory in chunks so that a store of a
-// million items never copies a growing buffer whole; written to a file
-// later, on whichever thread does the writing.
+// The snapshot's bytes, gathered in chunks so that a store of a million
+// items never copies a growing buffer whole. Each chunk, once full, goes to
+// the temporary file at once and is let go: holding the whole image until
+// it was written cost a large store its size again in memory at every
+// save. What is left is written later, on whichever thread does the
+// writing.
 class SnapshotImage
 {
 public:
+    explicit SnapshotImage(int fd) : m_fd(fd) {}
+
     template <class T> void WriteType(T value)
     {
         if constexpr (std::is_same_v<T, bool>) {
@@ -55,20 +60,28 @@ public:
     {
         const std::int32_t le = qToLittleEndian(value);
         const auto* bytes = reinterpret_cast<const char*>(&le);
-        for (std::size_t n = 0; n < sizeof le; ++n, ++position)
-            m_chunks[position / kChunkSize][position % kChunkSize] = bytes[n];
+        for (std::size_t n = 0; n < sizeof le; ++n, ++position) {
+            char* chunk = m_chunks[position / kChunkSize].get();
+            if (chunk)
+                chunk[position % kChunkSize] = bytes[n];
+            else if (m_error == 0 && ::pwrite(m_fd, &bytes[n], 1, off_t(position)) != 1)
+                m_error = errno != 0 ? errno : ENOSPC;
+        }
     }
 
-    // Writes everything and syncs it; 0 or the system's error.
-    int WriteTo(int fd) const
+    // Writes what is still held and syncs the file; 0 or the first error
+    // of the system, here or while the chunks went out.
+    int Finish() const
     {
-        for (std::size_t n = 0; n < m_chunks.size(); ++n) {
+        if (m_error != 0)
+            return m_error;
+        for (std::size_t n = m_sent; n < m_chunks.size(); ++n) {
             const std::size_t size =
                 n + 1 < m_chunks.size() ? kChunkSize : m_written - n * kChunkSize;
-            if (const int error = WriteAll(fd, m_chunks[n].get(), size))
+            if (const int error = WriteAll(m_fd, m_chunks[n].get(), size))
                 return error;
         }
-        return ::fsync(fd) == 0 ? 0 : errno;
+        return ::fsync(m_fd) == 0 ? 0 : errno;
     }
 
 private:
@@ -86,7 +99,19 @@ private:
             m_written += take;
             bytes += take;
             n -= take;
+            if (used + take == kChunkSize)
+                SendFullChunk();
         }
+    }
+
+    // After a failed write the rest is still gathered and dropped, so the
+    // store is read to the end as usual and the save then fails as a whole.
+    void SendFullChunk()
+    {
+        if (m_error == 0)
+            m_error = WriteAll(m_fd, m_chunks.back().get(), kChunkSize);
+        m_chunks.back().reset();
+        m_sent = m_chunks.size();
     }
 
     static int WriteAll(int fd, const char* bytes, std::size_t size)
@@ -103,8 +128,12 @@ private:
         return 0;
     }
 
+    int m_fd;
+    // Null where a chunk has already gone to the file.
     std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_sent = 0; // chunks already in the file
     std::size_t m_written = 0;
+    int m_error = 0;
 };
 
 namespace {
@@ -272,7 +301,7 @@ struct PendingSnapshot
     {
         if (fd < 0)
             return error;
-        int result = image ? image->WriteTo(fd) : ENOMEM;
+        int result = image ? image->Finish() : ENOMEM;
         if (::close(fd) != 0 && result == 0)
             result = errno;
         fd = -1;
@@ -354,7 +383,7 @@ bool DataSaver::Save(const char* path)
     if (pending.fd < 0)
         return SaveAbandoned(path, pending.error);
     const std::uint64_t changes = m_data.ChangeCount();
-    const std::shared_ptr<const SnapshotImage> image = Serialise();
+    const std::shared_ptr<const SnapshotImage> image = Serialise(pending.fd);
     const int error = pending.Finish(image.get());
     if (error != 0)
         return SaveAbandoned(path, error);
@@ -386,7 +415,7 @@ void DataSaver::SaveInBackground(const char* path)
         return;
     }
     NoteSaved(path, m_data.ChangeCount());
-    std::shared_ptr<const SnapshotImage> image = Serialise();
+    std::shared_ptr<const SnapshotImage> image = Serialise(pending->fd);
     // The saver outlives the thread: its end waits for it.
     m_writer = std::thread([this, image = std::move(image), pending]() mutable {
         const int error = pending->Finish(image.get());
@@ -410,9 +439,9 @@ void DataSaver::WaitForSave()
         m_writer.join();
 }
 
-std::shared_ptr<const SnapshotImage> DataSaver::Serialise() const
+std::shared_ptr<const SnapshotImage> DataSaver::Serialise(int fd) const
 {
-    auto out = std::make_shared<SnapshotImage>();
+    auto out = std::make_shared<SnapshotImage>(fd);
     std::vector<Item*> written;
     try {
         std::vector<Type*> types;

@@ -63,9 +63,9 @@ public:
     void EmitDataLoaded();
 
 private:
-    // The snapshot's bytes as the store holds them now; null when the
-    // memory for them could not be had.
-    std::shared_ptr<const SnapshotImage> Serialise() const;
+    // The snapshot's bytes as the store holds them now, already partly
+    // written to `fd`; null when the memory for them could not be had.
+    std::shared_ptr<const SnapshotImage> Serialise(int fd) const;
     bool IsSaved(Type* type) const;
     bool IsItemSaved(Type* type, class Item* item) const;
     void NoteSaved(const char* path, std::uint64_t changes);

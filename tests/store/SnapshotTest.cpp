@@ -329,6 +329,26 @@ private slots:
         QCOMPARE(s.loaded.calls, 0);
     }
 
+    // A snapshot of several megabytes goes to the file a chunk at a time;
+    // its pair count, known only at the end, lands in a chunk long written.
+    void LargeSnapshotReadsBackWhole()
+    {
+        Store big;
+        Item* values[] = {big.value->NewItem("yes"), big.value->NewItem("no")};
+        for (int n = 0; n < 150000; ++n)
+            big.global->NewItem("g" + std::to_string(n))->Connect(values[n % 2]);
+        QVERIFY(big.saver.Save(PathOf("large")));
+        QVERIFY(QFileInfo(QString::fromLocal8Bit(PathOf("large"))).size() > 3 << 20);
+
+        Store loaded(false);
+        loaded.saver.Load(PathOf("large"));
+        QCOMPARE(loaded.global->ItemCount(), std::size_t(150000));
+        QCOMPARE(loaded.value->HasItem("yes").Get()->Partners(loaded.global)->size(),
+                 std::size_t(75000));
+        QCOMPARE(Text(loaded.global->HasItem("g149999").Get()->HasItem(loaded.value)),
+                 QByteArray("no"));
+    }
+
     // The snapshot is written to "<path>.<n>" with the first free n and then
     // renamed over the old one; leftovers of earlier attempts stay untouched,
     // and a write that fails (a disk filling up half way, here a file size
