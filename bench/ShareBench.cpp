@@ -325,6 +325,11 @@ double StartUpSeconds(const char* self, const QString& home)
         said += node.readAllStandardOutput();
     const double seconds = SecondsSince(start);
     node.waitForFinished(-1);
+    said += node.readAllStandardOutput();
+    // The started node's own peak: the snapshot file is read whole.
+    const QList<QByteArray> words = said.simplified().split(' ');
+    if (words.size() == 2)
+        Print("share.startup_peak_rss_mib", words[1].toDouble(), 1);
     return said.contains("ready") ? seconds : -1;
 }
 
@@ -335,7 +340,7 @@ int StartNode(const char* home)
     StartUp startUp(&host);
     startUp.Init();
     QTimer::singleShot(0, [] {
-        std::puts("ready");
+        std::printf("ready %.1f\n", PeakResidentMiB());
         std::fflush(stdout);
         std::_Exit(0);
     });
@@ -405,6 +410,9 @@ int main(int argc, char** argv)
     const auto idle = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_unchanged_s", SecondsSince(idle), 3);
+    // The whole run's peak: the listing and the save come after the figure
+    // above.
+    Print("share.run_peak_rss_mib", PeakResidentMiB(), 1);
     // Shutting down saves the snapshot the start-up below loads.
     startUp.Shutdown();
     const double startUpSeconds = StartUpSeconds(argv[0], home.path());
