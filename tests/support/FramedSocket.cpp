@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QTest>
+#include <QtEndian>
 
 #include "Bytes.h"
 
@@ -55,8 +56,5 @@ std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset)
 {
     if (offset < 0 || offset + 4 > bytes.size())
         return 0;
-    std::uint32_t value = 0;
-    for (qsizetype i = offset + 3; i >= offset; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return value;
+    return qFromLittleEndian<std::uint32_t>(bytes.constData() + offset);
 }

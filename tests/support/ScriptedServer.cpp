@@ -3,11 +3,19 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "Bytes.h"
-
 ScriptedServer::ScriptedServer()
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::OnNewConnection);
+    // The latest connection is the client's; one that replaces it goes.
+    QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            if (m_client)
+                m_client->deleteLater();
+            m_client = socket;
+            ++m_acceptedCount;
+            QObject::connect(socket, &QTcpSocket::readyRead, &m_server,
+                             [this, socket] { m_received += socket->readAll(); });
+        }
+    });
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qFatal("ScriptedServer: cannot listen on 127.0.0.1");
 }
@@ -23,31 +31,11 @@ void ScriptedServer::PointClientHere() const
     qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(Port()));
 }
 
-void ScriptedServer::StopListening()
-{
-    m_server.close();
-}
-
 bool ScriptedServer::WaitForClient(int timeoutMs)
 {
-    return QTest::qWaitFor([this] { return HasClient(); }, timeoutMs);
-}
-
-bool ScriptedServer::HasClient() const
-{
-    return m_client && m_client->state() == QAbstractSocket::ConnectedState;
-}
-
-QByteArray ScriptedServer::TakeReceived()
-{
-    QByteArray taken;
-    taken.swap(m_received);
-    return taken;
-}
-
-bool ScriptedServer::WaitForBytes(int count, int timeoutMs)
-{
-    return QTest::qWaitFor([this, count] { return m_received.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor(
+        [this] { return m_client && m_client->state() == QAbstractSocket::ConnectedState; },
+        timeoutMs);
 }
 
 bool ScriptedServer::WaitFor(const QByteArray& bytes, int timeoutMs)
@@ -89,27 +77,4 @@ bool ScriptedServer::WaitForClientClosed(int timeoutMs)
     return QTest::qWaitFor(
         [this] { return !m_client || m_client->state() == QAbstractSocket::UnconnectedState; },
         timeoutMs);
-}
-
-QByteArray ScriptedServer::Frame(const QByteArray& body)
-{
-    return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
-}
-
-void ScriptedServer::OnNewConnection()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_client)
-            m_client->deleteLater();
-        m_client = socket;
-        ++m_acceptedCount;
-        connect(socket, &QTcpSocket::readyRead, this, &ScriptedServer::OnReadyRead);
-    }
-}
-
-void ScriptedServer::OnReadyRead()
-{
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (socket)
-        m_received += socket->readAll();
 }

@@ -1,38 +1,37 @@
 #pragma once
 
+#include <utility>
+
 #include <QByteArray>
-#include <QObject>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "Bytes.h"
+
 // Stands in for the central server on 127.0.0.1: accepts the client,
 // records every byte it sends, and sends whatever the test scripts, whole or
 // in pieces. Port 0 lets the system pick a free port.
-class ScriptedServer : public QObject
+class ScriptedServer
 {
-    Q_OBJECT
-
 public:
     static constexpr int DefaultTimeoutMs = 5000;
 
     ScriptedServer();
-    ~ScriptedServer() override;
+    ~ScriptedServer();
 
     quint16 Port() const { return m_server.serverPort(); }
     // Makes the client's next connection come here.
     void PointClientHere() const;
     // Stops accepting: a client connecting afterwards is refused.
-    void StopListening();
+    void StopListening() { m_server.close(); }
 
     bool WaitForClient(int timeoutMs = DefaultTimeoutMs);
     int AcceptedCount() const { return m_acceptedCount; }
-    bool HasClient() const;
 
     // Everything received since the last TakeReceived, across connections.
     const QByteArray& Received() const { return m_received; }
-    QByteArray TakeReceived();
-    bool WaitForBytes(int count, int timeoutMs = DefaultTimeoutMs);
+    QByteArray TakeReceived() { return std::exchange(m_received, {}); }
     // Waits until the received bytes contain `bytes`.
     bool WaitFor(const QByteArray& bytes, int timeoutMs = DefaultTimeoutMs);
 
@@ -46,11 +45,10 @@ public:
     bool WaitForClientClosed(int timeoutMs = DefaultTimeoutMs);
 
     // A frame as the server sends it: the body's length, then the body.
-    static QByteArray Frame(const QByteArray& body);
-
-private slots:
-    void OnNewConnection();
-    void OnReadyRead();
+    static QByteArray Frame(const QByteArray& body)
+    {
+        return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
+    }
 
 private:
     QTcpServer m_server;

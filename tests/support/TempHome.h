@@ -9,10 +9,9 @@
 class TempHome
 {
 public:
-    TempHome();
-    ~TempHome();
+    TempHome() : m_previousHome(qgetenv("HOME")) { qputenv("HOME", m_dir.path().toLocal8Bit()); }
+    ~TempHome() { qputenv("HOME", m_previousHome); }
 
-    QString Path() const { return m_dir.path(); }
     QString File(const QString& name) const { return m_dir.filePath(name); }
 
 private:
