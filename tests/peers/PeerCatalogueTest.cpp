@@ -39,7 +39,6 @@ private slots:
         m_request = d.GetType(SearchRequest)->NewItem(7u);
     }
 
-    void MessagesAreLaidOutAsTheTablesSay();
     void CompressedMessagesAreOneZlibStream();
     void FileRecordsAreLaidOutAsTheTableSays();
     void LimitsAreEnforced();
@@ -97,21 +96,6 @@ private:
     {
         MemStream out;
         return message.Write(out) ? Bytes(out) : QByteArray("write failed");
-    }
-    // A message is written exactly as expected and reads back into what
-    // writes the same bytes; every body shorter than `required` bytes (all
-    // of them unless the message ends in an optional field) is refused.
-    template <class M>
-    static void CheckLayout(const M& message, const QByteArray& expected, int codeSize = 4,
-                            int required = -1)
-    {
-        QCOMPARE(Written(message), expected);
-        M parsed;
-        for (int cut = codeSize; cut < (required < 0 ? expected.size() : required); ++cut)
-            QVERIFY2(!ReadBody(expected.left(cut), parsed, codeSize),
-                     qPrintable(QString::number(cut)));
-        QVERIFY(ReadBody(expected, parsed, codeSize));
-        QCOMPARE(Written(parsed), expected);
     }
     // A compressed message is one zlib stream of what follows its code. It
     // reads back into what writes the same bytes; fields cut short of the
@@ -176,49 +160,6 @@ private:
 
     ItemPtr m_request;
 };
-
-void PeerCatalogueTest::MessagesAreLaidOutAsTheTablesSay()
-{
-    CheckLayout(PeerInit{.m_user = "alice", .m_type = "P"},
-                ByteBuilder().Byte(1).String("alice").String("P").UInt32(0), 1);
-    CheckLayout(IndirectResponse{.m_token = 0x01020304}, ByteBuilder().Byte(0).UInt32(0x01020304),
-                1);
-    CheckLayout(GetSharedFileList(), Body(4));
-    CheckLayout(GetSharedFilesInFolder{.m_token = 21, .m_folder = "m\\old"},
-                Body(36).UInt32(21).String("m\\old"));
-    ByteBuilder request = Body(40).UInt32(1).UInt32(77).String("m\\a.mp3");
-    CheckLayout(TransferRequest{.m_token = 77, .m_file = "m\\a.mp3", .m_size = 0x100000002LL},
-                UInt64(request, 0x100000002ULL));
-    CheckLayout(TransferResponse{.m_token = 78, .m_reason = "Queued"},
-                Body(41).UInt32(78).Byte(0).String("Queued"));
-    CheckLayout(QueueUpload{.m_file = "m\\a.mp3"}, Body(43).String("m\\a.mp3"));
-    CheckLayout(UploadPlaceInLine{.m_file = "m\\a.mp3", .m_place = 12},
-                Body(44).String("m\\a.mp3").UInt32(12));
-    CheckLayout(UploadFailed{.m_file = "m\\a.mp3"}, Body(46).String("m\\a.mp3"));
-    CheckLayout(UploadDenied{.m_file = "m\\a.mp3", .m_reason = "File not shared."},
-                Body(50).String("m\\a.mp3").String("File not shared."));
-    CheckLayout(UploadPlaceInLineRequest{.m_file = "m\\a.mp3"}, Body(51).String("m\\a.mp3"));
-    // A download request (direction 0) carries no size.
-    CheckLayout(TransferRequest{.m_direction = 0, .m_token = 5, .m_file = "a", .m_size = 99},
-                Body(40).UInt32(0).UInt32(5).String("a"));
-    TransferRequest download{.m_size = 99};
-    QVERIFY(ReadBody(Body(40).UInt32(0).UInt32(5).String("a"), download));
-    QCOMPARE(download.m_size, 0LL);
-    // An acceptance may stop after the allowed byte (any non-zero value),
-    // also when only part of the size arrived.
-    ByteBuilder accepted = Body(41).UInt32(77).Byte(1);
-    CheckLayout(TransferResponse{.m_token = 77, .m_allowed = true, .m_hasSize = true, .m_size = 50},
-                UInt64(accepted, 50), 4, 9);
-    for (const QByteArray& body : {QByteArray(Body(41).UInt32(6).Byte(7)),
-                                   QByteArray(Body(41).UInt32(6).Byte(1).UInt32(5))}) {
-        TransferResponse response{.m_hasSize = true, .m_size = 3, .m_reason = "stale"};
-        QVERIFY(ReadBody(body, response));
-        QVERIFY(response.m_allowed && !response.m_hasSize && response.m_reason.empty());
-        QCOMPARE(response.m_size, 0LL);
-    }
-    QCOMPARE(Written(TransferResponse{.m_token = 6, .m_allowed = true, .m_size = 8}),
-             QByteArray(Body(41).UInt32(6).Byte(1)));
-}
 
 void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
 {

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include <QBuffer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -7,6 +9,67 @@
 #include "search/SearchTypes.h"
 
 using namespace PeerTypes;
+
+namespace {
+
+// A receiver's argument as the table below writes it; a share, an
+// attribute table and a result set show as their sizes.
+QString Text(const auto& value)
+{
+    using T = std::decay_t<decltype(value)>;
+    if constexpr (std::is_same_v<T, std::string>)
+        return QString::fromStdString(value);
+    else if constexpr (std::is_same_v<T, bool>)
+        return value ? "true" : "false";
+    else if constexpr (std::is_same_v<T, ItemPtr>)
+        return QString::number(value.GetItems(SearchTypes::SearchResult).size());
+    else if constexpr (std::is_arithmetic_v<T>)
+        return QString::number(value);
+    else
+        return QString::number(value.size());
+}
+
+template <class M> QByteArray Written(const M& message)
+{
+    MemStream out;
+    return message.Write(out) ? QByteArray(out.GetBuffer(), out.GetBufferLength()) : "failed";
+}
+
+// Reads a body as the messenger does, after its code.
+template <class M> bool ReadFrom(const QByteArray& body, M& message)
+{
+    MemStream in;
+    in.WriteBuffer(body.constData() + 4, static_cast<unsigned long>(body.size() - 4));
+    return message.Read(in);
+}
+
+// Our message writes the body, reads it back into what writes it again,
+// and refuses it cut short of `required` bytes.
+using Check = std::function<void(const QByteArray& body, qsizetype required)>;
+template <class M> Check Of(const M& message)
+{
+    return [message](const QByteArray& body, qsizetype required) {
+        QCOMPARE(Written(message), body);
+        M read;
+        QVERIFY(ReadFrom(body, read));
+        QCOMPARE(Written(read), body);
+        for (qsizetype cut = 4; cut < required; ++cut)
+            QVERIFY2(!ReadFrom(body.left(cut), read), qPrintable(QString::number(cut)));
+    };
+}
+
+// A code, its bytes written by hand, the receiver's call it makes (none: it
+// is named in the log and dropped) and, for what we write, our message.
+struct Row
+{
+    const char* name;
+    QByteArray body;
+    QString received = {};
+    Check ours = {};
+    qsizetype required = 0; // when the body ends in an optional field
+};
+
+} // namespace
 
 class PeerMessengerTest : public QObject, PeerHelpers
 {
@@ -32,8 +95,7 @@ private slots:
     void SplitAndMergedFramesAreHandledInOrder_data();
     void SplitAndMergedFramesAreHandledInOrder();
     void FileAndDNetConnectionsAreHandedOverWithTheBytesAfter();
-    void MessagesReachTheirReceivers();
-    void UnhandledCodesAreLoggedByNameAndIgnored();
+    void EveryCodeIsLaidOutAsTheTableSaysAndReachesItsReceiver();
     void BrokenInputClosesOnlyItsConnection();
     void IntroductionsAreBoundedInSizeTimeAndNumber();
     // Queue and expiry.
@@ -72,6 +134,12 @@ private:
     // zlib stream of the bytes, without the length qCompress puts first.
     static QByteArray Zlib(const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); }
 
+    // The messenger's half-minute pass, run at the given second.
+    void PassAt(int seconds)
+    {
+        AtSeconds(seconds);
+        messenger().EveryHalfMinute();
+    }
     PeerSession& P() { return *m_peers; }
     ServerSession& S() { return m_peers->Server(); }
     PeerMessenger& messenger() { return *m_peers->messenger; }
@@ -337,93 +405,102 @@ void PeerMessengerTest::FileAndDNetConnectionsAreHandedOverWithTheBytesAfter()
     delete ours;
 }
 
-void PeerMessengerTest::MessagesReachTheirReceivers()
+// Every code in one table, each row's bytes checked both ways.
+void PeerMessengerTest::EveryCodeIsLaidOutAsTheTableSaysAndReachesItsReceiver()
 {
-    QSignalSpy folder(&messenger(), &PeerMessenger::SharedFilesInFolderRequested);
-    QSignalSpy transfer(&messenger(), &PeerMessenger::FileTransferRequested);
-    QSignalSpy response(&messenger(), &PeerMessenger::FileTransferResponse);
-    QSignalSpy place(&messenger(), &PeerMessenger::DownloadPlaceInLine);
-    QSignalSpy failed(&messenger(), &PeerMessenger::UploadFailed);
-    QSignalSpy denied(&messenger(), &PeerMessenger::UploadDenied);
-    QSignalSpy results(&messenger(), &PeerMessenger::SearchResults);
-    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
-    int shares = 0;
-    connect(&messenger(), &PeerMessenger::UserShare, this,
-            [&shares](std::string user, FileInfoMap& share, AttributeTranslationTable& table) {
-                QVERIFY(user == "bob" && share.empty() && table.empty());
-                ++shares;
-            });
+    using namespace PeerMessages;
+    QStringList got;
+    const auto record = [this, &got](auto signal, const char* name) {
+        connect(&messenger(), signal, this, [&got, name](const auto&... arguments) {
+            got << (QStringList{name} << ... << Text(arguments)).join('|');
+        });
+    };
+    record(&PeerMessenger::SharedFileListRequested, "list");
+    record(&PeerMessenger::UserShare, "share");
+    record(&PeerMessenger::SearchResults, "results");
+    record(&PeerMessenger::SharedFilesInFolderRequested, "folder");
+    record(&PeerMessenger::FileTransferRequested, "request");
+    record(&PeerMessenger::FileTransferResponse, "response");
+    record(&PeerMessenger::QueueUploadRequested, "queue");
+    record(&PeerMessenger::DownloadPlaceInLine, "place");
+    record(&PeerMessenger::UploadFailed, "failed");
+    record(&PeerMessenger::UploadDenied, "denied");
     d.GetType(SearchTypes::SearchRequest)->NewItem(55);
+    MessengerLog log;
     auto bob = P().ConnectMessagingPeer("bob");
     QVERIFY(bob);
 
     ByteBuilder result = ByteBuilder().String("bob").UInt32(55).UInt32(1).Byte(1).String("a");
     result.UInt32(100).UInt32(0).String("").UInt32(0).Byte(1).UInt32(10).UInt32(0).UInt32(0);
-    bob->write(PeerFrame(Body(36).UInt32(7).String("Music\\Rock")) +
-               PeerFrame(Body(40).UInt32(1).UInt32(9).String("a\\b.mp3").UInt32(5).UInt32(1)) +
-               PeerFrame(Body(41).UInt32(12).Byte(1).UInt32(123).UInt32(0)) +
-               PeerFrame(Body(41).UInt32(13).Byte(0).String("Queued")) +
-               PeerFrame(Body(44).String("f").UInt32(3)) + PeerFrame(Body(46).String("f")) +
-               PeerFrame(Body(50).String("f").String("Banned")) +
-               PeerFrame(Body(5).Raw(Zlib(ByteBuilder().UInt32(0)))) +
-               PeerFrame(Body(9).Raw(Zlib(result))) + PeerFrame(Body(4)) +
-               PeerFrame(QueueUploadBody("last")));
-    QTRY_COMPARE(queued.count(), 1);
-
-    QCOMPARE(Calls(folder), QStringList{"bob|7|Music\\Rock"});
-    QCOMPARE(Calls(transfer), QStringList{"bob|1|9|a\\b.mp3|4294967301"});
-    QCOMPARE(Calls(response),
-             QStringList({"bob|12|true|true|123|", "bob|13|false|false|0|Queued"}));
-    QCOMPARE(Calls(place) + Calls(failed) + Calls(denied),
-             QStringList({"bob|f|3", "bob|f", "bob|f|Banned"}));
-    QCOMPARE(shares, 1);
-    QCOMPARE(results.count(), 1);
-    QCOMPARE(results.at(0).at(0).value<ItemPtr>().GetItems(SearchTypes::SearchResult).size(), 1u);
+    const QByteArray junk = QByteArray::fromHex("010203");
+    const Row rows[] = {
+        {"PM_GET_SHARED_FILE_LIST", Body(4), "list|bob", Of(GetSharedFileList())},
+        {"PM_SHARED_FILE_LIST", Body(5).Raw(Zlib(ByteBuilder().UInt32(0).UInt32(0))),
+         "share|bob|0|0", Of(SharedFileList())},
+        {"PM_FILE_SEARCH_RESULT", Body(9).Raw(Zlib(result)), "results|1"},
+        {"PM_GET_SHARED_FILES_IN_FOLDER", Body(36).UInt32(7).String("M\\R"), "folder|bob|7|M\\R",
+         Of(GetSharedFilesInFolder{.m_token = 7, .m_folder = "M\\R"})},
+        {"PM_TRANSFER_REQUEST", Body(40).UInt32(1).UInt32(9).String("a").UInt32(5).UInt32(1),
+         "request|bob|1|9|a|4294967301",
+         Of(TransferRequest{.m_token = 9, .m_file = "a", .m_size = 0x100000005LL})},
+        // A download request carries no size.
+        {"PM_TRANSFER_REQUEST", Body(40).UInt32(0).UInt32(5).String("a"), "request|bob|0|5|a|0",
+         Of(TransferRequest{.m_direction = 0, .m_token = 5, .m_file = "a", .m_size = 99})},
+        // An acceptance may stop after the allowed byte (any non-zero
+        // value), also when only part of the size came.
+        {"PM_TRANSFER_RESPONSE", Body(41).UInt32(12).Byte(1).UInt32(123).UInt32(0),
+         "response|bob|12|true|true|123|",
+         Of(TransferResponse{.m_token = 12, .m_allowed = true, .m_hasSize = true, .m_size = 123}),
+         9},
+        {"PM_TRANSFER_RESPONSE", Body(41).UInt32(6).Byte(1), "response|bob|6|true|false|0|",
+         Of(TransferResponse{.m_token = 6, .m_allowed = true, .m_size = 8})},
+        {"PM_TRANSFER_RESPONSE", Body(41).UInt32(6).Byte(7).UInt32(5),
+         "response|bob|6|true|false|0|"},
+        {"PM_TRANSFER_RESPONSE", Body(41).UInt32(13).Byte(0).String("Queued"),
+         "response|bob|13|false|false|0|Queued",
+         Of(TransferResponse{.m_token = 13, .m_reason = "Queued"})},
+        {"PM_QUEUE_UPLOAD", Body(43).String("f"), "queue|bob|f", Of(QueueUpload{.m_file = "f"})},
+        {"PM_UPLOAD_PLACE_IN_LINE", Body(44).String("f").UInt32(3), "place|bob|f|3",
+         Of(UploadPlaceInLine{.m_file = "f", .m_place = 3})},
+        {"PM_UPLOAD_FAILED", Body(46).String("f"), "failed|bob|f", Of(UploadFailed{.m_file = "f"})},
+        {"PM_UPLOAD_DENIED", Body(50).String("f").String("No"), "denied|bob|f|No",
+         Of(UploadDenied{.m_file = "f", .m_reason = "No"})},
+        {"PM_UPLOAD_PLACE_IN_LINE_REQUEST", Body(51).String("f"), "",
+         Of(UploadPlaceInLineRequest{.m_file = "f"})},
+        {"PM_SAY", Body(1).Raw(junk)},
+        {"PM_FILE_SEARCH_REQUEST", Body(8).Raw(junk)},
+        {"PM_INVITE_USER_TO_ROOM", Body(10).Raw(junk)},
+        {"PM_CANCELLED_QUEUED_TRANSFER", Body(14).Raw(junk)},
+        {"PM_USER_INFO_REQUEST", Body(15).Raw(junk)},
+        {"PM_USER_INFO_REPLY", Body(16).Raw(junk)},
+        {"PM_SEND_CONNECT_TOKEN", Body(33).Raw(junk)},
+        {"PM_MOVE_DOWNLOAD_TO_TOP", Body(34).Raw(junk)},
+        {"PM_SHARED_FILES_IN_FOLDER", Body(37).Raw(junk)},
+        {"PM_PLACEHOLD_UPLOAD", Body(42).Raw(junk)},
+        {"PM_EXACT_FILE_SEARCH_REQUEST", Body(47).Raw(junk)},
+        {"PM_QUEUED_DOWNLOADS", Body(48).Raw(junk)},
+        {"PM_INDIRECT_FILE_SEARCH_REQUEST", Body(49).Raw(junk)},
+        {"PM_NOTHING", Body(52).Raw(junk)},
+    };
+    QByteArray frames;
+    QStringList expected;
+    for (const Row& row : rows) {
+        frames += PeerFrame(row.body);
+        expected << row.received;
+        if (row.ours)
+            row.ours(row.body, row.required ? row.required : row.body.size());
+    }
+    expected.removeAll("");
+    bob->write(frames + PeerFrame(QueueUploadBody("last")));
+    QTRY_VERIFY(got.contains("queue|bob|last"));
+    QCOMPARE(got, expected << "queue|bob|last");
+    for (const Row& row : rows)
+        if (row.received.isEmpty())
+            QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(row.name)), 1);
     QCOMPARE(Links("bob"), 1);
     // Asking for a share is the code alone.
     messenger().GetUserSharedFiles("bob");
     QCOMPARE(ReadAtLeast(*bob, 8), PeerFrame(Body(4)));
-}
-
-void PeerMessengerTest::UnhandledCodesAreLoggedByNameAndIgnored()
-{
-    struct Row
-    {
-        std::uint32_t code;
-        const char* name;
-        bool handled; // always false here; handled codes have tests of their own
-    };
-    static constexpr Row rows[] = {
-        {1, "PM_SAY", false},
-        {8, "PM_FILE_SEARCH_REQUEST", false},
-        {10, "PM_INVITE_USER_TO_ROOM", false},
-        {14, "PM_CANCELLED_QUEUED_TRANSFER", false},
-        {15, "PM_USER_INFO_REQUEST", false},
-        {16, "PM_USER_INFO_REPLY", false},
-        {33, "PM_SEND_CONNECT_TOKEN", false},
-        {34, "PM_MOVE_DOWNLOAD_TO_TOP", false},
-        {37, "PM_SHARED_FILES_IN_FOLDER", false},
-        {42, "PM_PLACEHOLD_UPLOAD", false},
-        {47, "PM_EXACT_FILE_SEARCH_REQUEST", false},
-        {48, "PM_QUEUED_DOWNLOADS", false},
-        {49, "PM_INDIRECT_FILE_SEARCH_REQUEST", false},
-        {51, "PM_UPLOAD_PLACE_IN_LINE_REQUEST", false},
-        {52, "PM_NOTHING", false},
-    };
-    QSignalSpy queued(&messenger(), &PeerMessenger::QueueUploadRequested);
-    MessengerLog log;
-    auto bob = P().ConnectMessagingPeer("bob");
-    QVERIFY(bob);
-    // A code nobody handles is read, named in the log and dropped with
-    // whatever follows it; the connection stays.
-    QByteArray frames;
-    for (const Row& row : rows)
-        frames += PeerFrame(Body(row.code).Raw(QByteArray::fromHex("010203")));
-    bob->write(frames + PeerFrame(QueueUploadBody("last")));
-    QTRY_COMPARE(queued.count(), 1);
-    for (const Row& row : rows)
-        QCOMPARE(log.Count(QString("Received %1 message from user bob").arg(row.name)), 1);
-    QCOMPARE(Links("bob"), 1);
 }
 
 void PeerMessengerTest::BrokenInputClosesOnlyItsConnection()
@@ -493,11 +570,9 @@ void PeerMessengerTest::QueuedMessagesGoOutInOrderWithinFiveMinutes()
     }
     // One attempt serves them all.
     QCOMPARE(S().TakeSent(), IndirectRequestSent(1, "bob", "P") + Sent(Body(3).String("bob")));
-    AtSeconds(298);
-    messenger().EveryHalfMinute();
+    PassAt(298);
     QCOMPARE(CountOf("unsent_message"), 12);
-    AtSeconds(300);
-    messenger().EveryHalfMinute();
+    PassAt(300);
     QCOMPARE(CountOf("unsent_message"), 11);
 
     auto bob = P().ConnectMessagingPeer("bob");
@@ -523,11 +598,9 @@ void PeerMessengerTest::AttemptsEndOnFailureOrAfterAMinute()
     // after a minute, and a new attempt may start.
     messenger().ConnectToUser("bob", "P");
     QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
-    AtSeconds(58);
-    messenger().EveryHalfMinute();
+    PassAt(58);
     QCOMPARE(Attempts(), QList<int>({1, 1, 1}));
-    AtSeconds(60);
-    messenger().EveryHalfMinute();
+    PassAt(60);
     QCOMPARE(log.Count("Indirect connection request of type P to bob expired, removing."), 1);
     QCOMPARE(log.Count("Direct connection attempt of type P to bob timed out, closing."), 1);
     QCOMPARE(Attempts(), QList<int>({0, 0, 0}));
@@ -588,12 +661,10 @@ void PeerMessengerTest::IntroductionsAreBoundedInSizeTimeAndNumber()
     dripping->write(ByteBuilder().UInt32(100).Byte(1));
     QVERIFY(WriteAndWait(*tokenless, OurEndOf(*tokenless), InitFrame("bob", "F")));
     QTRY_COMPARE(CountOf(UninitializedSocket), 2);
-    AtSeconds(58);
-    messenger().EveryHalfMinute();
+    PassAt(58);
     QCOMPARE(CountOf(UninitializedSocket), 2);
     QCOMPARE(tokenless->state(), QAbstractSocket::ConnectedState);
-    AtSeconds(62);
-    messenger().EveryHalfMinute();
+    PassAt(62);
     QVERIFY(WaitForClosed(*silent) && WaitForClosed(*dripping) && WaitForClosed(*tokenless));
     QCOMPARE(CountOf(UninitializedSocket), 0);
     AtSeconds(0);
@@ -624,16 +695,13 @@ void PeerMessengerTest::IdleMessagingConnectionsCloseAfterTwoMinutes()
     QTRY_COMPARE(queued.count(), 1);
     AtSeconds(150);
     Send("bob", QueueUploadBody("y"));
-    AtSeconds(218);
-    messenger().EveryHalfMinute();
+    PassAt(218);
     QCOMPARE(Links("bob"), 1);
     // A last activity ahead of the clock never expires.
-    AtSeconds(0);
-    messenger().EveryHalfMinute();
+    PassAt(0);
     QCOMPARE(Links("bob"), 1);
 
-    AtSeconds(220);
-    messenger().EveryHalfMinute();
+    PassAt(220);
     QVERIFY(Links("bob") == 0);
     QCOMPARE(CountOf(LastActivityTime), 0);
     QVERIFY(WaitForClosed(*bob));
@@ -654,11 +722,9 @@ void PeerMessengerTest::UnansweredBrokeredRequestTellsTheServer()
     QVERIFY(P().ReceiveAddress("carol", ClosedPort()));
     AddBrokeredRequest(42, "P", "carol");
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
-    AtSeconds(58);
-    messenger().EveryHalfMinute();
+    PassAt(58);
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 1);
-    AtSeconds(60);
-    messenger().EveryHalfMinute();
+    PassAt(60);
     QCOMPARE(CountOf(PeerConnectionRequest), 0);
     QCOMPARE(CountOf(PeerConnectionRequestSocket), 0);
     QCOMPARE(S().TakeSent(), Sent(Body(1001).UInt32(42).String("carol")));
