@@ -16,14 +16,21 @@ ItemPtr Find(const char* type, const char* value)
     return d.GetType(type)->HasItem(value);
 }
 
-std::string ValueOf(const char* user, const char* valueType)
+// What the store holds of a user: its flags, then its values.
+QString Facts(const char* name)
 {
-    return Find(User, user)[valueType].AsString();
-}
-
-bool Has(const char* user, const char* flagType)
-{
-    return Find(User, user).IsConnected(flagType);
+    using Fact = std::pair<QString, const char*>;
+    ItemPtr user = Find(User, name);
+    QStringList facts;
+    for (const auto& [label, type] :
+         {Fact{"online", IsOnline}, Fact{"privileged", IsPrivileged}, Fact{"tracked", IsTracked},
+          Fact{"asked", UserAddressRequest}, Fact{"ip=", PeerTypes::UserAddress},
+          Fact{"port=", PeerTypes::UserPort}, Fact{"obfuscated=", PeerTypes::UserObfuscatedPort},
+          Fact{"country=", CountryCode}, Fact{"speed=", AverageDownloadSpeed},
+          Fact{"files=", SharedFilesCount}})
+        if (user && user.IsConnected(type))
+            facts << label + (label.endsWith('=') ? user[type].AsString().c_str() : "");
+    return user ? facts.join(' ') : "absent";
 }
 
 std::set<std::string> Members(const char* room)
@@ -86,30 +93,24 @@ void ServerCatalogueTest::init()
 void ServerCatalogueTest::UserCodesSetAddressesOnlineStateAndPrivileges()
 {
     server().GetUserAddress("bob");
-    QVERIFY(Has("bob", UserAddressRequest));
+    QCOMPARE(Facts("bob"), QString("asked"));
     QVERIFY(Handled(Body(3).String("bob").UInt32(0x0100007f).Int32(2235).Int32(1).Int32(8973)));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserAddress), std::string("16777343"));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserPort), std::string("2235"));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserObfuscatedPort), std::string("8973"));
-    QVERIFY(!Has("bob", UserAddressRequest));
+    QCOMPARE(Facts("bob"), QString("ip=16777343 port=2235 obfuscated=8973"));
     // Any other obfuscation type leaves no obfuscated port; a body cut after
     // the name still gives the user an address, of zeros.
     QVERIFY(Handled(Body(3).String("bob").UInt32(2).Int32(9000).Int32(0).Int32(8973),
                     Body(3).String("carol")));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserPort), std::string("9000"));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserObfuscatedPort), std::string("0"));
-    QCOMPARE(ValueOf("carol", PeerTypes::UserAddress), std::string("0"));
+    QCOMPARE(Facts("bob"), QString("ip=2 port=9000 obfuscated=0"));
+    QCOMPARE(Facts("carol"), QString("ip=0 port=0 obfuscated=0"));
 
     QSignalSpy replies(&server(), &Server::AddUserResponse);
     // Away (status 1) is online, with its country.
     QVERIFY(Handled(Body(5).String("dave").Byte(1).Int32(1).Raw(Stats(10, 3)).String("DE")));
-    QVERIFY(Has("dave", IsOnline));
-    QCOMPARE(ValueOf("dave", CountryCode), std::string("DE"));
+    QCOMPARE(Facts("dave"), QString("online country=DE"));
     QVERIFY(Handled(Body(5).String("dave").Byte(1).Int32(0).Raw(Stats(10, 3)),
                     Body(5).String("ghost").Byte(0)));
-    QVERIFY(!Has("dave", IsOnline));
-    QCOMPARE(ValueOf("dave", CountryCode), std::string("DE"));
-    QVERIFY(!Find(User, "ghost"));
+    QCOMPARE(Facts("dave"), QString("country=DE"));
+    QCOMPARE(Facts("ghost"), QString("absent"));
     QCOMPARE(replies.count(), 3);
     QCOMPARE(replies.at(2).at(0).value<std::string>(), std::string("ghost"));
     QVERIFY(replies.at(0).at(1).toBool());
@@ -117,12 +118,12 @@ void ServerCatalogueTest::UserCodesSetAddressesOnlineStateAndPrivileges()
 
     // A status grants privileges but never takes them away.
     QVERIFY(Handled(Body(7).String("erin").Int32(1).Byte(1)));
-    QVERIFY(Has("erin", IsOnline) && Has("erin", IsPrivileged));
+    QCOMPARE(Facts("erin"), QString("online privileged"));
     Receive(Body(7).String("erin").Int32(0).Byte(0));
     // A privileged list shorter than its count keeps the names it has.
     QVERIFY(Handled(Body(69).UInt32(5).String("only-one")));
-    QVERIFY(!Has("erin", IsOnline) && Has("erin", IsPrivileged));
-    QVERIFY(Has("only-one", IsPrivileged));
+    QCOMPARE(Facts("erin"), QString("privileged"));
+    QCOMPARE(Facts("only-one"), QString("privileged"));
 }
 
 void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
@@ -136,9 +137,8 @@ void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
     QVERIFY(Handled(entered.String("boss").UInt32(2).String("op1").String("op2")));
     QVERIFY(lobby.IsConnected(InRoom));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"bob", "carol"}));
-    QCOMPARE(ValueOf("bob", AverageDownloadSpeed), std::string("100"));
-    QCOMPARE(ValueOf("carol", SharedFilesCount), std::string("8"));
-    QCOMPARE(ValueOf("carol", CountryCode), std::string("NO"));
+    QCOMPARE(Facts("bob"), QString("country=SE speed=100 files=7"));
+    QCOMPARE(Facts("carol"), QString("country=NO speed=200 files=8"));
     QCOMPARE(lobby[RoomOwner][User].AsString(), std::string("boss"));
     QCOMPARE(Operators("lobby"), (std::set<std::string>{"op1", "op2"}));
 
@@ -153,8 +153,7 @@ void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
         Body(16).String("lobby").String("bob").Int32(1).Raw(Stats(300, 9)).Int32(0).String("FI"),
         Body(17).String("lobby").String("dave"), Body(17).String("lobby").String("stranger")));
     QCOMPARE(Members("lobby"), std::set<std::string>{"bob"});
-    QCOMPARE(ValueOf("bob", AverageDownloadSpeed), std::string("300"));
-    QCOMPARE(ValueOf("bob", CountryCode), std::string("FI"));
+    QCOMPARE(Facts("bob"), QString("country=FI speed=300 files=9"));
     QVERIFY(!Find(User, "stranger"));
     // A cut join still joins an (empty-named) user.
     QVERIFY(Handled(Body(16).String("lobby")));
@@ -194,11 +193,8 @@ void ServerCatalogueTest::OtherCodesAreStoredOrSignalled()
     ItemPtr bobs = requests.Connected(Find(User, "bob"));
     QCOMPARE(bobs[PeerTypes::PeerConnectionRequestId].AsString(), std::string("77"));
     QCOMPARE(bobs[PeerTypes::PeerConnectionType].AsString(), std::string("P"));
-    QCOMPARE(ValueOf("bob", PeerTypes::UserObfuscatedPort), std::string("8973"));
-    QVERIFY(Has("bob", IsPrivileged));
-    QCOMPARE(ValueOf("carol", PeerTypes::UserPort), std::string("6"));
-    QCOMPARE(ValueOf("carol", PeerTypes::UserObfuscatedPort), std::string("0"));
-    QVERIFY(!Has("carol", IsPrivileged));
+    QCOMPARE(Facts("bob"), QString("privileged ip=16777343 port=2235 obfuscated=8973"));
+    QCOMPARE(Facts("carol"), QString("ip=5 port=6 obfuscated=0"));
 
     // Private messages are acknowledged; the server's may ask for privileges.
     QSignalSpy chats(&server(), &Server::PrivateChat);
@@ -274,12 +270,12 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
 
     server().TrackUser("bob");
     server().TrackUser("bob");
-    QVERIFY(Has("bob", IsTracked));
+    QCOMPARE(Facts("bob"), QString("tracked asked ip=1 port=2 obfuscated=0"));
     server().UntrackUser("bob");
     server().UntrackUser("bob");
     server().UntrackUser("nobody");
-    QVERIFY(!Has("bob", IsTracked));
-    QVERIFY(!Find(User, "nobody"));
+    QCOMPARE(Facts("bob"), QString("asked ip=1 port=2 obfuscated=0"));
+    QCOMPARE(Facts("nobody"), QString("absent"));
     server().AddUser("carol");
     QCOMPARE(S().TakeSent(), Sent(Body(5).String("bob")) + Sent(Body(6).String("bob")) +
                                  Sent(Body(5).String("carol")));
