@@ -118,12 +118,6 @@ public:
         return QTest::qWaitFor([&] { return ConnectionCount() > index; }) ? m_connections[index]
                                                                           : nullptr;
     }
-    // Writes on the connection; false when it never came.
-    bool Write(const QByteArray& bytes, int index = 0)
-    {
-        QTcpSocket* socket = Connection(index);
-        return socket && socket->write(bytes) == bytes.size();
-    }
     QByteArray Take(qsizetype count, int index = 0)
     {
         QTcpSocket* socket = Connection(index);
