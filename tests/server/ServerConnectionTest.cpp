@@ -44,7 +44,7 @@ private slots:
     void OnlyTheExactLoginIsSentUntilWelcomed();
     void RefusedLoginAndFailedConnectionAreNotRetried();
     void FramesSplitAtEveryByteAreHandledInOrder();
-    void LargeBodiesAreReassembledUpToSixteenMebibytes();
+    void BodiesAboveSixteenMebibytesClose();
     void OnlyALostConnectionIsRetried();
     void AfterLoginStepsRunInOrderAndAutojoinOnce();
     void PortMappingFollowsTheUpnpSetting();
@@ -146,20 +146,11 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
         QCOMPARE(waits.at(i).at(0).toUInt(), unsigned(i + 1));
 }
 
-void ServerConnectionTest::LargeBodiesAreReassembledUpToSixteenMebibytes()
+void ServerConnectionTest::BodiesAboveSixteenMebibytesClose()
 {
+    // One byte more than the bound closes; bodies of the bound itself, read
+    // over many reads, come whole from the hostile server below.
     QVERIFY(S().LogIn());
-    const int users = 4000;
-    ByteBuilder body = Body(69).UInt32(users);
-    for (int i = 0; i < users; ++i)
-        body.String(QByteArray("privileged-user-") + QByteArray::number(i));
-    QVERIFY(S().Handled(body));
-    ItemPtr flag = Flag(IsPrivileged, "privileged-user-0");
-    QVERIFY(flag);
-    QCOMPARE(flag.GetItems(User).size(), std::size_t(users));
-
-    // One byte more than the bound closes (bodies of the bound itself come
-    // whole from the hostile server below).
     QSignalSpy disconnected(&server(), &Server::Disconnected);
     S().scripted.Send(ByteBuilder().UInt32(16 * 1024 * 1024 + 1).Raw("abc"));
     QTRY_COMPARE(disconnected.count(), 1);
