@@ -12,34 +12,22 @@ class NodeChatTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void initTestCase() { QVERIFY(m_server.Start()); }
+    void cleanupTestCase() { QVERIFY(m_server.Stop()); }
     void ChatsInARoomPrivatelyAndWatchesStatus();
     void AutojoinRoomIsEnteredAtLogin();
 
 private:
-    LabServerProcess* m_server = nullptr;
+    LabServerProcess m_server;
 };
-
-void NodeChatTest::init()
-{
-    m_server = new LabServerProcess;
-    QVERIFY(m_server->Start());
-}
-
-void NodeChatTest::cleanup()
-{
-    delete m_server;
-    m_server = nullptr;
-}
 
 void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 {
     NodeProcess alice;
     auto bob = std::make_unique<NodeProcess>();
-    QVERIFY(alice.StartAndLogIn(m_server->Port(), "alice"));
+    QVERIFY(alice.StartAndLogIn(m_server.Port(), "alice"));
     alice.Send("watch bob");
-    QVERIFY(bob->StartAndLogIn(m_server->Port(), "bob"));
+    QVERIFY(bob->StartAndLogIn(m_server.Port(), "bob"));
     QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
 
     alice.Send("join lobby");
@@ -68,7 +56,7 @@ void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 
     NodeProcess bobAgain;
     QFile::copy(bobHome + "/.Quorvale", bobAgain.Home() + "/.Quorvale");
-    QVERIFY(bobAgain.Start(m_server->Port()));
+    QVERIFY(bobAgain.Start(m_server.Port()));
     QVERIFY(bobAgain.WaitFor("connected"));
     QVERIFY(bobAgain.WaitFor("pm\talice\twhile you were out"));
     QVERIFY(alice.Quit());
@@ -94,7 +82,7 @@ void NodeChatTest::AutojoinRoomIsEnteredAtLogin()
     QCOMPARE(file.write(snapshot.Data()), snapshot.Data().size());
     file.close();
 
-    QVERIFY(carol.Start(m_server->Port()));
+    QVERIFY(carol.Start(m_server.Port()));
     QVERIFY(carol.WaitFor("connected"));
     QVERIFY(carol.WaitFor("joined\tnews\t1"));
     QVERIFY(carol.Quit());

@@ -67,7 +67,10 @@ private slots:
     void KilledUploaderResumesFromThePartialFile();
 
 private:
-    bool WriteFile(const QString& relativePath, const QByteArray& content);
+    bool WriteFile(const QString& relativePath, const QByteArray& content)
+    {
+        return WriteFileAt(Source(relativePath), content);
+    }
     QString Source(const QString& relativePath) const { return m_files.filePath(relativePath); }
     bool StartNode(NodeProcess& node, const QString& user)
     {
@@ -84,14 +87,6 @@ private:
     QTemporaryDir m_files;
     NodeProcess m_alice, m_bob;
 };
-
-bool NodeTransferTest::WriteFile(const QString& relativePath, const QByteArray& content)
-{
-    const QString path = Source(relativePath);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 bool NodeTransferTest::Share(const QString& relativeFolder)
 {
