@@ -46,6 +46,13 @@ private:
     // next one is opened.
     QFile& Open(const QByteArray& content, QIODevice::OpenMode mode = QIODevice::ReadOnly);
     QByteArray ReadExactly(qint64 count);
+    // The thread under test on our socket; it lives until the next one is
+    // made or cleanup stops one that a failed check left running.
+    template <class T, class... Args> T& Make(Args&&... args)
+    {
+        m_thread = std::make_unique<T>(m_ours.get(), std::forward<Args>(args)...);
+        return static_cast<T&>(*m_thread);
+    }
     // Records what the thread reports (the progress slot acknowledges like
     // the manager's unless told not to) and starts it on our socket.
     template <class T> void Start(T& thread, bool acknowledge = true);
@@ -59,6 +66,7 @@ private:
     std::unique_ptr<QTcpSocket> m_peer;
     UploadSpeedLimits m_limits;
     Report m_report;
+    std::unique_ptr<TransferThread> m_thread;
 };
 
 namespace {
@@ -92,7 +100,13 @@ void TransferThreadsTest::init()
 
 void TransferThreadsTest::cleanup()
 {
+    // Hanging up ends any wait for the peer, so a stopped thread ends soon.
     m_peer.reset();
+    if (m_thread) {
+        m_thread->SignalExit();
+        m_thread->wait(5000);
+        m_thread.reset();
+    }
     m_ours.reset();
 }
 
@@ -181,7 +195,7 @@ void TransferThreadsTest::UploadServesOnlyOffsetsInsideTheFile()
     QFETCH(int, length);
     QFETCH(quint64, offset);
     const QByteArray content = Pattern(length);
-    UploadThread thread(m_ours.get(), &Open(content), 0xA1B2C3D4u, &m_limits);
+    auto& thread = Make<UploadThread>(&Open(content), 0xA1B2C3D4u, &m_limits);
     thread.SetWaitMs(2000);
     Start(thread);
 
@@ -208,7 +222,7 @@ void TransferThreadsTest::DownloadAppendsFromThePositionAndClosesAtTheEnd()
 {
     const QByteArray whole = Pattern(21000);
     QFile& file = Open(whole.left(1000), QIODevice::WriteOnly | QIODevice::Append);
-    DownloadThread thread(m_ours.get(), &file, 21000, 1000);
+    auto& thread = Make<DownloadThread>(&file, 21000, 1000);
     Start(thread);
 
     // The bytes arrive in pieces that do not line up with the chunks.
@@ -230,7 +244,7 @@ void TransferThreadsTest::DownloadAppendsFromThePositionAndClosesAtTheEnd()
 void TransferThreadsTest::DownloadAlreadyAtItsSizeSucceedsWithoutReading()
 {
     QFile& file = Open(Pattern(1000), QIODevice::WriteOnly | QIODevice::Append);
-    DownloadThread thread(m_ours.get(), &file, 1000, 1000);
+    auto& thread = Make<DownloadThread>(&file, 1000, 1000);
     m_peer->write(Pattern(100));
     m_peer->flush();
     Start(thread);
@@ -245,7 +259,7 @@ void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
 {
     {
         // Part of the file, then silence.
-        DownloadThread thread(m_ours.get(), &Open({}, QIODevice::Append), 20000, 0);
+        auto& thread = Make<DownloadThread>(&Open({}, QIODevice::Append), 20000, 0);
         thread.SetWaitMs(200);
         Start(thread);
         m_peer->write(Pattern(5000));
@@ -255,7 +269,7 @@ void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
     {
         // Half an offset, then silence.
         init();
-        UploadThread thread(m_ours.get(), &Open(Pattern(20000)), 1, &m_limits);
+        auto& thread = Make<UploadThread>(&Open(Pattern(20000)), 1, &m_limits);
         thread.SetWaitMs(200);
         Start(thread);
         QCOMPARE(ReadExactly(4).size(), 4);
@@ -265,7 +279,7 @@ void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
     {
         // A peer hanging up mid-file fails at once, whatever the wait.
         init();
-        DownloadThread thread(m_ours.get(), &Open({}, QIODevice::Append), 20000, 0);
+        auto& thread = Make<DownloadThread>(&Open({}, QIODevice::Append), 20000, 0);
         Start(thread);
         m_peer->write(Pattern(10000));
         QVERIFY(m_peer->waitForBytesWritten(5000));
@@ -278,7 +292,7 @@ void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
         init();
         QFile full("/dev/full");
         QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Append));
-        DownloadThread thread(m_ours.get(), &full, size, 0);
+        auto& thread = Make<DownloadThread>(&full, size, 0);
         Start(thread);
         m_peer->write(Pattern(size));
         QVERIFY2(Ended(thread, 1), qPrintable(QString::number(size)));
@@ -289,7 +303,7 @@ void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
 {
     QFile& file = Open({}, QIODevice::Append);
     const QByteArray content = Pattern(10 * Chunk);
-    DownloadThread thread(m_ours.get(), &file, content.size(), 0);
+    auto& thread = Make<DownloadThread>(&file, content.size(), 0);
     thread.SetProgressIntervalMs(0);
     Start(thread);
 
@@ -313,7 +327,7 @@ void TransferThreadsTest::SignalExitCutsAThrottleSleepShort()
 {
     // One unit of limit: eight seconds of sleep per chunk.
     m_limits.Set(1, 1);
-    UploadThread thread(m_ours.get(), &Open(Pattern(3 * Chunk)), 1, &m_limits);
+    auto& thread = Make<UploadThread>(&Open(Pattern(3 * Chunk)), 1, &m_limits);
     Start(thread);
     QCOMPARE(ReadExactly(4).size(), 4);
     m_peer->write(Offset(0));
@@ -332,7 +346,7 @@ void TransferThreadsTest::ProgressReportsNeverQueueUp()
     // Nobody acknowledges the first report, so no other may follow it,
     // however many chunks arrive.
     const QByteArray content = Pattern(64 * Chunk);
-    DownloadThread thread(m_ours.get(), &Open({}, QIODevice::Append), content.size(), 0);
+    auto& thread = Make<DownloadThread>(&Open({}, QIODevice::Append), content.size(), 0);
     Start(thread, false);
     m_peer->write(content);
     QVERIFY(Ended(thread, 0));
