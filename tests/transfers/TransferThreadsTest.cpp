@@ -105,6 +105,8 @@ void TransferThreadsTest::cleanup()
     if (m_thread) {
         m_thread->SignalExit();
         m_thread->wait(5000);
+        // Its last reports are queued to us; they must not reach the next test.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         m_thread.reset();
     }
     m_ours.reset();
