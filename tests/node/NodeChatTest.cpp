@@ -1,7 +1,6 @@
 #include <QFile>
 #include <QTest>
 
-#include "Bytes.h"
 #include "LabServerProcess.h"
 #include "NodeProcess.h"
 
@@ -12,34 +11,21 @@ class NodeChatTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void initTestCase() { QVERIFY(m_server.Start()); }
+    void cleanupTestCase() { QVERIFY(m_server.Stop()); }
     void ChatsInARoomPrivatelyAndWatchesStatus();
-    void AutojoinRoomIsEnteredAtLogin();
 
 private:
-    LabServerProcess* m_server = nullptr;
+    LabServerProcess m_server;
 };
-
-void NodeChatTest::init()
-{
-    m_server = new LabServerProcess;
-    QVERIFY(m_server->Start());
-}
-
-void NodeChatTest::cleanup()
-{
-    delete m_server;
-    m_server = nullptr;
-}
 
 void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 {
     NodeProcess alice;
     auto bob = std::make_unique<NodeProcess>();
-    QVERIFY(alice.StartAndLogIn(m_server->Port(), "alice"));
+    QVERIFY(alice.StartAndLogIn(m_server.Port(), "alice"));
     alice.Send("watch bob");
-    QVERIFY(bob->StartAndLogIn(m_server->Port(), "bob"));
+    QVERIFY(bob->StartAndLogIn(m_server.Port(), "bob"));
     QVERIFY(alice.WaitFor("user-status\tbob\tonline"));
 
     alice.Send("join lobby");
@@ -68,36 +54,11 @@ void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 
     NodeProcess bobAgain;
     QFile::copy(bobHome + "/.Quorvale", bobAgain.Home() + "/.Quorvale");
-    QVERIFY(bobAgain.Start(m_server->Port()));
+    QVERIFY(bobAgain.Start(m_server.Port()));
     QVERIFY(bobAgain.WaitFor("connected"));
     QVERIFY(bobAgain.WaitFor("pm\talice\twhile you were out"));
     QVERIFY(alice.Quit());
     QVERIFY(bobAgain.Quit());
-}
-
-void NodeChatTest::AutojoinRoomIsEnteredAtLogin()
-{
-    // A snapshot of a user who logged in before and flagged one room to be
-    // entered automatically: types "global", "global_value", "room_autojoin"
-    // and "room", then the connections between their items.
-    ByteBuilder snapshot;
-    snapshot.Int32(4).String("global").Byte(0).Int32(2);
-    snapshot.Int32(1).String("username").Int32(2).String("password");
-    snapshot.String("global_value").Byte(0).Int32(2).Int32(3).String("carol");
-    snapshot.Int32(4).String("c-secret");
-    snapshot.String("room_autojoin").Byte(1).Int32(1).Int32(5);
-    snapshot.String("room").Byte(0).Int32(1).Int32(6).String("news");
-    snapshot.Int32(3).Int32(1).Int32(3).Int32(2).Int32(4).Int32(5).Int32(6);
-    NodeProcess carol;
-    QFile file(carol.Home() + "/.Quorvale");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(snapshot.Data()), snapshot.Data().size());
-    file.close();
-
-    QVERIFY(carol.Start(m_server->Port()));
-    QVERIFY(carol.WaitFor("connected"));
-    QVERIFY(carol.WaitFor("joined\tnews\t1"));
-    QVERIFY(carol.Quit());
 }
 
 QTEST_GUILESS_MAIN(NodeChatTest)

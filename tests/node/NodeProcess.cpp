@@ -1,7 +1,18 @@
 #include "NodeProcess.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTest>
+
+bool WriteFileAt(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return !content.isEmpty() && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
 
 NodeProcess::NodeProcess()
 {

@@ -11,6 +11,10 @@ inline QString ToWire(QString localPath)
     return localPath.replace('/', '\\');
 }
 
+// Writes `content` to `path`, making the folders on the way; an empty
+// content is a source that could not be read and fails.
+bool WriteFileAt(const QString& path, const QByteArray& content);
+
 // The real headless node as a child process with a home folder of its own,
 // pointed at a local server. Events it prints are collected line by line;
 // a test waits for the ones it expects and consumes them.

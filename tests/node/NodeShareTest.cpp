@@ -1,4 +1,3 @@
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -22,7 +21,10 @@ private slots:
     void BrowsingListsTheShareAsTheBrowserMaySeeIt();
 
 private:
-    bool WriteFile(const QString& relativePath, const QByteArray& content);
+    bool WriteFile(const QString& relativePath, const QByteArray& content)
+    {
+        return WriteFileAt(m_files.filePath(relativePath), content);
+    }
     bool ShareAndScan();
     bool FormTree();
     // A local path of the generated tree as peers see it.
@@ -67,15 +69,6 @@ QByteArray MP3(const QString& name)
 }
 
 } // namespace
-
-bool NodeShareTest::WriteFile(const QString& relativePath, const QByteArray& content)
-{
-    const QString path = m_files.filePath(relativePath);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return !content.isEmpty() && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size();
-}
 
 QString NodeShareTest::Wire(const QString& relativePath) const
 {

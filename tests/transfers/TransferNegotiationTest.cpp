@@ -2,12 +2,6 @@
 
 using namespace TransferTypes;
 
-#define QCOMPARE_NEXT(peer, bytes)                                                                 \
-    do {                                                                                           \
-        const QByteArray expected_ = (bytes);                                                      \
-        QCOMPARE(ReadAtLeast(peer, expected_.size()), expected_);                                  \
-    } while (false)
-
 // Transfers from request to completion over real loopback connections: the
 // peer's side is scripted byte by byte, our side runs the transfer threads.
 class TransferNegotiationTest : public QObject, PeerHelpers
@@ -38,18 +32,13 @@ private:
 
 void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
 {
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
-    TransferClient::Online("bob");
     const QByteArray content = TransferClient::Content(3000);
     ItemPtr download = M().AddDownload("bob", "x.mp3", "music\\album", content.size(), 0);
     QCOMPARE_NEXT(*bob,
                   FileFrame(43, "music\\album\\x.mp3") + FileFrame(51, "music\\album\\x.mp3"));
-    QVERIFY(QDir().mkpath(client->downloads.filePath("downloading/album")));
-    QFile partial(client->downloads.filePath("downloading/album/x.mp3"));
-    QVERIFY(partial.open(QIODevice::WriteOnly));
-    partial.write(content.left(1000));
-    partial.close();
+    QVERIFY(client->WriteDownloaded("downloading/album/x.mp3", content.left(1000)));
 
     bob->write(TransferRequestFrame(77, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(77));
@@ -107,9 +96,7 @@ void TransferNegotiationTest::DownloadResumesFromThePartialFileAndIsFiledAsCompl
     QCOMPARE(CountOf(CompleteDownload), 1);
     // A file that cannot be created leaves the download in "local error"
     // and the connection is hung up on.
-    QFile blocker(client->downloads.filePath("downloading/blocked"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(client->WriteDownloaded("downloading/blocked"));
     ItemPtr blocked = M().AddDownload("bob", "y.mp3", "blocked", 10, 0);
     QCOMPARE_NEXT(*bob, FileFrame(43, "blocked\\y.mp3") + FileFrame(51, "blocked\\y.mp3"));
     bob->write(TransferRequestFrame(83, "blocked\\y.mp3", 10));
@@ -129,11 +116,10 @@ void TransferNegotiationTest::UploadRunsOverOurFileConnectionAndReportsItsSpeed(
     M().EnableUploadSpeedLimit(true);
     client->SharedFile("big.mp3", size);
     const QByteArray path = client->SharedPath("big.mp3");
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
     ScriptedPeer bobsPort;
     QVERIFY(client->Peers().ReceiveAddress("bob", bobsPort.Port()));
-    TransferClient::Online("bob");
     client->Peers().Server().TakeSent();
 
     bob->write(PeerFrame(Body(43).String(path)));

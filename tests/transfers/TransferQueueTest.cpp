@@ -4,13 +4,6 @@
 
 using namespace TransferTypes;
 
-// The bytes a peer receives next are exactly these.
-#define QCOMPARE_NEXT(peer, bytes)                                                                 \
-    do {                                                                                           \
-        const QByteArray expected_ = (bytes);                                                      \
-        QCOMPARE(ReadAtLeast(peer, expected_.size()), expected_);                                  \
-    } while (false)
-
 // The two queues without file connections: serving order, slots, the speed
 // limit, answers to queue requests, keeping downloads queued with peers,
 // the folder layout and the half-minute pass.
@@ -131,9 +124,8 @@ void TransferQueueTest::SpeedLimitIsDividedAmongActiveUploads()
 void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
 {
     client->SharedFile("a.mp3", 10);
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
-    TransferClient::Online("bob");
     const QByteArray path = client->SharedPath("a.mp3");
     // Requests travel through the messenger from a real connection.
     bob->write(PeerFrame(Body(43).String("\\nowhere\\x.mp3")));
@@ -169,9 +161,8 @@ void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
 
 void TransferQueueTest::DownloadsAreQueuedWithThePeerOnce()
 {
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
-    TransferClient::Online("bob");
     ItemPtr download = M().AddDownload("bob", "x.mp3", "music\\album", 500, 0);
     QCOMPARE(client->Status(download), std::string("queued"));
     const QByteArray expected =
@@ -181,10 +172,7 @@ void TransferQueueTest::DownloadsAreQueuedWithThePeerOnce()
     bob->write(PeerFrame(Body(44).String("music\\album\\x.mp3").UInt32(7)));
     QTRY_COMPARE(download[PlaceInLine].AsInt(), 7);
     // A file already in the complete folder is not asked for.
-    QDir().mkpath(client->downloads.filePath("complete/album"));
-    QFile done(client->downloads.filePath("complete/album/y.mp3"));
-    QVERIFY(done.open(QIODevice::WriteOnly));
-    done.close();
+    QVERIFY(client->WriteDownloaded("complete/album/y.mp3"));
     ItemPtr complete = M().AddDownload("bob", "y.mp3", "music\\album", 0, 0);
     QCOMPARE(client->Status(complete), std::string("complete"));
     QVERIFY(!bob->waitForReadyRead(200));
@@ -205,9 +193,8 @@ void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
     M().SetDownloadEntryStatus(complete, Download::Complete);
     // The five-minute check re-queues aborted downloads, never local errors;
     // the user coming online re-queues both, but not denied ones.
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
-    TransferClient::Online("bob");
     QByteArray expected;
     for (const char* file : {"f\\b.mp3", "f\\c.mp3"})
         expected += FileFrame(43, file) + FileFrame(51, file);
@@ -259,9 +246,8 @@ void TransferQueueTest::DownloadFoldersRecreateRemoteSubfolders()
 void TransferQueueTest::EarlyUploadPhasesTimeOutAndPlacesAreRefreshed()
 {
     client->SharedFile("a.mp3", 10);
-    auto bob = client->Peers().ConnectMessagingPeer("bob");
+    auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
-    TransferClient::Online("bob");
     const QByteArray path = client->SharedPath("a.mp3");
     ItemPtr upload = Queue("bob", "a.mp3");
     ItemPtr download = M().AddDownload("bob", "x.mp3", "f", 1, 0);

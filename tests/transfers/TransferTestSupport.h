@@ -8,6 +8,13 @@
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 
+// The bytes a peer receives next are exactly these.
+#define QCOMPARE_NEXT(peer, bytes)                                                                 \
+    do {                                                                                           \
+        const QByteArray expected_ = (bytes);                                                      \
+        QCOMPARE(ReadAtLeast(peer, expected_.size()), expected_);                                  \
+    } while (false)
+
 // The client as far as transfers need it: logged in to a scripted server,
 // its peer messenger listening, our shares, and the transfer manager. Types
 // live as long as the process, so one client serves every test of an
@@ -48,6 +55,13 @@ public:
     }
 
     PeerSession& Peers() { return *sharing.peers; }
+    // A messaging connection from `user`, who is online; null when it fails.
+    std::unique_ptr<QTcpSocket> OnlinePeer(const char* user)
+    {
+        auto socket = Peers().ConnectMessagingPeer(user);
+        Online(user);
+        return socket;
+    }
 
     static ItemPtr Online(const char* name)
     {
@@ -71,6 +85,13 @@ public:
     QByteArray SharedPath(const QString& name) const
     {
         return QDir::toNativeSeparators(shares.filePath(name)).replace('/', '\\').toUtf8();
+    }
+    // Writes `content` to `path` below the download folder, making folders.
+    bool WriteDownloaded(const QString& path, const QByteArray& content = {})
+    {
+        QDir().mkpath(QFileInfo(downloads.filePath(path)).path());
+        QFile file(downloads.filePath(path));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
     }
     static QByteArray Content(qint64 size)
     {
