@@ -1,29 +1,32 @@
-#include <functional>
-
-#include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QLineEdit>
-#include <QMessageBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
 
+#include "ModalAnswerer.h"
 #include "base/Settings.h"
+#include "server/ServerTypes.h"
+#include "sharing/SharedFoldersManager.h"
+#include "sharing/SharingTypes.h"
 #include "store/Data.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/AddSharedFolderDialog.h"
 #include "ui/DataDialog.h"
 #include "ui/ListeningPortDialog.h"
-#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/SharedFilesRescannedDialog.h"
+#include "ui/SharedFoldersView.h"
 
-// The window offline: its pages, the tool bar, the option controls and
-// their dialogs.
+using namespace SharingTypes;
+
+// The window offline: the option controls and their dialogs, and the
+// shared-folders page.
 class MainWindowOptionsTest : public QObject
 {
     Q_OBJECT
@@ -31,60 +34,50 @@ class MainWindowOptionsTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    // A step a failed test left behind must not answer the next test's dialog.
+    void cleanup() { m_answerer.script.clear(); }
+    void RescanShowsCountsInOneDialog();
     void PortDialogRefusesKeepsOrStoresPending();
     void UserNameChangeTrimsAndNeedsBoth();
     void TrayOptionShowsHidesAndClosingHides();
     void DataMenuShowsOneViewer();
     void DownloadFolderFollowsTheSetting();
+    void ShareFolderCreatesRootWithItsVisibility();
+    void ListFollowsRootsAndUnshareRemovesThem();
 
 private:
-    QTabWidget* Pages() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
+    // Alt and the page's place among the tabs, then a button of the set
+    // the page's focus shows.
     void Press(const QString& page, const char* id);
-    // Alt and the page's place among the tabs, found by the page's title.
-    void AltToPage(const QString& title);
     QCheckBox* Box(const char* name) const { return m_window->findChild<QCheckBox*>(name); }
+    QString Folder(const QString& name);
+    static ItemPtr Root(const QString& path)
+    {
+        return d.GetType(SharedFolder)->HasItem(path.toStdString());
+    }
+    QTreeWidgetItem* Row(const QString& path) const;
+    // The access text of the folder's row, or a clear mark when it has none.
+    QString Access(const QString& path) const;
+    static void Tick(QDialog* dialog, const QString& text);
+    static void ClickOk(QDialog* dialog);
 
+    // No user name in a fresh home: the first-start login is refused and the
+    // client stays offline.
+    ModalAnswerer m_answerer;
     MainWindow* m_window = nullptr;
-    QTimer m_answerer;
-    QStringList m_boxes;
-    // What to do with the next dialog that is not a message box.
-    QList<std::function<void(QDialog*)>> m_script;
+    SharedFoldersView* m_view = nullptr;
+    QTemporaryDir m_folders;
 };
 
 void MainWindowOptionsTest::initTestCase()
 {
     qputenv("QUORVALE_SERVER", "127.0.0.1:1");
-    connect(&m_answerer, &QTimer::timeout, [this] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            m_boxes << box->windowTitle() + ": " + box->text();
-            box->button(QMessageBox::Ok)->click();
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && !m_script.isEmpty()) {
-            m_script.takeFirst()(dialog);
-        }
-    });
-    m_answerer.start(10);
-    // No user name: the first-start dialog is left, and the client stays
-    // offline.
-    m_script << [](QDialog* login) { login->reject(); };
     m_window = new MainWindow;
     m_window->show();
     m_window->Init();
-    QVERIFY(m_script.isEmpty());
     QVERIFY(QTest::qWaitForWindowActive(m_window));
-}
-
-void MainWindowOptionsTest::DownloadFolderFollowsTheSetting()
-{
-    // Shown on the shared-folders page and among the options.
-    for (const char* name : {"download_folder", "options_download_folder"}) {
-        auto* field = m_window->findChild<QLineEdit*>(name);
-        QVERIFY(field);
-        QCOMPARE(field->text(), QDir::homePath() + "/Quorvale Downloads");
-        Settings::Set("download_folder", "/srv/incoming");
-        QCOMPARE(field->text(), QString("/srv/incoming"));
-        Settings::Set("download_folder", (QDir::homePath() + "/Quorvale Downloads").toStdString());
-    }
+    m_view = m_window->findChild<SharedFoldersView*>();
+    QVERIFY(m_view);
 }
 
 void MainWindowOptionsTest::cleanupTestCase()
@@ -92,53 +85,105 @@ void MainWindowOptionsTest::cleanupTestCase()
     delete m_window;
 }
 
-void MainWindowOptionsTest::AltToPage(const QString& title)
-{
-    const int index = Pages()->indexOf(m_window->Page(title));
-    QVERIFY(index >= 0);
-    QTest::keyClick(m_window, Qt::Key_1 + index, Qt::AltModifier);
-}
-
 void MainWindowOptionsTest::Press(const QString& page, const char* id)
 {
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
-    AltToPage(page);
+    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    const int index = pages->indexOf(m_window->Page(page));
+    QVERIFY(index >= 0);
+    QTest::keyClick(m_window, Qt::Key_1 + index, Qt::AltModifier);
     QTRY_VERIFY2(actionBar->findChild<QAction*>(id), id);
     actionBar->findChild<QAction*>(id)->trigger();
+}
+
+QString MainWindowOptionsTest::Folder(const QString& name)
+{
+    QDir(m_folders.path()).mkpath(name);
+    return QDir(m_folders.path()).filePath(name);
+}
+
+QTreeWidgetItem* MainWindowOptionsTest::Row(const QString& path) const
+{
+    const auto rows = m_view->findItems(path, Qt::MatchExactly, 0);
+    return rows.size() == 1 ? rows[0] : nullptr;
+}
+
+QString MainWindowOptionsTest::Access(const QString& path) const
+{
+    QTreeWidgetItem* row = Row(path);
+    return row ? row->text(1) : "no row for " + path;
+}
+
+void MainWindowOptionsTest::Tick(QDialog* dialog, const QString& text)
+{
+    for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+        if (box->text() == text)
+            box->setChecked(true);
+}
+
+void MainWindowOptionsTest::ClickOk(QDialog* dialog)
+{
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+}
+
+void MainWindowOptionsTest::RescanShowsCountsInOneDialog()
+{
+    // The start-up rescan of an empty share changed nothing: no dialog.
+    sharedFoldersManager->WaitForRescan();
+    QVERIFY(!m_window->findChild<SharedFilesRescannedDialog*>());
+
+    emit sharedFoldersManager->RescanProgress(2, 5);
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QString("Scanning shares: 2 folders, 5 files"));
+    emit sharedFoldersManager->SharedFilesRescanned(3, 1);
+    emit sharedFoldersManager->ScanningFinished();
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString());
+    auto* dialog = m_window->findChild<SharedFilesRescannedDialog*>();
+    QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+    QStringList texts;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        texts << label->text();
+    QCOMPARE(texts, QStringList({"3 files added.", "1 file removed."}));
+
+    // A later rescan, even one that changed nothing, shows the same dialog.
+    dialog->accept();
+    emit sharedFoldersManager->SharedFilesRescanned(0, 0);
+    QCOMPARE(m_window->findChildren<SharedFilesRescannedDialog*>().size(), 1);
+    QVERIFY(dialog->isVisible());
+    dialog->accept();
 }
 
 void MainWindowOptionsTest::PortDialogRefusesKeepsOrStoresPending()
 {
     Settings::Set("listening_port", 2235);
-    Settings::Set("new_listening_port", "");
     bool stayedOpen = true;
     auto enter = [&stayedOpen](const char* text) {
         return [text, &stayedOpen](QDialog* dialog) {
             QVERIFY(qobject_cast<ListeningPortDialog*>(dialog));
             stayedOpen = stayedOpen && dialog->isVisible();
             dialog->findChild<QLineEdit*>()->setText(text);
-            // Later: the refusal box runs a loop of its own, and this timer
-            // does not fire again until its handler has returned.
+            // Later: the refusal box runs a loop of its own, and the answerer
+            // does not fire again until this step has returned.
             QTimer::singleShot(0,
                                dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
                                &QAbstractButton::click);
         };
     };
-    m_boxes.clear();
-    m_script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
+    m_answerer.script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
     Press("Options", "set_listening_port");
-    QVERIFY(m_script.isEmpty());
+    QVERIFY(m_answerer.script.isEmpty());
     QVERIFY(stayedOpen);
     const QString invalid = "Invalid Port Number: Port number must be in the range of 1 to 65535.";
-    QCOMPARE(m_boxes, QStringList({invalid, invalid, invalid,
-                                   "Port Number Not Changed: Port number has not been changed."}));
+    QCOMPARE(m_answerer.boxes,
+             QStringList({invalid, invalid, invalid,
+                          "Port Number Not Changed: Port number has not been changed."}));
     QCOMPARE(Settings::Get("new_listening_port"), std::string());
 
-    m_boxes.clear();
-    m_script << enter(" 4000 ");
+    m_answerer.boxes.clear();
+    m_answerer.script << enter(" 4000 ");
     Press("Options", "set_listening_port");
-    QCOMPARE(m_boxes,
+    QCOMPARE(m_answerer.boxes,
              QStringList({"Change to Listening Port Pending: Changes to the listening port "
                           "will take effect after a client restart."}));
     QCOMPARE(Settings::Get("new_listening_port"), std::string("4000"));
@@ -159,9 +204,9 @@ void MainWindowOptionsTest::UserNameChangeTrimsAndNeedsBoth()
             dialog->accept();
         };
     };
-    m_script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
+    m_answerer.script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
     Press("Options", "set_user_pass");
-    QVERIFY(m_script.isEmpty());
+    QVERIFY(m_answerer.script.isEmpty());
     QVERIFY(stayedOpen);
     QCOMPARE(Settings::Get("username"), std::string("carol"));
     QCOMPARE(Settings::Get("password"), std::string("pw"));
@@ -209,6 +254,92 @@ void MainWindowOptionsTest::DataMenuShowsOneViewer()
     QCOMPARE(m_window->findChildren<DataDialog*>().size(), 1);
     QVERIFY(viewer->isVisible());
     viewer->close();
+}
+
+void MainWindowOptionsTest::DownloadFolderFollowsTheSetting()
+{
+    // Shown on the shared-folders page and among the options.
+    const QString folder = QDir::homePath() + "/Quorvale Downloads";
+    for (const char* name : {"download_folder", "options_download_folder"}) {
+        auto* field = m_window->findChild<QLineEdit*>(name);
+        QVERIFY(field);
+        QCOMPARE(field->text(), folder);
+        Settings::Set("download_folder", "/srv/incoming");
+        QCOMPARE(field->text(), QString("/srv/incoming"));
+        Settings::Set("download_folder", folder.toStdString());
+    }
+}
+
+void MainWindowOptionsTest::ShareFolderCreatesRootWithItsVisibility()
+{
+    d.GetType(ServerTypes::UserListGroup)->GetItem("rock");
+    d.GetType(ServerTypes::UserListGroup)->GetItem("jazz");
+    const QString music = Folder("music");
+
+    // Through the tool action, as the user does it: OK without a folder is
+    // ignored, then a folder (typed with a trailing separator) is shared
+    // with everybody and one group.
+    bool stayedOpen = false;
+    m_answerer.script << [&](QDialog* dialog) {
+        QVERIFY(qobject_cast<AddSharedFolderDialog*>(dialog));
+        ClickOk(dialog);
+        stayedOpen = dialog->isVisible();
+        dialog->findChild<QLineEdit*>()->setText(music + "/");
+        Tick(dialog, "Folder accessible to everyone");
+        Tick(dialog, "Folder accessible to all user list users");
+        Tick(dialog, "jazz");
+        ClickOk(dialog);
+    };
+    Press("Shared Folders", "share_folder");
+    QTRY_VERIFY(m_answerer.script.isEmpty());
+    QVERIFY(stayedOpen);
+    QVERIFY(!m_window->findChild<AddSharedFolderDialog*>());
+
+    ItemPtr root = Root(music);
+    QVERIFY(root);
+    QVERIFY(root.IsConnected(SharedPublic));
+    QVERIFY(!root.IsConnected(SharedUserlist));         // everyone wins over the user list
+    QCOMPARE(Access(music), QString("Everyone, jazz")); // and not rock
+
+    // Without the everyone box the user-list box counts.
+    const QString films = Folder("films");
+    AddSharedFolderDialog dialog(m_window);
+    dialog.findChild<QLineEdit*>()->setText(films);
+    Tick(&dialog, "Folder accessible to all user list users");
+    ClickOk(&dialog);
+    QVERIFY(Root(films));
+    QCOMPARE(Access(films), QString("User List"));
+    sharedFoldersManager->WaitForRescan();
+}
+
+void MainWindowOptionsTest::ListFollowsRootsAndUnshareRemovesThem()
+{
+    const QString books = Folder("books");
+    const QString music = Folder("music");
+    const QString films = Folder("films");
+    const int before = m_view->topLevelItemCount();
+
+    // A root added straight into the store gets a row whose access text
+    // follows its links: flags first, then groups in alphabetical order.
+    ItemPtr root = d.GetType(SharedFolder)->GetItem(books.toStdString());
+    QCOMPARE(m_view->topLevelItemCount(), before + 1);
+    root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
+    root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("jazz"));
+    root.NewItem(SharedUserlist);
+    QCOMPARE(Access(books), QString("User List, jazz, rock"));
+    root.Disconnect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
+    QCOMPARE(Access(books), QString("User List, jazz"));
+    sharedFoldersManager->WaitForRescan();
+
+    // Unsharing removes exactly the selected roots and their rows.
+    m_view->clearSelection();
+    QVERIFY(Row(music) && Row(films));
+    Row(music)->setSelected(true);
+    Row(films)->setSelected(true);
+    Press("Shared Folders", "unshare_folder");
+    QVERIFY(!Root(music) && !Root(films));
+    QVERIFY(!Row(music) && !Row(films));
+    QVERIFY(Root(books) && Row(books));
 }
 
 QTEST_MAIN(MainWindowOptionsTest)
