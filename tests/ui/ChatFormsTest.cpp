@@ -49,9 +49,11 @@ private:
     static ItemPtr UserItem(const char* name) { return d.GetType(User)->GetItem(name); }
     static void Member(ItemPtr room, const char* name, int speed, int files, const char* code);
     static QStringList Texts(QTreeWidget* list, int column);
-    static void Choose(QMenu& menu, const QString& text);
+    // Chooses `text` from a fresh user menu for `user`.
+    void Choose(const char* user, const QString& text);
 
     ChatTestHost* m_host = nullptr;
+    QMenu m_menu;
 };
 
 void ChatFormsTest::initTestCase()
@@ -84,9 +86,11 @@ QStringList ChatFormsTest::Texts(QTreeWidget* list, int column)
     return texts;
 }
 
-void ChatFormsTest::Choose(QMenu& menu, const QString& text)
+void ChatFormsTest::Choose(const char* user, const QString& text)
 {
-    for (QAction* action : menu.actions())
+    m_menu.clear();
+    new UserMenuOptions(&m_menu, user, &m_menu);
+    for (QAction* action : m_menu.actions())
         if (action->text() == text)
             return action->trigger();
     QFAIL(qPrintable("no menu entry " + text));
@@ -309,14 +313,12 @@ void ChatFormsTest::GroupDialogsWriteTheStore()
 
 void ChatFormsTest::UserMenuActsOnTheStore()
 {
-    QMenu menu;
-    new UserMenuOptions(&menu, "erin", &menu);
-    Choose(menu, "Message user");
+    Choose("erin", "Message user");
     QCOMPARE(m_host->openedChats, std::vector<std::string>{"erin"});
 
     // Offline as we are, the user joins the list at once and the group
     // dialog opens.
-    Choose(menu, "Add user to list");
+    Choose("erin", "Add user to list");
     QVERIFY(UserItem("erin").IsConnected(InUserList));
     QPointer<UserGroupsDialog> groups;
     for (QWidget* top : QApplication::topLevelWidgets())
@@ -326,15 +328,11 @@ void ChatFormsTest::UserMenuActsOnTheStore()
     groups->close();
     QTRY_VERIFY(!groups);
 
-    QMenu listed;
-    new UserMenuOptions(&listed, "erin", &listed);
-    Choose(listed, "Remove user from list");
+    Choose("erin", "Remove user from list");
     QVERIFY(!UserItem("erin").IsConnected(InUserList));
-    Choose(listed, "Unshare files from user");
+    Choose("erin", "Unshare files from user");
     QVERIFY(UserItem("erin").IsConnected(SharingTypes::Unshared));
-    QMenu unshared;
-    new UserMenuOptions(&unshared, "erin", &unshared);
-    Choose(unshared, "Re-share files with user");
+    Choose("erin", "Re-share files with user");
     QVERIFY(!UserItem("erin").IsConnected(SharingTypes::Unshared));
 }
 
