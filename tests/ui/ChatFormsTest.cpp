@@ -9,17 +9,21 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 
-#include "ChatTestHost.h"
+#include "ModalAnswerer.h"
 #include "base/Settings.h"
 #include "server/ServerTypes.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
+#include "ui/ActionSetToolBar.h"
 #include "ui/ChatForm.h"
 #include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
+#include "ui/EventToolBar.h"
+#include "ui/MainWindow.h"
 #include "ui/RoomForm.h"
 #include "ui/UserGroupConfigDialog.h"
 #include "ui/UserGroupsDialog.h"
@@ -28,9 +32,9 @@
 
 using namespace ServerTypes;
 
-// The chat and user list forms against the store alone: the server is
-// never reached, so everything the forms show comes from items the test
-// puts in the store, as the server connection would.
+// The chat and user list forms in the offline window: the server is never
+// reached, so everything the forms show comes from items the test puts in
+// the store, as the server connection would.
 class ChatFormsTest : public QObject
 {
     Q_OBJECT
@@ -52,21 +56,25 @@ private:
     // Chooses `text` from a fresh user menu for `user`.
     void Choose(const char* user, const QString& text);
 
-    ChatTestHost* m_host = nullptr;
+    QTabWidget* ChatTabs() const { return m_window->findChild<QTabWidget*>("chat_tabs"); }
+
+    ModalAnswerer m_answerer; // refuses the first-start login
+    MainWindow* m_window = nullptr;
     QMenu m_menu;
 };
 
 void ChatFormsTest::initTestCase()
 {
-    m_host = new ChatTestHost;
-    m_host->Init();
-    m_host->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_host));
+    qputenv("QUORVALE_SERVER", "127.0.0.1:1");
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 
 void ChatFormsTest::cleanupTestCase()
 {
-    delete m_host;
+    delete m_window;
 }
 
 void ChatFormsTest::Member(ItemPtr room, const char* name, int speed, int files, const char* code)
@@ -98,12 +106,12 @@ void ChatFormsTest::Choose(const char* user, const QString& text)
 
 void ChatFormsTest::RoomMembersFollowTheStore()
 {
+    // Entering the room opens its form in the window.
     ItemPtr room = d.GetType(Room)->GetItem("lobby");
     room.NewItem(InRoom);
     Member(room, "zed", 2048, 12345, "DE");
-    auto* form = new RoomForm("lobby", m_host->Tabs());
-    m_host->Tabs()->addTab(form, "lobby");
-    form->Init();
+    auto* form = m_window->findChild<RoomForm*>();
+    QVERIFY(form);
     QTreeWidget* members = form->Members();
     QCOMPARE(Texts(members, 0), QStringList{"zed"});
 
@@ -118,7 +126,7 @@ void ChatFormsTest::RoomMembersFollowTheStore()
     QVERIFY(members->topLevelItem(0)->icon(0).isNull());
     QVERIFY(!members->topLevelItem(2)->icon(0).isNull());
     // The columns fit the narrow pane, numbers shown in full.
-    m_host->resize(900, 500);
+    m_window->resize(900, 500);
     QApplication::processEvents();
     QCOMPARE(members->horizontalScrollBar()->maximum(), 0);
     QVERIFY(members->header()->sectionSize(1) > members->fontMetrics().horizontalAdvance("12,345"));
@@ -126,9 +134,8 @@ void ChatFormsTest::RoomMembersFollowTheStore()
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "zed"}));
 
     // The autojoin button of this form tells the room's state.
-    actionBar->AddSetAction("room", "toggle_room_autojoin", "Toggle Room Autojoin", "", false);
-    m_host->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_host));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
     form->Entry()->setFocus();
     QTRY_COMPARE(actionBar->CurrentWidget(), static_cast<QWidget*>(form));
     QAction* toggle = actionBar->findChild<QAction*>("toggle_room_autojoin");
@@ -177,11 +184,12 @@ void ChatFormsTest::LinesAreEscapedLinkedAndTrimmed()
 void ChatFormsTest::PrivateMessagesRaiseEventsAndBlink()
 {
     Settings::Set("username", "me");
-    EventToolBar* events = m_host->Events();
+    m_window->ShowPage("Private Chat");
+    auto* events = m_window->findChild<EventToolBar*>();
+    QVERIFY(events);
     auto* other = new QWidget;
-    auto* form = new ChatForm("bob");
-    m_host->Tabs()->addTab(other, "other");
-    m_host->Tabs()->addTab(form, "bob");
+    ChatTabs()->addTab(other, "other");
+    ChatForm* form = m_window->GetChatForm("bob");
     // Another window has the focus: our window is not the active one.
     QWidget elsewhere;
     elsewhere.show();
@@ -206,23 +214,23 @@ void ChatFormsTest::PrivateMessagesRaiseEventsAndBlink()
     QCOMPARE(cleared.size(), 1);
 
     // Any focus change in the application ends the blinking, not the events.
-    m_host->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_host));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
     QTRY_VERIFY(!events->IsAlerting());
     events->OnIconAlertTimeout();
     QCOMPARE(shown.size(), 3);
     QVERIFY(events->EventAction(form));
 
     // Clicking the event brings its chat forward and drops the event.
-    m_host->Tabs()->setCurrentWidget(other);
+    ChatTabs()->setCurrentWidget(other);
     events->EventAction(form)->trigger();
-    QCOMPARE(m_host->Tabs()->currentWidget(), static_cast<QWidget*>(form));
+    QCOMPARE(ChatTabs()->currentWidget(), static_cast<QWidget*>(form));
     QVERIFY(!events->EventAction(form));
     // Showing the form drops its event too; a destroyed widget drops its own.
-    m_host->Tabs()->setCurrentWidget(other);
+    ChatTabs()->setCurrentWidget(other);
     form->AddChat("third");
     QVERIFY(events->EventAction(form));
-    m_host->Tabs()->setCurrentWidget(form);
+    ChatTabs()->setCurrentWidget(form);
     QVERIFY(!events->EventAction(form));
     delete room;
     QCOMPARE(events->actions().size(), 0);
@@ -240,7 +248,10 @@ void ChatFormsTest::PrivateMessagesRaiseEventsAndBlink()
 
 void ChatFormsTest::UserListFollowsMembershipStatusAndGroups()
 {
-    UserItem("carol").NewItem(InUserList); // listed before the form exists
+    // A user's row belongs to one list form: the window's own gives way to
+    // one made after a user is listed.
+    delete m_window->findChild<UserListForm*>();
+    UserItem("carol").NewItem(InUserList);
     UserListForm form;
     form.Init();
     QTreeWidget* users = form.Users();
@@ -314,7 +325,7 @@ void ChatFormsTest::GroupDialogsWriteTheStore()
 void ChatFormsTest::UserMenuActsOnTheStore()
 {
     Choose("erin", "Message user");
-    QCOMPARE(m_host->openedChats, std::vector<std::string>{"erin"});
+    QVERIFY(UserItem("erin")[ChatTypes::UserChatWidget]);
 
     // Offline as we are, the user joins the list at once and the group
     // dialog opens.
