@@ -211,6 +211,7 @@ void OnlinePagesTest::initTestCase()
     QVERIFY(rooms);
     QTRY_VERIFY(rooms->hasFocus());
     QVERIFY(actionBar->findChild<QAction*>("refresh_room_list"));
+    QVERIFY(MenuAction("connect") && MenuAction("disconnect"));
     Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
     Settings::Set("expand_new_shares", "no");
 }
@@ -980,6 +981,8 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
 
     m_window->ShowPage("Rooms");
     auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
+    auto* roomTabs = m_window->findChild<QTabWidget*>("room_tabs");
+    QVERIFY(rooms && roomTabs);
     Press(rooms, "refresh_room_list");
     QTRY_COMPARE(rooms->topLevelItemCount(), 1);
     QCOMPARE(rooms->topLevelItem(0)->text(0), QString("lobby"));
@@ -987,7 +990,6 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
 
     // A double click enters the room: a tab with its form, focused, so the
     // bar shows the room's commands.
-    auto* roomTabs = m_window->findChild<QTabWidget*>("room_tabs");
     const QRect row = rooms->visualItemRect(rooms->topLevelItem(0));
     QTest::mouseClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
