@@ -1,18 +1,12 @@
-#include <QAbstractButton>
-#include <QApplication>
 #include <QFile>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
-#include <QTimer>
 
+#include "ModalAnswerer.h"
 #include "app/StartUp.h"
 #include "base/Log.h"
 #include "base/Settings.h"
 #include "ui/DiagnosticsForm.h"
-#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 
 class MainWindowTest : public QObject
@@ -32,27 +26,7 @@ void MainWindowTest::StartsFromScratchAsksForLoginAndLogs()
     // Nothing listens on port 1: the first connection attempt fails at once.
     qputenv("QUORVALE_SERVER", "127.0.0.1:1");
 
-    // Every dialog is modal: answer them from the event loop and remember
-    // what they said.
-    QStringList boxes;
-    int loginDialogs = 0;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            boxes << box->windowTitle() + ": " + box->text();
-            box->button(QMessageBox::Ok)->click();
-        } else if (auto* login = qobject_cast<LoginDialog*>(modal)) {
-            ++loginDialogs;
-            const auto fields = login->findChildren<QLineEdit*>();
-            QCOMPARE(fields.size(), 2);
-            fields[0]->setText("tester");
-            fields[1]->setText("secret");
-            login->accept();
-        }
-    });
-    closer.start(10);
-
+    ModalAnswerer answerer("tester", "secret");
     {
         MainWindow window;
         window.show();
@@ -60,20 +34,21 @@ void MainWindowTest::StartsFromScratchAsksForLoginAndLogs()
 
         // The unreadable snapshot is reported, then the login is asked for
         // because the emptied store has no user name.
-        QCOMPARE(loginDialogs, 1);
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0], QString("Error loading configuration data: Your client configuration "
-                                   "data could not be loaded. Starting from scratch..."));
+        QCOMPARE(answerer.logins, 1);
+        QCOMPARE(answerer.boxes,
+                 QStringList("Error loading configuration data: Your client configuration "
+                             "data could not be loaded. Starting from scratch..."));
         QCOMPARE(Settings::Get("username"), std::string("tester"));
         QCOMPARE(Settings::Get("password"), std::string("secret"));
 
         // The client then connects at once; the refused connection is shown
         // with the reason.
-        QTRY_COMPARE(boxes.size(), 2);
-        QCOMPARE(boxes[1], QString("Login Failure: Login failed. Reported failure reason: socket "
-                                   "error. Please change your login settings in the Options tab "
-                                   "and try reconnecting."));
-        closer.stop();
+        QTRY_COMPARE(answerer.boxes.size(), 2);
+        QCOMPARE(answerer.boxes[1],
+                 QString("Login Failure: Login failed. Reported failure reason: socket "
+                         "error. Please change your login settings in the Options tab "
+                         "and try reconnecting."));
+        answerer.stop();
 
         auto* tabs = window.findChild<DiagnosticsForm*>();
         QVERIFY(tabs);

@@ -1,21 +1,23 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include "LabServerProcess.h"
+#include "ModalAnswerer.h"
 #include "NodeProcess.h"
 #include "OnlineWindow.h"
 #include "base/Clock.h"
@@ -30,12 +32,17 @@
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 #include "ui/ActionSetToolBar.h"
+#include "ui/AddUserDialog.h"
+#include "ui/ChatTypes.h"
+#include "ui/ChatView.h"
 #include "ui/CompleteDownloadsForm.h"
 #include "ui/DesktopOpener.h"
 #include "ui/DownloadMenuOptions.h"
 #include "ui/DownloadNotifier.h"
+#include "ui/EventToolBar.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
+#include "ui/RoomForm.h"
 #include "ui/SearchForm.h"
 #include "ui/SearchResultListItem.h"
 #include "ui/SearchResultsTab.h"
@@ -76,13 +83,6 @@ QAction* MenuEntry(const QMenu& menu, const QString& text)
             return action;
     return nullptr;
 }
-QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column)
-{
-    QStringList texts;
-    for (QTreeWidgetItem* row : rows)
-        texts << row->text(column);
-    return texts;
-}
 
 QList<QTreeWidgetItem*> Children(QTreeWidgetItem* row)
 {
@@ -96,11 +96,21 @@ QList<QTreeWidgetItem*> TopRows(QTreeWidget* tree)
 {
     return Children(tree->invisibleRootItem());
 }
+
+QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column = 0)
+{
+    QStringList texts;
+    for (QTreeWidgetItem* row : rows)
+        texts << row->text(column);
+    return texts;
+}
 } // namespace
 
-// The pages of the real window that work with other users' shares, against
-// the lab server and two headless nodes: transfers (downloading from bob and
-// uploading to him), browsing bob's share, and searching both nodes.
+// The real window against the lab server and two headless nodes: the
+// transfers page (downloading from bob and uploading to him), browsing
+// bob's share, searching both nodes, private chat, the user list's add
+// dialog, and last the rooms page across a server restart and a refused
+// login.
 class OnlinePagesTest : public QObject
 {
     Q_OBJECT
@@ -126,6 +136,11 @@ private slots:
     void OrdersByAvailabilityOrSpeedAndFilters();
     void ClosedTabDropsLateResults();
     void WishListOpensTabsOnResults();
+    // Chat, the user list and the connection.
+    void PrivateMessagesFromOneUserShareATab();
+    void AddsUsersTheServerKnows();
+    void EntersARoomAndReentersAfterRestart();
+    void RefusesUserChangeOnlineAndReportsWrongPassword();
 
 private:
     TransfersForm* Form() const { return m_window->Transfers(); }
@@ -136,7 +151,10 @@ private:
     // A folder of bob's share as his listing names it.
     std::string Wire(const QString& below) const { return ToWire(m_music + below).toStdString(); }
     QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
-    // Presses a tool-bar button of the set `focus` shows, as the user would.
+    // Focuses `focus` in the active window and presses the tool-bar button
+    // `id` of the set it shows, as the user would.
+    void Press(QWidget* focus, const char* id);
+    // The same for the listing's buttons, found by their text.
     void PressListingButton(QWidget* focus, const QString& text);
     SearchForm* SearchPage() const { return m_window->Search(); }
     SearchResultsTab* Search(const QString& text);
@@ -144,21 +162,24 @@ private:
     // A result set as a peer's answer leaves it in the store.
     ItemPtr Answer(unsigned int token, const std::string& user, bool free, int queue, int speed,
                    const std::vector<std::pair<std::string, std::string>>& files);
+    QAction* MenuAction(const char* name) const { return m_window->findChild<QAction*>(name); }
 
     LabServerProcess m_server;
     NodeProcess m_bob, m_other;
     QTemporaryDir m_files;
     const QString m_music = m_files.path() + "/bob/music";
+    ModalAnswerer m_answerer{"alice", "secret"};
     MainWindow* m_window = nullptr;
-    QTimer m_closer;
     QList<QUrl> m_opened;
 };
 
 void OnlinePagesTest::initTestCase()
 {
     DesktopOpener::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
-    QVERIFY(m_server.Start({}));
+    QVERIFY(m_server.Start({"--privileged", "alice"}));
     QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
+    m_bob.Send("join lobby");
+    QVERIFY(!m_bob.WaitForPrefix("joined\tlobby").isEmpty());
     QVERIFY(WriteTestFile(m_music + "/first.bin", QByteArray(400000, 'q')));
     QVERIFY(WriteTestFile(m_music + "/second.bin", QByteArray(1000, 'q')));
     // Folders four levels deep for the share browser.
@@ -181,8 +202,16 @@ void OnlinePagesTest::initTestCase()
     m_bob.Send("share " + m_music + " public");
     m_bob.Send("rescan");
     QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
-    m_window = OpenOnlineWindow(m_closer, m_server.Port());
+    m_window = OpenOnlineWindow(m_server.Port());
     QVERIFY(m_window);
+    QCOMPARE(m_answerer.logins, 1);
+    // The rooms page showed from the start without a change of page; after
+    // the login it still has the focus and the tool bar its actions.
+    auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
+    QVERIFY(rooms);
+    QTRY_VERIFY(rooms->hasFocus());
+    QVERIFY(actionBar->findChild<QAction*>("refresh_room_list"));
+    QVERIFY(MenuAction("connect") && MenuAction("disconnect"));
     Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
     Settings::Set("expand_new_shares", "no");
 }
@@ -193,6 +222,17 @@ void OnlinePagesTest::cleanupTestCase()
     QVERIFY(m_bob.Quit());
     QVERIFY(m_other.Quit());
     QVERIFY(m_server.Stop());
+}
+
+void OnlinePagesTest::Press(QWidget* focus, const char* id)
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    focus->setFocus();
+    QTRY_VERIFY(focus->hasFocus());
+    QAction* button = actionBar->findChild<QAction*>(id);
+    QVERIFY2(button, id);
+    button->trigger();
 }
 
 ItemPtr OnlinePagesTest::Download(const QString& file, qint64 size)
@@ -611,11 +651,7 @@ SearchResultsTab* OnlinePagesTest::Search(const QString& text)
 void OnlinePagesTest::PressResultsButton(SearchResultsTab* tab, const char* id)
 {
     SearchPage()->Tabs()->setCurrentWidget(tab);
-    tab->Tree()->setFocus();
-    QTRY_COMPARE(actionBar->CurrentWidget(), tab->Tree());
-    QAction* button = actionBar->findChild<QAction*>(id);
-    QVERIFY2(button, id);
-    button->trigger();
+    Press(tab->Tree(), id);
 }
 
 ItemPtr OnlinePagesTest::Answer(unsigned int token, const std::string& user, bool free, int queue,
@@ -649,7 +685,7 @@ void OnlinePagesTest::SearchFillsTabGroupedByUserAndFolder()
     QTreeWidget* tree = tab->Tree();
     // Rows are added a batch at a time after the answers are counted.
     QTRY_COMPARE(tree->topLevelItemCount(), 2);
-    QStringList users = Texts(TopRows(tree), Row::UserColumn);
+    QStringList users = Texts(TopRows(tree));
     users.sort();
     QCOMPARE(users, QStringList({"bob", "other"}));
     QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
@@ -727,8 +763,7 @@ void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
     tab->AddAllPending();
     tab->Sort();
     QTreeWidget* tree = tab->Tree();
-    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
-             QStringList({"fastfree", "slowfree", "queued0", "queued3"}));
+    QCOMPARE(Texts(TopRows(tree)), QStringList({"fastfree", "slowfree", "queued0", "queued3"}));
     // Inside a user, folders and files by name.
     QTreeWidgetItem* fast = TopRows(tree)[0];
     QCOMPARE(fast->childCount(), 3);
@@ -736,8 +771,7 @@ void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
              QStringList({"cover.jpg", "Track 01.flac"}));
 
     PressResultsButton(tab, "order_by_fastest");
-    QCOMPARE(Texts(TopRows(tree), Row::UserColumn),
-             QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
+    QCOMPARE(Texts(TopRows(tree)), QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
 
     // Words found in a folder's path need not occur in its file names; an
     // excluded word in the path hides the whole folder.
@@ -853,6 +887,178 @@ void OnlinePagesTest::WishListOpensTabsOnResults()
     remove->trigger();
     QVERIFY(!WishListSearcher::FindEntry("zebra"));
     QCOMPARE(wishes->List()->topLevelItemCount(), 2);
+}
+
+void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
+{
+    auto* chats = m_window->findChild<QTabWidget*>("chat_tabs");
+    QVERIFY(chats);
+    const int before = chats->count();
+    m_bob.Send("pm alice hello there");
+    QTRY_COMPARE(chats->count(), before + 1);
+    auto* form = qobject_cast<ChatFormClass*>(chats->widget(before));
+    QVERIFY(form);
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] hello there"));
+
+    m_bob.Send("pm alice second <b>line</b>");
+    QTRY_VERIFY(form->View()->toPlainText().contains("[bob] second <b>line</b>"));
+    QCOMPARE(chats->count(), before + 1);
+    QTest::keyClicks(form->Entry(), "hi back");
+    QTest::keyClick(form->Entry(), Qt::Key_Return);
+    QVERIFY(m_bob.WaitFor("pm\talice\thi back"));
+
+    // Nobody looking: the message also goes to the desktop, cut short, and
+    // the window icon blinks.
+    QSignalSpy notified(m_window, &MainWindow::Notified);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!m_window->isActiveWindow());
+    m_bob.Send("pm alice " + QString(100, 'x'));
+    QTRY_COMPARE(notified.size(), 1);
+    QCOMPARE(notified[0][0].toString(), QString("bob"));
+    QCOMPARE(notified[0][1].toString(), QString(77, 'x') + "...");
+    auto* events = m_window->findChild<EventToolBar*>();
+    QVERIFY(events && events->IsAlerting());
+    events->OnIconAlertTimeout();
+    const auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    QCOMPARE(image(QApplication::windowIcon()), image(QIcon(":/icons/chat_icon")));
+    other.hide();
+    m_window->activateWindow();
+    QTRY_VERIFY(m_window->isActiveWindow());
+
+    // Closing the tab forgets the form; the next message opens a new one.
+    emit chats->tabCloseRequested(before);
+    QCOMPARE(chats->count(), before);
+    QVERIFY(!d.GetType(ServerTypes::User)->HasItem("bob")[ChatTypes::UserChatWidget]);
+    m_bob.Send("pm alice again");
+    QTRY_COMPARE(chats->count(), before + 1);
+    QVERIFY(m_window->GetChatForm("bob") != form);
+    QCOMPARE(notified.size(), 1); // seen in the window, not on the desktop
+}
+
+void OnlinePagesTest::AddsUsersTheServerKnows()
+{
+    // carol has an account but is not logged in any more.
+    NodeProcess carol;
+    QVERIFY(carol.StartAndLogIn(m_server.Port(), "carol"));
+    QVERIFY(carol.Quit());
+
+    AddUserDialog dialog;
+    const auto add = [&](const QString& name) {
+        dialog.Name()->setText(name);
+        dialog.AddButton()->click();
+    };
+    auto listed = [](const char* name) {
+        return d.GetType(ServerTypes::User)->GetItem(name)->IsConnected(ServerTypes::InUserList);
+    };
+    add("  carol ");
+    QCOMPARE(dialog.Status(), QString("Adding user..."));
+    QVERIFY(!dialog.AddButton()->isEnabled());
+    QTRY_COMPARE(dialog.Status(), QString("User added to list."));
+    QVERIFY(listed("carol"));
+    add("carol");
+    QCOMPARE(dialog.Status(), QString("User already in list."));
+    add("nobody-here");
+    QTRY_COMPARE(dialog.Status(), QString("User name does not exist."));
+    QVERIFY(!listed("nobody-here"));
+    add("   ");
+    QCOMPARE(dialog.Status(), QString("User name must not be empty."));
+
+    MenuAction("disconnect")->trigger();
+    QTRY_VERIFY(MenuAction("connect")->isEnabled());
+    add("dora");
+    QCOMPARE(dialog.Status(), QString("Must be online to add a user to your list."));
+    MenuAction("connect")->trigger();
+    QTRY_VERIFY(gp_server->IsConnected());
+}
+
+void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
+{
+    // Online: the menu, the privileges asked for at login, the icon.
+    QTRY_VERIFY(MenuAction("disconnect")->isEnabled());
+    QTRY_COMPARE(actionBar->PrivilegesButton()->text(), QString("30 Days Left"));
+
+    m_window->ShowPage("Rooms");
+    auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
+    auto* roomTabs = m_window->findChild<QTabWidget*>("room_tabs");
+    QVERIFY(rooms && roomTabs);
+    Press(rooms, "refresh_room_list");
+    QTRY_COMPARE(rooms->topLevelItemCount(), 1);
+    QCOMPARE(rooms->topLevelItem(0)->text(0), QString("lobby"));
+    QCOMPARE(rooms->topLevelItem(0)->text(1), QString("1"));
+
+    // A double click enters the room: a tab with its form, focused, so the
+    // bar shows the room's commands.
+    const QRect row = rooms->visualItemRect(rooms->topLevelItem(0));
+    QTest::mouseClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
+    QTRY_COMPARE(roomTabs->count(), 1);
+    QTRY_COMPARE(actionBar->CurrentSet(), QString("room"));
+    QCOMPARE(actionBar->GetKey("room"), QString("lobby"));
+    ItemPtr lobby = d.GetType(ServerTypes::Room)->HasItem("lobby");
+    QVERIFY(lobby[ChatTypes::RoomForm]);
+
+    // A new count updates the room's row.
+    Press(rooms, "refresh_room_list");
+    QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
+
+    // Chat both ways; an empty line sends nothing, so the next line bob
+    // hears is the real one.
+    auto* room = qobject_cast<RoomForm*>(roomTabs->widget(0));
+    QVERIFY(room);
+    QTRY_COMPARE(Texts(TopRows(room->Members())), (QStringList{"alice", "bob"}));
+    m_bob.Send("say lobby <b>hi</b>");
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("[bob] <b>hi</b>"));
+    room->Entry()->setFocus();
+    QTRY_VERIFY(room->Entry()->hasFocus());
+    QTest::keyClick(room->Entry(), Qt::Key_Return);
+    QTest::keyClicks(room->Entry(), "hello bob");
+    QTest::keyClick(room->Entry(), Qt::Key_Return);
+    QVERIFY(room->Entry()->text().isEmpty());
+    QCOMPARE(m_bob.WaitForPrefix("room-chat\tlobby\talice"),
+             QString("room-chat\tlobby\talice\thello bob"));
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("[alice] hello bob"));
+
+    // The server restarts: the room is entered again and the new server's
+    // member list replaces the old one.
+    const quint16 port = m_server.Port();
+    QVERIFY(m_server.Stop());
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("* Disconnected."));
+    QVERIFY(m_server.Start({"--privileged", "alice"}, port));
+    gp_server->AttemptReconnect();
+    QTRY_VERIFY(room->View()->toPlainText().endsWith("* Disconnected.\n* Reconnected."));
+    QTRY_COMPARE(Texts(TopRows(room->Members())), QStringList{"alice"});
+
+    // "Leave Room" from the form's own bar: the form and its item go.
+    Press(roomTabs->widget(0), "leave_room");
+    QTRY_COMPARE(roomTabs->count(), 0);
+    QTRY_VERIFY(!lobby[ChatTypes::RoomForm]);
+}
+
+void OnlinePagesTest::RefusesUserChangeOnlineAndReportsWrongPassword()
+{
+    m_answerer.boxes.clear();
+    QWidget* options = m_window->Page("Options");
+    m_window->ShowPage("Options");
+    Press(options->findChild<QLineEdit*>("username"), "set_user_pass");
+    QCOMPARE(m_answerer.boxes, QStringList({"Cannot change username while online: You must be "
+                                            "disconnected from the Quorvale server to change your "
+                                            "username."}));
+    QCOMPARE(m_answerer.logins, 1);
+
+    MenuAction("disconnect")->trigger();
+    QTRY_VERIFY(MenuAction("connect")->isEnabled());
+    QCOMPARE(m_answerer.boxes.size(), 1); // leaving on purpose is no failure
+
+    Settings::Set("password", "wrong");
+    MenuAction("connect")->trigger();
+    QTRY_COMPARE(m_answerer.boxes.size(), 2);
+    QCOMPARE(m_answerer.boxes[1],
+             QString("Login Failure: Wrong Password: Login failed. The password you "
+                     "supplied does not match your username. Please change your "
+                     "login settings in the Options tab and try reconnecting."));
+    QVERIFY(MenuAction("connect")->isEnabled());
 }
 
 QTEST_MAIN(OnlinePagesTest)

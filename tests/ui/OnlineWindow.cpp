@@ -1,36 +1,18 @@
 #include "OnlineWindow.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 
 #include "base/Settings.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
-#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 
-MainWindow* OpenOnlineWindow(QTimer& closer, quint16 serverPort)
+MainWindow* OpenOnlineWindow(quint16 serverPort)
 {
     qputenv("QUORVALE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(serverPort));
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
-            const auto fields = login->findChildren<QLineEdit*>();
-            if (fields.size() != 2)
-                return login->reject();
-            fields[0]->setText("alice");
-            fields[1]->setText("secret");
-            login->accept();
-        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    closer.start(10);
     auto* window = new MainWindow;
     window->show();
     window->Init();

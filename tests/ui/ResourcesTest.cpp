@@ -20,13 +20,10 @@ namespace {
 
 bool HasVisiblePixels(const QImage& image)
 {
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) > 0) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
                 return true;
-            }
-        }
-    }
     return false;
 }
 
@@ -40,14 +37,11 @@ void ResourcesTest::EveryIconDrawsAtToolBarSizes()
         "privileges",     "rescan",     "room",      "search",   "share_folder", "transfers",
         "unshare_folder", "upload",     "user_list", "wish_list"};
     for (const QString& name : names) {
+        // A missing file gives a null icon, whose pixmaps are empty.
         const QString path = ":/icons/" + name + "_icon";
-        QVERIFY2(QFile::exists(path), qPrintable(path));
-        const QIcon icon(path);
-        QVERIFY2(!icon.isNull(), qPrintable(path));
         for (int size : {16, 48}) {
-            const QPixmap pixmap = icon.pixmap(size);
-            QVERIFY2(!pixmap.isNull(), qPrintable(path));
-            QCOMPARE(pixmap.size(), QSize(size, size));
+            const QPixmap pixmap = QIcon(path).pixmap(size);
+            QVERIFY2(pixmap.size() == QSize(size, size), qPrintable(path));
             QVERIFY2(HasVisiblePixels(pixmap.toImage()), qPrintable(path));
         }
     }
