@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "SharingTestSupport.h"
+#include "ShareTestSupport.h"
 #include "peers/PeerMessages.h"
 #include "sharing/SearchResponder.h"
 #include "sharing/UploadAvailability.h"
@@ -77,8 +77,8 @@ void SearchAnswerTest::OnlyVisibleMatchesCountAndOverTwoHundredGetNoAnswer()
     for (int n = 0; n < 200; ++n)
         File(open, QString("bulk %1.txt").arg(n, 3, 10, QChar('0')).toStdString(), n);
     File(Folder(GroupRoot("/friends", "friends"), "/friends"), "bulk rare.txt", 1);
-    ListedUser("carol", "friends");
-    ListedUser("dave", "family");
+    User("carol", true, "friends");
+    User("dave", true, "family");
 
     // A group's folder counts only for its members: 201 for carol, who gets
     // nothing, as a list cut to 200 would hide what was left out.

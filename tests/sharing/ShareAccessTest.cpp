@@ -44,10 +44,10 @@ void ShareAccessTest::RootsAreSeenAsTheirFlagsSay()
     ItemPtr both = m_share.Share("both", Visibility::PublicAndGroup);
     m_share.Share("mine", Visibility::Private);
 
-    ShareFixture::User("stranger", false);
-    ShareFixture::User("listed", true);
-    ShareFixture::User("friend", true, "friends");
-    ShareFixture::User("banned", true, "friends").NewItem(Unshared);
+    ShareIndex::User("stranger", false);
+    ShareIndex::User("listed", true);
+    ShareIndex::User("friend", true, "friends");
+    ShareIndex::User("banned", true, "friends").NewItem(Unshared);
 
     QCOMPARE(sharedFoldersManager->GetUserSharedFolders("stranger"), ItemSet({everyone, both}));
     QCOMPARE(sharedFoldersManager->GetUserSharedFolders("nobody"), ItemSet({everyone, both}));

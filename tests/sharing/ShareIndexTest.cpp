@@ -2,7 +2,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "../server/ServerTestSupport.h"
 #include "ShareTestSupport.h"
 #include "search/SearchTypes.h"
 #include "store/DataSaver.h"

@@ -5,7 +5,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "SharingTestSupport.h"
+#include "ShareTestSupport.h"
 #include "peers/PeerMessages.h"
 #include "sharing/ListingCompressor.h"
 #include "sharing/ShareListing.h"
@@ -82,13 +82,14 @@ private slots:
     void ManagerCanGoWhileAListingIsPrepared();
 
 private:
-    // What bob, who is not on our user list, may see.
-    static QByteArray PublicListing()
+    // What bob, who is not on our user list, may see; `sub` is the one
+    // file of \\share\\sub.
+    static QByteArray PublicListing(const QByteArray& sub = Record("z.ogg", 3))
     {
         return ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
                Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
                ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
-               Record("z.ogg", 3) + ByteBuilder().UInt32(0);
+               sub + ByteBuilder().UInt32(0);
     }
     static QByteArray Contents(std::uint32_t token, const QByteArray& folder, int count = 0,
                                const QByteArray& records = {})
@@ -149,7 +150,7 @@ void ShareListingTest::WholeShareListsWhatTheUserMaySee()
     QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
              Compressed(5, PublicListing()));
     QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
-    ListedUser("carol", "friends");
+    User("carol", true, "friends");
     MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
     unsigned int code = 0;
     PeerMessages::SharedFileList list;
@@ -166,7 +167,7 @@ void ShareListingTest::FolderContentsAreGivenOnlyForVisibleFolders()
     // A folder the user may not see reads like one we do not have.
     QCOMPARE(ContentsFor("bob", 10, "\\private"), Contents(10, "\\private"));
     QCOMPARE(ContentsFor("bob", 11, "\\nowhere"), Contents(11, "\\nowhere"));
-    ListedUser("carol", "friends");
+    User("carol", true, "friends");
     QCOMPARE(ContentsFor("carol", 12, "\\private"),
              Contents(12, "\\private", 1, Record("secret.txt", 4)));
 }
@@ -294,11 +295,7 @@ void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
         QVERIFY(++slices < 10);
 
     // The count written first stays true: a folder gone is listed empty.
-    QCOMPARE(gathering.Body(),
-             ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
-                 Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
-                 ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
-                 Record("w.txt", 1) + ByteBuilder().UInt32(0));
+    QCOMPARE(gathering.Body(), PublicListing(Record("w.txt", 1)));
     QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
 
     // Many folders are collected over several slices, every one of them.
