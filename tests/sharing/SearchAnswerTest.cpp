@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "ShareTestSupport.h"
+#include "SharingTestSupport.h"
 #include "peers/PeerMessages.h"
 #include "sharing/SearchResponder.h"
 #include "sharing/UploadAvailability.h"
@@ -64,8 +64,8 @@ private slots:
         for (int n = 0; n < 200; ++n)
             File(open, QString("bulk %1.txt").arg(n, 3, 10, QChar('0')).toStdString(), n);
         File(Folder(GroupRoot("/friends", "friends"), "/friends"), "bulk rare.txt", 1);
-        User("carol", true, "friends");
-        User("dave", true, "family");
+        ListedUser("carol", "friends");
+        ListedUser("dave", "family");
 
         // A group's folder counts only for its members: 201 for carol, who gets
         // nothing, as a list cut to 200 would hide what was left out.

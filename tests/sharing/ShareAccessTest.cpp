@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "ShareTestSupport.h"
+#include "SharingTestSupport.h"
 #include "sharing/SharedFileRecord.h"
 
 using namespace SharingTypes;
@@ -27,10 +27,10 @@ private slots:
         ItemPtr both = m_share.Share("both", Visibility::PublicAndGroup);
         m_share.Share("mine", Visibility::Private);
 
-        ShareIndex::User("stranger", false);
-        ShareIndex::User("listed", true);
-        ShareIndex::User("friend", true, "friends");
-        ShareIndex::User("banned", true, "friends").NewItem(Unshared);
+        d.GetType(ServerTypes::User)->GetItem("stranger");
+        ShareIndex::ListedUser("listed");
+        ShareIndex::ListedUser("friend", "friends");
+        ShareIndex::ListedUser("banned", "friends").NewItem(Unshared);
 
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("stranger"), ItemSet({everyone, both}));
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("nobody"), ItemSet({everyone, both}));

@@ -2,7 +2,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "ShareTestSupport.h"
+#include "SharingTestSupport.h"
 #include "search/SearchTypes.h"
 #include "store/DataSaver.h"
 

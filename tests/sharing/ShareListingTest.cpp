@@ -5,7 +5,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "ShareTestSupport.h"
+#include "SharingTestSupport.h"
 #include "peers/PeerMessages.h"
 #include "sharing/ListingCompressor.h"
 #include "sharing/ShareListing.h"
@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
                  Compressed(5, PublicListing()));
         QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
-        User("carol", true, "friends");
+        ListedUser("carol", "friends");
         MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
         unsigned int code = 0;
         PeerMessages::SharedFileList list;
@@ -96,7 +96,7 @@ private slots:
         // A folder the user may not see reads like one we do not have.
         QCOMPARE(ContentsFor("bob", 10, "\\private"), Contents(10, "\\private"));
         QCOMPARE(ContentsFor("bob", 11, "\\nowhere"), Contents(11, "\\nowhere"));
-        User("carol", true, "friends");
+        ListedUser("carol", "friends");
         QCOMPARE(ContentsFor("carol", 12, "\\private"),
                  Contents(12, "\\private", 1, Record("secret.txt", 4)));
     }
@@ -135,17 +135,7 @@ private slots:
             PeerHelpers::PeerFrame(Compressed(5, bobsListing)));
 
         QCOMPARE(ReadFrame(*bob), Contents(3, "\\share\\sub", 1, Record("z.ogg", 3)));
-        QTRY_VERIFY(!Stored("bob").isEmpty());
-        QStringList files;
-        ItemPtr folder =
-            PeerHelpers::UserItem("bob")[SharingTypes::UserShare][SharingTypes::UserShareFolder];
-        for (Item* item : folder.GetItems(SharingTypes::UserShareFile)) {
-            ItemPtr file(item);
-            files << QString::fromStdString(file[SharingTypes::UserShareFileName].AsString() + "=" +
-                                            file[SharingTypes::UserShareFileSize].AsString());
-        }
-        files.sort();
-        QCOMPARE(files, QStringList({"=0", "f=5"}));
+        QTRY_COMPARE(Stored("bob"), QStringList{"d 0 f 5"});
     }
 
     void RepeatedRequestGetsOneListingWithoutBlocking()
@@ -279,8 +269,8 @@ private:
     }
 
     // The user's stored listing, one line per folder: its name, "<" and the
-    // parent's name when linked to one, then its files with their sizes and
-    // attributes.
+    // parent's name when linked to one, then its files in order, each with
+    // its size and attributes.
     static QStringList Stored(const char* user)
     {
         using namespace SharingTypes;
@@ -296,11 +286,16 @@ private:
                     " < " +
                     QString::fromStdString(
                         up[UserShareFolderChild][UserShareFolder][UserShareFolderName].AsString());
-            for (Item* file : folder.GetItems(UserShareFile))
+            QStringList files;
+            for (Item* file : folder.GetItems(UserShareFile)) {
+                QString entry;
                 for (const char* part : {UserShareFileName, UserShareFileSize, SearchTypes::Bitrate,
                                          SearchTypes::LengthSeconds, SearchTypes::BitrateMode})
-                    line += " " + QString::fromStdString(ItemPtr(file)[part].AsString());
-            lines << line.trimmed();
+                    entry += " " + QString::fromStdString(ItemPtr(file)[part].AsString());
+                files << entry.trimmed();
+            }
+            files.sort();
+            lines << (line + " " + files.join(' ')).trimmed();
         }
         lines.sort();
         return lines;

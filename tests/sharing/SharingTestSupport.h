@@ -208,16 +208,13 @@ public:
         file.Connect(d.GetType(SearchTypes::Bitrate)->GetItem(bitrate));
         file.Connect(d.GetType(SearchTypes::BitrateMode)->GetItem(mode));
     }
-    // A user the server told us about; `listed` puts them on our user list,
-    // `group` in one of its groups.
-    static ItemPtr User(const std::string& name, bool listed, const char* group = nullptr)
+    // A user on our user list, in `group` if one is named.
+    static ItemPtr ListedUser(const std::string& name, const char* group = nullptr)
     {
         ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name);
-        if (listed) {
-            ItemPtr entry = user.NewItem(ServerTypes::InUserList);
-            if (group)
-                entry.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(group));
-        }
+        ItemPtr entry = user.NewItem(ServerTypes::InUserList);
+        if (group)
+            entry.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem(group));
         return user;
     }
 
