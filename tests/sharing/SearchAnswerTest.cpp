@@ -5,6 +5,17 @@
 #include "sharing/SearchResponder.h"
 #include "sharing/UploadAvailability.h"
 
+namespace {
+
+class BusyUploads : public UploadAvailability
+{
+public:
+    bool IsFreeToUpload() const override { return false; }
+    unsigned int QueuedUploadCount() const override { return 3; }
+};
+
+} // namespace
+
 // Which of our files answer another user's search, who may see them, and
 // the answer's bytes.
 class SearchAnswerTest : public QObject, ShareIndex
@@ -16,10 +27,109 @@ private slots:
     void init() { SharingClient::Clear(); }
     void cleanupTestCase() { m_client.reset(); }
 
-    void WordsPartsAndExclusionsNarrowTheMatches();
-    void OnlyVisibleMatchesCountAndOverTwoHundredGetNoAnswer();
-    void ReplyCarriesTheMatchesAndOurUploadState();
-    void SearchFromTheTreeIsAnsweredOverAPeerConnection();
+    void WordsPartsAndExclusionsNarrowTheMatches()
+    {
+        ItemPtr beatles = Folder(PublicRoot("/music"), "/music/beatles");
+        File(beatles, "help.mp3", 1);
+        File(beatles, "help live.mp3", 2);
+        File(beatles, "Let It Be Live.mp3", 3);
+        File(Folder(PublicRoot("/other"), "/other"), "beat it.ogg", 4);
+
+        // Exclusions and parts are substrings of the name as on disk, case and
+        // all; included words are folded to the index's lower case.
+        QCOMPARE(Answer("beatles -live"), QStringList({"\\music\\beatles\\Let It Be Live.mp3",
+                                                       "\\music\\beatles\\help.mp3"}));
+        QCOMPARE(Answer("BEATLES *elp -live"), QStringList{"\\music\\beatles\\help.mp3"});
+        // Every word must be indexed; parts alone find nothing; no indexed word
+        // holds a space; exclusions alone do not parse.
+        for (const char* nothing :
+             {"help *Live", "beatles zeppelin", "*eat", "\"help live\"", "-live", "eat"})
+            QVERIFY2(Answer(nothing) == QStringList{"none"}, nothing);
+
+        // Several words: the rarest word's files are checked against sets of
+        // like size and against far larger ones, whatever order they come in.
+        ItemPtr mix = Folder(PublicRoot("/mix"), "/mix");
+        for (int n = 0; n < 60; ++n)
+            File(mix, "a " + std::to_string(n) + ".txt", n);
+        for (const char* name : {"b c.txt", "a c.txt", "a b c.txt", "b.txt", "c.txt"})
+            File(mix, name, 1);
+        QCOMPARE(Answer("b c"), QStringList({"\\mix\\a b c.txt", "\\mix\\b c.txt"}));
+        QCOMPARE(Answer("a c"), QStringList({"\\mix\\a b c.txt", "\\mix\\a c.txt"}));
+        QCOMPARE(Answer("c b a"), QStringList{"\\mix\\a b c.txt"});
+    }
+
+    void OnlyVisibleMatchesCountAndOverTwoHundredGetNoAnswer()
+    {
+        ItemPtr open = Folder(PublicRoot("/open"), "/open");
+        for (int n = 0; n < 200; ++n)
+            File(open, QString("bulk %1.txt").arg(n, 3, 10, QChar('0')).toStdString(), n);
+        File(Folder(GroupRoot("/friends", "friends"), "/friends"), "bulk rare.txt", 1);
+        ListedUser("carol", "friends");
+        ListedUser("dave", "family");
+
+        // A group's folder counts only for its members: 201 for carol, who gets
+        // nothing, as a list cut to 200 would hide what was left out.
+        const QStringList bobs = Answer("bulk");
+        QVERIFY(bobs.size() == 200 && bobs.first() == "\\open\\bulk 000.txt");
+        QCOMPARE(Answer("bulk", "dave").size(), 200);
+        QCOMPARE(Answer("bulk", "carol"), QStringList{"none"});
+        QCOMPARE(Answer("bulk *rare", "carol"), QStringList{"\\friends\\bulk rare.txt"});
+        QCOMPARE(Answer("bulk *rare", "dave"), QStringList{"none"});
+        // An unshared user sees nothing, public folders included.
+        d.GetType(ServerTypes::User)->GetItem("dave")->NewItem(SharingTypes::Unshared);
+        QCOMPARE(Answer("bulk *000", "dave"), QStringList{"none"});
+        File(open, "bulk 200.txt", 200);
+        QCOMPARE(Answer("bulk"), QStringList{"none"});
+    }
+
+    void ReplyCarriesTheMatchesAndOurUploadState()
+    {
+        ItemPtr folder = Folder(PublicRoot("/m"), "/m/x");
+        Scanned(File(folder, "song.MP3", 5000000000LL), 192, "vbr");
+        Scanned(File(folder, "cbr song.mp3", 300), 128, "cbr");
+        File(folder, "new song.mp3", 200);
+        File(folder, "song.txt", 7);
+        const QByteArray matches =
+            ByteBuilder().String("alice").UInt32(0xfeedbeef).UInt32(4).Data() +
+            Record("\\m\\x\\cbr song.mp3", 300, "mp3", {{0, 128}, {2, 0}}) +
+            Record("\\m\\x\\new song.mp3", 200, "mp3") +
+            Record("\\m\\x\\song.MP3", 5000000000ULL, "mp3", {{0, 192}, {2, 1}}) +
+            Record("\\m\\x\\song.txt", 7);
+        const auto reply = [this] {
+            MemStream out;
+            SearchResponder::BuildReply(*m_client->manager, "bob", 0xfeedbeef, "song", out);
+            return Bytes(out);
+        };
+        // Until uploads exist: a free slot, nobody queued, no speed known yet.
+        QCOMPARE(reply(),
+                 Compressed(9, matches + ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
+
+        BusyUploads busy;
+        UploadAvailability::SetCurrent(&busy);
+        Settings::Set("upload_speed", 1234);
+        const QByteArray busyReply = reply();
+        UploadAvailability::SetCurrent(nullptr);
+        QCOMPARE(busyReply,
+                 Compressed(9, matches + ByteBuilder().Byte(0).UInt32(1234).UInt32(3).UInt32(0)));
+    }
+
+    void SearchFromTheTreeIsAnsweredOverAPeerConnection()
+    {
+        File(Folder(PublicRoot("/pub"), "/pub"), "tree song.ogg", 9);
+        auto bob = m_client->peers->ConnectMessagingPeer("bob");
+        QVERIFY(bob);
+        LogCapture log;
+
+        // Our own search coming back down the tree is not answered.
+        emit dnetManager->DNetSearchRequest("alice", 1, "song");
+        emit dnetManager->DNetSearchRequest("bob", 2, "tree song");
+        QCOMPARE(ReadFrame(*bob),
+                 Compressed(9, ByteBuilder().String("alice").UInt32(2).UInt32(1).Data() +
+                                   Record("\\pub\\tree song.ogg", 9) +
+                                   ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
+        QCOMPARE(log.lines.filter("Sending search results").join('\n'),
+                 QString("Search|Sending search results to user bob for search string tree song"));
+    }
 
 private:
     // The paths `user` would be sent, in order, or "none".
@@ -39,120 +149,6 @@ private:
 
     std::unique_ptr<SharingClient> m_client;
 };
-
-void SearchAnswerTest::WordsPartsAndExclusionsNarrowTheMatches()
-{
-    ItemPtr beatles = Folder(PublicRoot("/music"), "/music/beatles");
-    File(beatles, "help.mp3", 1);
-    File(beatles, "help live.mp3", 2);
-    File(beatles, "Let It Be Live.mp3", 3);
-    File(Folder(PublicRoot("/other"), "/other"), "beat it.ogg", 4);
-
-    // Exclusions and parts are substrings of the name as on disk, case and
-    // all; included words are folded to the index's lower case.
-    QCOMPARE(Answer("beatles -live"),
-             QStringList({"\\music\\beatles\\Let It Be Live.mp3", "\\music\\beatles\\help.mp3"}));
-    QCOMPARE(Answer("BEATLES *elp -live"), QStringList{"\\music\\beatles\\help.mp3"});
-    // Every word must be indexed; parts alone find nothing; no indexed word
-    // holds a space; exclusions alone do not parse.
-    for (const char* nothing :
-         {"help *Live", "beatles zeppelin", "*eat", "\"help live\"", "-live", "eat"})
-        QVERIFY2(Answer(nothing) == QStringList{"none"}, nothing);
-
-    // Several words: the rarest word's files are checked against sets of
-    // like size and against far larger ones, whatever order they come in.
-    ItemPtr mix = Folder(PublicRoot("/mix"), "/mix");
-    for (int n = 0; n < 60; ++n)
-        File(mix, "a " + std::to_string(n) + ".txt", n);
-    for (const char* name : {"b c.txt", "a c.txt", "a b c.txt", "b.txt", "c.txt"})
-        File(mix, name, 1);
-    QCOMPARE(Answer("b c"), QStringList({"\\mix\\a b c.txt", "\\mix\\b c.txt"}));
-    QCOMPARE(Answer("a c"), QStringList({"\\mix\\a b c.txt", "\\mix\\a c.txt"}));
-    QCOMPARE(Answer("c b a"), QStringList{"\\mix\\a b c.txt"});
-}
-
-void SearchAnswerTest::OnlyVisibleMatchesCountAndOverTwoHundredGetNoAnswer()
-{
-    ItemPtr open = Folder(PublicRoot("/open"), "/open");
-    for (int n = 0; n < 200; ++n)
-        File(open, QString("bulk %1.txt").arg(n, 3, 10, QChar('0')).toStdString(), n);
-    File(Folder(GroupRoot("/friends", "friends"), "/friends"), "bulk rare.txt", 1);
-    ListedUser("carol", "friends");
-    ListedUser("dave", "family");
-
-    // A group's folder counts only for its members: 201 for carol, who gets
-    // nothing, as a list cut to 200 would hide what was left out.
-    const QStringList bobs = Answer("bulk");
-    QVERIFY(bobs.size() == 200 && bobs.first() == "\\open\\bulk 000.txt");
-    QCOMPARE(Answer("bulk", "dave").size(), 200);
-    QCOMPARE(Answer("bulk", "carol"), QStringList{"none"});
-    QCOMPARE(Answer("bulk *rare", "carol"), QStringList{"\\friends\\bulk rare.txt"});
-    QCOMPARE(Answer("bulk *rare", "dave"), QStringList{"none"});
-    // An unshared user sees nothing, public folders included.
-    d.GetType(ServerTypes::User)->GetItem("dave")->NewItem(SharingTypes::Unshared);
-    QCOMPARE(Answer("bulk *000", "dave"), QStringList{"none"});
-    File(open, "bulk 200.txt", 200);
-    QCOMPARE(Answer("bulk"), QStringList{"none"});
-}
-
-namespace {
-
-class BusyUploads : public UploadAvailability
-{
-public:
-    bool IsFreeToUpload() const override { return false; }
-    unsigned int QueuedUploadCount() const override { return 3; }
-};
-
-} // namespace
-
-void SearchAnswerTest::ReplyCarriesTheMatchesAndOurUploadState()
-{
-    ItemPtr folder = Folder(PublicRoot("/m"), "/m/x");
-    Scanned(File(folder, "song.MP3", 5000000000LL), 192, "vbr");
-    Scanned(File(folder, "cbr song.mp3", 300), 128, "cbr");
-    File(folder, "new song.mp3", 200);
-    File(folder, "song.txt", 7);
-    const QByteArray matches =
-        ByteBuilder().String("alice").UInt32(0xfeedbeef).UInt32(4).Data() +
-        Record("\\m\\x\\cbr song.mp3", 300, "mp3", {{0, 128}, {2, 0}}) +
-        Record("\\m\\x\\new song.mp3", 200, "mp3") +
-        Record("\\m\\x\\song.MP3", 5000000000ULL, "mp3", {{0, 192}, {2, 1}}) +
-        Record("\\m\\x\\song.txt", 7);
-    const auto reply = [this] {
-        MemStream out;
-        SearchResponder::BuildReply(*m_client->manager, "bob", 0xfeedbeef, "song", out);
-        return Bytes(out);
-    };
-    // Until uploads exist: a free slot, nobody queued, no speed known yet.
-    QCOMPARE(reply(), Compressed(9, matches + ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
-
-    BusyUploads busy;
-    UploadAvailability::SetCurrent(&busy);
-    Settings::Set("upload_speed", 1234);
-    const QByteArray busyReply = reply();
-    UploadAvailability::SetCurrent(nullptr);
-    QCOMPARE(busyReply,
-             Compressed(9, matches + ByteBuilder().Byte(0).UInt32(1234).UInt32(3).UInt32(0)));
-}
-
-void SearchAnswerTest::SearchFromTheTreeIsAnsweredOverAPeerConnection()
-{
-    File(Folder(PublicRoot("/pub"), "/pub"), "tree song.ogg", 9);
-    auto bob = m_client->peers->ConnectMessagingPeer("bob");
-    QVERIFY(bob);
-    LogCapture log;
-
-    // Our own search coming back down the tree is not answered.
-    emit dnetManager->DNetSearchRequest("alice", 1, "song");
-    emit dnetManager->DNetSearchRequest("bob", 2, "tree song");
-    QCOMPARE(ReadFrame(*bob),
-             Compressed(9, ByteBuilder().String("alice").UInt32(2).UInt32(1).Data() +
-                               Record("\\pub\\tree song.ogg", 9) +
-                               ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
-    QCOMPARE(log.lines.filter("Sending search results").join('\n'),
-             QString("Search|Sending search results to user bob for search string tree song"));
-}
 
 QTEST_GUILESS_MAIN(SearchAnswerTest)
 #include "SearchAnswerTest.moc"

@@ -9,8 +9,35 @@ class SearchParserTest : public QObject
     Q_OBJECT
 
 private slots:
-    void QueriesSplitIntoThreeSets();
-    void MalformedOrEmptyQueriesAreRefused();
+    void QueriesSplitIntoThreeSets()
+    {
+        QCOMPARE(Parsed("beatles -live"), QString("beatles||live"));
+        QCOMPARE(Parsed("  beatles\t*eat  -live -live beatles "), QString("beatles|eat|live"));
+        // Case is kept, and the sets are ordered and without repeats.
+        QCOMPARE(Parsed("Zeppelin abba ABBA"), QString("ABBA,Zeppelin,abba||"));
+        // A part alone is enough to be a query.
+        QCOMPARE(Parsed("*eat"), QString("|eat|"));
+        // Quotes keep spaces inside one word and may follow a mark; the closing
+        // quote ends the word even without a space after it.
+        QCOMPARE(Parsed("\"two words\" -\"live at\" *\"b c\"d"),
+                 QString("d,two words|b c|live at"));
+        // A quote left open runs to the end of the text.
+        QCOMPARE(Parsed("abba \"open to the end"), QString("abba,open to the end||"));
+        // Only a mark in front of a word counts; inside a word it is text.
+        QCOMPARE(Parsed("a-ha x*y"), QString("a-ha,x*y||"));
+    }
+
+    void MalformedOrEmptyQueriesAreRefused()
+    {
+        for (const char* text :
+             {"", " \t ", "-live", "-live -dead", "abba -", "abba *", "abba \"\"", "abba -\"\"",
+              "ab\"ba", "abba x\"", "abba - live", "\"a\"b\"c\""})
+            QVERIFY2(Parsed(text) == "refused", text);
+        // Nothing of an earlier parse survives a later one.
+        SearchParser parser;
+        QVERIFY(parser.Tokenize("abba *eat -live") && !parser.Tokenize("-dead"));
+        QVERIFY(parser.GetIncludedTokenSet().empty() && parser.GetExcludedTokenSet().empty());
+    }
 
 private:
     // "included|parts|excluded", each set joined by ",", or "refused".
@@ -30,34 +57,6 @@ private:
         return sets.join('|');
     }
 };
-
-void SearchParserTest::QueriesSplitIntoThreeSets()
-{
-    QCOMPARE(Parsed("beatles -live"), QString("beatles||live"));
-    QCOMPARE(Parsed("  beatles\t*eat  -live -live beatles "), QString("beatles|eat|live"));
-    // Case is kept, and the sets are ordered and without repeats.
-    QCOMPARE(Parsed("Zeppelin abba ABBA"), QString("ABBA,Zeppelin,abba||"));
-    // A part alone is enough to be a query.
-    QCOMPARE(Parsed("*eat"), QString("|eat|"));
-    // Quotes keep spaces inside one word and may follow a mark; the closing
-    // quote ends the word even without a space after it.
-    QCOMPARE(Parsed("\"two words\" -\"live at\" *\"b c\"d"), QString("d,two words|b c|live at"));
-    // A quote left open runs to the end of the text.
-    QCOMPARE(Parsed("abba \"open to the end"), QString("abba,open to the end||"));
-    // Only a mark in front of a word counts; inside a word it is text.
-    QCOMPARE(Parsed("a-ha x*y"), QString("a-ha,x*y||"));
-}
-
-void SearchParserTest::MalformedOrEmptyQueriesAreRefused()
-{
-    for (const char* text : {"", " \t ", "-live", "-live -dead", "abba -", "abba *", "abba \"\"",
-                             "abba -\"\"", "ab\"ba", "abba x\"", "abba - live", "\"a\"b\"c\""})
-        QVERIFY2(Parsed(text) == "refused", text);
-    // Nothing of an earlier parse survives a later one.
-    SearchParser parser;
-    QVERIFY(parser.Tokenize("abba *eat -live") && !parser.Tokenize("-dead"));
-    QVERIFY(parser.GetIncludedTokenSet().empty() && parser.GetExcludedTokenSet().empty());
-}
 
 QTEST_GUILESS_MAIN(SearchParserTest)
 #include "SearchParserTest.moc"

@@ -27,6 +27,7 @@ public:
         Open();
         QThreadPool::globalInstance()->waitForDone();
     }
+
     void Open() { m_gate.release(m_threads - std::exchange(m_opened, m_threads)); }
 
 private:
@@ -69,41 +70,207 @@ private slots:
         Folder(share, "/share/sub");
         File(Folder(GroupRoot("/private", "friends"), "/private"), "secret.txt", 4);
     }
+
     void cleanupTestCase() { m_client.reset(); }
 
-    void WholeShareListsWhatTheUserMaySee();
-    void FolderContentsAreGivenOnlyForVisibleFolders();
-    void ReceivedListingReplacesTheLastWithParentLinks();
-    void PeersGetOurListingsAndTheirsIsKept();
-    void RepeatedRequestGetsOneListingWithoutBlocking();
-    void CrowdOfBrowsersWaitsByName();
-    void ListingIsGatheredInSlicesAsTheStoreChanges();
+    void WholeShareListsWhatTheUserMaySee()
+    {
+        LogCapture log;
+        QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
+                 Compressed(5, PublicListing()));
+        QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
+        ListedUser("carol", "friends");
+        MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
+        unsigned int code = 0;
+        PeerMessages::SharedFileList list;
+        QVERIFY(forCarol.Read(code) && list.Read(forCarol));
+        QVERIFY(list.m_share.size() == 4 && list.m_share.contains("\\private"));
+    }
+
+    void FolderContentsAreGivenOnlyForVisibleFolders()
+    {
+        // Names and sizes only, MP3 files included.
+        QCOMPARE(ContentsFor("bob", 9, "\\share"),
+                 Contents(9, "\\share", 3,
+                          Record("a.txt", 10) + Record("raw.mp3", 20) + Record("song.mp3", 30)));
+        // A folder the user may not see reads like one we do not have.
+        QCOMPARE(ContentsFor("bob", 10, "\\private"), Contents(10, "\\private"));
+        QCOMPARE(ContentsFor("bob", 11, "\\nowhere"), Contents(11, "\\nowhere"));
+        ListedUser("carol", "friends");
+        QCOMPARE(ContentsFor("carol", 12, "\\private"),
+                 Contents(12, "\\private", 1, Record("secret.txt", 4)));
+    }
+
+    void ReceivedListingReplacesTheLastWithParentLinks()
+    {
+        FileInfo song, text;
+        song.m_name = "x.mp3";
+        song.m_size = 5000000000LL;
+        song.m_attributes.m_attributes = {{0, 192}, {1, 300}, {2, 1}, {9, 4}};
+        text.m_name = "y.txt";
+        text.m_size = 6;
+        UserShareStore::Store("bob", {{"a\\b", {song}}, {"a\\b\\c", {text}}, {"q\\r", {}}});
+        QCOMPARE(Stored("bob"), QStringList({"a\\b x.mp3 5000000000 192 300 vbr",
+                                             "a\\b\\c < a\\b y.txt 6", "q\\r"}));
+
+        // Nothing of the first listing is left; alone, a\b\c has no parent.
+        UserShareStore::Store("bob", {{"a\\b\\c", {text}}});
+        QCOMPARE(Stored("bob"), QStringList{"a\\b\\c y.txt 6"});
+        for (const char* type :
+             {SharingTypes::UserShare, SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+            QCOMPARE(d.GetType(type)->ItemCount(), std::size_t(1));
+        QCOMPARE(d.GetType(SharingTypes::UserShareFolderChild)->ItemCount(), std::size_t(0));
+    }
+
+    void PeersGetOurListingsAndTheirsIsKept()
+    {
+        auto bob = m_client->peers->ConnectMessagingPeer("bob");
+        QVERIFY(bob);
+        // Bob's listing has an entry cut short by its zero marker and no
+        // attribute table; the empty entry is kept as a nameless file of size 0.
+        const QByteArray bobsListing =
+            ByteBuilder().UInt32(1).String("d").UInt32(2).Byte(0).Raw(Record("f", 5));
+        bob->write(
+            PeerHelpers::PeerFrame(ByteBuilder().UInt32(36).UInt32(3).String("\\share\\sub")) +
+            PeerHelpers::PeerFrame(Compressed(5, bobsListing)));
+
+        QCOMPARE(ReadFrame(*bob), Contents(3, "\\share\\sub", 1, Record("z.ogg", 3)));
+        QTRY_COMPARE(Stored("bob"), QStringList{"d 0 f 5"});
+    }
+
+    void RepeatedRequestGetsOneListingWithoutBlocking()
+    {
+        auto bob = m_client->peers->ConnectMessagingPeer("bob");
+        QVERIFY(bob);
+        QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
+        LogCapture log;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        {
+            PoolGate gate;
+            bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)) +
+                       PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+            QTRY_COMPARE(requests.count(), 2);
+            // Both requests are handled and the listing waits for a worker, yet
+            // the event loop goes on.
+            ticker.start(0);
+            QTRY_VERIFY(ticks >= 3);
+            QCOMPARE(ListingsSent(log), 0);
+        }
+        FinishPoolWork();
+        QCOMPARE(ListingsSent(log), 1);
+        QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+        // Once answered, asking again on the same connection gets a new one.
+        bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+        QTRY_COMPARE(requests.count(), 3);
+        FinishPoolWork();
+        QCOMPARE(ListingsSent(log), 2);
+        QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
+    }
+
+    void CrowdOfBrowsersWaitsByName()
+    {
+        QStringList built;
+        ListingCompressor compressor([&built](const std::string& user) {
+            built << QString::fromStdString(user);
+            return std::make_unique<NamedListing>(user);
+        });
+        QSignalSpy ready(&compressor, &ListingCompressor::ListingReady);
+        {
+            PoolGate gate;
+            for (const char* user : {"bob", "carol", "dave", "carol"})
+                compressor.Request(user);
+            // Only as many bodies as workers may run exist at once.
+            QCOMPARE(built, QStringList({"bob", "carol"}));
+            QVERIFY(compressor.IsPreparing("dave"));
+        }
+        FinishPoolWork();
+        FinishPoolWork();
+        QCOMPARE(built, QStringList({"bob", "carol", "dave"}));
+        QCOMPARE(ready.count(), 3);
+        QVERIFY(!compressor.IsPreparing("dave"));
+    }
+
+    void ListingIsGatheredInSlicesAsTheStoreChanges()
+    {
+        using namespace SharingTypes;
+        // A local name holding a backslash reads to a peer like the subfolder;
+        // the listing has that path once, with the files of both.
+        ItemPtr share = PublicRoot("/share");
+        File(Folder(share, "/share\\sub"), "w.txt", 1);
+        SharedFilesGathering gathering(m_client->manager->GetUserSharedFolders("bob"));
+        const QDeadlineTimer expired(0);
+        // Collecting the paths, ordering them, then the first folder.
+        for (int slice = 0; slice < 3; ++slice)
+            QVERIFY(!gathering.Continue(expired));
+
+        // Between slices a listed folder gains a file, a folder not yet listed
+        // goes, and so does a file of another.
+        File(Folder(share, "/share"), "late.txt", 1);
+        d.GetType(SharedFileFolder)->HasItem("/share/empty").Remove();
+        d.GetType(SharedFileName)->HasItem("z.ogg").GetItems(SharedFile).Remove();
+        int slices = 3;
+        while (!gathering.Continue(expired))
+            QVERIFY(++slices < 10);
+
+        // The count written first stays true: a folder gone is listed empty.
+        QCOMPARE(gathering.Body(), PublicListing(Record("w.txt", 1)));
+        QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
+
+        // Many folders are collected over several slices, every one of them.
+        for (int n = 0; n < 600; ++n)
+            Folder(share, "/share/f" + std::to_string(n));
+        SharedFilesGathering many(m_client->manager->GetUserSharedFolders("bob"));
+        while (!many.Continue(expired))
+            ;
+        QCOMPARE(qFromLittleEndian<quint32>(many.Body().constData()), 602u);
+    }
+
     // Last: it takes the manager away.
-    void ManagerCanGoWhileAListingIsPrepared();
+    void ManagerCanGoWhileAListingIsPrepared()
+    {
+        auto bob = m_client->peers->ConnectMessagingPeer("bob");
+        QVERIFY(bob);
+        QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
+        LogCapture log;
+        {
+            PoolGate gate;
+            bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
+            QTRY_COMPARE(requests.count(), 1);
+            m_client->manager.reset();
+        }
+        FinishPoolWork();
+        QCOMPARE(ListingsSent(log), 0);
+    }
 
 private:
-    // What bob, who is not on our user list, may see.
-    static QByteArray PublicListing()
+    // What bob, who is not on our user list, may see; `sub` is the one
+    // file of \\share\\sub.
+    static QByteArray PublicListing(const QByteArray& sub = Record("z.ogg", 3))
     {
         return ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
                Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
                ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
-               Record("z.ogg", 3) + ByteBuilder().UInt32(0);
+               sub + ByteBuilder().UInt32(0);
     }
+
     static QByteArray Contents(std::uint32_t token, const QByteArray& folder, int count = 0,
                                const QByteArray& records = {})
     {
         return Compressed(37, ByteBuilder().UInt32(token).String(folder).UInt32(1).String(folder) +
                                   ByteBuilder().UInt32(count).Raw(records).UInt32(0));
     }
+
     QByteArray ContentsFor(const char* user, std::uint32_t token, const std::string& folder)
     {
         const ItemSet roots = m_client->manager->GetUserSharedFolders(user);
         return Bytes(ShareListing::FolderContentsMessage(roots, token, folder));
     }
+
     // The user's stored listing, one line per folder: its name, "<" and the
-    // parent's name when linked to one, then its files with their sizes and
-    // attributes.
+    // parent's name when linked to one, then its files in order, each with
+    // its size and attributes.
     static QStringList Stored(const char* user)
     {
         using namespace SharingTypes;
@@ -119,11 +286,16 @@ private:
                     " < " +
                     QString::fromStdString(
                         up[UserShareFolderChild][UserShareFolder][UserShareFolderName].AsString());
-            for (Item* file : folder.GetItems(UserShareFile))
+            QStringList files;
+            for (Item* file : folder.GetItems(UserShareFile)) {
+                QString entry;
                 for (const char* part : {UserShareFileName, UserShareFileSize, SearchTypes::Bitrate,
                                          SearchTypes::LengthSeconds, SearchTypes::BitrateMode})
-                    line += " " + QString::fromStdString(ItemPtr(file)[part].AsString());
-            lines << line.trimmed();
+                    entry += " " + QString::fromStdString(ItemPtr(file)[part].AsString());
+                files << entry.trimmed();
+            }
+            files.sort();
+            lines << (line + " " + files.join(' ')).trimmed();
         }
         lines.sort();
         return lines;
@@ -135,6 +307,7 @@ private:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
     }
+
     static int ListingsSent(const LogCapture& log)
     {
         return int(log.lines.count("Peer Messenger|Send PM_SHARED_FILE_LIST message to user bob"));
@@ -142,189 +315,6 @@ private:
 
     std::unique_ptr<SharingClient> m_client;
 };
-
-void ShareListingTest::WholeShareListsWhatTheUserMaySee()
-{
-    LogCapture log;
-    QCOMPARE(Bytes(m_client->manager->GetSharedFilesMessage("bob")),
-             Compressed(5, PublicListing()));
-    QCOMPARE(log.lines, QStringList{"Shared|Shared file list requested by user bob"});
-    ListedUser("carol", "friends");
-    MemStream forCarol = m_client->manager->GetSharedFilesMessage("carol");
-    unsigned int code = 0;
-    PeerMessages::SharedFileList list;
-    QVERIFY(forCarol.Read(code) && list.Read(forCarol));
-    QVERIFY(list.m_share.size() == 4 && list.m_share.contains("\\private"));
-}
-
-void ShareListingTest::FolderContentsAreGivenOnlyForVisibleFolders()
-{
-    // Names and sizes only, MP3 files included.
-    QCOMPARE(ContentsFor("bob", 9, "\\share"),
-             Contents(9, "\\share", 3,
-                      Record("a.txt", 10) + Record("raw.mp3", 20) + Record("song.mp3", 30)));
-    // A folder the user may not see reads like one we do not have.
-    QCOMPARE(ContentsFor("bob", 10, "\\private"), Contents(10, "\\private"));
-    QCOMPARE(ContentsFor("bob", 11, "\\nowhere"), Contents(11, "\\nowhere"));
-    ListedUser("carol", "friends");
-    QCOMPARE(ContentsFor("carol", 12, "\\private"),
-             Contents(12, "\\private", 1, Record("secret.txt", 4)));
-}
-
-void ShareListingTest::ReceivedListingReplacesTheLastWithParentLinks()
-{
-    FileInfo song, text;
-    song.m_name = "x.mp3";
-    song.m_size = 5000000000LL;
-    song.m_attributes.m_attributes = {{0, 192}, {1, 300}, {2, 1}, {9, 4}};
-    text.m_name = "y.txt";
-    text.m_size = 6;
-    UserShareStore::Store("bob", {{"a\\b", {song}}, {"a\\b\\c", {text}}, {"q\\r", {}}});
-    QCOMPARE(Stored("bob"),
-             QStringList({"a\\b x.mp3 5000000000 192 300 vbr", "a\\b\\c < a\\b y.txt 6", "q\\r"}));
-
-    // Nothing of the first listing is left; alone, a\b\c has no parent.
-    UserShareStore::Store("bob", {{"a\\b\\c", {text}}});
-    QCOMPARE(Stored("bob"), QStringList{"a\\b\\c y.txt 6"});
-    for (const char* type :
-         {SharingTypes::UserShare, SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
-        QCOMPARE(d.GetType(type)->ItemCount(), std::size_t(1));
-    QCOMPARE(d.GetType(SharingTypes::UserShareFolderChild)->ItemCount(), std::size_t(0));
-}
-
-void ShareListingTest::PeersGetOurListingsAndTheirsIsKept()
-{
-    auto bob = m_client->peers->ConnectMessagingPeer("bob");
-    QVERIFY(bob);
-    // Bob's listing has an entry cut short by its zero marker and no
-    // attribute table; the empty entry is kept as a nameless file of size 0.
-    const QByteArray bobsListing =
-        ByteBuilder().UInt32(1).String("d").UInt32(2).Byte(0).Raw(Record("f", 5));
-    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(36).UInt32(3).String("\\share\\sub")) +
-               PeerHelpers::PeerFrame(Compressed(5, bobsListing)));
-
-    QCOMPARE(ReadFrame(*bob), Contents(3, "\\share\\sub", 1, Record("z.ogg", 3)));
-    QTRY_VERIFY(!Stored("bob").isEmpty());
-    QStringList files;
-    ItemPtr folder =
-        PeerHelpers::UserItem("bob")[SharingTypes::UserShare][SharingTypes::UserShareFolder];
-    for (Item* item : folder.GetItems(SharingTypes::UserShareFile)) {
-        ItemPtr file(item);
-        files << QString::fromStdString(file[SharingTypes::UserShareFileName].AsString() + "=" +
-                                        file[SharingTypes::UserShareFileSize].AsString());
-    }
-    files.sort();
-    QCOMPARE(files, QStringList({"=0", "f=5"}));
-}
-
-void ShareListingTest::RepeatedRequestGetsOneListingWithoutBlocking()
-{
-    auto bob = m_client->peers->ConnectMessagingPeer("bob");
-    QVERIFY(bob);
-    QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
-    LogCapture log;
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
-    {
-        PoolGate gate;
-        bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)) +
-                   PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
-        QTRY_COMPARE(requests.count(), 2);
-        // Both requests are handled and the listing waits for a worker, yet
-        // the event loop goes on.
-        ticker.start(0);
-        QTRY_VERIFY(ticks >= 3);
-        QCOMPARE(ListingsSent(log), 0);
-    }
-    FinishPoolWork();
-    QCOMPARE(ListingsSent(log), 1);
-    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
-    // Once answered, asking again on the same connection gets a new one.
-    bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
-    QTRY_COMPARE(requests.count(), 3);
-    FinishPoolWork();
-    QCOMPARE(ListingsSent(log), 2);
-    QCOMPARE(ReadFrame(*bob), Compressed(5, PublicListing()));
-}
-
-void ShareListingTest::CrowdOfBrowsersWaitsByName()
-{
-    QStringList built;
-    ListingCompressor compressor([&built](const std::string& user) {
-        built << QString::fromStdString(user);
-        return std::make_unique<NamedListing>(user);
-    });
-    QSignalSpy ready(&compressor, &ListingCompressor::ListingReady);
-    {
-        PoolGate gate;
-        for (const char* user : {"bob", "carol", "dave", "carol"})
-            compressor.Request(user);
-        // Only as many bodies as workers may run exist at once.
-        QCOMPARE(built, QStringList({"bob", "carol"}));
-        QVERIFY(compressor.IsPreparing("dave"));
-    }
-    FinishPoolWork();
-    FinishPoolWork();
-    QCOMPARE(built, QStringList({"bob", "carol", "dave"}));
-    QCOMPARE(ready.count(), 3);
-    QVERIFY(!compressor.IsPreparing("dave"));
-}
-
-void ShareListingTest::ListingIsGatheredInSlicesAsTheStoreChanges()
-{
-    using namespace SharingTypes;
-    // A local name holding a backslash reads to a peer like the subfolder;
-    // the listing has that path once, with the files of both.
-    ItemPtr share = PublicRoot("/share");
-    File(Folder(share, "/share\\sub"), "w.txt", 1);
-    SharedFilesGathering gathering(m_client->manager->GetUserSharedFolders("bob"));
-    const QDeadlineTimer expired(0);
-    // Collecting the paths, ordering them, then the first folder.
-    for (int slice = 0; slice < 3; ++slice)
-        QVERIFY(!gathering.Continue(expired));
-
-    // Between slices a listed folder gains a file, a folder not yet listed
-    // goes, and so does a file of another.
-    File(Folder(share, "/share"), "late.txt", 1);
-    d.GetType(SharedFileFolder)->HasItem("/share/empty").Remove();
-    d.GetType(SharedFileName)->HasItem("z.ogg").GetItems(SharedFile).Remove();
-    int slices = 3;
-    while (!gathering.Continue(expired))
-        QVERIFY(++slices < 10);
-
-    // The count written first stays true: a folder gone is listed empty.
-    QCOMPARE(gathering.Body(),
-             ByteBuilder().UInt32(3).String("\\share").UInt32(3).Data() + Record("a.txt", 10) +
-                 Record("raw.mp3", 20, "mp3") + Record("song.mp3", 30, "mp3", {{0, 128}, {2, 0}}) +
-                 ByteBuilder().String("\\share\\empty").UInt32(0).String("\\share\\sub").UInt32(1) +
-                 Record("w.txt", 1) + ByteBuilder().UInt32(0));
-    QCOMPARE(gathering.Pack(), Compressed(5, gathering.Body()));
-
-    // Many folders are collected over several slices, every one of them.
-    for (int n = 0; n < 600; ++n)
-        Folder(share, "/share/f" + std::to_string(n));
-    SharedFilesGathering many(m_client->manager->GetUserSharedFolders("bob"));
-    while (!many.Continue(expired))
-        ;
-    QCOMPARE(qFromLittleEndian<quint32>(many.Body().constData()), 602u);
-}
-
-void ShareListingTest::ManagerCanGoWhileAListingIsPrepared()
-{
-    auto bob = m_client->peers->ConnectMessagingPeer("bob");
-    QVERIFY(bob);
-    QSignalSpy requests(peerMessenger, &PeerMessenger::SharedFileListRequested);
-    LogCapture log;
-    {
-        PoolGate gate;
-        bob->write(PeerHelpers::PeerFrame(ByteBuilder().UInt32(4)));
-        QTRY_COMPARE(requests.count(), 1);
-        m_client->manager.reset();
-    }
-    FinishPoolWork();
-    QCOMPARE(ListingsSent(log), 0);
-}
 
 QTEST_GUILESS_MAIN(ShareListingTest)
 #include "ShareListingTest.moc"

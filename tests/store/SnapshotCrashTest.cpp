@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <random>
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -21,24 +21,22 @@ public:
     void Start(const QStringList& arguments)
     {
         m_lines.clear();
-        m_partial.clear();
         m_process.start(QStringLiteral(SNAPSHOT_CHURN_PATH), arguments);
     }
 
-    // Waits for the first line starting with `prefix`; empty if none came.
-    QString WaitFor(const QString& prefix, int timeoutMs = 20000)
+    // Takes the first line starting with `prefix`; empty if none came.
+    QString WaitFor(const QString& prefix)
     {
-        QElapsedTimer clock;
-        clock.start();
-        for (;;) {
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
+            Collect();
             for (int n = 0; n < m_lines.size(); ++n)
                 if (m_lines[n].startsWith(prefix))
                     return m_lines.takeAt(n);
-            if (clock.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
+            if (m_process.state() == QProcess::NotRunning)
                 return {};
             m_process.waitForReadyRead(50);
-            Collect();
         }
+        return {};
     }
 
     // Every line up to the process's end.
@@ -67,16 +65,11 @@ public:
 private:
     void Collect()
     {
-        m_partial += m_process.readAllStandardOutput();
-        int end;
-        while ((end = m_partial.indexOf('\n')) >= 0) {
-            m_lines << QString::fromUtf8(m_partial.left(end));
-            m_partial.remove(0, end + 1);
-        }
+        while (m_process.canReadLine())
+            m_lines << QString::fromUtf8(m_process.readLine()).chopped(1);
     }
 
     QProcess m_process;
-    QByteArray m_partial;
     QStringList m_lines;
 };
 
