@@ -14,9 +14,10 @@
 
 // Prepares whole-share listings without holding up the event loop. The
 // listing is read from the store on the event loop, where the store lives,
-// in slices of a few milliseconds; compressing it at zlib's highest level,
-// which takes seconds for a large share, runs on the global thread pool.
-// Only the finished message's bytes come back, through ListingReady on the
+// in slices of a few milliseconds, and compressed folder by folder as it is
+// read, so that the uncompressed listing of a large share never sits in
+// memory whole; the finished message is handed over on the global thread
+// pool. Only the message's bytes come back, through ListingReady on the
 // event loop.
 //
 // One listing per user is prepared at a time, and at most MaxRunning exist

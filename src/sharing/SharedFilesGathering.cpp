@@ -1,7 +1,6 @@
 #include "sharing/SharedFilesGathering.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 
 #include "peers/PeerMessages.h"
@@ -9,6 +8,7 @@
 #include "sharing/SharedFileRecord.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
+#include "streams/Compression.h"
 
 using namespace SharingTypes;
 
@@ -35,12 +35,14 @@ bool SharedFilesGathering::SharedPathLess::operator()(const std::string& a,
 }
 
 SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
-    : m_rootType(d.GetType(SharedFolder)), m_folderType(d.GetType(SharedFileFolder)),
-      m_fileType(d.GetType(SharedFile)), m_nameType(d.GetType(SharedFileName))
+    : m_deflater(m_message), m_rootType(d.GetType(SharedFolder)),
+      m_folderType(d.GetType(SharedFileFolder)), m_fileType(d.GetType(SharedFile)),
+      m_nameType(d.GetType(SharedFileName))
 {
     for (Item* root : visibleRoots)
         m_rootPaths.push_back(root->AsString());
-    m_pieces.emplace_back();
+    // The deflater shares the message's buffer and appends after the code.
+    m_failed = !m_message.Write(PeerMessages::SharedFileList::Code);
 }
 
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
@@ -62,8 +64,6 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         if (deadline.hasExpired() && !m_folders.empty())
             return false;
     }
-    if (m_pieces.back().GetBufferLength() > 0)
-        m_pieces.emplace_back();
     while (m_next < m_folders.size() && !m_failed) {
         WriteNextFolder();
         if (deadline.hasExpired())
@@ -73,7 +73,9 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         return false;
     // The attribute table goes out empty: our attribute codes are fixed.
     if (!m_failed && m_next == m_folders.size()) {
-        m_failed = !m_pieces.back().Write(AttributeTranslationTable{});
+        m_failed = !m_part.Write(AttributeTranslationTable{});
+        Compress();
+        m_failed = m_failed || !m_deflater.Finish();
         ++m_next;
     }
     return true;
@@ -116,7 +118,15 @@ void SharedFilesGathering::WriteFolderCount()
     for (std::size_t n = 0; n < m_folders.size(); ++n)
         if (n == 0 || !SameShared(m_folders[n], m_folders[n - 1]))
             ++distinct;
-    m_failed = !m_pieces.back().Write(static_cast<unsigned int>(distinct));
+    m_failed = m_failed || !m_part.Write(static_cast<unsigned int>(distinct));
+    Compress();
+}
+
+void SharedFilesGathering::Compress()
+{
+    m_failed = m_failed || !m_deflater.Write(m_part.GetBuffer(),
+                                             static_cast<std::size_t>(m_part.GetBufferLength()));
+    m_part.Reset();
 }
 
 bool SharedFilesGathering::SameShared(const std::string& a, const std::string& b)
@@ -133,8 +143,8 @@ void SharedFilesGathering::WriteNextFolder()
     std::size_t end = m_next;
     for (; end < m_folders.size() && SameShared(m_folders[end], first); ++end)
         AddFiles(m_folders[end], files);
-    MemStream& body = m_pieces.back();
-    m_failed = !body.Write(SharedFileRecord::ToSharedPath(first)) || !body.Write(files);
+    m_failed = !m_part.Write(SharedFileRecord::ToSharedPath(first)) || !m_part.Write(files);
+    Compress();
     m_next = end;
 }
 
@@ -160,27 +170,16 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
     return false;
 }
 
-MemStream SharedFilesGathering::JoinedBody() const
-{
-    std::size_t length = 0;
-    for (const MemStream& piece : m_pieces)
-        length += static_cast<std::size_t>(piece.GetBufferLength());
-    MemStream body;
-    // One more than the length: a buffer written exactly full would double.
-    if (length > 0 && length < INT_MAX)
-        body.EnsureBufferCapacity(static_cast<int>(length + 1));
-    for (const MemStream& piece : m_pieces)
-        if (!body.WriteBuffer(piece.GetBuffer(),
-                              static_cast<unsigned long>(piece.GetBufferLength())))
-            return MemStream();
-    return body;
-}
-
 QByteArray SharedFilesGathering::Body() const
 {
     if (m_failed)
         return QByteArray();
-    const MemStream body = JoinedBody();
+    // After the code; a copy of m_message would share its read position.
+    const int code = static_cast<int>(sizeof(std::uint32_t));
+    MemStream packed;
+    packed.WriteBuffer(m_message.GetBuffer() + code,
+                       static_cast<unsigned long>(m_message.GetBufferLength() - code));
+    const MemStream body = DecompressStream(packed);
     return QByteArray(body.GetBuffer(), body.GetBufferLength());
 }
 
@@ -188,8 +187,5 @@ QByteArray SharedFilesGathering::Pack()
 {
     if (m_failed)
         return QByteArray();
-    MemStream message;
-    if (!PeerMessages::SharedFileList::WritePacked(message, JoinedBody()))
-        return QByteArray();
-    return QByteArray(message.GetBuffer(), message.GetBufferLength());
+    return QByteArray(m_message.GetBuffer(), m_message.GetBufferLength());
 }

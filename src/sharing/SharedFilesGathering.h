@@ -11,12 +11,15 @@
 #include "sharing/ListingGathering.h"
 #include "store/ItemSet.h"
 #include "streams/MemStream.h"
+#include "streams/StreamDeflater.h"
 
 class Item;
 class Type;
 
 // Gathers the whole-share listing of the given visible roots straight into
-// the message body, folder by folder in shared-path order.
+// the message, folder by folder in shared-path order, compressing each
+// folder's part of the body as soon as it is written: the uncompressed body
+// of a million files is several times the message and is never held whole.
 //
 // Between slices the store may change, so nothing here holds an item: the
 // folders are kept by path and looked up again when their turn comes. A
@@ -31,8 +34,8 @@ public:
 
     bool Continue(const QDeadlineTimer& deadline) override;
     QByteArray Pack() override;
-    // The uncompressed body, once Continue has returned true; empty when it
-    // could not be written.
+    // The uncompressed body, inflated again from the message, once Continue
+    // has returned true; empty when it could not be written.
     QByteArray Body() const;
 
 private:
@@ -59,8 +62,8 @@ private:
     void WriteNextFolder();
     void AddFiles(const std::string& localPath, std::set<FileInfo>& files) const;
     bool IsVisible(Item* folder) const;
-    // The pieces joined; once Continue has returned true.
-    MemStream JoinedBody() const;
+    // Hands what m_part holds to the compression and empties it.
+    void Compress();
 
     std::vector<std::string> m_rootPaths;
     std::size_t m_rootIndex = 0;        // the root being collected
@@ -69,9 +72,11 @@ private:
     Stage m_stage = Stage::Collect;
     std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;
     std::size_t m_next = 0;
-    // The body in pieces, one per slice: a single growing buffer would, at
-    // a few tens of megabytes, copy itself whole inside one slice.
-    std::vector<MemStream> m_pieces;
+    // The message: its code, then the body compressed as it is written.
+    MemStream m_message;
+    StreamDeflater m_deflater;
+    // The part of the body not yet compressed: a folder's at most.
+    MemStream m_part;
     bool m_failed = false;
     Type* m_rootType;
     Type* m_folderType;
