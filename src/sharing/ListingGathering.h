@@ -6,7 +6,7 @@
 // A whole-share listing in preparation. Reading the store happens on the
 // event loop, a slice at a time, so that a share of a million files never
 // freezes the window or the connections; once the last slice is read the
-// gathering moves to a worker, which takes the message from it.
+// gathering moves to a worker, which makes the message of it.
 class ListingGathering
 {
 public:

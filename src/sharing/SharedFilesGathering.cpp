@@ -64,7 +64,7 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         if (deadline.hasExpired() && !m_folders.empty())
             return false;
     }
-    while (m_next < m_folders.size() && !m_failed) {
+    while (m_next < m_folders.size() && !m_failed && m_deflater.WaitForRoom(deadline)) {
         WriteNextFolder();
         if (deadline.hasExpired())
             break;
@@ -74,8 +74,7 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
     // The attribute table goes out empty: our attribute codes are fixed.
     if (!m_failed && m_next == m_folders.size()) {
         m_failed = !m_part.Write(AttributeTranslationTable{});
-        Compress();
-        m_failed = m_failed || !m_deflater.Finish();
+        Compress(true);
         ++m_next;
     }
     return true;
@@ -119,14 +118,28 @@ void SharedFilesGathering::WriteFolderCount()
         if (n == 0 || !SameShared(m_folders[n], m_folders[n - 1]))
             ++distinct;
     m_failed = m_failed || !m_part.Write(static_cast<unsigned int>(distinct));
-    Compress();
 }
 
-void SharedFilesGathering::Compress()
+void SharedFilesGathering::Compress(bool all)
 {
-    m_failed = m_failed || !m_deflater.Write(m_part.GetBuffer(),
-                                             static_cast<std::size_t>(m_part.GetBufferLength()));
+    // A hand-over costs a lock and a wake-up; folders go in batches.
+    constexpr int Piece = 64 * 1024;
+    if (m_part.GetBufferLength() == 0 || (!all && m_part.GetBufferLength() < Piece))
+        return;
+    m_failed = m_failed ||
+               !m_deflater.Write(std::string(m_part.GetBuffer(),
+                                             static_cast<std::size_t>(m_part.GetBufferLength())));
     m_part.Reset();
+}
+
+// Waits for the compression to end the stream; on the thread that packs.
+bool SharedFilesGathering::Finish()
+{
+    if (!m_finished) {
+        m_finished = true;
+        m_failed = !m_deflater.Finish() || m_failed;
+    }
+    return !m_failed;
 }
 
 bool SharedFilesGathering::SameShared(const std::string& a, const std::string& b)
@@ -144,7 +157,7 @@ void SharedFilesGathering::WriteNextFolder()
     for (; end < m_folders.size() && SameShared(m_folders[end], first); ++end)
         AddFiles(m_folders[end], files);
     m_failed = !m_part.Write(SharedFileRecord::ToSharedPath(first)) || !m_part.Write(files);
-    Compress();
+    Compress(false);
     m_next = end;
 }
 
@@ -170,9 +183,9 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
     return false;
 }
 
-QByteArray SharedFilesGathering::Body() const
+QByteArray SharedFilesGathering::Body()
 {
-    if (m_failed)
+    if (!Finish())
         return QByteArray();
     // After the code; a copy of m_message would share its read position.
     const int code = static_cast<int>(sizeof(std::uint32_t));
@@ -185,7 +198,7 @@ QByteArray SharedFilesGathering::Body() const
 
 QByteArray SharedFilesGathering::Pack()
 {
-    if (m_failed)
+    if (!Finish())
         return QByteArray();
     return QByteArray(m_message.GetBuffer(), m_message.GetBufferLength());
 }

@@ -10,16 +10,18 @@
 #include "sharing/FileInfo.h"
 #include "sharing/ListingGathering.h"
 #include "store/ItemSet.h"
+#include "streams/BackgroundDeflater.h"
 #include "streams/MemStream.h"
-#include "streams/StreamDeflater.h"
 
 class Item;
 class Type;
 
 // Gathers the whole-share listing of the given visible roots straight into
-// the message, folder by folder in shared-path order, compressing each
-// folder's part of the body as soon as it is written: the uncompressed body
-// of a million files is several times the message and is never held whole.
+// the message, folder by folder in shared-path order. The body is handed to
+// a compression thread in pieces as it is written: the uncompressed body of
+// a million files is several times the message and is never held whole, and
+// the event loop only reads the store. A slice that finds the compression
+// too far behind waits for it, until its deadline at most.
 //
 // Between slices the store may change, so nothing here holds an item: the
 // folders are kept by path and looked up again when their turn comes. A
@@ -36,7 +38,7 @@ public:
     QByteArray Pack() override;
     // The uncompressed body, inflated again from the message, once Continue
     // has returned true; empty when it could not be written.
-    QByteArray Body() const;
+    QByteArray Body();
 
 private:
     // Local paths in the order a peer sees them: by shared path, the local
@@ -62,8 +64,10 @@ private:
     void WriteNextFolder();
     void AddFiles(const std::string& localPath, std::set<FileInfo>& files) const;
     bool IsVisible(Item* folder) const;
-    // Hands what m_part holds to the compression and empties it.
-    void Compress();
+    // Hands what m_part holds to the compression and empties it; only once
+    // it holds a piece worth a hand-over, unless `all`.
+    void Compress(bool all);
+    bool Finish();
 
     std::vector<std::string> m_rootPaths;
     std::size_t m_rootIndex = 0;        // the root being collected
@@ -74,10 +78,11 @@ private:
     std::size_t m_next = 0;
     // The message: its code, then the body compressed as it is written.
     MemStream m_message;
-    StreamDeflater m_deflater;
-    // The part of the body not yet compressed: a folder's at most.
+    BackgroundDeflater m_deflater;
+    // The part of the body not yet handed over.
     MemStream m_part;
     bool m_failed = false;
+    bool m_finished = false;
     Type* m_rootType;
     Type* m_folderType;
     Type* m_fileType;
