@@ -202,3 +202,8 @@ QByteArray SharedFilesGathering::Pack()
         return QByteArray();
     return QByteArray(m_message.GetBuffer(), m_message.GetBufferLength());
 }
+
+MemStream SharedFilesGathering::Message()
+{
+    return Finish() ? m_message : MemStream();
+}

@@ -36,6 +36,9 @@ public:
 
     bool Continue(const QDeadlineTimer& deadline) override;
     QByteArray Pack() override;
+    // The same message as a stream sharing the gathering's buffer, without
+    // a copy; empty when it could not be written.
+    MemStream Message();
     // The uncompressed body, inflated again from the message, once Continue
     // has returned true; empty when it could not be written.
     QByteArray Body();
