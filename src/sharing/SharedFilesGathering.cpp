@@ -1,7 +1,10 @@
 #include "sharing/SharedFilesGathering.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+
+#include <QtEndian>
 
 #include "peers/PeerMessages.h"
 #include "sharing/AttributeTranslationTable.h"
@@ -13,6 +16,9 @@
 using namespace SharingTypes;
 
 namespace {
+
+// The message code in front of the compressed body.
+constexpr int CodeSize = 4;
 
 char AsShared(char c)
 {
@@ -35,14 +41,11 @@ bool SharedFilesGathering::SharedPathLess::operator()(const std::string& a,
 }
 
 SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
-    : m_deflater(m_message), m_rootType(d.GetType(SharedFolder)),
-      m_folderType(d.GetType(SharedFileFolder)), m_fileType(d.GetType(SharedFile)),
-      m_nameType(d.GetType(SharedFileName))
+    : m_rootType(d.GetType(SharedFolder)), m_folderType(d.GetType(SharedFileFolder)),
+      m_fileType(d.GetType(SharedFile)), m_nameType(d.GetType(SharedFileName))
 {
     for (Item* root : visibleRoots)
         m_rootPaths.push_back(root->AsString());
-    // The deflater shares the message's buffer and appends after the code.
-    m_failed = !m_message.Write(PeerMessages::SharedFileList::Code);
 }
 
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
@@ -185,25 +188,43 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
 
 QByteArray SharedFilesGathering::Body()
 {
-    if (!Finish())
+    const QByteArray message = Pack();
+    if (message.isEmpty())
         return QByteArray();
-    // After the code; a copy of m_message would share its read position.
-    const int code = static_cast<int>(sizeof(std::uint32_t));
     MemStream packed;
-    packed.WriteBuffer(m_message.GetBuffer() + code,
-                       static_cast<unsigned long>(m_message.GetBufferLength() - code));
+    packed.WriteBuffer(message.constData() + CodeSize,
+                       static_cast<unsigned long>(message.size() - CodeSize));
     const MemStream body = DecompressStream(packed);
     return QByteArray(body.GetBuffer(), body.GetBufferLength());
 }
 
+// The compressed body goes straight from its chunks into the message, so
+// that it is held twice over only a chunk at a time.
 QByteArray SharedFilesGathering::Pack()
 {
-    if (!Finish())
-        return QByteArray();
-    return QByteArray(m_message.GetBuffer(), m_message.GetBufferLength());
+    if (!m_packedReady && Finish() && m_deflater.Size() < INT_MAX - CodeSize) {
+        m_packed =
+            QByteArray(static_cast<qsizetype>(CodeSize + m_deflater.Size()), Qt::Uninitialized);
+        qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, m_packed.data());
+        m_deflater.MoveTo(m_packed.data() + CodeSize);
+    }
+    m_packedReady = true;
+    return m_packed;
 }
 
 MemStream SharedFilesGathering::Message()
 {
-    return Finish() ? m_message : MemStream();
+    MemStream out;
+    if (m_packedReady || !Finish() || m_deflater.Size() >= INT_MAX - CodeSize - 1) {
+        const QByteArray message = Pack();
+        out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+        return out;
+    }
+    out.EnsureBufferCapacity(static_cast<int>(CodeSize + m_deflater.Size() + 1));
+    out.Write(PeerMessages::SharedFileList::Code);
+    const int size = static_cast<int>(m_deflater.Size());
+    m_deflater.MoveTo(out.GetWriteBuffer());
+    out.AdvanceWriteIndex(size);
+    m_packedReady = true;
+    return out;
 }

@@ -36,8 +36,8 @@ public:
 
     bool Continue(const QDeadlineTimer& deadline) override;
     QByteArray Pack() override;
-    // The same message as a stream sharing the gathering's buffer, without
-    // a copy; empty when it could not be written.
+    // Instead of Pack: the message as a stream, made without a copy of it;
+    // empty when it could not be written. Pack gives nothing after it.
     MemStream Message();
     // The uncompressed body, inflated again from the message, once Continue
     // has returned true; empty when it could not be written.
@@ -79,9 +79,10 @@ private:
     Stage m_stage = Stage::Collect;
     std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;
     std::size_t m_next = 0;
-    // The message: its code, then the body compressed as it is written.
-    MemStream m_message;
     BackgroundDeflater m_deflater;
+    // The message, its code then the compressed body, once packed.
+    QByteArray m_packed;
+    bool m_packedReady = false;
     // The part of the body not yet handed over.
     MemStream m_part;
     bool m_failed = false;

@@ -4,9 +4,7 @@
 
 #include <QMutexLocker>
 
-BackgroundDeflater::BackgroundDeflater(MemStream out)
-    : m_deflater(std::move(out)), m_thread([this] { Run(); })
-{}
+BackgroundDeflater::BackgroundDeflater() : m_thread([this] { Run(); }) {}
 
 BackgroundDeflater::~BackgroundDeflater()
 {

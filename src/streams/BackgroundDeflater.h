@@ -9,7 +9,6 @@
 #include <QMutex>
 #include <QWaitCondition>
 
-#include "streams/MemStream.h"
 #include "streams/StreamDeflater.h"
 
 // A StreamDeflater on a thread of its own. Compressing at zlib's highest
@@ -18,14 +17,13 @@
 // when the pieces not yet compressed pass MaxBacklog, so that neither the
 // writer's thread nor memory carries the whole body.
 //
-// One thread writes; the output stream belongs to the compression until
-// Finish has returned.
+// One thread writes; the output is read once Finish has returned.
 class BackgroundDeflater
 {
 public:
     static constexpr std::size_t MaxBacklog = 4 * 1024 * 1024;
 
-    explicit BackgroundDeflater(MemStream out);
+    BackgroundDeflater();
     // A stream not finished is abandoned: what is queued is dropped.
     ~BackgroundDeflater();
     BackgroundDeflater(const BackgroundDeflater&) = delete;
@@ -39,6 +37,9 @@ public:
     // Compresses what is queued, ends the stream and waits for all of it;
     // true when every byte went in. Nothing may be written after.
     bool Finish();
+    // After Finish: the compressed stream, as StreamDeflater gives it.
+    std::size_t Size() const { return m_deflater.Size(); }
+    void MoveTo(char* destination) { m_deflater.MoveTo(destination); }
 
 private:
     void Run();

@@ -2,24 +2,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include <zlib.h>
 
-namespace {
-
-// Room made in the output before each call into zlib; small pieces then
-// rarely need more than one call.
-constexpr int MinimumRoom = 64 * 1024;
-
-} // namespace
-
-StreamDeflater::StreamDeflater(MemStream out)
-    : m_stream(std::make_unique<z_stream_s>()), m_out(std::move(out))
+StreamDeflater::StreamDeflater() : m_stream(std::make_unique<z_stream_s>())
 {
     m_ready = deflateInit(m_stream.get(), 9) == Z_OK;
     m_failed = !m_ready;
 }
-
 StreamDeflater::~StreamDeflater()
 {
     if (m_ready)
@@ -44,21 +35,30 @@ bool StreamDeflater::Finish()
     return Run(Z_FINISH);
 }
 
+void StreamDeflater::MoveTo(char* destination)
+{
+    for (std::unique_ptr<char[]>& chunk : m_chunks) {
+        const std::size_t length = std::min(m_size, ChunkSize);
+        std::memcpy(destination, chunk.get(), length);
+        destination += length;
+        m_size -= length;
+        chunk.reset();
+    }
+    m_chunks.clear();
+    m_size = 0;
+}
+
 bool StreamDeflater::Run(int flush)
 {
     for (;;) {
-        const int used = m_out.GetBufferLength();
-        if (m_out.GetBufferCapacity() - used < MinimumRoom) {
-            // Doubling keeps the copies few; a stream past 1 GiB is not sent.
-            if (used > INT_MAX / 2 - MinimumRoom)
-                return !(m_failed = true);
-            m_out.ReserveBufferCapacity(std::max(2 * used, used + MinimumRoom));
-        }
-        const int room = m_out.GetBufferCapacity() - used;
-        m_stream->next_out = reinterpret_cast<Bytef*>(m_out.GetWriteBuffer());
-        m_stream->avail_out = static_cast<uInt>(room);
+        if (m_size == m_chunks.size() * ChunkSize)
+            m_chunks.emplace_back(new char[ChunkSize]);
+        const std::size_t used = m_size % ChunkSize;
+        const uInt room = static_cast<uInt>(ChunkSize - used);
+        m_stream->next_out = reinterpret_cast<Bytef*>(m_chunks.back().get() + used);
+        m_stream->avail_out = room;
         const int result = deflate(m_stream.get(), flush);
-        m_out.AdvanceWriteIndex(room - static_cast<int>(m_stream->avail_out));
+        m_size += room - m_stream->avail_out;
         if (result == Z_STREAM_END)
             return true;
         if (result != Z_OK && result != Z_BUF_ERROR)
