@@ -429,6 +429,7 @@ int main(int argc, char** argv)
     const auto collect = Clock::now();
     d.RemoveDisconnectedItems();
     Print("share.periodic_gc_s", SecondsSince(collect), 3);
+    Print("share.periodic_gc_peak_rss_mib", PhasePeakMiB(), 1);
     const auto save = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_save_s", SecondsSince(save), 3);
@@ -436,7 +437,7 @@ int main(int argc, char** argv)
     const auto idle = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_unchanged_s", SecondsSince(idle), 3);
-    Print("share.periodic_peak_rss_mib", PhasePeakMiB(), 1);
+    Print("share.periodic_save_peak_rss_mib", PhasePeakMiB(), 1);
     // The whole run's peak: the listing and the save come after the figure
     // above.
     Print("share.run_peak_rss_mib", RunPeakMiB(), 1);
