@@ -282,12 +282,36 @@ void MeasureQueries(const FileNames& files, int size)
     Print((name + "_p99_cpu_us").c_str(), cpuMicros[cpuMicros.size() * 99 / 100], 1);
 }
 
+// The peak since the last call, then counted afresh from what is resident
+// now, so that each phase of the run shows its own; the whole run's peak is
+// the largest of them.
+double runPeak = 0;
+
+double PhasePeakMiB()
+{
+    const double peak = PeakResidentMiB();
+    runPeak = std::max(runPeak, peak);
+    if (FILE* clear = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", clear);
+        std::fclose(clear);
+    }
+    return peak;
+}
+
+double RunPeakMiB()
+{
+    PhasePeakMiB();
+    return runPeak;
+}
+
 void MeasureListing()
 {
     const auto start = Clock::now();
     MemStream listing = sharedFoldersManager->GetSharedFilesMessage(Searcher);
     Print("share.listing_s", SecondsSince(start), 3);
     Print("share.listing_kib", listing.GetBufferLength() / 1024.0, 1);
+    listing = MemStream();
+    Print("share.listing_sync_peak_rss_mib", PhasePeakMiB(), 1);
 
     // A peer's request: the listing is read from the store in slices on the
     // event loop and compressed on the pool. The figure is the longest the
@@ -394,15 +418,18 @@ int main(int argc, char** argv)
     Print("share.rescan_vs_find", rescan.seconds / find, 2);
     Print("share.rss_mib", ResidentMiB(), 1);
     // Scanning holds folder listings besides the store for a while.
-    Print("share.peak_rss_mib", PeakResidentMiB(), 1);
+    Print("share.peak_rss_mib", PhasePeakMiB(), 1);
     for (int size = 1; size <= 3; ++size)
         MeasureQueries(files, size);
+    Print("share.query_peak_rss_mib", PhasePeakMiB(), 1);
     MeasureListing();
+    Print("share.listing_peak_rss_mib", PhasePeakMiB(), 1);
     // What the five-minute timer costs the event loop: collection and save.
     // The collection is also timed alone first, to tell the two apart.
     const auto collect = Clock::now();
     d.RemoveDisconnectedItems();
     Print("share.periodic_gc_s", SecondsSince(collect), 3);
+    Print("share.periodic_gc_peak_rss_mib", PhasePeakMiB(), 1);
     const auto save = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_save_s", SecondsSince(save), 3);
@@ -410,9 +437,10 @@ int main(int argc, char** argv)
     const auto idle = Clock::now();
     startUp.EveryFiveMinutes();
     Print("share.periodic_unchanged_s", SecondsSince(idle), 3);
+    Print("share.periodic_save_peak_rss_mib", PhasePeakMiB(), 1);
     // The whole run's peak: the listing and the save come after the figure
     // above.
-    Print("share.run_peak_rss_mib", PeakResidentMiB(), 1);
+    Print("share.run_peak_rss_mib", RunPeakMiB(), 1);
     // Shutting down saves the snapshot the start-up below loads.
     startUp.Shutdown();
     const double startUpSeconds = StartUpSeconds(argv[0], home.path());

@@ -34,9 +34,9 @@ public:
             if (deadline.hasExpired())
                 return m_sorted == n && n <= RunLength;
         }
+        // A pass merges a batch at a time; time left goes on to the next.
         while (m_width < n) {
-            if (!MergeSome())
-                return false;
+            MergeSome();
             if (deadline.hasExpired())
                 return m_width >= n;
         }

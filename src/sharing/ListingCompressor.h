@@ -14,10 +14,12 @@
 
 // Prepares whole-share listings without holding up the event loop. The
 // listing is read from the store on the event loop, where the store lives,
-// in slices of a few milliseconds; compressing it at zlib's highest level,
-// which takes seconds for a large share, runs on the global thread pool.
-// Only the finished message's bytes come back, through ListingReady on the
-// event loop.
+// in slices of a few milliseconds, and compressed at zlib's highest level,
+// which takes seconds for a large share, on a thread of its own while it is
+// read, so that the uncompressed listing never sits in memory whole. The
+// end of the compression is awaited on the global thread pool. Only the
+// finished message's bytes come back, through ListingReady on the event
+// loop.
 //
 // One listing per user is prepared at a time, and at most MaxRunning exist
 // at once: further users wait by name and their listing is started when

@@ -37,10 +37,7 @@ MemStream SharedFilesMessage(const ItemSet& visibleRoots)
 {
     SharedFilesGathering gathering(visibleRoots);
     gathering.Continue(QDeadlineTimer(QDeadlineTimer::Forever));
-    const QByteArray message = gathering.Pack();
-    MemStream out;
-    out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
-    return out;
+    return gathering.Message();
 }
 
 MemStream FolderContentsMessage(const ItemSet& visibleRoots, unsigned int token,

@@ -247,8 +247,6 @@ void ShareScanner::ConnectTokens(Item* file, std::string_view name)
             current.folderTokens.end());
         current.folderTokensReady = true;
     }
-    for (Item* token : current.folderTokens)
-        file->Connect(token);
     // Both passes often find the same word; look each up once. The buffers
     // live as long as the scanner so that a file costs no allocations here.
     SearchTokenizer::LowerCase(name, m_lowerName);
@@ -257,8 +255,14 @@ void ShareScanner::ConnectTokens(Item* file, std::string_view name)
                                   [this](std::string_view word) { m_words.push_back(word); });
     std::sort(m_words.begin(), m_words.end());
     m_words.erase(std::unique(m_words.begin(), m_words.end()), m_words.end());
+    // All of a file's words at once: a new file's set of them is then
+    // built in one go rather than grown a word at a time.
+    m_fileTokens.assign(current.folderTokens.begin(), current.folderTokens.end());
     for (std::string_view word : m_words)
-        file->Connect(m_tokenType->GetItem(std::string(word)));
+        m_fileTokens.push_back(m_tokenType->GetItem(std::string(word)));
+    std::sort(m_fileTokens.begin(), m_fileTokens.end());
+    m_fileTokens.erase(std::unique(m_fileTokens.begin(), m_fileTokens.end()), m_fileTokens.end());
+    file->ConnectAll(m_fileTokens);
 }
 
 void ShareScanner::Tokenize(ItemPtr file)

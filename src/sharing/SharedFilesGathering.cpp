@@ -4,15 +4,21 @@
 #include <climits>
 #include <cstdint>
 
+#include <QtEndian>
+
 #include "peers/PeerMessages.h"
 #include "sharing/AttributeTranslationTable.h"
 #include "sharing/SharedFileRecord.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
+#include "streams/Compression.h"
 
 using namespace SharingTypes;
 
 namespace {
+
+// The message code in front of the compressed body.
+constexpr int CodeSize = 4;
 
 char AsShared(char c)
 {
@@ -40,7 +46,6 @@ SharedFilesGathering::SharedFilesGathering(const ItemSet& visibleRoots)
 {
     for (Item* root : visibleRoots)
         m_rootPaths.push_back(root->AsString());
-    m_pieces.emplace_back();
 }
 
 bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
@@ -62,9 +67,7 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         if (deadline.hasExpired() && !m_folders.empty())
             return false;
     }
-    if (m_pieces.back().GetBufferLength() > 0)
-        m_pieces.emplace_back();
-    while (m_next < m_folders.size() && !m_failed) {
+    while (m_next < m_folders.size() && !m_failed && m_deflater.WaitForRoom(deadline)) {
         WriteNextFolder();
         if (deadline.hasExpired())
             break;
@@ -73,7 +76,8 @@ bool SharedFilesGathering::Continue(const QDeadlineTimer& deadline)
         return false;
     // The attribute table goes out empty: our attribute codes are fixed.
     if (!m_failed && m_next == m_folders.size()) {
-        m_failed = !m_pieces.back().Write(AttributeTranslationTable{});
+        m_failed = !m_part.Write(AttributeTranslationTable{});
+        Compress(true);
         ++m_next;
     }
     return true;
@@ -116,7 +120,29 @@ void SharedFilesGathering::WriteFolderCount()
     for (std::size_t n = 0; n < m_folders.size(); ++n)
         if (n == 0 || !SameShared(m_folders[n], m_folders[n - 1]))
             ++distinct;
-    m_failed = !m_pieces.back().Write(static_cast<unsigned int>(distinct));
+    m_failed = m_failed || !m_part.Write(static_cast<unsigned int>(distinct));
+}
+
+void SharedFilesGathering::Compress(bool all)
+{
+    // A hand-over costs a lock and a wake-up; folders go in batches.
+    constexpr int Piece = 64 * 1024;
+    if (m_part.GetBufferLength() == 0 || (!all && m_part.GetBufferLength() < Piece))
+        return;
+    m_failed = m_failed ||
+               !m_deflater.Write(std::string(m_part.GetBuffer(),
+                                             static_cast<std::size_t>(m_part.GetBufferLength())));
+    m_part.Reset();
+}
+
+// Waits for the compression to end the stream; on the thread that packs.
+bool SharedFilesGathering::Finish()
+{
+    if (!m_finished) {
+        m_finished = true;
+        m_failed = !m_deflater.Finish() || m_failed;
+    }
+    return !m_failed;
 }
 
 bool SharedFilesGathering::SameShared(const std::string& a, const std::string& b)
@@ -133,8 +159,8 @@ void SharedFilesGathering::WriteNextFolder()
     std::size_t end = m_next;
     for (; end < m_folders.size() && SameShared(m_folders[end], first); ++end)
         AddFiles(m_folders[end], files);
-    MemStream& body = m_pieces.back();
-    m_failed = !body.Write(SharedFileRecord::ToSharedPath(first)) || !body.Write(files);
+    m_failed = !m_part.Write(SharedFileRecord::ToSharedPath(first)) || !m_part.Write(files);
+    Compress(false);
     m_next = end;
 }
 
@@ -160,36 +186,45 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
     return false;
 }
 
-MemStream SharedFilesGathering::JoinedBody() const
+QByteArray SharedFilesGathering::Body()
 {
-    std::size_t length = 0;
-    for (const MemStream& piece : m_pieces)
-        length += static_cast<std::size_t>(piece.GetBufferLength());
-    MemStream body;
-    // One more than the length: a buffer written exactly full would double.
-    if (length > 0 && length < INT_MAX)
-        body.EnsureBufferCapacity(static_cast<int>(length + 1));
-    for (const MemStream& piece : m_pieces)
-        if (!body.WriteBuffer(piece.GetBuffer(),
-                              static_cast<unsigned long>(piece.GetBufferLength())))
-            return MemStream();
-    return body;
-}
-
-QByteArray SharedFilesGathering::Body() const
-{
-    if (m_failed)
+    const QByteArray message = Pack();
+    if (message.isEmpty())
         return QByteArray();
-    const MemStream body = JoinedBody();
+    MemStream packed;
+    packed.WriteBuffer(message.constData() + CodeSize,
+                       static_cast<unsigned long>(message.size() - CodeSize));
+    const MemStream body = DecompressStream(packed);
     return QByteArray(body.GetBuffer(), body.GetBufferLength());
 }
 
+// The compressed body goes straight from its chunks into the message, so
+// that it is held twice over only a chunk at a time.
 QByteArray SharedFilesGathering::Pack()
 {
-    if (m_failed)
-        return QByteArray();
-    MemStream message;
-    if (!PeerMessages::SharedFileList::WritePacked(message, JoinedBody()))
-        return QByteArray();
-    return QByteArray(message.GetBuffer(), message.GetBufferLength());
+    if (!m_packedReady && Finish() && m_deflater.Size() < INT_MAX - CodeSize) {
+        m_packed =
+            QByteArray(static_cast<qsizetype>(CodeSize + m_deflater.Size()), Qt::Uninitialized);
+        qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, m_packed.data());
+        m_deflater.MoveTo(m_packed.data() + CodeSize);
+    }
+    m_packedReady = true;
+    return m_packed;
+}
+
+MemStream SharedFilesGathering::Message()
+{
+    MemStream out;
+    if (m_packedReady || !Finish() || m_deflater.Size() >= INT_MAX - CodeSize - 1) {
+        const QByteArray message = Pack();
+        out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+        return out;
+    }
+    out.EnsureBufferCapacity(static_cast<int>(CodeSize + m_deflater.Size() + 1));
+    out.Write(PeerMessages::SharedFileList::Code);
+    const int size = static_cast<int>(m_deflater.Size());
+    m_deflater.MoveTo(out.GetWriteBuffer());
+    out.AdvanceWriteIndex(size);
+    m_packedReady = true;
+    return out;
 }

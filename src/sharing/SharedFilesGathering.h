@@ -10,13 +10,18 @@
 #include "sharing/FileInfo.h"
 #include "sharing/ListingGathering.h"
 #include "store/ItemSet.h"
+#include "streams/BackgroundDeflater.h"
 #include "streams/MemStream.h"
 
 class Item;
 class Type;
 
 // Gathers the whole-share listing of the given visible roots straight into
-// the message body, folder by folder in shared-path order.
+// the message, folder by folder in shared-path order. The body is handed to
+// a compression thread in pieces as it is written: the uncompressed body of
+// a million files is several times the message and is never held whole, and
+// the event loop only reads the store. A slice that finds the compression
+// too far behind waits for it, until its deadline at most.
 //
 // Between slices the store may change, so nothing here holds an item: the
 // folders are kept by path and looked up again when their turn comes. A
@@ -31,9 +36,12 @@ public:
 
     bool Continue(const QDeadlineTimer& deadline) override;
     QByteArray Pack() override;
-    // The uncompressed body, once Continue has returned true; empty when it
-    // could not be written.
-    QByteArray Body() const;
+    // Instead of Pack: the message as a stream, made without a copy of it;
+    // empty when it could not be written. Pack gives nothing after it.
+    MemStream Message();
+    // The uncompressed body, inflated again from the message, once Continue
+    // has returned true; empty when it could not be written.
+    QByteArray Body();
 
 private:
     // Local paths in the order a peer sees them: by shared path, the local
@@ -59,8 +67,10 @@ private:
     void WriteNextFolder();
     void AddFiles(const std::string& localPath, std::set<FileInfo>& files) const;
     bool IsVisible(Item* folder) const;
-    // The pieces joined; once Continue has returned true.
-    MemStream JoinedBody() const;
+    // Hands what m_part holds to the compression and empties it; only once
+    // it holds a piece worth a hand-over, unless `all`.
+    void Compress(bool all);
+    bool Finish();
 
     std::vector<std::string> m_rootPaths;
     std::size_t m_rootIndex = 0;        // the root being collected
@@ -69,10 +79,14 @@ private:
     Stage m_stage = Stage::Collect;
     std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;
     std::size_t m_next = 0;
-    // The body in pieces, one per slice: a single growing buffer would, at
-    // a few tens of megabytes, copy itself whole inside one slice.
-    std::vector<MemStream> m_pieces;
+    BackgroundDeflater m_deflater;
+    // The message, its code then the compressed body, once packed.
+    QByteArray m_packed;
+    bool m_packedReady = false;
+    // The part of the body not yet handed over.
+    MemStream m_part;
     bool m_failed = false;
+    bool m_finished = false;
     Type* m_rootType;
     Type* m_folderType;
     Type* m_fileType;

@@ -449,6 +449,12 @@ std::shared_ptr<const SnapshotImage> DataSaver::Serialise(int fd) const
             if (IsSaved(type))
                 types.push_back(type);
         out->WriteType<std::int32_t>(static_cast<std::int32_t>(types.size()));
+        // Millions of items in a large share: growing the list by doubling
+        // would hold it one and a half times over at the end of the save.
+        std::size_t itemCount = 0;
+        for (Type* type : types)
+            itemCount += type->ItemCount();
+        written.reserve(itemCount);
 
         std::uint32_t nextId = 0;
         for (Type* type : types) {

@@ -100,6 +100,27 @@ Item* Item::Connect(Item* other)
     return other;
 }
 
+void Item::ConnectAll(const std::vector<Item*>& sorted)
+{
+    if (sorted.empty())
+        return;
+    Type* type = sorted.front()->m_type;
+    const RelationInfo& relation = m_type->GetRelation(type);
+    const bool quiet = relation.thisEnd != ONE && relation.otherEnd != ONE &&
+                       m_type->connectedEvent.IsEmpty() && type->connectedEvent.IsEmpty() &&
+                       m_type->m_data->connectedEvent.IsEmpty() &&
+                       !(m_type->m_pairHandled && type->m_pairHandled);
+    if (!quiet || type == m_type || Partners(type)) {
+        for (Item* other : sorted)
+            Connect(other);
+        return;
+    }
+    m_partners.Add(type->m_id) = ItemSet::FromSorted(sorted.data(), sorted.size());
+    ++m_type->m_data->m_changeCount;
+    for (Item* other : sorted)
+        other->Link(this);
+}
+
 void Item::Disconnect(Item* other)
 {
     Unlink(other);

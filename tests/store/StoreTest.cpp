@@ -201,6 +201,16 @@ private slots:
         ItemSet{alice, bob}.Disconnect("room");
         QVERIFY(lobby->IsDisconnectedFromAll());
 
+        // Several partners at once are announced one by one while anybody
+        // listens, each as Connect would.
+        std::vector<Item*> rooms{lobby, garden};
+        std::sort(rooms.begin(), rooms.end());
+        log.lines.clear();
+        alice->ConnectAll(rooms);
+        QCOMPARE(log.Only("store connected").size(), std::size_t(2));
+        QVERIFY(alice->IsConnected(lobby) && garden->IsConnected(alice));
+        alice->Disconnect("room");
+
         // Item events: the type's handlers, then the store's.
         log.lines.clear();
         changed();
@@ -486,6 +496,31 @@ private slots:
         Item* last = reference[5].back();
         center->Remove();
         QVERIFY(last->IsDisconnectedFromAll() && last->Connections().empty());
+
+        // Unheard, a first set of partners is built in one go and ends as
+        // connecting each one would leave it, on both ends; an item that
+        // already has some takes the rest one by one.
+        Chat quiet;
+        std::vector<Item*> many;
+        for (int n = 0; n < 300; ++n)
+            many.push_back(quiet.room->NewItem("r" + std::to_string(n)));
+        std::sort(many.begin(), many.end());
+        Item* each = quiet.user->NewItem("each");
+        for (Item* room : many)
+            each->Connect(room);
+        Item* together = quiet.user->NewItem("together");
+        const std::uint64_t changes = quiet.data.ChangeCount();
+        together->ConnectAll(many);
+        QVERIFY(quiet.data.ChangeCount() > changes);
+        QVERIFY(*together->Partners(quiet.room) == *each->Partners(quiet.room));
+        for (Item* room : many)
+            QVERIFY(room->Partners(quiet.user)->size() == 2 && room->IsConnected(together));
+        Item* late = quiet.room->NewItem("late");
+        std::vector<Item*> more{many.front(), late};
+        std::sort(more.begin(), more.end());
+        together->ConnectAll(more);
+        QCOMPARE(together->Partners(quiet.room)->size(), many.size() + 1);
+        QVERIFY(late->IsConnected(together));
     }
 
     // The query shorthands read the program's store `d`; each case declares

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include "StreamTestHelpers.h"
+#include "streams/BackgroundDeflater.h"
 #include "streams/Compression.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -114,6 +115,18 @@ private slots:
             expected.resize(qsizetype(size));
             QCOMPARE(WrittenBytes(CompressStream(source)), expected);
         }
+
+        // Fed in uneven pieces on another thread, the same bytes come out,
+        // across several of the output's chunks.
+        const QByteArray plain = WrittenBytes(random) + WrittenBytes(random);
+        BackgroundDeflater deflater;
+        for (qsizetype at = 0, piece = 1; at < plain.size(); at += piece, piece = piece * 3 + 1)
+            QVERIFY(deflater.Write(plain.mid(at, piece).toStdString()));
+        QVERIFY(deflater.Finish());
+        QByteArray streamed(qsizetype(deflater.Size()), '\0');
+        deflater.MoveTo(streamed.data());
+        QVERIFY(streamed.size() > 1024 * 1024);
+        QCOMPARE(streamed, WrittenBytes(CompressStream(StreamOf(plain))));
     }
 
     void ACorruptStreamYieldsAnEmptyStream()
