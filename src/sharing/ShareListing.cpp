@@ -37,7 +37,10 @@ MemStream SharedFilesMessage(const ItemSet& visibleRoots)
 {
     SharedFilesGathering gathering(visibleRoots);
     gathering.Continue(QDeadlineTimer(QDeadlineTimer::Forever));
-    return gathering.Message();
+    const QByteArray message = gathering.Pack();
+    MemStream out;
+    out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+    return out;
 }
 
 MemStream FolderContentsMessage(const ItemSet& visibleRoots, unsigned int token,

@@ -11,7 +11,6 @@
 #include "sharing/SharedFileRecord.h"
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
-#include "streams/Compression.h"
 
 using namespace SharingTypes;
 
@@ -186,45 +185,14 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
     return false;
 }
 
-QByteArray SharedFilesGathering::Body()
-{
-    const QByteArray message = Pack();
-    if (message.isEmpty())
-        return QByteArray();
-    MemStream packed;
-    packed.WriteBuffer(message.constData() + CodeSize,
-                       static_cast<unsigned long>(message.size() - CodeSize));
-    const MemStream body = DecompressStream(packed);
-    return QByteArray(body.GetBuffer(), body.GetBufferLength());
-}
-
 // The compressed body goes straight from its chunks into the message, so
 // that it is held twice over only a chunk at a time.
 QByteArray SharedFilesGathering::Pack()
 {
-    if (!m_packedReady && Finish() && m_deflater.Size() < INT_MAX - CodeSize) {
-        m_packed =
-            QByteArray(static_cast<qsizetype>(CodeSize + m_deflater.Size()), Qt::Uninitialized);
-        qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, m_packed.data());
-        m_deflater.MoveTo(m_packed.data() + CodeSize);
-    }
-    m_packedReady = true;
-    return m_packed;
-}
-
-MemStream SharedFilesGathering::Message()
-{
-    MemStream out;
-    if (m_packedReady || !Finish() || m_deflater.Size() >= INT_MAX - CodeSize - 1) {
-        const QByteArray message = Pack();
-        out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
-        return out;
-    }
-    out.EnsureBufferCapacity(static_cast<int>(CodeSize + m_deflater.Size() + 1));
-    out.Write(PeerMessages::SharedFileList::Code);
-    const int size = static_cast<int>(m_deflater.Size());
-    m_deflater.MoveTo(out.GetWriteBuffer());
-    out.AdvanceWriteIndex(size);
-    m_packedReady = true;
-    return out;
+    if (!Finish() || m_deflater.Size() >= INT_MAX - CodeSize)
+        return QByteArray();
+    QByteArray message(static_cast<qsizetype>(CodeSize + m_deflater.Size()), Qt::Uninitialized);
+    qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, message.data());
+    m_deflater.MoveTo(message.data() + CodeSize);
+    return message;
 }

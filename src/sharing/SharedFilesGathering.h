@@ -35,13 +35,9 @@ public:
     explicit SharedFilesGathering(const ItemSet& visibleRoots);
 
     bool Continue(const QDeadlineTimer& deadline) override;
+    // The message, once Continue has returned true; empty when it could not
+    // be written. The compressed body moves into it, so it is made once.
     QByteArray Pack() override;
-    // Instead of Pack: the message as a stream, made without a copy of it;
-    // empty when it could not be written. Pack gives nothing after it.
-    MemStream Message();
-    // The uncompressed body, inflated again from the message, once Continue
-    // has returned true; empty when it could not be written.
-    QByteArray Body();
 
 private:
     // Local paths in the order a peer sees them: by shared path, the local
@@ -80,9 +76,6 @@ private:
     std::unique_ptr<SlicedSort<std::string, SharedPathLess>> m_sort;
     std::size_t m_next = 0;
     BackgroundDeflater m_deflater;
-    // The message, its code then the compressed body, once packed.
-    QByteArray m_packed;
-    bool m_packedReady = false;
     // The part of the body not yet handed over.
     MemStream m_part;
     bool m_failed = false;
