@@ -106,7 +106,11 @@ void Item::ConnectAll(const std::vector<Item*>& sorted)
         return;
     Type* type = sorted.front()->m_type;
     const RelationInfo& relation = m_type->GetRelation(type);
-    const bool quiet = relation.thisEnd != ONE && relation.otherEnd != ONE &&
+    // Only a set of one type can be laid down whole; anything else, or a
+    // connection someone listens to, goes one at a time.
+    const bool oneType = std::all_of(sorted.begin(), sorted.end(),
+                                     [type](const Item* other) { return other->m_type == type; });
+    const bool quiet = oneType && relation.thisEnd != ONE && relation.otherEnd != ONE &&
                        m_type->connectedEvent.IsEmpty() && type->connectedEvent.IsEmpty() &&
                        m_type->m_data->connectedEvent.IsEmpty() &&
                        !(m_type->m_pairHandled && type->m_pairHandled);
