@@ -13,8 +13,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -136,6 +138,44 @@ void Spin(int ms)
     loop.exec();
 }
 
+struct CrowdCounts
+{
+    int sent = 0;
+    int closedByPeer = 0;
+    int burstConnected = 0;
+};
+
+struct CrowdProcess
+{
+    pid_t pid = -1;
+    int counts = -1; // where the child writes its CrowdCounts when done
+};
+
+// Real attackers are other processes on other machines. A crowd in a
+// process of its own shares neither the attacked peer's heap nor its
+// descriptor table, so the figures count the peer's own memory and the
+// kernel's work for the peer's own sockets, not the attacker's.
+CrowdProcess StartCrowd(const Options& options, std::uint16_t plain, std::uint16_t scrambled)
+{
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        Fail("no pipe for the crowd");
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        Fail("cannot start the crowd");
+    if (pid == 0) {
+        // The child only runs plain sockets and leaves without running the
+        // parent's destructors.
+        HostileCrowd crowd(plain, scrambled, options.connections, options.burst, options.seconds);
+        crowd.Run();
+        const CrowdCounts counts{crowd.firstBytesSent, crowd.closedByPeer, crowd.burstConnected};
+        const bool told = ::write(pipe[1], &counts, sizeof counts) == sizeof counts;
+        ::_exit(told ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    return {pid, pipe[0]};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -179,23 +219,21 @@ int main(int argc, char** argv)
     const auto plain = static_cast<std::uint16_t>(Settings::GetInt("listening_port", 0));
     const auto scrambled =
         static_cast<std::uint16_t>(Settings::GetInt("obfuscated_listening_port", 0));
-    auto crowd = std::make_unique<HostileCrowd>(plain, scrambled, options.connections,
-                                                options.burst, options.seconds);
+    const CrowdProcess crowd = StartCrowd(options, plain, scrambled);
     LoopWatch watch;
     watch.Start();
-    std::thread attack([&] { crowd->Run(); });
     std::size_t peakUnidentified = 0;
     Type* unidentified = d.GetType(PeerTypes::UninitializedSocket);
-    while (!crowd->finished) {
+    while (::waitpid(crowd.pid, nullptr, WNOHANG) == 0) {
         Spin(100);
         peakUnidentified = std::max(peakUnidentified, unidentified->ItemCount());
     }
-    attack.join();
     Spin(1000); // the last hang-ups arrive
     watch.Stop();
-    const int sent = crowd->firstBytesSent, closedByPeer = crowd->closedByPeer,
-              burstConnected = crowd->burstConnected;
-    crowd.reset(); // its payloads are no part of the attacked peer's memory
+    CrowdCounts counts;
+    if (::read(crowd.counts, &counts, sizeof counts) != sizeof counts)
+        Fail("the crowd did not report");
+    ::close(crowd.counts);
     chatter.Stop();
     const double p99 = chatter.Percentile(0.99);
     const int heard = chatter.Heard();
@@ -214,11 +252,11 @@ int main(int argc, char** argv)
     // bytes out, how many the peer closed, and the most it let wait to
     // identify themselves at one time (the rest it refused on arrival).
     Print("hostile.attackers", options.connections, 0);
-    Print("hostile.attackers_sent", sent, 0);
-    Print("hostile.attackers_closed_by_peer", closedByPeer, 0);
+    Print("hostile.attackers_sent", counts.sent, 0);
+    Print("hostile.attackers_closed_by_peer", counts.closedByPeer, 0);
     Print("hostile.peak_unidentified", double(peakUnidentified), 0);
     Print("hostile.burst_attempts", options.burst, 0);
-    Print("hostile.burst_connected", burstConnected, 0);
+    Print("hostile.burst_connected", counts.burstConnected, 0);
     Print("hostile.chat_lines", heard, 0);
     Print("hostile.chat_p99_ms", p99, 1);
     Print("hostile.max_loop_stall_ms", watch.MaxGapMs(), 0);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// A crowd of hostile connections to one peer's two listening ports, run on
-// a thread of its own with plain sockets so it costs the attacked event loop
+// A crowd of hostile connections to one peer's two listening ports, run in
+// a process of its own with plain sockets so it costs the attacked event loop
 // nothing but what the attack itself does. Phase one holds `connections`
 // sockets open at once, each behaving in one of five ways (garbage first
 // frames, frames that never complete, maximal frames, scrambled noise, one
