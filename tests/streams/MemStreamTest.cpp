@@ -12,7 +12,6 @@
 #include "Bytes.h"
 #include "StreamTestHelpers.h"
 #include "streams/MemStream.h"
-#include "streams/UserStats.h"
 #include "streams/rcptr.h"
 
 namespace {
@@ -205,23 +204,6 @@ private slots:
         std::map<int, std::string> values = {{99, "stale"}};
         QVERIFY(repeats.Read(values) && repeats.GetPendingReadLength() == 0);
         QCOMPARE(values, (std::map<int, std::string>{{7, "x"}, {8, "y"}}));
-    }
-
-    void UserStatsIsTwentyBytesInFieldOrder()
-    {
-        const UserStats stats(0x01020304, 0x1112131415161718LL, 300, -5);
-        const QByteArray expected = Bytes({4,    3,    2,    1,                            // speed
-                                           0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11, // count
-                                           0x2c, 0x01, 0,    0,                            // files
-                                           0xfb, 0xff, 0xff, 0xff}); // folders
-        QCOMPARE(Encoded(std::list<UserStats>{stats}), Bytes({1, 0, 0, 0}) + expected);
-
-        MemStream stream = StreamOf(expected + expected.left(19));
-        UserStats read;
-        QVERIFY(stream.Read(read));
-        QVERIFY(read.m_averageSpeed == 0x01020304 && read.m_transferCount == 0x1112131415161718LL);
-        QVERIFY(read.m_sharedFiles == 300 && read.m_sharedFolders == -5);
-        QVERIFY(!stream.Read(read)); // one byte short
     }
 };
 
