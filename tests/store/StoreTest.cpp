@@ -396,6 +396,13 @@ private slots:
         }
         QVERIFY(set.find(items[255]) == set.end() && !set.contains(items[255]));
 
+        // A full block between full ones splits; the member lands past the middle.
+        ItemSet evens;
+        for (std::size_t n = 0; n < items.size(); n += 2)
+            evens.insert(items[n]);
+        QVERIFY(evens.insert(items[1281]) && evens.size() == 1501);
+        QVERIFY(std::is_sorted(evens.begin(), evens.end()) && evens.contains(items[1281]));
+
         // Through the small forms (an array, a lone member, none) and back.
         const ItemSet before = set;
         const std::vector<Item*> beforeItems(set.begin(), set.end());
