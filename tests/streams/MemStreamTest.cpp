@@ -122,15 +122,6 @@ private slots:
 
     void ScalarsAreLittleEndian()
     {
-        QCOMPARE(Encoded(0x12345678) + Encoded(0xdeadbeefu) +
-                     Encoded(std::int64_t(0x0102030405060708)) +
-                     Encoded(quint64(0x8000000000000000ULL)),
-                 Bytes({0x78, 0x56, 0x34, 0x12, 0xef, 0xbe, 0xad, 0xde, 8, 7, 6, 5,
-                        4,    3,    2,    1,    0,    0,    0,    0,    0, 0, 0, 0x80}));
-        QCOMPARE(Encoded(true) + Encoded(false) + Encoded(static_cast<signed char>(-1)) +
-                     Encoded('D'),
-                 Bytes({1, 0, 0xff, 'D'}));
-
         MemStream stream = StreamOf({0xfe, 0xff, 0xff, 0xff, 0xef, 0xbe, 0xad, 0xde, 8, 7, 6,
                                      5,    4,    3,    2,    0x81, 0,    2,    0x80, 1, 2, 3});
         int negative = 0;
@@ -149,10 +140,6 @@ private slots:
 
     void StringsAreLengthThenBytesUpToTheLimit()
     {
-        QCOMPARE(Encoded(std::string("abc")), Bytes({3, 0, 0, 0, 'a', 'b', 'c'}));
-        QCOMPARE(Encoded("abc") + Encoded(std::string()),
-                 Bytes({3, 0, 0, 0, 'a', 'b', 'c', 0, 0, 0, 0}));
-
         // Read up to the first zero byte, advanced by the whole length.
         MemStream stream = StreamOf({5, 0, 0, 0, 'a', 'b', 0, 'c', 'd', 0, 0, 0, 0, 0x2a});
         std::string text = "old";
