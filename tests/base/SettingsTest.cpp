@@ -1,8 +1,8 @@
 #include <QtTest>
 
 #include "TempHome.h"
-#include "base/SettingsTypes.h"
 #include "base/Settings.h"
+#include "base/SettingsTypes.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 

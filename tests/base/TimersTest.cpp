@@ -77,7 +77,6 @@ private slots:
         delayedInvoker->Invoke(&target, "1Sort()", 1000);
         QCOMPARE(LiveTimers(), 1);
         QVERIFY(timer->remainingTime() < remaining);
-        // Bring the deadline forward instead of waiting it out.
         timer->start(0);
         QTRY_COMPARE(target.sorts, 1);
         QCOMPARE(LiveTimers(), 0);
@@ -108,8 +107,7 @@ private slots:
         delayedInvoker->Invoke(doomed, "1Sort()", 30);
         delete doomed;
         QCOMPARE(LiveTimers(), 0);
-        // A new object may reuse the address; its request must not be mistaken
-        // for the dead one's and swallowed.
+        // A new object at the dead one's address still gets its call.
         SortTarget survivor;
         delayedInvoker->Invoke(&survivor, "1Sort()", 30);
         QTRY_COMPARE(survivor.sorts, 1);

@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "base/InFunction.h"
 #include "base/Log.h"
 #include "base/LogCategory.h"
 #include "base/LogSink.h"
@@ -35,7 +34,7 @@ public:
 
 } // namespace
 
-// The text and path helpers, the re-entry marker and the log.
+// The text and path helpers and the log.
 class UtilsTest : public QObject
 {
     Q_OBJECT
@@ -45,32 +44,26 @@ private slots:
 
     void TextHelpersGiveTheDisplayedText()
     {
-        QCOMPARE(CommafyNumber(12345678), QString("12,345,678"));
         QCOMPARE(CommafyNumber(LLONG_MAX), QString("9,223,372,036,854,775,807"));
         QCOMPARE(CommafyNumber(0), QString());
         QCOMPARE(CommafyNumber(-1000), QString());
-        QCOMPARE(FormatSeconds(93784), std::string("1d2h3m4s"));
         QCOMPARE(FormatSeconds(59), std::string("0m59s"));
         QCOMPARE(FormatSeconds(3600), std::string("1h0m0s"));
         QCOMPARE(FormatSeconds(86400), std::string("1d0h0m0s")); // days keep zero hours
         QCOMPARE(FormatSeconds(86399), std::string("23h59m59s"));
         QCOMPARE(EscapeHTML("<b>Tom & Jerry</b>"), QString("&lt;b&gt;Tom &amp; Jerry&lt;/b&gt;"));
         QCOMPARE(EscapeHTML("&lt;"), QString("&amp;lt;"));
-        QCOMPARE(ConvertLinks("see http://example.com/a?b=1."),
-                 QString("see <a href=\"http://example.com/a?b=1\">http://example.com/a?b=1</a>."));
-        QCOMPARE(ConvertLinks("https://x.org, http://y.org"),
-                 QString("<a href=\"https://x.org\">https://x.org</a>, "
-                         "<a href=\"http://y.org\">http://y.org</a>"));
+        QCOMPARE(ConvertLinks("see https://x.org, http://e.com/a?b=1."),
+                 QString("see <a href=\"https://x.org\">https://x.org</a>, "
+                         "<a href=\"http://e.com/a?b=1\">http://e.com/a?b=1</a>."));
         QCOMPARE(ConvertLinks("ftp://x.org HTTP://y.org xhttp://y.org"),
                  QString("ftp://x.org HTTP://y.org xhttp://y.org"));
     }
 
     void PathHelpersTakeBothSeparators()
     {
-        QCOMPARE(GetFileName("music/rock\\a.mp3"), std::string("a.mp3"));
         QCOMPARE(GetFileName("a/b/"), std::string("b"));
         QCOMPARE(GetFileName("/"), std::string());
-        QCOMPARE(GetFolder("a/b\\c"), std::string("a/b"));
         QCOMPARE(GetFolder("a/b/"), std::string("a"));
         QCOMPARE(GetFolder("a"), std::string("a"));
         QCOMPARE(GetFolder("/a"), std::string());
@@ -82,8 +75,6 @@ private slots:
         QCOMPARE(GetFileExtension("name."), std::string());
         QCOMPARE(ReversePathname("a/b\\c//"), std::string("c/b/a"));
         QCOMPARE(ReversePathname("single"), std::string("single"));
-        QCOMPARE(GetAbsoluteFileName("Music//Rock\\Song.MP3/"),
-                 std::string("music/rock\\song.mp3"));
         // A run of separators keeps its first; only ASCII letters are lowered.
         QCOMPARE(GetAbsoluteFileName("a\\/\\b"), std::string("a\\b"));
         QCOMPARE(GetAbsoluteFileName("a///"), std::string("a"));
@@ -94,34 +85,7 @@ private slots:
             QCOMPARE(helper(std::string()), std::string());
     }
 
-    void InFunctionMarksOnceAndDisposesOnce()
-    {
-        {
-            InFunction outer("OnSocketReadyToRead");
-            InFunction other("Other");
-            QVERIFY(IsInFunction("OnSocketReadyToRead") && IsInFunction("Other"));
-            QVERIFY(!IsInFunction("OnSocket"));
-            {
-                InFunction inner("OnSocketReadyToRead");
-            }
-            // Names are held once: the inner marker took the mark with it.
-            QVERIFY(!IsInFunction("OnSocketReadyToRead") && IsInFunction("Other"));
-        }
-        QVERIFY(g_inFunctions.empty());
-
-        // A later marker of the same name survives the first one's second
-        // Dispose and its destructor.
-        auto* first = new InFunction("Handler");
-        first->Dispose();
-        QVERIFY(!IsInFunction("Handler"));
-        InFunction second("Handler");
-        first->Dispose();
-        delete first;
-        QVERIFY(IsInFunction("Handler"));
-    }
-
-    // Sorting a slice at a time gives std::sort's order for any length
-    // around the run and batch sizes, even when every slice is cut short.
+    // Any length around the run and batch sizes, every slice cut short.
     void SlicedSortMatchesAWholeSort()
     {
         std::mt19937 rng(7);
@@ -150,7 +114,7 @@ private slots:
         RecordingSink sink;
         SetLogSink(&sink);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
-        // The log only passes the handle on, so any address stands in for an item.
+        // The log only passes the handle on: any address stands in for an item.
         int subject = 0;
         const ItemPtr item(reinterpret_cast<Item*>(&subject));
         Log(LogCategory::PeerMessenger, 1, "Connection closed", item);

@@ -7,8 +7,7 @@
 #include "search/WishListSearcher.h"
 #include "search/WishListTypes.h"
 
-// The searcher against a scripted server: what goes out, when, and in which
-// order. The timer's slot is called directly; no test waits for a period.
+// The searcher against a scripted server; the timer's slot is called directly.
 class WishListSearcherTest : public QObject
 {
     Q_OBJECT

@@ -2,8 +2,7 @@
 
 #include "sharing/SearchParser.h"
 
-// How query text becomes words to look up, parts of names to require and
-// strings to exclude, and which texts are refused.
+// Query text into words, required parts and exclusions, or refused.
 class SearchParserTest : public QObject
 {
     Q_OBJECT
@@ -17,8 +16,7 @@ private slots:
         QCOMPARE(Parsed("Zeppelin abba ABBA"), QString("ABBA,Zeppelin,abba||"));
         // A part alone is enough to be a query.
         QCOMPARE(Parsed("*eat"), QString("|eat|"));
-        // Quotes keep spaces inside one word and may follow a mark; the closing
-        // quote ends the word even without a space after it.
+        // Quotes keep spaces, may follow a mark and end the word when closed.
         QCOMPARE(Parsed("\"two words\" -\"live at\" *\"b c\"d"),
                  QString("d,two words|b c|live at"));
         // A quote left open runs to the end of the text.

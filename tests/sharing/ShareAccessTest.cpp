@@ -6,8 +6,7 @@
 using namespace SharingTypes;
 using Visibility = ShareFixture::Visibility;
 
-// Who may see which of our roots, and which local file a path from a peer
-// may lead to.
+// Who may see which root, and which local file a peer's path may lead to.
 class ShareAccessTest : public QObject
 {
     Q_OBJECT
@@ -99,8 +98,7 @@ private slots:
         QVERIFY(m_share.File("private/secret.txt"));
         QVERIFY(!ForUser("peer", Shared("private/secret.txt")));
 
-        // Unsharing a root takes its files out of reach at once, before garbage
-        // collection removes them from the store.
+        // Unsharing takes files out of reach at once, before collection.
         d.GetType(SharedFolder)->HasItem(m_share.Path("pub/Album")).Remove();
         QVERIFY(m_share.File("pub/Album/Song.mp3"));
         QVERIFY(!ForUser("peer", songPath));

@@ -8,8 +8,7 @@
 
 using namespace SharingTypes;
 
-// Scanning shared folders into the index and keeping it in line with the
-// disk, run through the whole program as it starts.
+// Scanning shared folders into the index and keeping it in line with the disk.
 class ShareIndexTest : public QObject
 {
     Q_OBJECT
@@ -61,8 +60,7 @@ private slots:
         QCOMPARE(ShareFixture::Rescan(), std::make_pair(0, 0));
         QCOMPARE(m_share.File("music/a/two.txt"), kept);
 
-        // A rename is one removed and one added; a deleted folder counts all
-        // its files; new files and folders are added.
+        // A rename is one removed and one added; a deleted folder counts all files.
         QVERIFY(QFile::rename(m_share.Disk("music/a/one.txt"), m_share.Disk("music/a/uno.txt")));
         QVERIFY(QDir(m_share.Disk("music/b/c")).removeRecursively());
         m_share.Write("music/d/e/six.txt", 6);
@@ -133,8 +131,7 @@ private slots:
 
         d.RemoveAllItems();
         dataSaver->Load(snapshot.constData());
-        // Loaded as saved, words and all, before any scan has run: only the
-        // words are missing.
+        // Loaded as saved before any scan has run: only the words are missing.
         ItemPtr file = m_share.File("keep/sub/song.mp3");
         QVERIFY(file);
         QCOMPARE(file[SharedFileSize].AsString(), std::string("1234"));
@@ -164,8 +161,7 @@ private slots:
         QSignalSpy progress(sharedFoldersManager, &SharedFoldersManager::RescanProgress);
         sharedFoldersManager->RescanShares();
         QVERIFY(sharedFoldersManager->IsRescanning());
-        // Asked for again while running: one more rescan after this one. A
-        // root shared meanwhile is scanned as part of the running rescan.
+        // Asked again while running: one more rescan; a new root joins this one.
         sharedFoldersManager->RescanShares();
         sharedFoldersManager->RescanShares();
         d.GetType(SharedFolder)->GetItem(m_share.Path("late"));
@@ -187,8 +183,7 @@ private slots:
         QVERIFY(QFile::link(m_share.Disk("loop"), m_share.Disk("loop/a/back")));
         QVERIFY(QFile::link(m_share.Disk("loop/top.txt"), m_share.Disk("loop/a/linked.txt")));
         m_share.Share("loop");
-        // The link to a file counts as that file; the one back to the root
-        // leads nowhere new.
+        // A link to a file counts as that file; one back to the root, as nothing.
         QCOMPARE(ShareFixture::CountOf(SharedFile), 3);
         QVERIFY(m_share.File("loop/a/linked.txt"));
         QVERIFY(!d.GetType(SharedFileFolder)->HasItem(m_share.Path("loop/a/back")));

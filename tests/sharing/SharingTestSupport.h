@@ -24,14 +24,12 @@
 #include "sharing/SharingTypes.h"
 #include "store/Data.h"
 
-// The whole program started headless, as the window starts it, with a
-// folder on disk to share from. Start once per test executable (types live
-// as long as the process); Reset between tests. The MP3 scanner is stopped
+// The whole program started headless with a folder on disk to share from;
+// Start once per executable, Reset between tests. The MP3 scanner is stopped
 // so the empty files written here never come back with attributes.
 class ShareFixture
 {
 public:
-    // How a root is shared, as the add-share dialog sets it.
     enum class Visibility
     {
         Public,
@@ -50,7 +48,6 @@ public:
     }
     void Stop() { m_startUp.reset(); }
 
-    // Unshares everything, drops what hung from it and empties the disk.
     void Reset()
     {
         sharedFoldersManager->WaitForRescan();
@@ -60,7 +57,6 @@ public:
         QDir().mkpath(Disk());
     }
 
-    // An absolute path below the test's folder on disk.
     QString Disk(const QString& relative = QString()) const
     {
         return relative.isEmpty() ? m_disk.path() + "/disk" : m_disk.path() + "/disk/" + relative;
@@ -69,7 +65,6 @@ public:
     {
         return Disk(relative).toStdString();
     }
-    // Writes a file of `size` zero bytes, making its folders.
     void Write(const QString& relative, qint64 size = 0) const
     {
         QDir().mkpath(QFileInfo(Disk(relative)).path());
@@ -78,7 +73,7 @@ public:
             qFatal("cannot write %s", qPrintable(Disk(relative)));
     }
 
-    // Shares a folder the way the dialog does; waits until its scan is done.
+    // Shares a folder the way the dialog does and waits for its scan.
     ItemPtr Share(const QString& relative, Visibility visibility = Visibility::Public,
                   const char* group = "friends") const
     {
@@ -93,7 +88,7 @@ public:
         return root;
     }
 
-    // Rescans and returns what SharedFilesRescanned reported.
+    // What SharedFilesRescanned reported.
     static std::pair<int, int> Rescan()
     {
         QSignalSpy done(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned);
@@ -128,9 +123,8 @@ private:
     QTemporaryDir m_disk;
 };
 
-// The client as far as sharing needs it. The sharing manager declares its
-// types when made and types live as long as the process, so one client
-// serves every test of an executable and Clear empties the shares.
+// The client as far as sharing needs it: one per executable, as types live
+// as long as the process; Clear empties the shares.
 class SharingClient
 {
 public:
@@ -164,9 +158,8 @@ public:
     std::unique_ptr<SharedFoldersManager> manager;
 };
 
-// Builds the index the way a scan leaves it, without the scanner: roots and
-// their visibility, folders, files with name, size and the lower-case words
-// of their path; and the wire pieces the expected bytes are made of.
+// The index as a scan leaves it, built without the scanner, and the wire
+// pieces the expected bytes are made of.
 class ShareIndex
 {
 public:
@@ -208,7 +201,6 @@ public:
         file.Connect(d.GetType(SearchTypes::Bitrate)->GetItem(bitrate));
         file.Connect(d.GetType(SearchTypes::BitrateMode)->GetItem(mode));
     }
-    // A user on our user list, in `group` if one is named.
     static ItemPtr ListedUser(const std::string& name, const char* group = nullptr)
     {
         ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name);
@@ -240,7 +232,7 @@ public:
             bytes.UInt32(code).UInt32(value);
         return bytes;
     }
-    // The body of the next whole peer frame, leaving later frames unread.
+    // The body of the next whole peer frame.
     static QByteArray ReadFrame(QTcpSocket& socket)
     {
         const auto take = [&socket](qint64 count) {

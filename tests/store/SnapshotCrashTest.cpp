@@ -24,7 +24,7 @@ public:
         m_process.start(QStringLiteral(SNAPSHOT_CHURN_PATH), arguments);
     }
 
-    // Takes the first line starting with `prefix`; empty if none came.
+    // The first line starting with `prefix`, taken; empty if none came.
     QString WaitFor(const QString& prefix)
     {
         for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
@@ -80,10 +80,8 @@ class SnapshotCrashTest : public QObject
     Q_OBJECT
 
 private slots:
-    // The helper saves a large snapshot in a loop and is killed at random
-    // moments, mostly in the middle of a save. Every next start must find a
-    // whole snapshot: the one of the last save it reported or the one it was
-    // writing when killed, never a torn or unreadable one.
+    // Killed at random, mostly mid-save, the helper must always restart on a
+    // whole snapshot: the last one it reported or the one it was writing.
     void KilledMidSaveLeavesAWholeSnapshot()
     {
         QTemporaryDir dir;
@@ -107,9 +105,7 @@ private slots:
             QCOMPARE(loaded.section('\t', 2, 2).toInt(), generation == 0 ? 0 : kItems);
             lastSaved = generation;
 
-            // Killed at a random moment of a save, as long as saves take
-            // here; every fourth run lets the save finish first, so later
-            // starts have newer snapshots to find.
+            // Every fourth run lets the save finish, so newer snapshots exist.
             QVERIFY(!churn.WaitFor("saving\t").isEmpty());
             if (kill % 4 == 3) {
                 const QString saved = churn.WaitFor("saved\t");
@@ -121,23 +117,19 @@ private slots:
             churn.Kill();
             if (!churn.LastSaved().isEmpty())
                 lastSaved = churn.LastSaved().toLong();
-            // A save cut short leaves its temporary file; clearing them keeps
-            // the test's disk use flat and cannot hide a torn snapshot.
+            // Clearing a cut save's temporary file keeps disk use flat.
             const QStringList left = QDir(dir.path()).entryList({"snapshot.*"}, QDir::Files);
             midSave += left.isEmpty() ? 0 : 1;
             for (const QString& name : left)
                 QFile::remove(dir.filePath(name));
         }
         QVERIFY(!QFile::exists(path + ".unreadable"));
-        // Most kills must have landed in the middle of a save, and enough
-        // saves finished that later starts loaded newer snapshots.
         qInfo("%d kills, %d of them mid-save, %ld snapshots saved", kKills, midSave, lastSaved);
         QVERIFY(midSave >= kKills / 3);
         QVERIFY(lastSaved >= kKills / 4);
     }
 
-    // On a disk too small for the new snapshot the save is abandoned, says so
-    // in the log, and the previous snapshot still loads whole.
+    // On a disk too small, the save is abandoned and the previous one still loads.
     void FullDiskKeepsThePreviousSnapshot()
     {
         const QString unshare = QStandardPaths::findExecutable("unshare");

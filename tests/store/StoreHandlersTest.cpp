@@ -6,8 +6,7 @@
 
 namespace {
 
-// Counts its calls and runs `then` once from inside the next one; may throw,
-// or delete itself as a form closing on an event does.
+// Counts its calls and runs `then` once inside the next; may throw or delete itself.
 class Counter : public DataHandler
 {
 public:
@@ -41,8 +40,7 @@ int CalledIfBefore(EventHandlerRoot* a, EventHandlerRoot* b)
     return std::less<EventHandlerRoot*>()(a, b) ? 1 : 0;
 }
 
-// The user-list corner of the schema: users in the list, online, banned,
-// with downloads, and settings keys with values.
+// Users listed, online, banned, with downloads; settings keys with values.
 struct UserList : Chat
 {
     Type* listed = data.NewType("in_user_list", false, true, false);
@@ -82,10 +80,8 @@ class StoreHandlersTest : public QObject
     Q_OBJECT
 
 private slots:
-    // A flagged handler is skipped at once and deleted at the event's next
-    // pass; a handler added during a pass waits for the next one; a nested
-    // pass must not free a handler the outer pass still has to look at; an
-    // exception stops the pass and the event recovers.
+    // Flagged: skipped at once, deleted next pass; added: waits a pass; a
+    // nested pass frees nothing the outer needs; an exception stops a pass.
     void HandlersFlaggedAddedOrThrowingDuringAPass()
     {
         Chat s;
@@ -117,7 +113,6 @@ private slots:
         QCOMPARE(newcomer.calls, 1);
         QCOMPARE(event.HandlerCount(), std::size_t(2));
 
-        // A destroyed object is never called.
         {
             Counter gone;
             gone.then = [] { QFAIL("a destroyed handler was called"); };
@@ -194,7 +189,6 @@ private slots:
         QCOMPARE(s.data.PathHandlerCount(), std::size_t(0));
     }
 
-    // Pair handlers need related types; a shorthand needs a declared type.
     void RegistrationNeedsRelatedDeclaredTypes()
     {
         Type* user = d.NewType("shorthand_user", false, false, true);
@@ -209,8 +203,7 @@ private slots:
             [&] { m.AddItemAddedHandler(&m, "shorthand_nope", &EventLog::OnTypeAdded); }));
     }
 
-    // Nothing fires for what already holds at registration; a condition edge
-    // never triggers; the trigger sees the store after the change.
+    // Nothing fires for what held at registration or on a condition edge.
     void PathTriggersOnConnectAndDisconnect()
     {
         UserList s;
@@ -252,8 +245,7 @@ private slots:
 
     void PathConditionsAndFixedRoots()
     {
-        // A download whose user is listed and not banned, when that user
-        // comes online.
+        // A download of a listed, unbanned user, when that user comes online.
         UserList s;
         auto* root = new PathNode(&s.data, "download");
         auto* user = new PathNode(root, "user", PathConnected);

@@ -49,7 +49,6 @@ private slots:
             [&] { value->RelateToType(global, ONE, ONE, true); }));
         QVERIFY(!value->GetRelation(global).owns && !global->HasOwners());
 
-        // Unrelated items neither connect nor navigate.
         Item* key = global->NewItem("k");
         Item* song = file->NewItem("a.mp3");
         QVERIFY(ThrowsPointer<NotRelatedException>([&] { key->Connect(song); }));
@@ -63,10 +62,6 @@ private slots:
         Data data;
         Type* file = data.NewType("file", false, false, false);
         Type* user = data.NewType("user", false, false, true);
-        EventLog log;
-        log.WatchType(file);
-        log.WatchStore(data);
-
         QVERIFY(file->GetItem("a.mp3") == nullptr && (*file)["a.mp3"].IsNull());
         QCOMPARE(file->ItemCount(), std::size_t(0));
         Item* song = file->NewItem("a.mp3");
@@ -77,8 +72,6 @@ private slots:
         QCOMPARE((*user)["bob"].AsCStr(), "bob");
         QVERIFY(user->HasItem("carol").IsNull());
         QCOMPARE(user->ItemCount(), std::size_t(2));
-        QVERIFY(SameLines(log.lines, {"type added file=a.mp3", "store added file=a.mp3",
-                                      "store added user=alice", "store added user=bob"}));
     }
 
     void ValuesAreTextReadBackAsNumbers()
@@ -112,17 +105,12 @@ private slots:
         QVERIFY(ThrowsPointer<NullTypeException>([&] { s.user->GetGlobalNullItem(); }));
         QCOMPARE(s.online->ItemCount() + s.user->ItemCount(), std::size_t(0));
 
-        // The shared item is created once, then is the lowest address.
         Item* shared = s.online->GetGlobalNullItem();
-        QCOMPARE(s.online->GetGlobalNullItem(), shared);
-        Item* a = s.online->NewItem();
-        Item* b = s.online->NewItem();
-        QVERIFY(a != b && a != shared);
-        QCOMPARE(s.online->GetGlobalNullItem(), InAddressOrder({shared, a, b}).front());
+        Item* other = s.online->NewItem();
+        QVERIFY(other != shared);
+        QCOMPARE(s.online->GetGlobalNullItem(), InAddressOrder({shared, other}).front());
 
-        // Once removed, NewItem through a MANY-to-ONE relation attaches a new
-        // shared flag; ONE-to-MANY gives a fresh item each time; ONE-to-ONE
-        // one per owner.
+        // NewItem: MANY-to-ONE shares one flag, ONE-to-MANY is fresh each time.
         s.online->RemoveAllItems();
         Item* alice = s.user->NewItem("alice");
         Item* bob = s.user->NewItem("bob");
@@ -143,7 +131,6 @@ private slots:
 
         ItemPtr none;
         QVERIFY(none["user"].IsNull() && none.AsUInt64() == 0 && ItemPtr(ItemSet()).IsNull());
-        QCOMPARE(ItemPtr(ItemSet{alice, bob}).Get(), InAddressOrder({alice, bob}).front());
     }
 
     void ConnectAndDisconnectNotifyInOrder()
@@ -166,14 +153,12 @@ private slots:
             return std::exchange(last, now) != now;
         };
         QCOMPARE(alice->Connect(lobby), lobby);
-        QCOMPARE(ItemPtr(lobby).Connect(alice).Get(),
-                 alice); // already connected: silent
+        QCOMPARE(ItemPtr(lobby).Connect(alice).Get(), alice); // already connected: silent
         QVERIFY(SameLines(log.lines, Notifications("connected", alice, lobby)));
         QVERIFY(changed());
         alice->Connect(lobby);
         QVERIFY(alice->IsConnected(lobby) && s.user->HasItem("alice"));
         QVERIFY(!changed());
-        // Started from the other end, every list follows the operation's order.
         log.lines.clear();
         lobby->Connect(bob);
         QVERIFY(SameLines(log.lines, Notifications("connected", lobby, bob)));
@@ -189,7 +174,6 @@ private slots:
         ItemPtr(alice) -= ItemPtr(lobby);
         QCOMPARE(log.Only("store").size(), std::size_t(1));
 
-        // By type name: every partner of that type, nothing else.
         Item* garden = s.room->NewItem("garden");
         alice->Connect(lobby);
         alice->Connect(garden);
@@ -201,8 +185,7 @@ private slots:
         ItemSet{alice, bob}.Disconnect("room");
         QVERIFY(lobby->IsDisconnectedFromAll());
 
-        // Several partners at once are announced one by one while anybody
-        // listens, each as Connect would.
+        // Heard, several partners at once are announced one by one.
         std::vector<Item*> rooms{lobby, garden};
         std::sort(rooms.begin(), rooms.end());
         log.lines.clear();
@@ -211,7 +194,6 @@ private slots:
         QVERIFY(alice->IsConnected(lobby) && garden->IsConnected(alice));
         alice->Disconnect("room");
 
-        // Item events: the type's handlers, then the store's.
         log.lines.clear();
         changed();
         Item* carol = s.user->NewItem("carol");
@@ -284,7 +266,6 @@ private slots:
         QVERIFY(s.user->HasItem("alice").IsNull() && s.room->ItemCount() == 2); // partners stay
         probe.RemoveDataHandlers(); // it looks at the rooms, which go below
 
-        // A null item leaves its type too, and the whole store empties at once.
         Item* bob = s.user->NewItem("bob");
         bob->NewItem("is_online")->Remove();
         QVERIFY(s.online->ItemCount() == 0 && bob->IsDisconnectedFromAll());
@@ -347,8 +328,7 @@ private slots:
         QCOMPARE(data.RemoveDisconnectedItems(), 3);
         QVERIFY(SameLines(log.Only("store removed"), expected));
 
-        // Each victim's removal takes the others with it, as a manager tidies
-        // up related items: whichever goes first, the collector skips the rest.
+        // Each victim's removal takes the others with it, as managers tidy up.
         std::vector<std::pair<Type*, std::string>> victims = {
             {file, "f1"}, {file, "f2"}, {b, "j1"}, {b, "j2"}, {b, "j3"}};
         for (const auto& [type, name] : victims)
@@ -371,13 +351,10 @@ private slots:
         QCOMPARE(times.size(), std::size_t(5));
         for (const auto& [label, n] : times)
             QVERIFY2(n == 1, label.c_str());
-        QCOMPARE(file->ItemCount() + b->ItemCount(),
-                 std::size_t(2)); // kept.mp3, b1
+        QCOMPARE(file->ItemCount() + b->ItemCount(), std::size_t(2)); // kept.mp3, b1
     }
 
-    // A large set is a row of blocks; a reference set checked after every
-    // step catches a member lost or repeated where blocks split, merge or
-    // go, and find() must land inside the right block.
+    // A large set is a row of blocks that split, merge and go.
     void LargeSetsMatchAReferenceThroughInsertsAndErases()
     {
         Data data;
@@ -400,16 +377,11 @@ private slots:
             return changed == expected;
         };
 
-        // Appends, then both ends and the middle of a multi-block set.
         for (Item* item : items)
             QVERIFY(apply(item, true));
         QVERIFY(matches());
         // Back between a block with room and a full one: it ends the former.
         QVERIFY(apply(items[255], false) && apply(items[255], true) && matches());
-        ItemSet small{items[0], items[1], items[2999]};
-        QVERIFY(set.Common(small) == small && small.Common(set) == small);
-        QVERIFY(small.Common(ItemSet()).empty() && ItemSet().Common(small).empty());
-        QCOMPARE(small + ItemSet{items[2]}, (ItemSet{items[0], items[1], items[2], items[2999]}));
         for (Item* item : {items[0], items[2999], items[1500], items[255], items[256], items[0]})
             QVERIFY(apply(item, false));
         QVERIFY(matches());
@@ -424,24 +396,18 @@ private slots:
         }
         QVERIFY(set.find(items[255]) == set.end() && !set.contains(items[255]));
 
-        // Random runs down below the small form and back up past it, twice;
-        // a copy taken before them is a value and stays as it was.
+        // A full block between full ones splits; the member lands past the middle.
+        ItemSet evens;
+        for (std::size_t n = 0; n < items.size(); n += 2)
+            evens.insert(items[n]);
+        QVERIFY(evens.insert(items[1281]) && evens.size() == 1501);
+        QVERIFY(std::is_sorted(evens.begin(), evens.end()) && evens.contains(items[1281]));
+
+        // Through the small forms (an array, a lone member, none) and back.
         const ItemSet before = set;
         const std::vector<Item*> beforeItems(set.begin(), set.end());
         std::mt19937 rng(11);
-        for (std::size_t target : {40, 2500, 20, 900}) {
-            while (reference.size() != target) {
-                Item* item = items[rng() % items.size()];
-                QVERIFY(apply(item, reference.size() < target));
-            }
-            QVERIFY(matches());
-        }
-        QVERIFY(std::equal(before.begin(), before.end(), beforeItems.begin(), beforeItems.end()));
-
-        // Down through the small forms (a few members in an array, a lone
-        // one held in place, none) and up again; each survives a copy and a
-        // move, and a reused moved-from set.
-        for (std::size_t target : {6, 1, 0, 3, 1, 2}) {
+        for (std::size_t target : {40, 2500, 6, 1, 0, 3, 1, 2}) {
             while (reference.size() != target) {
                 Item* item = items[rng() % items.size()];
                 QVERIFY(apply(item, reference.size() < target));
@@ -453,78 +419,10 @@ private slots:
             copy = moved;
             QVERIFY(copy == set && copy.first() == set.first());
         }
+        QVERIFY(std::equal(before.begin(), before.end(), beforeItems.begin(), beforeItems.end()));
     }
 
-    // An item lists its partners by type in the order the types were
-    // declared, however it gained and lost them; every set stays intact as
-    // entries come and go on either side of it.
-    void PartnersAreListedInDeclarationOrder()
-    {
-        Data data;
-        Type* hub = data.NewType("hub", false, false, true);
-        std::vector<Type*> kinds;
-        for (int n = 0; n < 6; ++n) {
-            kinds.push_back(data.NewType("kind" + std::to_string(n), false, false, true));
-            hub->RelateToType(kinds.back(), MANY, MANY, false);
-        }
-        Item* center = hub->NewItem("center");
-        std::vector<std::vector<Item*>> reference(kinds.size());
-        auto matches = [&] {
-            std::vector<std::pair<Type*, ItemSet>> expected, listed;
-            for (std::size_t n = 0; n < kinds.size(); ++n)
-                if (!reference[n].empty())
-                    expected.emplace_back(kinds[n],
-                                          ItemSet::FromSorted(InAddressOrder(reference[n])));
-            for (const auto& [type, partners] : center->Connections())
-                listed.emplace_back(type, partners);
-            return listed == expected;
-        };
-        for (int n : {3, 0, 5, 1, 4, 2})
-            for (int k = 0; k <= n % 3; ++k) {
-                reference[n].push_back(kinds[n]->NewItem(Value(k)));
-                center->Connect(reference[n].back());
-                QVERIFY(matches());
-            }
-        center->Disconnect("kind1");
-        reference[1].clear();
-        QVERIFY(matches());
-        center->Disconnect(reference[5].front());
-        reference[5].erase(reference[5].begin());
-        center->Disconnect(reference[0].front());
-        reference[0].clear();
-        QVERIFY(matches() && !center->IsConnected(kinds[0]) && center->IsConnected(kinds[5]));
-        Item* last = reference[5].back();
-        center->Remove();
-        QVERIFY(last->IsDisconnectedFromAll() && last->Connections().empty());
-
-        // Unheard, a first set of partners is built in one go and ends as
-        // connecting each one would leave it, on both ends; an item that
-        // already has some takes the rest one by one.
-        Chat quiet;
-        std::vector<Item*> many;
-        for (int n = 0; n < 300; ++n)
-            many.push_back(quiet.room->NewItem("r" + std::to_string(n)));
-        std::sort(many.begin(), many.end());
-        Item* each = quiet.user->NewItem("each");
-        for (Item* room : many)
-            each->Connect(room);
-        Item* together = quiet.user->NewItem("together");
-        const std::uint64_t changes = quiet.data.ChangeCount();
-        together->ConnectAll(many);
-        QVERIFY(quiet.data.ChangeCount() > changes);
-        QVERIFY(*together->Partners(quiet.room) == *each->Partners(quiet.room));
-        for (Item* room : many)
-            QVERIFY(room->Partners(quiet.user)->size() == 2 && room->IsConnected(together));
-        Item* late = quiet.room->NewItem("late");
-        std::vector<Item*> more{many.front(), late};
-        std::sort(more.begin(), more.end());
-        together->ConnectAll(more);
-        QCOMPARE(together->Partners(quiet.room)->size(), many.size() + 1);
-        QVERIFY(late->IsConnected(together));
-    }
-
-    // The query shorthands read the program's store `d`; each case declares
-    // type names of its own there.
+    // The query shorthands read the program's store `d`.
     void ConnectedFiltersAndNavigation()
     {
         Type* user = d.NewType("cf_user", false, false, true);
@@ -544,30 +442,20 @@ private slots:
         ItemSet empty;
 
         QVERIFY(three.Connected(empty).empty() && empty.Connected(rooms).empty());
-        QVERIFY(three.NotConnected(empty) == three && empty.NotConnected(rooms).empty());
-        // The filter walks the smaller operand; both walks keep only members.
         QCOMPARE(three.Connected(ItemSet{r[0]}), ItemSet{u[0]});
         QCOMPARE(three.Connected(rooms), (ItemSet{u[0], u[2]}));
-        QCOMPARE(three.NotConnected(ItemSet{r[0]}), (ItemSet{u[1], u[2]}));
-        QCOMPARE(three.NotConnected(rooms), ItemSet{u[1]});
         QCOMPARE(rooms.Connected(three), (ItemSet{r[0], r[3], r[4]}));
         QCOMPARE(three.Connected(ItemPtr(r[3])), ItemSet{u[2]});
-        QCOMPARE(three.NotConnected("cf_room"), ItemSet{u[1]});
         QCOMPARE(three.Connected("cf_room", "0"), ItemSet{u[0]});
-        QCOMPARE(three.NotConnected("cf_room", "0"), (ItemSet{u[1], u[2]}));
-        // A value with no item matches nothing either way, and creates nothing.
+        // A value with no item matches nothing and creates nothing.
         QVERIFY(three.Connected("cf_room", "nowhere").empty());
-        QVERIFY(three.NotConnected("cf_room", "nowhere").empty());
         QVERIFY(room->HasItem("nowhere").IsNull());
 
         QCOMPARE(u[2]->HasItem("cf_room"), InAddressOrder({r[3], r[4]}).front());
         QCOMPARE(three.GetItems("cf_room"), (ItemSet{r[0], r[3], r[4]}));
         QVERIFY(ItemPtr(u[1])["cf_room"].IsNull() && empty.GetItems("cf_room").empty());
         QCOMPARE(g("cf_room").size(), std::size_t(5));
-        QCOMPARE(i("cf_room", "3"), ItemSet{r[3]});
-        QVERIFY(i("cf_room", "zzz").empty() && room->HasItem("zzz").IsNull());
 
-        // Items tied to every one of several partners.
         Type* request = d.NewType("cf_transfer_req", false, false, true);
         request->RelateToType(user, MANY, ONE, false);
         request->RelateToType(room, MANY, ONE, false);
@@ -582,13 +470,11 @@ private slots:
         QCOMPARE(d.GetItems(u[0], r[0], "cf_transfer_req"), (ItemSet{t[0], t[1]}));
         QCOMPARE(d.GetItem(u[0], r[0], "cf_transfer_req").Get(),
                  InAddressOrder({t[0], t[1]}).front());
-        QCOMPARE(d.GetItemSubset(ItemSet{r[0]}, "cf_transfer_req"), (ItemSet{t[0], t[1], t[3]}));
         QVERIFY(d.GetItem(u[3], r[0], "cf_transfer_req").IsNull());
-        QVERIFY(d.GetItemSubset(ItemSet(), "cf_transfer_req").empty());
     }
 
-    // Ties keep set order ascending and are exactly reversed descending.
-    void SortsBreakTiesByAddress()
+    // Ties keep set order; items without the partner are left out.
+    void SortsByValueOrPartner()
     {
         using Texts = std::vector<std::string>;
         Type* number = d.NewType("sort_number", false, false, true);
@@ -597,16 +483,6 @@ private slots:
         QCOMPARE(Values(g("sort_number").SortAlphabetic(true)),
                  (Texts{"-1", "10", "9", "Zed", "apple"}));
 
-        // "5" and "05" tie numerically.
-        Type* tie = d.NewType("sort_tie", false, false, true);
-        std::vector<Item*> tied = InAddressOrder({tie->NewItem("5"), tie->NewItem("05")});
-        std::vector<Item*> ascending = {tie->NewItem("-1"), tie->NewItem("1"), tied[0], tied[1],
-                                        tie->NewItem("10")};
-        QCOMPARE(AsVector(g("sort_tie").SortNumeric(true)), ascending);
-        std::reverse(ascending.begin(), ascending.end());
-        QCOMPARE(AsVector(g("sort_tie").SortNumeric(false)), ascending);
-
-        // By partner: items without one are left out.
         Type* download = d.NewType("sb_download", false, false, true);
         Type* place = d.NewType("sb_place", false, false, true);
         download->RelateToType(place, MANY, ONE, false);
@@ -621,13 +497,11 @@ private slots:
         std::vector<Item*> tens = InAddressOrder({dl[0], dl[2]});
         QCOMPARE(AsVector(all.SortNumericBy("sb_place", true)),
                  (std::vector<Item*>{dl[4], dl[1], tens[0], tens[1]}));
-        QCOMPARE(AsVector(all.SortAlphabeticBy("sb_place", false)),
-                 (std::vector<Item*>{dl[1], tens[1], tens[0], dl[4]}));
 
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { g("sort_nope"); }));
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { all.SortNumericBy("nope", true); }));
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { all.Connected("nope", "x"); }));
-        QVERIFY(ThrowsPointer<NotRelatedException>([&] { all.GetItems("sort_tie"); }));
+        QVERIFY(ThrowsPointer<NotRelatedException>([&] { all.GetItems("sort_number"); }));
     }
 };
 

@@ -10,8 +10,7 @@
 
 #include "store/Data.h"
 
-// The store throws heap-allocated exceptions by pointer; this runs `f` and
-// tells whether it threw exactly an `E*`, freeing the object as a catcher must.
+// The store throws heap-allocated exceptions by pointer: did `f` throw an `E*`?
 template <class E, class F> bool ThrowsPointer(F&& f)
 {
     try {
@@ -97,8 +96,7 @@ public:
     EventHandlerBase<Item*>* Handler() { return MakeHandler(this, &ItemProbe::On); }
 };
 
-// The five notifications of `a` "connected" to or "disconnected" from `b`
-// with types, store and both pairs watched, in the order they must arrive.
+// What `a` "connected"/"disconnected" `b` sends to every watcher, in order.
 inline std::vector<std::string> Notifications(const std::string& verb, Item* a, Item* b)
 {
     const std::string ab = " " + Label(a) + " " + Label(b), ba = " " + Label(b) + " " + Label(a);

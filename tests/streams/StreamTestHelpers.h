@@ -49,8 +49,7 @@ struct ChildOutcome
     QByteArray stderrText;
 };
 
-// Runs body in a forked child with stderr captured, for assertions that
-// abort and for memory limits that must not touch the test process.
+// Runs body in a forked child with stderr captured (aborts, memory limits).
 inline ChildOutcome RunInChild(const std::function<int()>& body)
 {
     ChildOutcome outcome;
