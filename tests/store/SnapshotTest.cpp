@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <csignal>
 #include <string>
+
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +11,21 @@
 
 #include "Bytes.h"
 #include "StoreTestSupport.h"
+#include "base/Log.h"
+#include "base/LogSink.h"
 #include "store/DataSaver.h"
 
 namespace {
+
+// Keeps the last log line while it lives.
+class LastLogLine : public LogSink
+{
+public:
+    LastLogLine() { SetLogSink(this); }
+    ~LastLogLine() override { SetLogSink(nullptr); }
+    void Append(const QString&, const QString& text, ItemPtr) override { line = text; }
+    QString line;
+};
 
 class LoadedCounter : public DataLoadedEventHandler
 {
@@ -280,19 +295,40 @@ private slots:
                  QByteArray("no"));
     }
 
-    // Written to "<path>.<n>" (first free n), then renamed over the old one.
-    void SaveGoesThroughAFreeTemporaryName()
+    // Written to "<path>.<n>" (first free n) and renamed over the old one; a
+    // write that fails (here a file size limit) keeps the previous snapshot.
+    void SaveReplacesTheSnapshotOnlyWhenWritten()
     {
         QTemporaryDir dir;
         const QByteArray path = QFile::encodeName(dir.filePath("snapshot"));
         WriteAll(path + ".1", "left behind");
         WriteAll(path, "old snapshot");
+        Store big;
+        for (int n = 0; n < 2000; ++n)
+            big.global->NewItem("a key long enough to pass the limit " + std::to_string(n));
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        LastLogLine log;
+        const bool written = big.saver.Save(path);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!written);
+        QCOMPARE(ReadAll(path), QByteArray("old snapshot"));
+        QVERIFY2(log.line.contains("Could not save the snapshot to " + dir.filePath("snapshot")) &&
+                     log.line.endsWith("The previous snapshot is kept."),
+                 qPrintable(log.line));
+
         Store s(false);
         s.Set("username", "alice"); // nothing declared: nothing saved
         QVERIFY(s.saver.Save(path));
         QCOMPARE(ReadAll(path), kEmptySnapshot);
         QCOMPARE(ReadAll(path + ".1"), QByteArray("left behind"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"snapshot", "snapshot.1"}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 (QStringList{"snapshot", "snapshot.1", "snapshot.2"})); // .2 was abandoned
     }
 };
 
