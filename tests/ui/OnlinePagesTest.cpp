@@ -37,6 +37,7 @@
 #include "ui/CompleteDownloadsForm.h"
 #include "ui/DesktopOpener.h"
 #include "ui/DownloadMenuOptions.h"
+#include "ui/DownloadNotifier.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
 #include "ui/RoomForm.h"
@@ -116,6 +117,7 @@ private slots:
     void DownloadRunsCompletesAndIsListed();
     void CollapsedRowsSummariseTheirEntries();
     void MenuOffersWhatTheSelectionAllows();
+    void CompletionsShareOneNotification();
     void UploadsAreServedAndCleared();
     void BrowsingOpensATabWithTheFolderTree();
     void FilterAndExpandLevelWorkOnTheFolderTree();
@@ -395,6 +397,23 @@ void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
     remove->trigger();
     QVERIFY(!Downloads()->EntryRow(queued));
     QVERIFY(!Downloads()->EntryRow(done));
+}
+
+void OnlinePagesTest::CompletionsShareOneNotification()
+{
+    DownloadNotifier notifier;
+    QStringList shown;
+    connect(&notifier, &DownloadNotifier::Notify,
+            [&](const QString& title, const QString& text) { shown << title + ": " + text; });
+    for (const char* name : {"a", "b", "a", "c", "d", "e"})
+        notifier.Add(QString("/x/") + name, name);
+    QVERIFY(notifier.Timer()->isActive());
+    notifier.Flush();
+    notifier.Add("/x/a", "a");
+    notifier.Add("/x/f", "f");
+    notifier.Flush();
+    QCOMPARE(shown,
+             QStringList({"5 downloads complete: a, b, c and 2 more", "Download complete: f"}));
 }
 
 void OnlinePagesTest::UploadsAreServedAndCleared()
@@ -853,6 +872,7 @@ void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
     // Closing the tab forgets the form; the next message opens a new one.
     emit chats->tabCloseRequested(before);
     QCOMPARE(chats->count(), before);
+    QVERIFY(!d.GetType(ServerTypes::User)->HasItem("bob")[ChatTypes::UserChatWidget]);
     m_bob.Send("pm alice again");
     QTRY_COMPARE(chats->count(), before + 1);
     QVERIFY(m_window->GetChatForm("bob") != form);
