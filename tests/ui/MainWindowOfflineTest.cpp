@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -384,6 +386,11 @@ void MainWindowOfflineTest::RoomMembersFollowTheStore()
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "bert", "Zed"}));
     QVERIFY(members->topLevelItem(0)->icon(0).isNull());
     QVERIFY(!members->topLevelItem(2)->icon(0).isNull());
+    // The columns fit the narrow pane, numbers shown in full.
+    m_window->resize(900, 500);
+    QApplication::processEvents();
+    QCOMPARE(members->horizontalScrollBar()->maximum(), 0);
+    QVERIFY(members->header()->sectionSize(1) > members->fontMetrics().horizontalAdvance("12,345"));
     room.Disconnect(bert);
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "Zed"}));
 

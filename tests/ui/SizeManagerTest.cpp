@@ -90,6 +90,7 @@ void SizeManagerTest::ListsAndSplittersOfOneNameKeepInStep()
     QCOMPARE(second->header()->sectionSize(1), 120);
     first->header()->resizeSection(0, 70);
     QCOMPARE(second->header()->sectionSize(0), 70);
+    first->header()->resizeSection(2, 99);
     QCOMPARE(second->header()->sectionSize(2), lastBefore);
 
     // With every list closed the widths are kept for the next one.
