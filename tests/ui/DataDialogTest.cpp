@@ -11,9 +11,8 @@
 #include "ui/DataDialog.h"
 #include "ui/StoreItemListModel.h"
 
-// A small store: three users, two rooms, a shared "is_online" flag and a
-// room ticker written by a user, so that every kind of row and the walk
-// back along the path show up.
+// A small store with every kind of row: users, rooms, a shared flag and a
+// room ticker written by a user, which leads back along the path.
 class DataDialogTest : public QObject
 {
     Q_OBJECT
@@ -23,8 +22,7 @@ private slots:
     void cleanup();
     void ListsTypesAndUnfoldsConnectionsOnDemand();
     void FollowsItemsAddedAndRemoved();
-    void LargePartnerSetsComeInOrderedBatches();
-    void ListsValuesInByteOrder();
+    void LargeSetsComeInBatchesAndByteOrder();
 
 private:
     void ClickType(const QString& name);
@@ -119,7 +117,7 @@ void DataDialogTest::ListsTypesAndUnfoldsConnectionsOnDemand()
     ClickItem("carol");
     QCOMPARE(tree->topLevelItem(0)->text(0), "[user] carol");
 
-    // The keyboard walks the list and the tree follows.
+    // The tree follows the list's current item.
     QTest::keyClick(m_dialog->ItemList(), Qt::Key_Up);
     QCOMPARE(tree->topLevelItem(0)->text(0), "[user] bob");
 
@@ -132,15 +130,9 @@ void DataDialogTest::ListsTypesAndUnfoldsConnectionsOnDemand()
     QCOMPARE(root->child(1)->childCount(), 0);
     QTreeWidgetItem* lobby = root->child(2);
     QCOMPARE(ChildTexts(lobby), QStringList{DataDialog::kUnloaded});
-
-    tree->setCurrentItem(root);
-    QTest::keyClick(tree, Qt::Key_Down);
-    QTest::keyClick(tree, Qt::Key_Down);
-    QTest::keyClick(tree, Qt::Key_Down);
-    QCOMPARE(tree->currentItem(), lobby);
+    tree->setCurrentItem(lobby);
     QTest::keyClick(tree, Qt::Key_Right);
     QVERIFY(lobby->isExpanded());
-    QCOMPARE(tree->currentItem(), lobby);
     // Bob is in the lobby, but users are already on the path.
     QCOMPARE(ChildTexts(lobby), QStringList{"[ticker] welcome"});
     // The ticker's author is a user and its room is the row above: closed.
@@ -177,9 +169,8 @@ void DataDialogTest::FollowsItemsAddedAndRemoved()
     m_dialog->OnRefresh();
     QCOMPARE(ListedItems(), (QStringList{"alice", "carol", "dave"}));
 
-    // Within one turn: a removed item's row still reads as it was (a new
-    // item may already live at its address), and an item added and removed
-    // again never shows up.
+    // Within one turn a removed item's row still reads as it was (a new item
+    // may live at its address); one added and removed again never shows.
     m_user->HasItem("dave")->Remove();
     m_user->NewItem("zoe");
     m_user->NewItem("eve")->Remove();
@@ -196,10 +187,8 @@ void DataDialogTest::FollowsItemsAddedAndRemoved()
         m_user->NewItem(QString("b%1").arg(i, 3, 10, QChar('0')).toStdString());
     m_user->HasItem("alice")->Remove();
     m_dialog->OnRefresh();
-    const QStringList listed = ListedItems();
-    QCOMPARE(listed.size(), 102);
-    QCOMPARE(listed.first(), "b000");
-    QCOMPARE(listed.mid(99), (QStringList{"b099", "carol", "dave"}));
+    QCOMPARE(ListedItems().size(), 102);
+    QCOMPARE(ListedItems().mid(99), (QStringList{"b099", "carol", "dave"}));
     QCOMPARE(m_dialog->ItemList()->currentIndex().data().toString(), "carol");
 
     // Rows of a removed item leave the tree; removing the shown item empties it.
@@ -218,7 +207,7 @@ void DataDialogTest::FollowsItemsAddedAndRemoved()
     QCOMPARE(m_dialog->TypeList()->topLevelItem(0)->text(0), "file");
 }
 
-void DataDialogTest::LargePartnerSetsComeInOrderedBatches()
+void DataDialogTest::LargeSetsComeInBatchesAndByteOrder()
 {
     const int total = 2 * static_cast<int>(DataDialog::kRowBatch) + 10;
     Type* file = m_store->NewType("file", false, false, false);
@@ -246,23 +235,20 @@ void DataDialogTest::LargePartnerSetsComeInOrderedBatches()
     QCOMPARE(root->childCount(), total);
     for (int i = 0; i < total; ++i)
         QCOMPARE(root->child(i)->text(0), QString("[file] f%1").arg(i, 5, 10, QChar('0')));
-}
 
-void DataDialogTest::ListsValuesInByteOrder()
-{
-    // Share paths: long common prefixes, texts that are prefixes of others,
-    // bytes above 0x7f, and an embedded zero byte.
+    // Texts that are prefixes of others, bytes above 0x7f, an embedded zero,
+    // and texts alike for more than sixteen bytes.
     Type* path = m_store->NewType("path", false, false, false);
     std::vector<std::string> values = {"/srv/music/a",
                                        "/srv/music/a/b",
                                        "/srv/music/ab",
                                        std::string("/srv/\0x", 7),
                                        "/srv/music/\xc3\xa9t\xc3\xa9",
-                                       ""};
-    for (int i = 0; i < 300; ++i)
-        values.push_back("/srv/music/album " + std::to_string(i * 7919 % 1000));
+                                       "",
+                                       "/srv/music/album 10",
+                                       "/srv/music/album 9",
+                                       "/srv/music/album 1"};
     std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
     for (auto it = values.rbegin(); it != values.rend(); ++it)
         path->NewItem(*it);
 

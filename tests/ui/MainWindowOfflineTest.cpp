@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,9 +46,7 @@
 using namespace ServerTypes;
 using namespace SharingTypes;
 
-// The window offline: the option controls and their dialogs, the
-// shared-folders page, and the chat and user list forms. The server is never
-// reached, so everything the forms show comes from items the test puts in
+// The window offline: what the forms show comes from items the test puts in
 // the store, as the server connection would.
 class MainWindowOfflineTest : public QObject
 {
@@ -59,23 +58,17 @@ private slots:
     // A step a failed test left behind must not answer the next test's dialog.
     void cleanup() { m_answerer.script.clear(); }
     void RescanShowsCountsInOneDialog();
-    void PortDialogRefusesKeepsOrStoresPending();
-    void UserNameChangeTrimsAndNeedsBoth();
-    void TrayOptionShowsHidesAndClosingHides();
-    void DataMenuShowsOneViewer();
-    void DownloadFolderFollowsTheSetting();
-    void ShareFolderCreatesRootWithItsVisibility();
-    void ListFollowsRootsAndUnshareRemovesThem();
+    void OptionDialogsRefuseBadInput();
+    void OptionControlsAndDataViewer();
+    void SharedFoldersAreAddedListedAndUnshared();
     void RoomMembersFollowTheStore();
     void LinesAreEscapedLinkedAndTrimmed();
     void PrivateMessagesRaiseEventsAndBlink();
     void UserListFollowsMembershipStatusAndGroups();
-    void GroupDialogsWriteTheStore();
-    void UserMenuActsOnTheStore();
+    void GroupDialogsAndUserMenuWriteTheStore();
 
 private:
-    // Alt and the page's place among the tabs, then a button of the set
-    // the page's focus shows.
+    // Alt and the page's number, then a button of the set its focus shows.
     void Press(const QString& page, const char* id);
     QCheckBox* Box(const char* name) const { return m_window->findChild<QCheckBox*>(name); }
     QString Folder(const QString& name);
@@ -84,19 +77,20 @@ private:
         return d.GetType(SharedFolder)->HasItem(path.toStdString());
     }
     QTreeWidgetItem* Row(const QString& path) const;
-    // The access text of the folder's row, or a clear mark when it has none.
     QString Access(const QString& path) const;
     static void Tick(QDialog* dialog, const QString& text);
     static void ClickOk(QDialog* dialog);
+    // A script step: types `texts` into the dialog's fields and confirms once
+    // the step has returned, as a refusal box runs a loop of its own; `open`
+    // is cleared if the dialog was found closed.
+    static std::function<void(QDialog*)> Fill(const QStringList& texts, bool* open);
     static ItemPtr UserItem(const char* name) { return d.GetType(User)->GetItem(name); }
     static void Member(ItemPtr room, const char* name, int speed, int files, const char* code);
     static QStringList Texts(QTreeWidget* list, int column);
-    // Chooses `text` from a fresh user menu for `user`.
     void Choose(const char* user, const QString& text);
     QTabWidget* ChatTabs() const { return m_window->findChild<QTabWidget*>("chat_tabs"); }
 
-    // No user name in a fresh home: the first-start login is refused and the
-    // client stays offline.
+    // Without a user name the first-start login is refused: we stay offline.
     ModalAnswerer m_answerer;
     MainWindow* m_window = nullptr;
     SharedFoldersView* m_view = nullptr;
@@ -189,26 +183,26 @@ void MainWindowOfflineTest::RescanShowsCountsInOneDialog()
     dialog->accept();
 }
 
-void MainWindowOfflineTest::PortDialogRefusesKeepsOrStoresPending()
+std::function<void(QDialog*)> MainWindowOfflineTest::Fill(const QStringList& texts, bool* open)
+{
+    return [texts, open](QDialog* dialog) {
+        *open = *open && dialog->isVisible();
+        const auto fields = dialog->findChildren<QLineEdit*>();
+        QCOMPARE(fields.size(), texts.size());
+        for (int n = 0; n < texts.size(); ++n)
+            fields[n]->setText(texts[n]);
+        QTimer::singleShot(0, dialog, &QDialog::accept);
+    };
+}
+
+void MainWindowOfflineTest::OptionDialogsRefuseBadInput()
 {
     Settings::Set("listening_port", 2235);
-    bool stayedOpen = true;
-    auto enter = [&stayedOpen](const char* text) {
-        return [text, &stayedOpen](QDialog* dialog) {
-            QVERIFY(qobject_cast<ListeningPortDialog*>(dialog));
-            stayedOpen = stayedOpen && dialog->isVisible();
-            dialog->findChild<QLineEdit*>()->setText(text);
-            // Later: the refusal box runs a loop of its own, and the answerer
-            // does not fire again until this step has returned.
-            QTimer::singleShot(0,
-                               dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
-                               &QAbstractButton::click);
-        };
-    };
-    m_answerer.script << enter("0") << enter("65536") << enter("12ab") << enter("2235");
+    bool open = true;
+    for (const char* text : {"0", "65536", "12ab", "2235"})
+        m_answerer.script << Fill({text}, &open);
     Press("Options", "set_listening_port");
-    QVERIFY(m_answerer.script.isEmpty());
-    QVERIFY(stayedOpen);
+    QVERIFY(m_answerer.script.isEmpty() && open);
     const QString invalid = "Invalid Port Number: Port number must be in the range of 1 to 65535.";
     QCOMPARE(m_answerer.boxes,
              QStringList({invalid, invalid, invalid,
@@ -216,38 +210,23 @@ void MainWindowOfflineTest::PortDialogRefusesKeepsOrStoresPending()
     QCOMPARE(Settings::Get("new_listening_port"), std::string());
 
     m_answerer.boxes.clear();
-    m_answerer.script << enter(" 4000 ");
+    m_answerer.script << Fill({" 4000 "}, &open);
     Press("Options", "set_listening_port");
     QCOMPARE(m_answerer.boxes,
              QStringList({"Change to Listening Port Pending: Changes to the listening port "
                           "will take effect after a client restart."}));
     QCOMPARE(Settings::Get("new_listening_port"), std::string("4000"));
     QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
-}
 
-void MainWindowOfflineTest::UserNameChangeTrimsAndNeedsBoth()
-{
-    bool stayedOpen = false;
-    auto fill = [&stayedOpen](const char* name, const char* password, bool check) {
-        return [=, &stayedOpen](QDialog* dialog) {
-            QVERIFY(qobject_cast<LoginDialog*>(dialog));
-            if (check)
-                stayedOpen = dialog->isVisible();
-            const auto fields = dialog->findChildren<QLineEdit*>();
-            fields[0]->setText(name);
-            fields[1]->setText(password);
-            dialog->accept();
-        };
-    };
-    m_answerer.script << fill("  carol ", "   ", false) << fill(" carol ", " pw ", true);
+    // The user name and password are trimmed, and both are needed.
+    m_answerer.script << Fill({"  carol ", "   "}, &open) << Fill({" carol ", " pw "}, &open);
     Press("Options", "set_user_pass");
-    QVERIFY(m_answerer.script.isEmpty());
-    QVERIFY(stayedOpen);
+    QVERIFY(m_answerer.script.isEmpty() && open);
     QCOMPARE(Settings::Get("username"), std::string("carol"));
     QCOMPARE(Settings::Get("password"), std::string("pw"));
 }
 
-void MainWindowOfflineTest::TrayOptionShowsHidesAndClosingHides()
+void MainWindowOfflineTest::OptionControlsAndDataViewer()
 {
     QSystemTrayIcon* tray = m_window->TrayIcon();
     QCheckBox* toTray = Box("minimize_to_tray");
@@ -258,8 +237,8 @@ void MainWindowOfflineTest::TrayOptionShowsHidesAndClosingHides()
     toTray->click();
     QVERIFY(tray->isVisible());
 
-    // With the tray on, closing hides; a click on the tray icon brings the
-    // window back. (The offscreen desktop has no tray; stand in for one.)
+    // With the tray on, closing hides and a click on the icon brings the
+    // window back (the offscreen desktop has no tray; stand in for one).
     m_window->SetSystemTrayAvailable(true);
     m_window->close();
     QVERIFY(!m_window->isVisible());
@@ -269,31 +248,12 @@ void MainWindowOfflineTest::TrayOptionShowsHidesAndClosingHides()
     emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(m_window->isVisible());
 
-    // The other check boxes write their settings as they change.
     QVERIFY(Box("use_upnp") && Box("expand_new_shares"));
     Box("use_upnp")->click();
     QCOMPARE(Settings::Get("use_upnp"), std::string(Box("use_upnp")->isChecked() ? "yes" : "no"));
     Box("expand_new_shares")->click();
     QCOMPARE(Settings::Get("expand_new_shares"), std::string("no"));
-}
 
-void MainWindowOfflineTest::DataMenuShowsOneViewer()
-{
-    QAction* data = m_window->findChild<QAction*>("show_data");
-    QVERIFY(data);
-    data->trigger();
-    auto* viewer = m_window->findChild<DataDialog*>();
-    QVERIFY(viewer && viewer->isVisible() && !viewer->isModal());
-    viewer->close();
-    data->trigger();
-    QCOMPARE(m_window->findChildren<DataDialog*>().size(), 1);
-    QVERIFY(viewer->isVisible());
-    viewer->close();
-}
-
-void MainWindowOfflineTest::DownloadFolderFollowsTheSetting()
-{
-    // Shown on the shared-folders page and among the options.
     const QString folder = QDir::homePath() + "/Quorvale Downloads";
     for (const char* name : {"download_folder", "options_download_folder"}) {
         auto* field = m_window->findChild<QLineEdit*>(name);
@@ -303,17 +263,25 @@ void MainWindowOfflineTest::DownloadFolderFollowsTheSetting()
         QCOMPARE(field->text(), QString("/srv/incoming"));
         Settings::Set("download_folder", folder.toStdString());
     }
+
+    // One data viewer, shown again after it was closed.
+    QAction* data = m_window->findChild<QAction*>("show_data");
+    QVERIFY(data);
+    for (int n = 0; n < 2; ++n) {
+        data->trigger();
+        QCOMPARE(m_window->findChildren<DataDialog*>().size(), 1);
+        QVERIFY(m_window->findChild<DataDialog*>()->isVisible());
+        m_window->findChild<DataDialog*>()->close();
+    }
 }
 
-void MainWindowOfflineTest::ShareFolderCreatesRootWithItsVisibility()
+void MainWindowOfflineTest::SharedFoldersAreAddedListedAndUnshared()
 {
     d.GetType(ServerTypes::UserListGroup)->GetItem("rock");
     d.GetType(ServerTypes::UserListGroup)->GetItem("jazz");
     const QString music = Folder("music");
 
-    // Through the tool action, as the user does it: OK without a folder is
-    // ignored, then a folder (typed with a trailing separator) is shared
-    // with everybody and one group.
+    // OK without a folder is ignored; a trailing separator is dropped.
     bool stayedOpen = false;
     m_answerer.script << [&](QDialog* dialog) {
         QVERIFY(qobject_cast<AddSharedFolderDialog*>(dialog));
@@ -345,28 +313,21 @@ void MainWindowOfflineTest::ShareFolderCreatesRootWithItsVisibility()
     QVERIFY(Root(films));
     QCOMPARE(Access(films), QString("User List"));
     sharedFoldersManager->WaitForRescan();
-}
 
-void MainWindowOfflineTest::ListFollowsRootsAndUnshareRemovesThem()
-{
     const QString books = Folder("books");
-    const QString music = Folder("music");
-    const QString films = Folder("films");
     const int before = m_view->topLevelItemCount();
 
-    // A root added straight into the store gets a row whose access text
-    // follows its links: flags first, then groups in alphabetical order.
-    ItemPtr root = d.GetType(SharedFolder)->GetItem(books.toStdString());
+    // The access text follows the root's links: flags, then sorted groups.
+    ItemPtr shelf = d.GetType(SharedFolder)->GetItem(books.toStdString());
     QCOMPARE(m_view->topLevelItemCount(), before + 1);
-    root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
-    root.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("jazz"));
-    root.NewItem(SharedUserlist);
+    shelf.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
+    shelf.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("jazz"));
+    shelf.NewItem(SharedUserlist);
     QCOMPARE(Access(books), QString("User List, jazz, rock"));
-    root.Disconnect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
+    shelf.Disconnect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
     QCOMPARE(Access(books), QString("User List, jazz"));
     sharedFoldersManager->WaitForRescan();
 
-    // Unsharing removes exactly the selected roots and their rows.
     m_view->clearSelection();
     QVERIFY(Row(music) && Row(films));
     Row(music)->setSelected(true);
@@ -407,7 +368,6 @@ void MainWindowOfflineTest::Choose(const char* user, const QString& text)
 
 void MainWindowOfflineTest::RoomMembersFollowTheStore()
 {
-    // Entering the room opens its form in the window.
     ItemPtr room = d.GetType(Room)->GetItem("lobby");
     room.NewItem(InRoom);
     Member(room, "Zed", 2048, 12345, "DE");
@@ -416,8 +376,8 @@ void MainWindowOfflineTest::RoomMembersFollowTheStore()
     QTreeWidget* members = form->Members();
     QCOMPARE(Texts(members, 0), QStringList{"Zed"});
 
-    // A member is listed once the server has told its speed, files and
-    // country; names sort without regard to case.
+    // A member is listed once its speed, files and country are known;
+    // names sort without regard to case.
     Member(room, "Anna", 0, 0, "");
     ItemPtr bert = UserItem("bert");
     room.Connect(bert);
@@ -434,7 +394,6 @@ void MainWindowOfflineTest::RoomMembersFollowTheStore()
     room.Disconnect(bert);
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "Zed"}));
 
-    // The autojoin button of this form tells the room's state.
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
     form->Entry()->setFocus();
@@ -465,8 +424,7 @@ void MainWindowOfflineTest::LinesAreEscapedLinkedAndTrimmed()
     form.OnRoomChat("elsewhere", "bob", "not for this room");
     QCOMPARE(form.View()->toPlainText(), QString("[bob] <b>bold</b>"));
 
-    // Past the limit the oldest lines go, cut at a line break, and the new
-    // line still arrives; below it nothing is cut.
+    // Past the limit the oldest lines go, cut at a line break.
     ChatView view;
     const QString filler(200, 'x');
     int lines = 0;
@@ -491,7 +449,6 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     auto* other = new QWidget;
     ChatTabs()->addTab(other, "other");
     ChatForm* form = m_window->GetChatForm("bob");
-    // Another window has the focus: our window is not the active one.
     QWidget elsewhere;
     elsewhere.show();
     elsewhere.activateWindow();
@@ -506,15 +463,17 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     auto* room = new QWidget;
     events->AddEvent("lobby", ":/icons/room_icon", room);
 
-    // Each tick shows the next icon, then the connection icon, then again.
+    // Each tick shows the next icon, then the connection icon.
     for (int tick = 0; tick < 4; ++tick)
         events->OnIconAlertTimeout();
     QCOMPARE(shown.size(), 3);
     QCOMPARE(shown[1][0].toString(), QString(":/icons/room_icon"));
     QCOMPARE(shown[2][0].toString(), QString(ChatForm::ChatIcon));
     QCOMPARE(cleared.size(), 1);
+    const auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    QCOMPARE(image(QApplication::windowIcon()), image(QIcon(ChatForm::ChatIcon)));
 
-    // Any focus change in the application ends the blinking, not the events.
+    // A focus change ends the blinking, not the events.
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
     QTRY_VERIFY(!events->IsAlerting());
@@ -522,12 +481,11 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     QCOMPARE(shown.size(), 3);
     QVERIFY(events->EventAction(form));
 
-    // Clicking the event brings its chat forward and drops the event.
     ChatTabs()->setCurrentWidget(other);
     events->EventAction(form)->trigger();
     QCOMPARE(ChatTabs()->currentWidget(), static_cast<QWidget*>(form));
     QVERIFY(!events->EventAction(form));
-    // Showing the form drops its event too; a destroyed widget drops its own.
+    // Showing the form drops its event, and so does destroying a widget.
     ChatTabs()->setCurrentWidget(other);
     form->AddChat("third");
     QVERIFY(events->EventAction(form));
@@ -536,7 +494,7 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     delete room;
     QCOMPARE(events->actions().size(), 0);
 
-    // Our own lines show under our name; an empty line sends nothing.
+    // An empty line sends nothing.
     QTest::keyClicks(form->Entry(), "hi there");
     QTest::keyClick(form->Entry(), Qt::Key_Return);
     QTest::keyClick(form->Entry(), Qt::Key_Return);
@@ -549,8 +507,7 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
 
 void MainWindowOfflineTest::UserListFollowsMembershipStatusAndGroups()
 {
-    // A user's row belongs to one list form: the window's own gives way to
-    // one made after a user is listed.
+    // A user's row belongs to one list form: the window's own gives way.
     delete m_window->findChild<UserListForm*>();
     UserItem("carol").NewItem(InUserList);
     UserListForm form;
@@ -573,7 +530,6 @@ void MainWindowOfflineTest::UserListFollowsMembershipStatusAndGroups()
     alice.Disconnect(IsOnline);
     QCOMPARE(Texts(users, UserListForm::OnlineColumn), (QStringList{"", ""}));
 
-    // Unsharing adds a row below and takes nobody off the list.
     UserMenuOptions::UnshareUser("alice");
     UserMenuOptions::UnshareUser("dave");
     QCOMPARE(Texts(form.Unshared(), 0), (QStringList{"alice", "dave"}));
@@ -587,12 +543,12 @@ void MainWindowOfflineTest::UserListFollowsMembershipStatusAndGroups()
     QVERIFY(!alice.IsConnected(InUserList));
 }
 
-void MainWindowOfflineTest::GroupDialogsWriteTheStore()
+void MainWindowOfflineTest::GroupDialogsAndUserMenuWriteTheStore()
 {
     ItemPtr membership = UserItem("gina").NewItem(InUserList);
     UserGroupsDialog dialog("gina");
     UserGroupsDialog otherDialog("carol");
-    const int groups = dialog.Groups()->count();
+    const int groupCount = dialog.Groups()->count();
 
     QTest::keyClicks(dialog.NewGroupName(), "  friends ");
     QTest::keyClick(dialog.NewGroupName(), Qt::Key_Return);
@@ -601,7 +557,7 @@ void MainWindowOfflineTest::GroupDialogsWriteTheStore()
     QCOMPARE(otherDialog.Groups()->findItems("friends", Qt::MatchExactly).size(), 1);
     QTest::keyClicks(dialog.NewGroupName(), "   ");
     dialog.findChild<QPushButton*>()->click();
-    QCOMPARE(dialog.Groups()->count(), groups + 1);
+    QCOMPARE(dialog.Groups()->count(), groupCount + 1);
 
     QListWidgetItem* row = dialog.Groups()->findItems("friends", Qt::MatchExactly).value(0);
     QVERIFY(row);
@@ -621,15 +577,11 @@ void MainWindowOfflineTest::GroupDialogsWriteTheStore()
     QTest::keyClick(config.Priority(), Qt::Key_Down);
     QTest::keyClick(config.Priority(), Qt::Key_Down);
     QVERIFY(!friends[GroupDownloadPriority]);
-}
 
-void MainWindowOfflineTest::UserMenuActsOnTheStore()
-{
     Choose("erin", "Message user");
     QVERIFY(UserItem("erin")[ChatTypes::UserChatWidget]);
 
-    // Offline as we are, the user joins the list at once and the group
-    // dialog opens.
+    // Offline, the user joins the list at once and the group dialog opens.
     Choose("erin", "Add user to list");
     QVERIFY(UserItem("erin").IsConnected(InUserList));
     QPointer<UserGroupsDialog> groups;

@@ -32,8 +32,8 @@ void MainWindowTest::StartsFromScratchAsksForLoginAndLogs()
         window.show();
         window.Init();
 
-        // The unreadable snapshot is reported, then the login is asked for
-        // because the emptied store has no user name.
+        // The unreadable snapshot is reported; the emptied store has no user
+        // name, so the login is asked for.
         QCOMPARE(answerer.logins, 1);
         QCOMPARE(answerer.boxes,
                  QStringList("Error loading configuration data: Your client configuration "
@@ -41,8 +41,7 @@ void MainWindowTest::StartsFromScratchAsksForLoginAndLogs()
         QCOMPARE(Settings::Get("username"), std::string("tester"));
         QCOMPARE(Settings::Get("password"), std::string("secret"));
 
-        // The client then connects at once; the refused connection is shown
-        // with the reason.
+        // The refused connection is shown with the reason.
         QTRY_COMPARE(answerer.boxes.size(), 2);
         QCOMPARE(answerer.boxes[1],
                  QString("Login Failure: Login failed. Reported failure reason: socket "

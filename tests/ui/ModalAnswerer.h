@@ -11,12 +11,10 @@
 
 #include "ui/LoginDialog.h"
 
-// Every dialog of the window is modal and runs a loop of its own, so the
-// tests answer them from a timer, as the user would: a message box is
-// remembered ("title: text") and confirmed, any other dialog goes to the
-// next step of the script, and a login dialog with no step left is filled
-// in with `user` and `password` — or refused when `user` is empty, which
-// keeps the client offline.
+// The window's dialogs are modal and run loops of their own, so a timer
+// answers them: a message box is remembered ("title: text") and confirmed,
+// another dialog goes to the script's next step, and a login dialog with no
+// step left gets `user` and `password`, or is refused when `user` is empty.
 class ModalAnswerer : public QTimer
 {
 public:

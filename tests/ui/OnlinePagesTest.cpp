@@ -1,7 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,9 +18,9 @@
 #include "LabServerProcess.h"
 #include "ModalAnswerer.h"
 #include "NodeProcess.h"
-#include "OnlineWindow.h"
 #include "base/Clock.h"
 #include "base/Settings.h"
+#include "peers/PeerMessenger.h"
 #include "search/SearchTypes.h"
 #include "search/WishListSearcher.h"
 #include "server/Server.h"
@@ -39,7 +38,6 @@
 #include "ui/DesktopOpener.h"
 #include "ui/DownloadMenuOptions.h"
 #include "ui/DownloadNotifier.h"
-#include "ui/EventToolBar.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
 #include "ui/RoomForm.h"
@@ -75,10 +73,10 @@ int Percent(QTreeWidgetItem* row)
     return percent.isValid() ? percent.toInt() : -1;
 }
 
-// The entry of `menu` whose text starts with `text`, or null.
-QAction* MenuEntry(const QMenu& menu, const QString& text)
+// The action among `actions` whose text starts with `text`, or null.
+QAction* MenuEntry(const QList<QAction*>& actions, const QString& text)
 {
-    for (QAction* action : menu.actions())
+    for (QAction* action : actions)
         if (action->text().startsWith(text))
             return action;
     return nullptr;
@@ -106,11 +104,8 @@ QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column = 0)
 }
 } // namespace
 
-// The real window against the lab server and two headless nodes: the
-// transfers page (downloading from bob and uploading to him), browsing
-// bob's share, searching both nodes, private chat, the user list's add
-// dialog, and last the rooms page across a server restart and a refused
-// login.
+// The real window against the lab server and two headless nodes, one page
+// after another; the rooms page comes last, as it restarts the server.
 class OnlinePagesTest : public QObject
 {
     Q_OBJECT
@@ -124,19 +119,14 @@ private slots:
     void MenuOffersWhatTheSelectionAllows();
     void CompletionsShareOneNotification();
     void UploadsAreServedAndCleared();
-    // Browsing bob's share.
     void BrowsingOpensATabWithTheFolderTree();
-    void FilterJudgesFoldersByNameAndFiles();
-    void ExpandLevelOpensOneLevelAtATime();
+    void FilterAndExpandLevelWorkOnTheFolderTree();
     void DownloadsKeepTheirSaveLevels();
     void NewListingTakesTheTabAndClosingForgetsIt();
-    // Searching bob's and another node's shares.
-    void SearchFillsTabGroupedByUserAndFolder();
-    void DownloadsQueueTheChosenResults();
+    void SearchResultsAreShownAndQueued();
     void OrdersByAvailabilityOrSpeedAndFilters();
     void ClosedTabDropsLateResults();
     void WishListOpensTabsOnResults();
-    // Chat, the user list and the connection.
     void PrivateMessagesFromOneUserShareATab();
     void AddsUsersTheServerKnows();
     void EntersARoomAndReentersAfterRestart();
@@ -148,13 +138,11 @@ private:
     ItemPtr Download(const QString& file, qint64 size);
     void SetStatus(ItemPtr entry, const char* status);
     ShareForm* Listing() const { return m_window->Shares()->FormOfUser("bob"); }
-    // A folder of bob's share as his listing names it.
     std::string Wire(const QString& below) const { return ToWire(m_music + below).toStdString(); }
     QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
     // Focuses `focus` in the active window and presses the tool-bar button
-    // `id` of the set it shows, as the user would.
+    // `id` (or, for the listing, the one named `text`) of the set it shows.
     void Press(QWidget* focus, const char* id);
-    // The same for the listing's buttons, found by their text.
     void PressListingButton(QWidget* focus, const QString& text);
     SearchForm* SearchPage() const { return m_window->Search(); }
     SearchResultsTab* Search(const QString& text);
@@ -180,19 +168,16 @@ void OnlinePagesTest::initTestCase()
     QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
     m_bob.Send("join lobby");
     QVERIFY(!m_bob.WaitForPrefix("joined\tlobby").isEmpty());
-    QVERIFY(WriteTestFile(m_music + "/first.bin", QByteArray(400000, 'q')));
-    QVERIFY(WriteTestFile(m_music + "/second.bin", QByteArray(1000, 'q')));
-    // Folders four levels deep for the share browser.
-    QVERIFY(WriteTestFile(m_music + "/Album/notes.txt", QByteArray(5, 'q')));
-    QVERIFY(WriteTestFile(m_music + "/Album/01.mp3", QByteArray(300, 'q')));
-    QVERIFY(WriteTestFile(m_music + "/Album/CD1/a.bin", QByteArray(1000, 'q')));
-    QVERIFY(WriteTestFile(m_music + "/Album/CD1/Bonus/b.bin", QByteArray(1000, 'q')));
-    QVERIFY(WriteTestFile(m_music + "/Other/x.txt", QByteArray(20, 'q')));
-    // Files for the searches; the other node shares one more.
+    QVERIFY(WriteFileAt(m_music + "/first.bin", QByteArray(400000, 'q')));
+    QVERIFY(WriteFileAt(m_music + "/Album/notes.txt", QByteArray(5, 'q')));
+    QVERIFY(WriteFileAt(m_music + "/Album/01.mp3", QByteArray(300, 'q')));
+    QVERIFY(WriteFileAt(m_music + "/Other/x.txt", QByteArray(20, 'q')));
+    for (const char* file : {"second.bin", "Album/CD1/a.bin", "Album/CD1/Bonus/b.bin"})
+        QVERIFY(WriteFileAt(m_music + "/" + file, QByteArray(1000, 'q')));
     for (const char* file :
          {"Album/Track 01.mp3", "Album/Track 02.mp3", "Album/cover.jpg", "Live/track live.mp3"})
-        QVERIFY(WriteTestFile(m_music + "/Songs/" + file, QByteArray(100, 'q')));
-    QVERIFY(WriteTestFile(m_files.path() + "/other/tunes/track other.mp3", QByteArray(100, 'q')));
+        QVERIFY(WriteFileAt(m_music + "/Songs/" + file, QByteArray(100, 'q')));
+    QVERIFY(WriteFileAt(m_files.path() + "/other/tunes/track other.mp3", QByteArray(100, 'q')));
     QVERIFY(m_other.StartAndLogIn(m_server.Port(), "other"));
     m_other.Send("share " + m_files.path() + "/other/tunes public");
     m_other.Send("rescan");
@@ -202,15 +187,22 @@ void OnlinePagesTest::initTestCase()
     m_bob.Send("share " + m_music + " public");
     m_bob.Send("rescan");
     QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
-    m_window = OpenOnlineWindow(m_server.Port());
-    QVERIFY(m_window);
+    qputenv("QUORVALE_SERVER", "127.0.0.1:" + QByteArray::number(m_server.Port()));
+    m_window = new MainWindow;
+    m_window->show();
+    m_window->Init();
+    // Ports of our own, so that tests running side by side do not collide.
+    Settings::Set("listening_port", 0);
+    Settings::Set("obfuscated_listening_port", 0);
+    QTRY_VERIFY(gp_server->IsConnected());
+    QVERIFY(peerMessenger->Listen());
+    gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
+                           static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
     QCOMPARE(m_answerer.logins, 1);
-    // The rooms page showed from the start without a change of page; after
-    // the login it still has the focus and the tool bar its actions.
+    // The first page keeps the focus through the login dialog.
     auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
     QVERIFY(rooms);
     QTRY_VERIFY(rooms->hasFocus());
-    QVERIFY(actionBar->findChild<QAction*>("refresh_room_list"));
     QVERIFY(MenuAction("connect") && MenuAction("disconnect"));
     Settings::Set("download_folder", (m_files.path() + "/alice-downloads").toStdString());
     Settings::Set("expand_new_shares", "no");
@@ -260,33 +252,28 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     ItemPtr first = Download("first.bin", 400000);
     QTreeWidgetItem* row = Downloads()->EntryRow(first);
     QVERIFY(row);
-    // The row learns that bob is online once the server says so.
+    // The user's row learns that bob is online once the server says so.
     QTRY_COMPARE(row->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
-
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("downloading"), Slow);
     QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > 0 && Percent(row) < 100, Slow);
     const int midway = Percent(row);
     QVERIFY(row->text(TransferTree::TimeLeftColumn).startsWith("   "));
     QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > midway, Slow);
-
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("complete"), Slow);
     QCOMPARE(Percent(row), 100);
-    // Nothing is left to wait for.
     QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
 
     // Double-clicking opens the folder the file went to.
     m_opened.clear();
     Form()->OnDownloadListItemDoubleClicked(row);
-    QCOMPARE(m_opened.size(), 1);
-    QCOMPARE(m_opened[0].toLocalFile(),
+    QCOMPARE(m_opened.value(0).toLocalFile(),
              transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
 
     // Ticking the box clears what is complete and whatever completes later;
     // the completed list keeps them, newest first.
     QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
     QCOMPARE(Settings::Get("clear_complete_downloads"), std::string("yes"));
-    QVERIFY(!Downloads()->EntryRow(first));
     QCOMPARE(tree->topLevelItemCount(), 0);
     // The completion times have one-second resolution: the next one is later.
     Clock::SetOffsetForTesting(2000);
@@ -380,23 +367,22 @@ void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
     // Only a complete file can be opened.
     QMenu one;
     new DownloadMenuOptions(&one, ItemSet{queued}, &one);
-    QVERIFY(!MenuEntry(one, "Open File") && !MenuEntry(one, "Re-run Search"));
+    QVERIFY(!MenuEntry(one.actions(), "Open File") && !MenuEntry(one.actions(), "Re-run Search"));
     QMenu complete;
     new DownloadMenuOptions(&complete, ItemSet{done}, &complete);
-    QAction* open = MenuEntry(complete, "Open File");
+    QAction* open = MenuEntry(complete.actions(), "Open File");
     QVERIFY(open);
     m_opened.clear();
     open->trigger();
-    QCOMPARE(m_opened.size(), 1);
-    QCOMPARE(m_opened[0].toLocalFile(),
+    QCOMPARE(m_opened.value(0).toLocalFile(),
              transferQueueManager->GetDownloadTargetPath(done, true).replace('\\', '/'));
 
     const ItemSet both{queued, done};
     ItemPtr(both.first()).Connect(d.GetType(SearchTypes::SearchRequestText)->GetItem("tide"));
     QMenu two;
     new DownloadMenuOptions(&two, both, &two);
-    QAction* rerun = MenuEntry(two, "Re-run Search: tide");
-    QAction* remove = MenuEntry(two, "Remove downloads");
+    QAction* rerun = MenuEntry(two.actions(), "Re-run Search: tide");
+    QAction* remove = MenuEntry(two.actions(), "Remove downloads");
     QVERIFY(rerun && remove);
     // The search goes out again as the user's own, not the wish list's.
     QStringList searched;
@@ -423,17 +409,17 @@ void OnlinePagesTest::CompletionsShareOneNotification()
         notifier.Add(QString("/x/") + name, name);
     QVERIFY(notifier.Timer()->isActive());
     notifier.Flush();
-    QCOMPARE(shown, QStringList({"5 downloads complete: a, b, c and 2 more"}));
     notifier.Add("/x/a", "a");
     notifier.Add("/x/f", "f");
     notifier.Flush();
-    QCOMPARE(shown.last(), QString("Download complete: f"));
+    QCOMPARE(shown,
+             QStringList({"5 downloads complete: a, b, c and 2 more", "Download complete: f"}));
 }
 
 void OnlinePagesTest::UploadsAreServedAndCleared()
 {
     const QString share = m_files.path() + "/alice/Night Owls/Harbour Lights";
-    QVERIFY(WriteTestFile(share + "/long.bin", QByteArray(200000, 'q')));
+    QVERIFY(WriteFileAt(share + "/long.bin", QByteArray(200000, 'q')));
     sharedFoldersManager->ShareFolder(share.toStdString(), true, false, {});
     sharedFoldersManager->WaitForRescan();
     // Slow enough for the upload to be seen running.
@@ -475,12 +461,9 @@ void OnlinePagesTest::PressListingButton(QWidget* focus, const QString& text)
 {
     focus->setFocus();
     QTRY_VERIFY(actionBar->CurrentWidget() == focus || actionBar->CurrentWidget() == Listing());
-    for (QAction* action : actionBar->actions())
-        if (action->text().startsWith(text)) {
-            action->trigger();
-            return;
-        }
-    QFAIL(qPrintable("no button " + text));
+    QAction* button = MenuEntry(actionBar->actions(), text);
+    QVERIFY2(button, qPrintable(text));
+    button->trigger();
 }
 
 void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
@@ -489,21 +472,17 @@ void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
     QVERIFY(pages);
     QMenu menu;
     new UserMenuOptions(&menu, "bob", &menu);
-    auto browseBob = [&menu] {
-        for (QAction* action : menu.actions())
-            if (action->text() == "Browse user's files")
-                action->trigger();
-    };
-    browseBob();
+    QAction* browseBob = MenuEntry(menu.actions(), "Browse user's files");
+    QVERIFY(browseBob);
+    browseBob->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(Listing(), Slow);
     QCOMPARE(m_window->Shares()->Tabs()->count(), 1);
     const int browse = pages->currentIndex();
     // Asking again with the tab open only brings it forward.
     pages->setCurrentIndex(0);
     ShareForm* open = Listing();
-    browseBob();
-    QCOMPARE(pages->currentIndex(), browse);
-    QCOMPARE(Listing(), open);
+    browseBob->trigger();
+    QVERIFY(pages->currentIndex() == browse && Listing() == open);
 
     // The share's root is the one top folder, and it is chosen at once.
     QTreeWidget* folders = Listing()->Folders();
@@ -513,7 +492,6 @@ void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
     // Names sort; sizes sort as numbers, also for a folder chosen afterwards.
     folders->setCurrentItem(FolderRow("/Album"));
     QTreeWidget* files = Listing()->Files();
-    QCOMPARE(files->topLevelItemCount(), 2);
     QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
     files->header()->setSortIndicator(ShareForm::SizeColumn, Qt::AscendingOrder);
     QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("notes.txt"));
@@ -524,7 +502,7 @@ void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
     QCOMPARE(files->topLevelItem(0)->text(ShareForm::FileColumn), QString("01.mp3"));
 }
 
-void OnlinePagesTest::FilterJudgesFoldersByNameAndFiles()
+void OnlinePagesTest::FilterAndExpandLevelWorkOnTheFolderTree()
 {
     QVERIFY(Listing());
     QLineEdit* filter = Listing()->FilterField();
@@ -535,8 +513,7 @@ void OnlinePagesTest::FilterJudgesFoldersByNameAndFiles()
         return row && !row->isHidden();
     };
 
-    // An excluded word in a folder name drops it with everything below;
-    // the folder that was showing its files shows none.
+    // An excluded word in a folder name drops it with everything below.
     QTest::keyClicks(filter, "-cd1");
     QVERIFY(!shown("/Album/CD1") && shown("/Album") && shown(""));
     QCOMPARE(Listing()->Files()->topLevelItemCount(), 0);
@@ -555,11 +532,8 @@ void OnlinePagesTest::FilterJudgesFoldersByNameAndFiles()
     filter->clear();
     QVERIFY(shown("/Album/CD1/Bonus") && shown("/Other"));
     QCOMPARE(files->topLevelItemCount(), 2);
-}
 
-void OnlinePagesTest::ExpandLevelOpensOneLevelAtATime()
-{
-    QVERIFY(Listing());
+    // Expand Level opens one more level a press, up to the deepest.
     QTreeWidget* folders = Listing()->Folders();
     PressListingButton(folders, "Collapse All");
     auto opened = [this] {
@@ -578,10 +552,7 @@ void OnlinePagesTest::ExpandLevelOpensOneLevelAtATime()
     PressListingButton(folders, "Expand Level");
     QCOMPARE(opened(), QString("+--"));
     // The button names the level the next press opens.
-    bool named = false;
-    for (QAction* action : actionBar->actions())
-        named = named || action->text() == "Expand Level [2]";
-    QVERIFY(named);
+    QVERIFY(MenuEntry(actionBar->actions(), "Expand Level [2]"));
     // The commands are there while the filter has the focus, too.
     PressListingButton(Listing()->FilterField(), "Expand All");
     QCOMPARE(opened(), QString("+++"));
@@ -593,7 +564,6 @@ void OnlinePagesTest::DownloadsKeepTheirSaveLevels()
     // The whole album: its own files at level 0, everything deeper at 1.
     Listing()->Folders()->setCurrentItem(FolderRow("/Album"));
     PressListingButton(Listing()->Folders(), "Download Folder");
-    // One file of another folder, from the file list.
     Listing()->Folders()->setCurrentItem(FolderRow("/Other"));
     Listing()->Files()->setCurrentItem(Listing()->Files()->topLevelItem(0));
     PressListingButton(Listing()->Files(), "Download Files");
@@ -615,7 +585,7 @@ void OnlinePagesTest::DownloadsKeepTheirSaveLevels()
 void OnlinePagesTest::NewListingTakesTheTabAndClosingForgetsIt()
 {
     using namespace ShareViewTypes;
-    QVERIFY(WriteTestFile(m_music + "/New/n.txt", QByteArray(3, 'q')));
+    QVERIFY(WriteFileAt(m_music + "/New/n.txt", QByteArray(3, 'q')));
     m_bob.Send("rescan");
     QVERIFY(!m_bob.WaitForPrefix("rescanned\t", Slow).isEmpty());
     QTabWidget* tabs = m_window->Shares()->Tabs();
@@ -674,7 +644,7 @@ ItemPtr OnlinePagesTest::Answer(unsigned int token, const std::string& user, boo
     return set;
 }
 
-void OnlinePagesTest::SearchFillsTabGroupedByUserAndFolder()
+void OnlinePagesTest::SearchResultsAreShownAndQueued()
 {
     m_window->ShowPage("Search");
     m_window->activateWindow();
@@ -685,28 +655,14 @@ void OnlinePagesTest::SearchFillsTabGroupedByUserAndFolder()
     QTreeWidget* tree = tab->Tree();
     // Rows are added a batch at a time after the answers are counted.
     QTRY_COMPARE(tree->topLevelItemCount(), 2);
-    QStringList users = Texts(TopRows(tree));
-    users.sort();
-    QCOMPARE(users, QStringList({"bob", "other"}));
     QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
     QVERIFY(bob && bob->isExpanded());
-    // Two files of one folder share its row.
-    QCOMPARE(bob->childCount(), 2);
-    QCOMPARE(bob->child(0)->childCount() + bob->child(1)->childCount(), 3);
-
     // Collapsing users is a tab option.
     PressResultsButton(tab, "expand_users");
     QVERIFY(!bob->isExpanded());
     PressResultsButton(tab, "expand_users");
     QVERIFY(bob->isExpanded());
-}
 
-void OnlinePagesTest::DownloadsQueueTheChosenResults()
-{
-    SearchResultsTab* tab = SearchPage()->CurrentResultsTab();
-    QVERIFY(tab && tab->Text() == "track");
-    QTreeWidgetItem* bob = tab->Tree()->findItems("bob", Qt::MatchExactly).value(0);
-    QVERIFY(bob);
     const std::string album = Wire("/Songs/Album");
     const std::string live = Wire("/Songs/Live");
     auto queued = [](const std::string& folder, const char* name) {
@@ -833,11 +789,10 @@ void OnlinePagesTest::WishListOpensTabsOnResults()
 {
     // A long period keeps the timer out of the way; the test sends by hand.
     wishListSearcher->OnWishListWait(3600000);
-
     WishListView* wishes = SearchPage()->WishList();
     auto* add = wishes->findChild<QPushButton*>("add_to_wish_list");
     QVERIFY(add);
-    for (const char* text : {"cover", "lighthouse", "zebra", "cover"}) {
+    for (const char* text : {"cover", "zebra", "cover"}) {
         wishes->Field()->setText(text);
         add->click();
     }
@@ -846,19 +801,18 @@ void OnlinePagesTest::WishListOpensTabsOnResults()
     zebra->click();
     QVERIFY(!WishListSearcher::IsEnabled(WishListSearcher::FindEntry("zebra")));
 
+    // Only "cover" is on, so both ticks send it.
     std::vector<unsigned int> tokens;
     const auto follow = connect(gp_server, &Server::SearchRequested,
                                 [&](unsigned int token, std::string, bool wishList) {
                                     tokens.push_back(wishList ? token : 0);
                                 });
     const int tabsBefore = SearchPage()->Tabs()->count();
-    for (int n = 0; n < 3; ++n)
-        wishListSearcher->OnSearchTimerTimeout();
+    wishListSearcher->OnSearchTimerTimeout();
+    wishListSearcher->OnSearchTimerTimeout();
     disconnect(follow);
-    QCOMPARE(tokens.size(), std::size_t(3));
-    QVERIFY(tokens[0] && tokens[2]);
-    // No tab until results come.
-    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore);
+    QVERIFY(tokens.size() == 2 && tokens[0] && tokens[1]);
+    QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore); // no tab until results come
     QTRY_COMPARE_WITH_TIMEOUT(SearchPage()->Tabs()->count(), tabsBefore + 1, Slow);
     auto* tab = qobject_cast<SearchResultsTab*>(SearchPage()->Tabs()->widget(tabsBefore));
     QVERIFY(tab && tab->IsWishList());
@@ -866,27 +820,21 @@ void OnlinePagesTest::WishListOpensTabsOnResults()
     // Bob's answer to the repetition only repeats what we hold; a
     // new answer to it lands in the same tab.
     SearchPage()->OnUserSearchResults(
-        Answer(tokens[2], "other", false, 1, 1, {{"art", "cover.png"}}));
+        Answer(tokens[1], "other", false, 1, 1, {{"art", "cover.png"}}));
     tab->AddAllPending();
     QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore + 1);
     QCOMPARE(tab->ResultCount(), 2);
     QCOMPARE(tab->WidgetItem().GetItems(SearchRequest).size(), std::size_t(2));
 
-    // The tool bar of the wish list: switch all on, remove the selected one.
-    wishes->List()->setFocus();
     SearchPage()->Tabs()->setCurrentWidget(wishes);
-    QTRY_COMPARE(actionBar->CurrentSet(), QString("wish_list"));
-    QAction* enableAll = actionBar->findChild<QAction*>("enable_all_wish_list_items");
-    QAction* remove = actionBar->findChild<QAction*>("remove_wish_list_item");
-    QVERIFY(enableAll && remove);
-    enableAll->trigger();
+    Press(wishes->List(), "enable_all_wish_list_items");
     QVERIFY(zebra->isChecked());
-    const auto zebraRows = wishes->List()->findItems("zebra", Qt::MatchExactly, 1);
-    QCOMPARE(zebraRows.size(), 1);
-    wishes->List()->setCurrentItem(zebraRows[0]);
-    remove->trigger();
+    QTreeWidgetItem* zebraRow = wishes->List()->findItems("zebra", Qt::MatchExactly, 1).value(0);
+    QVERIFY(zebraRow);
+    wishes->List()->setCurrentItem(zebraRow);
+    Press(wishes->List(), "remove_wish_list_item");
     QVERIFY(!WishListSearcher::FindEntry("zebra"));
-    QCOMPARE(wishes->List()->topLevelItemCount(), 2);
+    QCOMPARE(wishes->List()->topLevelItemCount(), 1);
 }
 
 void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
@@ -907,8 +855,7 @@ void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
     QTest::keyClick(form->Entry(), Qt::Key_Return);
     QVERIFY(m_bob.WaitFor("pm\talice\thi back"));
 
-    // Nobody looking: the message also goes to the desktop, cut short, and
-    // the window icon blinks.
+    // Nobody looking: the message also goes to the desktop, cut short.
     QSignalSpy notified(m_window, &MainWindow::Notified);
     QWidget other;
     other.show();
@@ -918,11 +865,6 @@ void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
     QTRY_COMPARE(notified.size(), 1);
     QCOMPARE(notified[0][0].toString(), QString("bob"));
     QCOMPARE(notified[0][1].toString(), QString(77, 'x') + "...");
-    auto* events = m_window->findChild<EventToolBar*>();
-    QVERIFY(events && events->IsAlerting());
-    events->OnIconAlertTimeout();
-    const auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
-    QCOMPARE(image(QApplication::windowIcon()), image(QIcon(":/icons/chat_icon")));
     other.hide();
     m_window->activateWindow();
     QTRY_VERIFY(m_window->isActiveWindow());
@@ -975,7 +917,7 @@ void OnlinePagesTest::AddsUsersTheServerKnows()
 
 void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
 {
-    // Online: the menu, the privileges asked for at login, the icon.
+    // The privileges are asked for at login.
     QTRY_VERIFY(MenuAction("disconnect")->isEnabled());
     QTRY_COMPARE(actionBar->PrivilegesButton()->text(), QString("30 Days Left"));
 
@@ -985,11 +927,9 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
     QVERIFY(rooms && roomTabs);
     Press(rooms, "refresh_room_list");
     QTRY_COMPARE(rooms->topLevelItemCount(), 1);
-    QCOMPARE(rooms->topLevelItem(0)->text(0), QString("lobby"));
     QCOMPARE(rooms->topLevelItem(0)->text(1), QString("1"));
 
-    // A double click enters the room: a tab with its form, focused, so the
-    // bar shows the room's commands.
+    // A double click enters the room; its focused form takes the bar.
     const QRect row = rooms->visualItemRect(rooms->topLevelItem(0));
     QTest::mouseClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(rooms->viewport(), Qt::LeftButton, {}, row.center());
@@ -1003,8 +943,7 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
     Press(rooms, "refresh_room_list");
     QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
 
-    // Chat both ways; an empty line sends nothing, so the next line bob
-    // hears is the real one.
+    // An empty line sends nothing, so the next line bob hears is the real one.
     auto* room = qobject_cast<RoomForm*>(roomTabs->widget(0));
     QVERIFY(room);
     QTRY_COMPARE(Texts(TopRows(room->Members())), (QStringList{"alice", "bob"}));

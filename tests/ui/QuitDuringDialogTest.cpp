@@ -13,9 +13,8 @@
 #include "ui/MainWindow.h"
 
 // SIGTERM while the first-start login dialog is open, before the main loop
-// has ever run: the dialog closes, start-up goes no further than it must,
-// and the window's destructor saves. One run per process: the quit ends
-// every event loop for good.
+// has run: the dialog closes and the window's destructor saves. One run per
+// process: the quit ends every event loop for good.
 class QuitDuringDialogTest : public QObject
 {
     Q_OBJECT

@@ -52,8 +52,7 @@ class SizeManagerTest : public QObject
 
 private slots:
     void initTestCase();
-    void ListsOfOneNameKeepInStep();
-    void SplittersOfOneNameKeepInStep();
+    void ListsAndSplittersOfOneNameKeepInStep();
     void GeometryComesBackAfterRestart();
 
 private:
@@ -76,7 +75,7 @@ void SizeManagerTest::Restart()
     m_saver.Load(path.constData());
 }
 
-void SizeManagerTest::ListsOfOneNameKeepInStep()
+void SizeManagerTest::ListsAndSplittersOfOneNameKeepInStep()
 {
     QTreeWidget* first = NewList(3);
     m_sizes->RegisterTreeWidget("room_user_list", first);
@@ -85,13 +84,13 @@ void SizeManagerTest::ListsOfOneNameKeepInStep()
     m_sizes->RegisterTreeWidget("room_user_list", second);
     QCOMPARE(second->header()->sectionSize(0), 50); // the name's widths win
 
-    // Widening a column in one widens it in the other; the stretched last
-    // column is never touched.
+    // The stretched last column is never touched.
     const int lastBefore = second->header()->sectionSize(2);
     first->header()->resizeSection(1, 120);
     QCOMPARE(second->header()->sectionSize(1), 120);
     first->header()->resizeSection(0, 70);
     QCOMPARE(second->header()->sectionSize(0), 70);
+    first->header()->resizeSection(2, 99);
     QCOMPARE(second->header()->sectionSize(2), lastBefore);
 
     // With every list closed the widths are kept for the next one.
@@ -100,34 +99,27 @@ void SizeManagerTest::ListsOfOneNameKeepInStep()
     QTreeWidget* later = NewList(3);
     m_sizes->RegisterTreeWidget("room_user_list", later);
     QCOMPARE(later->header()->sectionSize(1), 120);
-    // Another name is not affected.
     QTreeWidget* other = NewList(3);
     m_sizes->RegisterTreeWidget("user_list", other);
     QCOMPARE(other->header()->sectionSize(1), 50);
     delete later;
     delete other;
-}
 
-void SizeManagerTest::SplittersOfOneNameKeepInStep()
-{
-    QSplitter* first = NewSplitter();
-    m_sizes->RegisterSplitter("room_splitter", first, {300, 100});
-    QCOMPARE(first->sizes(), QList<int>({300, 100}));
-    QSplitter* second = NewSplitter();
-    m_sizes->RegisterSplitter("room_splitter", second, {10, 10});
-    QCOMPARE(second->sizes(), QList<int>({300, 100}));
-
-    // splitterMoved is what a drag emits.
-    first->setSizes({100, 300});
-    emit first->splitterMoved(100, 1);
-    QCOMPARE(second->sizes(), QList<int>({100, 300}));
-    delete first;
-    delete second;
+    QSplitter* left = NewSplitter();
+    m_sizes->RegisterSplitter("room_splitter", left, {300, 100});
+    QCOMPARE(left->sizes(), QList<int>({300, 100}));
+    QSplitter* right = NewSplitter();
+    m_sizes->RegisterSplitter("room_splitter", right, {10, 10});
+    QCOMPARE(right->sizes(), QList<int>({300, 100}));
+    left->setSizes({100, 300});
+    emit left->splitterMoved(100, 1); // what a drag emits
+    QCOMPARE(right->sizes(), QList<int>({100, 300}));
+    delete left;
+    delete right;
 }
 
 void SizeManagerTest::GeometryComesBackAfterRestart()
 {
-    // First registration keeps what the window has and records it.
     FakeWindow window(10, 20, 640, 480);
     m_sizes->RegisterResizableWindow("main_window", &window);
     emit window.WindowMoved(33, 44);
@@ -158,8 +150,7 @@ void SizeManagerTest::GeometryComesBackAfterRestart()
     QCOMPARE(newSplitter->sizes(), QList<int>({150, 250}));
     delete newList;
     delete newSplitter;
-    // Only the remembered sizes are left: no value item was kept for a size
-    // nobody uses any more.
+    // No value item was kept for a size nobody uses any more.
     QVERIFY(!d.GetType("sizer_width")->HasItem(640));
 }
 
