@@ -72,7 +72,7 @@ QString Run(const QString& program, const QStringList& arguments)
 
 QString Mapping(int port, const char* client)
 {
-    return QStringLiteral("TCP %1 %2:%1 QuorvaleQT").arg(port).arg(client);
+    return QStringLiteral("TCP:%1:%2:%1:QuorvaleQT").arg(port).arg(client);
 }
 
 } // namespace
@@ -95,8 +95,9 @@ private:
     QString EnterPrivateNetwork();
     QString StartGateway();
     void StopGateway();
-    // The gateway's record of its mappings, as "TCP 42235 10.213.77.2:42235
-    // QuorvaleQT" lines, from its lease file.
+    // The gateway's record of its mappings, from its lease file: lines of
+    // protocol:external port:client:internal port:description (the expiry,
+    // a time, is left out).
     QStringList Mappings() const;
 
     QTemporaryDir m_folder;
@@ -205,18 +206,12 @@ void GatewayTest::StopGateway()
 
 QStringList GatewayTest::Mappings() const
 {
-    // Lines of protocol:external port:client:internal port:expiry:description.
     QFile file(m_folder.filePath("leases"));
-    QStringList mappings;
     if (!file.open(QIODevice::ReadOnly))
-        return mappings;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(':');
-        if (fields.size() >= 6)
-            mappings << QStringLiteral("%1 %2 %3:%4 %5")
-                            .arg(fields[0], fields[1], fields[2], fields[3],
-                                 fields.mid(5).join(':'));
-    }
+        return {};
+    QStringList mappings;
+    for (const QString& line : QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts))
+        mappings << line.section(':', 0, 3) + ':' + line.section(':', 5);
     return mappings;
 }
 
