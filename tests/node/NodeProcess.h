@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -27,7 +29,6 @@ public:
     ~NodeProcess();
 
     QString Home() const { return m_home.path(); }
-    qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
     // Starts the node, waits for its start-up rescan, has it listen on ports
     // of its own (and download into `downloads` when given) and logs it in
@@ -50,6 +51,8 @@ public:
 
 private:
     void Collect();
+    // The first event `matches` accepts within the time, consumed; null if none.
+    QString Take(const std::function<bool(const QString&)>& matches, int timeoutMs);
 
     QTemporaryDir m_home;
     QProcess m_process;
