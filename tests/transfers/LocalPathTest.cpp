@@ -124,17 +124,6 @@ void LocalPathTest::HostileFoldersStayInsideTheRoot()
     QCOMPARE(SafeRelativeFolder("a\\\\b", 2), "a\\%20\\b");
     QCOMPARE(SafeRelativeFolder("C:\\..", 1), "C%3A\\%2E%2E");
     QCOMPARE(SafeRelativeFolder("x\\/etc/passwd", 0), "%2Fetc%2Fpasswd");
-
-    // Built the way downloads are, every hostile folder ends below the root.
-    QTemporaryDir root;
-    const QString rootPath = QDir(root.path()).canonicalPath();
-    const QStringList folders{"..\\..\\..\\tmp", "\\\\..\\.", "..\\/..//..", "a\\..\\..\\..\\b"};
-    for (const QString& folder : folders) {
-        const QString relative = SafeRelativeFolder(folder, 10).replace(u'\\', u'/');
-        QVERIFY2(QDir(rootPath).mkpath(relative), qPrintable(relative));
-        const QString made = QFileInfo(rootPath + u'/' + relative).canonicalFilePath();
-        QVERIFY2(made.startsWith(rootPath + u'/'), qPrintable(made));
-    }
 }
 
 QTEST_GUILESS_MAIN(LocalPathTest)
