@@ -36,7 +36,6 @@ private:
         int completes = 0;
         int errors = 0;
         QThread* socketThread = nullptr;
-        bool Finished() const { return completes + errors > 0; }
     };
 
     void Connect();
@@ -173,7 +172,8 @@ template <class T> void TransferThreadsTest::Start(T& thread, bool acknowledge)
 
 bool TransferThreadsTest::Ended(QThread& thread, int errors)
 {
-    if (!QTest::qWaitFor([this] { return m_report.Finished(); }, 5000) || !thread.wait(5000))
+    const auto finished = [this] { return m_report.completes + m_report.errors > 0; };
+    if (!QTest::qWaitFor(finished, 5000) || !thread.wait(5000))
         return false;
     return m_report.errors == errors && m_report.completes == 1 - errors &&
            m_report.socketThread == QThread::currentThread();
@@ -213,6 +213,7 @@ void TransferThreadsTest::UploadServesOnlyOffsetsInsideTheFile()
     QCOMPARE(ReadExactly(length - offset), content.mid(offset));
     m_peer->close();
     QVERIFY(Ended(thread, 0));
+    QVERIFY(m_report.positions.front() > qint64(offset));
 }
 
 void TransferThreadsTest::DownloadAppendsFromThePositionAndStopsAtTheSize()
