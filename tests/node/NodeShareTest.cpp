@@ -117,7 +117,6 @@ bool NodeShareTest::FormTree()
 
 void NodeShareTest::initTestCase()
 {
-    QVERIFY(m_files.isValid());
     QVERIFY(WriteFileAt(m_files.filePath("music/playlist.m3u"), "harbour/lighthouse-cbr.mp3\n"));
     QVERIFY(
         WriteFileAt(m_files.filePath("music/harbour/lighthouse-cbr.mp3"), MP3("cbr128_joint.mp3")));
