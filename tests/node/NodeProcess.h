@@ -29,6 +29,7 @@ public:
     ~NodeProcess();
 
     QString Home() const { return m_home.path(); }
+    qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
     // Starts the node, waits for its start-up rescan, has it listen on ports
     // of its own (and download into `downloads` when given) and logs it in
