@@ -1,4 +1,3 @@
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -19,14 +18,6 @@ QByteArray RandomBytes(int size, quint32 seed)
     for (char& byte : bytes)
         byte = static_cast<char>(random.generate() & 0xff);
     return bytes;
-}
-
-QByteArray Sha256Of(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "missing " + path.toUtf8();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
 }
 
 // The position of a "download-progress" or "upload-progress" event.
@@ -100,8 +91,9 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + folder, Slow).isEmpty());
     QVERIFY(!m_alice.WaitForPrefix("upload\tcomplete\tbob\t", Slow).isEmpty());
     // The last component of the remote folder is recreated below "complete".
-    QCOMPARE(Sha256Of(DownloadFolder(m_bob) + "/complete/long/tide.bin"),
-             Sha256Of(Source("long/tide.bin")));
+    QFile complete(DownloadFolder(m_bob) + "/complete/long/tide.bin");
+    QVERIFY(complete.open(QIODevice::ReadOnly));
+    QVERIFY(complete.readAll() == RandomBytes(Size, 5));
     QVERIFY(!QFileInfo::exists(partial));
     QVERIFY(m_alice.Quit());
     QVERIFY(m_bob.Quit());
