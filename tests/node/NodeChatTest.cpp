@@ -39,9 +39,6 @@ void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
 
     alice.Send("pm bob are you there?");
     QVERIFY(bob->WaitFor("pm\talice\tare you there?"));
-    bob->Send("pm alice yes");
-    QVERIFY(alice.WaitFor("pm\tbob\tyes"));
-    QVERIFY(!bob->Pending().join('\n').contains("anyone?"));
 
     // Bob leaves; the message waits at the server until he is back. His
     // node remembers the login in its snapshot and connects by itself.

@@ -1,5 +1,7 @@
 #include "NodeProcess.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -67,40 +69,32 @@ void NodeProcess::Collect()
     }
 }
 
+QString NodeProcess::Take(const std::function<bool(const QString&)>& matches, int timeoutMs)
+{
+    QString found;
+    const auto seen = [&] {
+        Collect();
+        const auto it = std::find_if(m_events.cbegin(), m_events.cend(), matches);
+        found = it == m_events.cend() ? QString() : *it;
+        return !found.isNull();
+    };
+    if (!QTest::qWaitFor(seen, timeoutMs))
+        return QString();
+    m_events.removeOne(found);
+    return found;
+}
+
 bool NodeProcess::WaitFor(const QString& event, int timeoutMs)
 {
-    const bool seen = QTest::qWaitFor(
-        [&] {
-            Collect();
-            return m_events.contains(event);
-        },
-        timeoutMs);
-    if (!seen) {
-        qWarning() << "waited for" << event << "but the node printed" << m_events;
-        return false;
-    }
-    m_events.removeOne(event);
-    return true;
+    if (!Take([&](const QString& e) { return e == event; }, timeoutMs).isNull())
+        return true;
+    qWarning() << "waited for" << event << "but the node printed" << m_events;
+    return false;
 }
 
 QString NodeProcess::WaitForPrefix(const QString& prefix, int timeoutMs)
 {
-    QString found;
-    const bool seen = QTest::qWaitFor(
-        [&] {
-            Collect();
-            for (const QString& event : m_events)
-                if (event.startsWith(prefix)) {
-                    found = event;
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    if (!seen)
-        return QString();
-    m_events.removeOne(found);
-    return found;
+    return Take([&](const QString& event) { return event.startsWith(prefix); }, timeoutMs);
 }
 
 QStringList NodeProcess::Pending()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -50,6 +52,8 @@ public:
 
 private:
     void Collect();
+    // The first event `matches` accepts within the time, consumed; null if none.
+    QString Take(const std::function<bool(const QString&)>& matches, int timeoutMs);
 
     QTemporaryDir m_home;
     QProcess m_process;

@@ -1,6 +1,3 @@
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -23,27 +20,6 @@ QByteArray RandomBytes(int size, quint32 seed)
     return bytes;
 }
 
-QByteArray Sha256Of(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "missing " + path.toUtf8();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-// Every file below `root` whose path does not start with `allowed`.
-QStringList FilesOutside(const QString& root, const QString& allowed)
-{
-    QStringList outside;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!path.startsWith(allowed + '/'))
-            outside << path;
-    }
-    return outside;
-}
-
 // The position of a "download-progress" or "upload-progress" event.
 qint64 PositionOf(const QString& progress)
 {
@@ -60,84 +36,32 @@ class NodeTransferTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void KilledUploaderResumesFromThePartialFile();
-    void PathsOutsideTheSharesAreDenied();
 
 private:
-    bool WriteFile(const QString& relativePath, const QByteArray& content)
-    {
-        return WriteFileAt(Source(relativePath), content);
-    }
     QString Source(const QString& relativePath) const { return m_files.filePath(relativePath); }
     bool StartNode(NodeProcess& node, const QString& user)
     {
         return node.StartAndLogIn(m_server.Port(), user, DownloadFolder(node));
     }
-    bool Share(const QString& relativeFolder);
     QString DownloadFolder(NodeProcess& node) const { return node.Home() + "/sandbox/downloads"; }
-    // Asks `node` for a file of alice's; returns "STATUS:REASON" of the
-    // final status it reports.
-    QString Download(NodeProcess& node, const QString& folder, const QString& file, qint64 size,
-                     int level = 0);
 
     LabServerProcess m_server;
     QTemporaryDir m_files;
     NodeProcess m_alice, m_bob;
 };
 
-bool NodeTransferTest::Share(const QString& relativeFolder)
-{
-    m_alice.Send("share " + Source(relativeFolder) + " public");
-    m_alice.Send("rescan");
-    return m_alice.WaitFor("shared\t" + Source(relativeFolder) + "\tpublic") &&
-           !m_alice.WaitForPrefix("rescanned\t", Slow).isEmpty();
-}
-
-QString NodeTransferTest::Download(NodeProcess& node, const QString& folder, const QString& file,
-                                   qint64 size, int level)
-{
-    const QStringList fields{"alice", folder, file, QString::number(size), QString::number(level)};
-    node.Send("download " + fields.join('\t'));
-    const QString key = "\talice\t" + folder + '\t' + file + '\t';
-    QString last;
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            for (const QString& event : node.Pending())
-                for (const char* status : {"complete", "denied", "local error"})
-                    if (event.startsWith(QString("download\t") + status + key)) {
-                        last = event;
-                        return true;
-                    }
-            return false;
-        },
-        Slow);
-    if (!ended)
-        return "no final status";
-    node.WaitFor(last, 0);
-    return last.section('\t', 1, 1) + ':' + last.section('\t', 5);
-}
-
-void NodeTransferTest::initTestCase()
-{
-    QVERIFY(m_server.Start());
-    QVERIFY(StartNode(m_alice, "alice"));
-    QVERIFY(StartNode(m_bob, "bob"));
-}
-
-void NodeTransferTest::cleanupTestCase()
-{
-    for (NodeProcess* node : {&m_alice, &m_bob})
-        QVERIFY(node->Quit());
-    QVERIFY(m_server.Stop());
-}
-
 void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
 {
     constexpr qint64 Size = 700000;
-    QVERIFY(WriteFile("long/tide.bin", RandomBytes(Size, 5)));
-    QVERIFY(Share("long"));
+    QVERIFY(m_server.Start());
+    QVERIFY(StartNode(m_alice, "alice"));
+    QVERIFY(StartNode(m_bob, "bob"));
+    QVERIFY(WriteFileAt(Source("long/tide.bin"), RandomBytes(Size, 5)));
+    m_alice.Send("share " + Source("long") + " public");
+    m_alice.Send("rescan");
+    QVERIFY(m_alice.WaitFor("shared\t" + Source("long") + "\tpublic"));
+    QVERIFY(!m_alice.WaitForPrefix("rescanned\t", Slow).isEmpty());
     m_alice.Send("upload-limit 60 on");
     // The restarted node finds its shares and limit in the snapshot.
     m_alice.Send("save");
@@ -167,23 +91,13 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + folder, Slow).isEmpty());
     QVERIFY(!m_alice.WaitForPrefix("upload\tcomplete\tbob\t", Slow).isEmpty());
     // The last component of the remote folder is recreated below "complete".
-    QCOMPARE(Sha256Of(DownloadFolder(m_bob) + "/complete/long/tide.bin"),
-             Sha256Of(Source("long/tide.bin")));
+    QFile complete(DownloadFolder(m_bob) + "/complete/long/tide.bin");
+    QVERIFY(complete.open(QIODevice::ReadOnly));
+    QVERIFY(complete.readAll() == RandomBytes(Size, 5));
     QVERIFY(!QFileInfo::exists(partial));
-}
-
-void NodeTransferTest::PathsOutsideTheSharesAreDenied()
-{
-    QVERIFY(WriteFile("secret.txt", "not for sharing"));
-    const QList<QStringList> requests{
-        {ToWire(Source("long")) + "\\..", "secret.txt"},
-        {"/etc", "passwd"},
-    };
-    for (const QStringList& request : requests)
-        QCOMPARE(Download(m_bob, request[0], request[1], 15), "denied:File not shared.");
-    QCOMPARE(
-        FilesOutside(DownloadFolder(m_bob) + "/complete", DownloadFolder(m_bob) + "/complete/long"),
-        QStringList());
+    QVERIFY(m_alice.Quit());
+    QVERIFY(m_bob.Quit());
+    QVERIFY(m_server.Stop());
 }
 
 QTEST_GUILESS_MAIN(NodeTransferTest)

@@ -82,12 +82,12 @@ void LocalPathTest::HostileNamesGetDistinctSafeSpellings()
 
 void LocalPathTest::OverLongNamesAreCutAtWholeCharacters()
 {
-    // 200 three-byte characters: 600 bytes, too long even unescaped.
-    const QString longName = QString(200, QChar(0x6771));
+    // 602 bytes, too long even unescaped; one more character would overflow.
+    const QString longName = QStringLiteral("ab") + QString(200, QChar(0x6771));
     const QString spelling = SafeLocalComponent(longName);
     QVERIFY(spelling.toUtf8().size() <= MaxLocalComponentBytes);
     QVERIFY(QString::fromUtf8(spelling.toUtf8()) == spelling);
-    QVERIFY(spelling.startsWith(QString(70, QChar(0x6771))));
+    QVERIFY(spelling.startsWith(QStringLiteral("ab") + QString(70, QChar(0x6771))));
     QCOMPARE(spelling.count(u'%'), 1);
     // Names that differ only past the cut still get different spellings,
     // and a long name never spells the same as its own cut-off prefix.
@@ -124,17 +124,6 @@ void LocalPathTest::HostileFoldersStayInsideTheRoot()
     QCOMPARE(SafeRelativeFolder("a\\\\b", 2), "a\\%20\\b");
     QCOMPARE(SafeRelativeFolder("C:\\..", 1), "C%3A\\%2E%2E");
     QCOMPARE(SafeRelativeFolder("x\\/etc/passwd", 0), "%2Fetc%2Fpasswd");
-
-    // Built the way downloads are, every hostile folder ends below the root.
-    QTemporaryDir root;
-    const QString rootPath = QDir(root.path()).canonicalPath();
-    const QStringList folders{"..\\..\\..\\tmp", "\\\\..\\.", "..\\/..//..", "a\\..\\..\\..\\b"};
-    for (const QString& folder : folders) {
-        const QString relative = SafeRelativeFolder(folder, 10).replace(u'\\', u'/');
-        QVERIFY2(QDir(rootPath).mkpath(relative), qPrintable(relative));
-        const QString made = QFileInfo(rootPath + u'/' + relative).canonicalFilePath();
-        QVERIFY2(made.startsWith(rootPath + u'/'), qPrintable(made));
-    }
 }
 
 QTEST_GUILESS_MAIN(LocalPathTest)

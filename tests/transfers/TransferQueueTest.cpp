@@ -1,12 +1,162 @@
-#include "TransferTestSupport.h"
+#include <memory>
+
+#include <QTemporaryDir>
+
+#include "../sharing/SharingTestSupport.h"
 #include "search/SearchTypes.h"
 #include "store/DataSaver.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferTypes.h"
+
+// The bytes a peer receives next are exactly these.
+#define QCOMPARE_NEXT(peer, bytes)                                                                 \
+    do {                                                                                           \
+        const QByteArray expected_ = (bytes);                                                      \
+        QCOMPARE(ReadAtLeast(peer, expected_.size()), expected_);                                  \
+    } while (false)
+
+// The client as far as transfers need it: logged in to a scripted server,
+// its peer messenger listening, our shares, and the transfer manager. Types
+// live as long as the process, so one client serves every test of an
+// executable and Clear empties the queues between tests.
+class TransferClient : public PeerHelpers
+{
+public:
+    TransferClient()
+    {
+        if (!sharing.peers->LogIn())
+            qFatal("TransferClient: cannot log in");
+        manager = std::make_unique<TransferQueueManager>();
+    }
+    ~TransferClient()
+    {
+        manager.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void Clear()
+    {
+        using namespace TransferTypes;
+        for (Item* download : ItemsOf(DownloadEntry))
+            manager->RemoveDownload(download);
+        for (Item* upload : ItemsOf(UploadEntry))
+            manager->RemoveUpload(upload);
+        d.GetType(CompleteDownload)->RemoveAllItems();
+        d.GetType(ServerTypes::IsOnline)->RemoveAllItems();
+        d.GetType(ServerTypes::IsPrivileged)->RemoveAllItems();
+        d.GetType(LastPlaceInLineRequestTime)->RemoveAllItems();
+        SharingClient::Clear();
+        Settings::Set("download_folder", downloads.path().toStdString());
+        Settings::Set("upload_slots", 1);
+        Settings::Set("transfer_req_counter", 1);
+        Settings::Set("upload_speed_limit", 0);
+        Settings::SetYes("upload_speed_limit_enabled", false);
+        Clock::SetOffsetForTesting(0);
+    }
+
+    PeerSession& Peers() { return *sharing.peers; }
+    // A messaging connection from `user`, who is online; null when it fails.
+    std::unique_ptr<QTcpSocket> OnlinePeer(const char* user)
+    {
+        auto socket = Peers().ConnectMessagingPeer(user);
+        Online(user);
+        return socket;
+    }
+
+    static ItemPtr Online(const char* name)
+    {
+        ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name);
+        if (!user.IsConnected(ServerTypes::IsOnline))
+            user.NewItem(ServerTypes::IsOnline);
+        return user;
+    }
+    // A file of `size` bytes in a public root that exists on disk; the
+    // peers' name for it has "\" separators.
+    ItemPtr SharedFile(const QString& name, qint64 size)
+    {
+        const std::string root = shares.path().toStdString();
+        QFile file(shares.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("TransferClient: cannot write a shared file");
+        file.write(Content(size));
+        return ShareIndex::File(ShareIndex::Folder(ShareIndex::PublicRoot(root), root),
+                                name.toStdString(), size);
+    }
+    QByteArray SharedPath(const QString& name) const
+    {
+        return QDir::toNativeSeparators(shares.filePath(name)).replace('/', '\\').toUtf8();
+    }
+    // Writes `content` to `path` below the download folder, making folders.
+    bool WriteDownloaded(const QString& path, const QByteArray& content = {})
+    {
+        QDir().mkpath(QFileInfo(downloads.filePath(path)).path());
+        QFile file(downloads.filePath(path));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+    static QByteArray Content(qint64 size)
+    {
+        QByteArray bytes(size, '\0');
+        for (qint64 i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i * 7 + i / 251);
+        return bytes;
+    }
+
+    static std::string Status(ItemPtr entry)
+    {
+        using namespace TransferTypes;
+        return entry[entry.IsConnected(DownloadEntryStatus) ? DownloadEntryStatus
+                                                            : UploadEntryStatus]
+            .AsString();
+    }
+    // Each upload's user and status in serving order, "user:status".
+    static QStringList UploadQueue()
+    {
+        using namespace TransferTypes;
+        QStringList queue;
+        for (Item* upload : ItemsOf(UploadEntry).SortNumericBy(EffectiveUploadOrder, true))
+            queue << QString::fromStdString(ItemPtr(upload)[ServerTypes::User].AsString() + ":" +
+                                            Status(upload));
+        return queue;
+    }
+
+    SharingClient sharing;
+    std::unique_ptr<TransferQueueManager> manager;
+    QTemporaryDir downloads;
+    QTemporaryDir shares;
+};
+
+// Frames another peer receives from us, written from the message tables.
+inline QByteArray FileFrame(std::uint32_t code, const QByteArray& file)
+{
+    return PeerHelpers::PeerFrame(Body(code).String(file));
+}
+inline QByteArray TransferRequestFrame(std::uint32_t token, const QByteArray& file, quint64 size)
+{
+    return PeerHelpers::PeerFrame(Body(40)
+                                      .UInt32(1)
+                                      .UInt32(token)
+                                      .String(file)
+                                      .UInt32(std::uint32_t(size))
+                                      .UInt32(std::uint32_t(size >> 32)));
+}
+inline QByteArray TransferResponseFrame(std::uint32_t token, const QByteArray& reason = {})
+{
+    ByteBuilder body = Body(41).UInt32(token).Byte(reason.isEmpty() ? 1 : 0);
+    if (!reason.isEmpty())
+        body.String(reason);
+    return PeerHelpers::PeerFrame(body);
+}
+inline QByteArray UploadDeniedFrame(const QByteArray& file, const QByteArray& reason)
+{
+    return PeerHelpers::PeerFrame(Body(50).String(file).String(reason));
+}
 
 using namespace TransferTypes;
 
-// The two queues without file connections: serving order, slots, the speed
-// limit, answers to queue requests, keeping downloads queued with peers,
-// the folder layout and the half-minute pass.
+// The two queues: serving order, slots, the speed limit, answers to queue
+// requests, keeping downloads queued with peers, the folder layout and the
+// half-minute pass; then transfers from request to completion over loopback
+// file connections, the peer's side scripted byte by byte.
 class TransferQueueTest : public QObject, PeerHelpers
 {
     Q_OBJECT
@@ -24,6 +174,8 @@ private slots:
     void PeerNoticesAndRestartsChangeDownloadStatus();
     void DownloadFoldersRecreateRemoteSubfolders();
     void EarlyUploadPhasesTimeOutAndPlacesAreRefreshed();
+    void DownloadResumesFromThePartialFileAndIsFiledAsComplete();
+    void UploadRunsOverOurFileConnectionAndReportsItsSpeed();
 
 private:
     TransferQueueManager& M() { return *client->manager; }
@@ -35,6 +187,14 @@ private:
             .Connected(
                 d.GetType(FilenameAsRequested)->HasItem(client->SharedPath(name).toStdString()));
     }
+    // A file connection the peer opens to us for a token.
+    std::unique_ptr<QTcpSocket> FileConnection(std::uint32_t token)
+    {
+        auto socket = client->Peers().ConnectPeer();
+        if (socket)
+            socket->write(InitFrame("bob", "F") + ByteBuilder().UInt32(token));
+        return socket;
+    }
 
     std::unique_ptr<TransferClient> client;
 };
@@ -44,7 +204,6 @@ void TransferQueueTest::UploadsAreServedByGroupThenPrivilegeThenArrival()
     client->SharedFile("a.mp3", 10);
     for (const char* user : {"ben", "carol", "dave", "erin", "frank"})
         TransferClient::Online(user);
-    // ben takes the only slot; the rest arrive while it is busy.
     QCOMPARE(client->Status(Queue("ben", "a.mp3")), std::string("requesting"));
     Queue("carol", "a.mp3");
     Queue("dave", "a.mp3");
@@ -59,14 +218,12 @@ void TransferQueueTest::UploadsAreServedByGroupThenPrivilegeThenArrival()
     QCOMPARE(TransferClient::UploadQueue(),
              QStringList(
                  {"frank:queued", "dave:queued", "ben:requesting", "carol:queued", "erin:queued"}));
-    // Finishing ben's upload frees the slot for the first in that order.
     M().SetUploadEntryStatus(ItemsOf(UploadEntry).Connected(UserItem("ben")), Upload::Complete);
     M().StartNewUploads();
     QCOMPARE(TransferClient::UploadQueue(),
              QStringList({"frank:requesting", "dave:queued", "ben:complete", "carol:queued",
                           "erin:queued"}));
     QVERIFY(!M().IsFreeToUpload());
-    QCOMPARE(M().QueuedUploadCount(), 3u);
     QCOMPARE(UploadAvailability::Current().QueuedUploadCount(), 3u);
 }
 
@@ -83,8 +240,6 @@ void TransferQueueTest::OneUploadPerUserAndOnlyToOnlineUsers()
     QCOMPARE(client->Status(second), std::string("queued"));
     QCOMPARE(client->Status(carols), std::string("queued"));
     QVERIFY(M().IsFreeToUpload());
-    // carol's turn comes when she is online, ben's second file when the
-    // first is done.
     TransferClient::Online("carol");
     QCOMPARE(client->Status(carols), std::string("requesting"));
     M().SetUploadEntryStatus(first, Upload::Complete);
@@ -127,7 +282,6 @@ void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
     auto bob = client->OnlinePeer("bob");
     QVERIFY(bob);
     const QByteArray path = client->SharedPath("a.mp3");
-    // Requests travel through the messenger from a real connection.
     bob->write(PeerFrame(Body(43).String("\\nowhere\\x.mp3")));
     QCOMPARE_NEXT(*bob, UploadDeniedFrame("\\nowhere\\x.mp3", "File not shared."));
     bob->write(PeerFrame(Body(43).String(path)));
@@ -148,7 +302,6 @@ void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
     QCOMPARE(upload[UploadOrder].AsInt64(), order);
     const QByteArray again = TransferRequestFrame(2, path, 10);
     QCOMPARE_NEXT(*bob, again);
-    // Hiding our shares from bob drops his uploads and tells him why.
     M().UnshareUser("bob");
     QCOMPARE(CountOf(UploadEntry), 0);
     QCOMPARE_NEXT(*bob, UploadDeniedFrame(path, "File not shared."));
@@ -221,13 +374,7 @@ void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
 void TransferQueueTest::DownloadFoldersRecreateRemoteSubfolders()
 {
     Settings::Set("download_folder", "/home/u/Quorvale Downloads");
-    ItemPtr album = M().AddDownload("bob", "x.mp3", "music\\album", 1, 0);
-    QCOMPARE(TransferQueueManager::FileSystemPath(M().GetDownloadTargetPath(album, false)),
-             QString("/home/u/Quorvale Downloads/downloading/album/x.mp3"));
     ItemPtr deep = M().AddDownload("bob", "y.mp3", "a\\b\\c", 1, 1);
-    QCOMPARE(M().GetDownloadTargetFolder(deep, true),
-             QString("\\home\\u\\Quorvale Downloads\\complete\\b\\c"));
-    QCOMPARE(M().GetDownloadRelativeDownloadFolder(deep), QString("b\\c"));
     // Nothing a peer names leads out of the download folder.
     ItemPtr hostile = M().AddDownload("bob", "..", "x\\..\\..", 1, 5);
     const QString path =
@@ -271,6 +418,111 @@ void TransferQueueTest::EarlyUploadPhasesTimeOutAndPlacesAreRefreshed()
     M().EveryHalfMinute();
     QCOMPARE_NEXT(*bob, FileFrame(51, "f\\x.mp3"));
     QCOMPARE(client->Status(download), std::string("queued"));
+}
+
+void TransferQueueTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
+{
+    auto bob = client->OnlinePeer("bob");
+    QVERIFY(bob);
+    const QByteArray content = TransferClient::Content(3000);
+    ItemPtr download = M().AddDownload("bob", "x.mp3", "music\\album", content.size(), 0);
+    QCOMPARE_NEXT(*bob,
+                  FileFrame(43, "music\\album\\x.mp3") + FileFrame(51, "music\\album\\x.mp3"));
+    QVERIFY(client->WriteDownloaded("downloading/album/x.mp3", content.left(1000)));
+
+    bob->write(TransferRequestFrame(77, "music\\album\\x.mp3", content.size()));
+    QCOMPARE_NEXT(*bob, TransferResponseFrame(77));
+    auto first = FileConnection(77);
+    QVERIFY(first);
+    QCOMPARE_NEXT(*first, ByteBuilder().UInt32(1000).UInt32(0));
+    QTRY_COMPARE(client->Status(download), std::string("downloading"));
+    auto duplicate = FileConnection(77);
+    QVERIFY(duplicate);
+    QVERIFY(WaitForClosed(*duplicate));
+    // A new offer for a running download ends the running transfer and is
+    // accepted; the next connection resumes from the same place.
+    bob->write(TransferRequestFrame(78, "music\\album\\x.mp3", content.size()));
+    QCOMPARE_NEXT(*bob, TransferResponseFrame(78));
+    QCOMPARE(client->Status(download), std::string("aborted"));
+    QVERIFY(WaitForClosed(*first));
+    QSignalSpy recorded(&M(), &TransferQueueManager::CompleteDownloadAdded);
+    auto second = FileConnection(78);
+    QVERIFY(second);
+    QCOMPARE_NEXT(*second, ByteBuilder().UInt32(1000).UInt32(0));
+    second->write(content.mid(1000));
+    QTRY_COMPARE(client->Status(download), std::string("complete"));
+    QFile complete(client->downloads.filePath("complete/album/x.mp3"));
+    QVERIFY(complete.open(QIODevice::ReadOnly));
+    QCOMPARE(complete.readAll(), content);
+    QVERIFY(!QFileInfo::exists(client->downloads.filePath("downloading/album")));
+    QCOMPARE(recorded.count(), 1);
+    ItemPtr record = ItemsOf(CompleteDownload).first();
+    QCOMPARE(record[CompleteDownloadFilename].AsString(), std::string("x.mp3"));
+    QCOMPARE(record[CompleteDownloadRelativeFolder].AsString(), std::string("album"));
+    QCOMPARE(record[CompleteDownloadFileSize].AsString(), std::string("3000"));
+    QCOMPARE(QString::fromStdString(record[CompleteDownloadFolder].AsString()),
+             client->downloads.path().replace('/', '\\') + "\\complete\\album");
+
+    // Offers of what we have or never asked for are turned down, and an
+    // unknown token on a file connection is hung up on.
+    bob->write(TransferRequestFrame(79, "music\\album\\x.mp3", content.size()) +
+               TransferRequestFrame(80, "music\\other.mp3", 5));
+    QCOMPARE_NEXT(*bob,
+                  TransferResponseFrame(79, "Complete") + TransferResponseFrame(80, "Cancelled"));
+    auto stray = FileConnection(81);
+    QVERIFY(stray);
+    QVERIFY(WaitForClosed(*stray));
+    QCOMPARE(stray->bytesAvailable(), qint64(0));
+    // A file that cannot be created leaves the download in "local error"
+    // and the connection is hung up on.
+    QVERIFY(client->WriteDownloaded("downloading/blocked"));
+    ItemPtr blocked = M().AddDownload("bob", "y.mp3", "blocked", 10, 0);
+    QCOMPARE_NEXT(*bob, FileFrame(43, "blocked\\y.mp3") + FileFrame(51, "blocked\\y.mp3"));
+    bob->write(TransferRequestFrame(83, "blocked\\y.mp3", 10));
+    QCOMPARE_NEXT(*bob, TransferResponseFrame(83));
+    auto refused = FileConnection(83);
+    QVERIFY(refused);
+    QVERIFY(WaitForClosed(*refused));
+    QCOMPARE(client->Status(blocked), std::string("local error"));
+}
+
+void TransferQueueTest::UploadRunsOverOurFileConnectionAndReportsItsSpeed()
+{
+    // Large enough for the speed to be worth reporting to the server.
+    const qint64 size = 1100000;
+    // Under a limit the transfer takes long enough to measure its speed.
+    M().SetUploadSpeedLimit(4000);
+    M().EnableUploadSpeedLimit(true);
+    client->SharedFile("big.mp3", size);
+    const QByteArray path = client->SharedPath("big.mp3");
+    auto bob = client->OnlinePeer("bob");
+    QVERIFY(bob);
+    ScriptedPeer bobsPort;
+    QVERIFY(client->Peers().ReceiveAddress("bob", bobsPort.Port()));
+    client->Peers().Server().TakeSent();
+
+    bob->write(PeerFrame(Body(43).String(path)));
+    QCOMPARE_NEXT(*bob, TransferRequestFrame(1, path, size));
+    ItemPtr upload = ItemsOf(UploadEntry).first();
+    bob->write(PeerFrame(Body(41).UInt32(1).Byte(1)));
+    QCOMPARE(bobsPort.Take(26), InitFrame("alice", "F") + ByteBuilder().UInt32(1));
+    QTRY_COMPARE(client->Status(upload), std::string("uploading"));
+    QTcpSocket* theirs = bobsPort.Connection(0);
+    theirs->write(ByteBuilder().UInt32(0).UInt32(0));
+    QByteArray received;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            received += theirs->readAll();
+            return received.size() >= size;
+        },
+        20000));
+    QCOMPARE(received, TransferClient::Content(size));
+    theirs->close();
+    QTRY_COMPARE(client->Status(upload), std::string("complete"));
+    QVERIFY(M().GetUploadPosition(upload) == size);
+    const QByteArray sent = client->Peers().Server().TakeSent();
+    QVERIFY(sent.contains(ByteBuilder().UInt32(8).UInt32(121).Data()));
+    QVERIFY(M().IsFreeToUpload());
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)

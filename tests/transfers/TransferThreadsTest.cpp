@@ -24,11 +24,9 @@ private slots:
     void cleanup();
     void UploadServesOnlyOffsetsInsideTheFile_data();
     void UploadServesOnlyOffsetsInsideTheFile();
-    void DownloadAppendsFromThePositionAndClosesAtTheEnd();
-    void DownloadAlreadyAtItsSizeSucceedsWithoutReading();
+    void DownloadAppendsFromThePositionAndStopsAtTheSize();
     void FailuresOnEitherSideFailTheTransfer();
-    void SignalExitStopsAtAChunkBoundary();
-    void SignalExitCutsAThrottleSleepShort();
+    void SignalExitStopsAtAChunkBoundaryOrASleep();
     void ProgressReportsNeverQueueUp();
 
 private:
@@ -38,7 +36,6 @@ private:
         int completes = 0;
         int errors = 0;
         QThread* socketThread = nullptr;
-        bool Finished() const { return completes + errors > 0; }
     };
 
     void Connect();
@@ -175,7 +172,8 @@ template <class T> void TransferThreadsTest::Start(T& thread, bool acknowledge)
 
 bool TransferThreadsTest::Ended(QThread& thread, int errors)
 {
-    if (!QTest::qWaitFor([this] { return m_report.Finished(); }, 5000) || !thread.wait(5000))
+    const auto finished = [this] { return m_report.completes + m_report.errors > 0; };
+    if (!QTest::qWaitFor(finished, 5000) || !thread.wait(5000))
         return false;
     return m_report.errors == errors && m_report.completes == 1 - errors &&
            m_report.socketThread == QThread::currentThread();
@@ -215,12 +213,10 @@ void TransferThreadsTest::UploadServesOnlyOffsetsInsideTheFile()
     QCOMPARE(ReadExactly(length - offset), content.mid(offset));
     m_peer->close();
     QVERIFY(Ended(thread, 0));
-    QVERIFY(std::is_sorted(m_report.positions.begin(), m_report.positions.end()));
     QVERIFY(m_report.positions.front() > qint64(offset));
-    QVERIFY(m_report.positions.back() <= length);
 }
 
-void TransferThreadsTest::DownloadAppendsFromThePositionAndClosesAtTheEnd()
+void TransferThreadsTest::DownloadAppendsFromThePositionAndStopsAtTheSize()
 {
     const QByteArray whole = Pattern(21000);
     QFile& file = Open(whole.left(1000), QIODevice::WriteOnly | QIODevice::Append);
@@ -235,26 +231,22 @@ void TransferThreadsTest::DownloadAppendsFromThePositionAndClosesAtTheEnd()
     QVERIFY(Ended(thread, 0));
     QVERIFY(!file.isOpen());
     QCOMPARE(m_report.positions.front(), qint64(1000 + Chunk));
-    QVERIFY(m_report.positions.back() <= 21000);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), whole);
-    // Having everything, the downloader hangs up.
     QVERIFY(m_peer->state() == QAbstractSocket::UnconnectedState ||
             m_peer->waitForDisconnected(5000));
-}
 
-void TransferThreadsTest::DownloadAlreadyAtItsSizeSucceedsWithoutReading()
-{
-    QFile& file = Open(Pattern(1000), QIODevice::WriteOnly | QIODevice::Append);
-    auto& thread = Make<DownloadThread>(&file, 1000, 1000);
+    // Already at its size: well inside the default 30-second wait, nothing
+    // is waited for or read.
+    init();
+    QFile& complete = Open(Pattern(1000), QIODevice::WriteOnly | QIODevice::Append);
+    auto& again = Make<DownloadThread>(&complete, 1000, 1000);
     m_peer->write(Pattern(100));
     m_peer->flush();
-    Start(thread);
-
-    // Well inside the default 30-second wait: nothing is waited for.
-    QVERIFY(Ended(thread, 0));
+    Start(again);
+    QVERIFY(Ended(again, 0));
     QVERIFY(m_report.positions.empty());
-    QCOMPARE(QFileInfo(file.fileName()).size(), qint64(1000));
+    QCOMPARE(QFileInfo(complete.fileName()).size(), qint64(1000));
 }
 
 void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
@@ -301,7 +293,7 @@ void TransferThreadsTest::FailuresOnEitherSideFailTheTransfer()
     }
 }
 
-void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
+void TransferThreadsTest::SignalExitStopsAtAChunkBoundaryOrASleep()
 {
     QFile& file = Open({}, QIODevice::Append);
     const QByteArray content = Pattern(10 * Chunk);
@@ -323,23 +315,22 @@ void TransferThreadsTest::SignalExitStopsAtAChunkBoundary()
     QVERIFY(Ended(thread, 1));
     const qint64 kept = QFileInfo(file.fileName()).size();
     QVERIFY2(kept == 2 * Chunk || kept == 3 * Chunk, qPrintable(QString::number(kept)));
-}
 
-void TransferThreadsTest::SignalExitCutsAThrottleSleepShort()
-{
-    // One unit of limit: eight seconds of sleep per chunk.
+    // It cuts a throttle's sleep short too; one unit of limit is eight
+    // seconds of sleep per chunk.
+    init();
     m_limits.Set(1, 1);
-    auto& thread = Make<UploadThread>(&Open(Pattern(3 * Chunk)), 1, &m_limits);
-    Start(thread);
+    auto& upload = Make<UploadThread>(&Open(Pattern(3 * Chunk)), 1, &m_limits);
+    Start(upload);
     QCOMPARE(ReadExactly(4).size(), 4);
     m_peer->write(Offset(0));
     QTRY_VERIFY_WITH_TIMEOUT(!m_report.positions.empty(), 5000);
     QElapsedTimer stopping;
     stopping.start();
-    thread.SignalExit();
-    QVERIFY(thread.wait(5000));
+    upload.SignalExit();
+    QVERIFY(upload.wait(5000));
     QVERIFY(stopping.elapsed() < 4000);
-    QVERIFY(Ended(thread, 1));
+    QVERIFY(Ended(upload, 1));
     QCOMPARE(m_report.positions, std::vector<qint64>{Chunk});
 }
 
