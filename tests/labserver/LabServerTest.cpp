@@ -390,8 +390,10 @@ void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
     for (LabTestClient* client : {&a, &b, &d, &e})
         QVERIFY(client->NothingElsePending());
 
-    // When a parent goes, its children get the best one left above them.
+    // b is a root again; a was tried already, so no proposal comes.
     b.Send(Msg(71).Byte(0));
+    QVERIFY(b.NothingElsePending());
+    // When a parent goes, its children get the best one left above them.
     a.Disconnect();
     QCOMPARE(c.Next(), Proposal("b", 2002));
     // A report that does not parse closes that client only.
