@@ -239,8 +239,7 @@ void PeerCatalogueTest::FileRecordsAreLaidOutAsTheTableSays()
 
 void PeerCatalogueTest::LimitsAreEnforced()
 {
-    // Counts (the string limit is the stream's own). Empty entries are one byte each, which makes
-    // full lists cheap.
+    // Empty entries are one byte each, which makes full lists cheap.
     auto folderOf = [](std::uint32_t count) {
         return ByteBuilder().UInt32(count).Raw(QByteArray(std::min(count, Limit), '\0')).UInt32(0);
     };
@@ -263,9 +262,7 @@ void PeerCatalogueTest::LimitsAreEnforced()
 
 void PeerCatalogueTest::ScramblingRotatesAFreshKeyPerFrame()
 {
-    // The layout is checked against frames scrambled by hand on the
-    // messenger's connections. Every frame draws its own key; the
-    // clock-seeded default source does not repeat one.
+    // Every frame draws its own key; the clock-seeded source does not repeat.
     const QByteArray frame = ByteBuilder().UInt32(4).UInt32(43);
     std::uint32_t next = 7;
     Scrambler counting([&next] { return next++; });
@@ -318,8 +315,7 @@ void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
 
 void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
 {
-    // For a search we do not have, nothing after the token is looked at,
-    // nor is a file of the dropped message remembered as received.
+    // For a search we do not have, nothing after the token is looked at.
     const QByteArray x = Record("m\\x.mp3", 1);
     const auto unknown = Receive("bob", 99, {x});
     QVERIFY(unknown.m_acceptable && !unknown.m_searchResults);
@@ -334,9 +330,7 @@ void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
     // is another file.
     const auto first = Receive("bob", 7, {x, x, Record("n\\x.mp3", 1)});
     QCOMPARE(first.m_searchResults.GetItems(SearchResult).size(), std::size_t(3));
-    // Across messages, even for another search and with another size, a file
-    // already received from the user is skipped; a message of nothing but
-    // repeats stores nothing and is still fine.
+    // Across messages and searches, a file the user already sent is skipped.
     d.GetType(SearchRequest)->NewItem(8u);
     const auto second = Receive("bob", 8, {Record("m\\x.mp3", 2), Record("m\\y.mp3", 1)});
     QCOMPARE(ResultsOf(second.m_searchResults).count("m|y.mp3"), std::size_t(1));
