@@ -122,18 +122,11 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
 {
     QVERIFY(S().LogIn());
     QSignalSpy waits(&server(), &Server::WishListWait);
+    // Every byte a read of its own splits the frame at every place at once.
     const QByteArray frame = ScriptedServer::Frame(Body(104).UInt32(720));
-    for (int split = 1; split < frame.size(); ++split) {
-        QVERIFY(SendAsOneRead(S(), frame.left(split)));
-        QVERIFY(SendAsOneRead(S(), frame.mid(split)));
-        QTRY_COMPARE(waits.count(), split);
-    }
     QVERIFY(S().scripted.SendInChunks(frame, 1, S().ClientSocket()));
-    QTRY_COMPARE(waits.count(), int(frame.size()));
-    for (const QList<QVariant>& args : waits)
-        QCOMPARE(args.at(0).toUInt(), 720u);
-
-    waits.clear();
+    QTRY_COMPARE(waits.count(), 1);
+    QCOMPARE(waits.takeFirst().at(0).toUInt(), 720u);
     // Several frames in one read, an empty body among them.
     QVERIFY(SendAsOneRead(S(), ScriptedServer::Frame(Body(104).UInt32(1)) +
                                    ScriptedServer::Frame(QByteArray()) +
