@@ -5,7 +5,6 @@
 
 #include "Bytes.h"
 #include "peers/PeerMessages.h"
-#include "peers/Scrambler.h"
 #include "peers/SearchResultIntake.h"
 #include "search/SearchSchema.h"
 #include "search/SearchTypes.h"
@@ -42,7 +41,6 @@ private slots:
     void CompressedMessagesAreOneZlibStream();
     void FileRecordsAreLaidOutAsTheTableSays();
     void LimitsAreEnforced();
-    void ScramblingRotatesAFreshKeyPerFrame();
     void ResultsAreStoredUnderTheirRequestAndUser();
     void RepeatedUnknownOrForeignResultsAreNotStored();
 
@@ -258,21 +256,6 @@ void PeerCatalogueTest::LimitsAreEnforced()
     QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), share));
     AttributeTranslationTable table;
     QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), table));
-}
-
-void PeerCatalogueTest::ScramblingRotatesAFreshKeyPerFrame()
-{
-    // Every frame draws its own key; the clock-seeded source does not repeat.
-    const QByteArray frame = ByteBuilder().UInt32(4).UInt32(43);
-    std::uint32_t next = 7;
-    Scrambler counting([&next] { return next++; });
-    for (const char* key : {"07000000", "08000000"})
-        QCOMPARE(Bytes(counting.Scramble(frame.constData(), 8)).left(4), QByteArray::fromHex(key));
-    Scrambler seeded;
-    QSet<QByteArray> keys;
-    for (int i = 0; i < 16; ++i)
-        keys.insert(Bytes(seeded.Scramble(frame.constData(), 8)).left(4));
-    QVERIFY(keys.size() > 1);
 }
 
 void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
