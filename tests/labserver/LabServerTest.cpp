@@ -129,8 +129,11 @@ void LabServerTest::FirstLoginCreatesTheAccountAndLaterLoginsCheckIt()
     first.Send(Msg(92));
     first.Send(Msg(14).String("lobby"));
     first.Send(LoginBody("alice", "secret"));
-    for (std::uint32_t code : {1u, 104u, 83u, 84u, 69u})
-        QCOMPARE(CodeOf(first.Next()), code);
+    QCOMPARE(CodeOf(first.Next()), 1u);
+    QCOMPARE(first.Next(), Msg(104).UInt32(720).Data());
+    QCOMPARE(first.Next(), Msg(83).Int32(1).Data());
+    QCOMPARE(first.Next(), Msg(84).Int32(50).Data());
+    QCOMPARE(first.Next(), Msg(69).UInt32(1).String("carol").Data());
     // Unknown codes are skipped without harm to the connection.
     first.Send(Msg(4242).UInt32(1));
     first.Send(Msg(92));
@@ -166,7 +169,13 @@ void LabServerTest::RoomsPushMembersChatAndStatistics()
     alice.Send(Msg(35).UInt32(3).UInt32(40));
     alice.Send(Msg(121).UInt32(100));
     alice.Send(Msg(121).UInt32(301));
-    EnterLobby(alice, bob, "bob");
+    alice.Send(Msg(14).String("lobby"));
+    ByteBuilder alone = Msg(14).String("lobby").UInt32(1).String("alice").UInt32(1).Int32(2);
+    Stats(alone.UInt32(1), 200, 2, 40, 3).UInt32(1).Int32(0).UInt32(1).String("XX");
+    QCOMPARE(alice.Next(), alone.Data());
+    bob.Send(Msg(14).String("lobby"));
+    QCOMPARE(CodeOf(bob.Next()), 14u);
+    QCOMPARE(alice.Next(), Joined("bob"));
     bob.Send(Msg(13).String("lobby").String("hello"));
     QCOMPARE(alice.Next(), Msg(13).String("lobby").String("bob").String("hello").Data());
     alice.Send(Msg(64));
@@ -251,6 +260,9 @@ void LabServerTest::ConnectionRequestsAreBrokered()
     // The barrier proves the server has taken the port before the request.
     QVERIFY(alice.NothingElsePending());
 
+    bob.Send(Msg(3).String("alice"));
+    QCOMPARE(bob.Next(),
+             Msg(3).String("alice").UInt32(Loopback).Int32(2235).Int32(1).Int32(8973).Data());
     alice.Send(Msg(3).String("nobody"));
     QCOMPARE(alice.Next(), Msg(3).String("nobody").UInt32(0).Int32(0).Int32(0).Int32(0).Data());
 
