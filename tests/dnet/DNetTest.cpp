@@ -180,13 +180,11 @@ void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
     QCOMPARE(Parent(), QStringList({"paula", socket, "3", "lead"}));
     QCOMPARE(CountOf(DNetParentCandidate), 0);
     QVERIFY(bob.WaitUntilClosed() && paula.IsOpen());
-    // The child learns level and leader before the search itself; the
-    // parent hears our depth.
+    // The child learns level and leader before the search itself.
     QCOMPARE(child.Next(3), Level(3) + Leader("lead") + Search("dave", 66, "jazz"));
     QCOMPARE(S().TakeSent(), LevelSent(3) + LeaderSent("lead") + HaveParentSent(true));
     QCOMPARE(paula.Next(), Depth(0));
-    // The parent's searches are now ours and our children's; later lists of
-    // possible parents are not even looked at.
+    // Later lists of possible parents are not even looked at.
     paula.Send(Search("erin", 67, "blues"));
     QCOMPARE(child.Next(), Search("erin", 67, "blues"));
     QCOMPARE(searches.count(), 2);
@@ -205,8 +203,7 @@ void DNetTest::LostParentIsReportedAndAttemptsAreNotRepeated()
     QVERIFY(QTest::qWaitFor([] { return Parent() == QStringList({"", "", "", ""}); }));
     QCOMPARE(S().TakeSent(), HaveParentSent(false) + LeaderSent("") + LevelSent(0xffffffff));
     QCOMPARE(child.Next(), Level(-1));
-    // Nobody is tried twice in a run, nor are we ever our own parent (the
-    // session logs in as alice): an attempt records the address.
+    // Nobody is tried twice in a run, nor are we (alice) our own parent.
     Offer({{"paula", TCPAddress(1, 2)},
            {"alice", TCPAddress(1, 2)},
            {"gina", TCPAddress(0x7f000001, 2003)}});
@@ -233,8 +230,7 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     huge.SendRaw(ByteBuilder().UInt32(0x7fffffff).Byte(3));
     QVERIFY(empty.WaitUntilClosed() && truncated.WaitUntilClosed() && huge.WaitUntilClosed());
     QCOMPARE(CountOf(DNetParentCandidate), 1);
-    // Unknown codes are no reason to close; the survivor still becomes
-    // parent, and a late candidate is turned away at once.
+    // Unknown codes are no reason to close; a late candidate is turned away.
     good.Send(DNet(9).UInt32(1));
     good.Send(Search("x", 2, "y"));
     QCOMPARE(child.Next(), Search("x", 2, "y"));
@@ -255,8 +251,7 @@ void DNetTest::ChildReconnectingReplacesItsOldConnection()
     FromAbove(Level(1));
     FromAbove(Leader("lead"));
     QVERIFY(QTest::qWaitFor([] { return !StateOf(State::GroupLeader).empty(); }));
-    // A new child hears where it stands right away; only the replacement
-    // hears what comes next.
+    // A new child hears where it stands right away.
     DNetLink& first = NewChild("bob");
     QCOMPARE(first.Next(2), Level(2) + Leader("lead"));
     DNetLink& second = NewChild("bob");
@@ -311,8 +306,7 @@ void DNetTest::LevelsGoDownTheTreeAndToTheServerAtEveryLogin()
     QCOMPARE(bob.Next(), Level(-1));
     QCOMPARE(StateOf(State::Level), std::string("-1"));
     QCOMPARE(S().TakeSent(), LevelSent(0xffffffff));
-    // The same level again is no news; nonsense levels make ours unknown
-    // rather than wrap around.
+    // Nonsense levels make ours unknown rather than wrap around.
     FromAbove(Level(-1));
     FromAbove(Level(5));
     QCOMPARE(bob.Next(), Level(6));

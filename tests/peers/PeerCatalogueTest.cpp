@@ -5,7 +5,6 @@
 
 #include "Bytes.h"
 #include "peers/PeerMessages.h"
-#include "peers/Scrambler.h"
 #include "peers/SearchResultIntake.h"
 #include "search/SearchSchema.h"
 #include "search/SearchTypes.h"
@@ -42,7 +41,6 @@ private slots:
     void CompressedMessagesAreOneZlibStream();
     void FileRecordsAreLaidOutAsTheTableSays();
     void LimitsAreEnforced();
-    void ScramblingRotatesAFreshKeyPerFrame();
     void ResultsAreStoredUnderTheirRequestAndUser();
     void RepeatedUnknownOrForeignResultsAreNotStored();
 
@@ -239,8 +237,7 @@ void PeerCatalogueTest::FileRecordsAreLaidOutAsTheTableSays()
 
 void PeerCatalogueTest::LimitsAreEnforced()
 {
-    // Counts (the string limit is the stream's own). Empty entries are one byte each, which makes
-    // full lists cheap.
+    // Empty entries are one byte each, which makes full lists cheap.
     auto folderOf = [](std::uint32_t count) {
         return ByteBuilder().UInt32(count).Raw(QByteArray(std::min(count, Limit), '\0')).UInt32(0);
     };
@@ -259,23 +256,6 @@ void PeerCatalogueTest::LimitsAreEnforced()
     QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), share));
     AttributeTranslationTable table;
     QVERIFY(!ReadAll(ByteBuilder().UInt32(Limit + 1), table));
-}
-
-void PeerCatalogueTest::ScramblingRotatesAFreshKeyPerFrame()
-{
-    // The layout is checked against frames scrambled by hand on the
-    // messenger's connections. Every frame draws its own key; the
-    // clock-seeded default source does not repeat one.
-    const QByteArray frame = ByteBuilder().UInt32(4).UInt32(43);
-    std::uint32_t next = 7;
-    Scrambler counting([&next] { return next++; });
-    for (const char* key : {"07000000", "08000000"})
-        QCOMPARE(Bytes(counting.Scramble(frame.constData(), 8)).left(4), QByteArray::fromHex(key));
-    Scrambler seeded;
-    QSet<QByteArray> keys;
-    for (int i = 0; i < 16; ++i)
-        keys.insert(Bytes(seeded.Scramble(frame.constData(), 8)).left(4));
-    QVERIFY(keys.size() > 1);
 }
 
 void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
@@ -318,8 +298,7 @@ void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
 
 void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
 {
-    // For a search we do not have, nothing after the token is looked at,
-    // nor is a file of the dropped message remembered as received.
+    // For a search we do not have, nothing after the token is looked at.
     const QByteArray x = Record("m\\x.mp3", 1);
     const auto unknown = Receive("bob", 99, {x});
     QVERIFY(unknown.m_acceptable && !unknown.m_searchResults);
@@ -334,9 +313,7 @@ void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
     // is another file.
     const auto first = Receive("bob", 7, {x, x, Record("n\\x.mp3", 1)});
     QCOMPARE(first.m_searchResults.GetItems(SearchResult).size(), std::size_t(3));
-    // Across messages, even for another search and with another size, a file
-    // already received from the user is skipped; a message of nothing but
-    // repeats stores nothing and is still fine.
+    // Across messages and searches, a file the user already sent is skipped.
     d.GetType(SearchRequest)->NewItem(8u);
     const auto second = Receive("bob", 8, {Record("m\\x.mp3", 2), Record("m\\y.mp3", 1)});
     QCOMPARE(ResultsOf(second.m_searchResults).count("m|y.mp3"), std::size_t(1));

@@ -19,8 +19,8 @@
 // The key every scrambled frame we send is given in these tests.
 constexpr std::uint32_t KnownKey = 0x9e3779b9;
 
-// A scrambled frame by hand: the key in the clear, then each byte XORed
-// with its byte of the key, rotated left by one bit before every four.
+// The key in the clear, then each byte XORed with its byte of the key,
+// rotated left by one bit before every four.
 inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
 {
     ByteBuilder out;
@@ -68,8 +68,7 @@ public:
     {
         return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; });
     }
-    // Stored times keep whole seconds and real time passes between steps, so
-    // "not yet" is checked two seconds before a limit, not one.
+    // Stored times keep whole seconds: "not yet" is checked two seconds early.
     static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
 };
 
@@ -166,9 +165,8 @@ inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
     return nullptr;
 }
 
-// Writes the bytes at once or bytewise, each time waiting until our end
-// has them and the read the messenger queued on the event loop has run.
-// False, not a crash, when our end was not found.
+// Writes the bytes at once or bytewise, each time waiting until our end has
+// them and the messenger's queued read has run.
 inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket* ours, const QByteArray& bytes,
                          bool bytewise = false)
 {
@@ -197,8 +195,7 @@ inline quint16 ClosedPort()
     return probe.serverPort();
 }
 
-// A request the server brokered for the user, stored as the server
-// connection stores it, so the answering socket is watched from its start.
+// A brokered request stored as the server connection stores it.
 inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char* user)
 {
     ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
@@ -207,8 +204,7 @@ inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char
     request.Connect(PeerHelpers::UserItem(user));
 }
 
-// A logged-in client as "alice" with its peer messenger listening on free
-// ports and a scrambling key the tests know.
+// A logged-in "alice" whose messenger listens on free ports with a known key.
 class PeerSession : PeerHelpers
 {
 public:

@@ -17,8 +17,7 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
-// Every schema the server connection writes to. Types exist once per
-// process, so each test executable calls this once, in initTestCase.
+// Types exist once per process: each test executable calls this once.
 inline void DeclareServerSchemas()
 {
     dataSaver = new DataSaver();
@@ -95,8 +94,7 @@ public:
 
     void Receive(const QByteArray& body) { scripted.Send(ScriptedServer::Frame(body)); }
 
-    // Waits until the client has handled everything sent so far: a private
-    // message is always acknowledged, and frames are handled in order.
+    // Waits for all sent so far: a private message is always acknowledged.
     bool Sync()
     {
         const std::uint32_t id = ++m_syncId + 0x5e000000;

@@ -54,10 +54,6 @@ void ScriptedServer::Send(const QByteArray& bytes)
 bool ScriptedServer::SendInChunks(const QByteArray& bytes, int chunkSize, QTcpSocket* clientSide)
 {
     for (qsizetype at = 0; at < bytes.size(); at += chunkSize) {
-        if (!clientSide) {
-            Send(bytes.mid(at, chunkSize));
-            continue;
-        }
         QSignalSpy arrived(clientSide, &QTcpSocket::readyRead);
         Send(bytes.mid(at, chunkSize));
         if (!QTest::qWaitFor([&arrived] { return arrived.count() > 0; }, DefaultTimeoutMs))

@@ -36,10 +36,9 @@ public:
     bool WaitFor(const QByteArray& bytes, int timeoutMs = DefaultTimeoutMs);
 
     void Send(const QByteArray& bytes);
-    // Sends the bytes a few at a time. With `clientSide` (the client's end of
-    // the connection) each piece is sent only after the client has been told
-    // of the previous one, so every piece arrives as a read of its own.
-    bool SendInChunks(const QByteArray& bytes, int chunkSize, QTcpSocket* clientSide = nullptr);
+    // Sends the bytes a few at a time, each piece only once the client's end
+    // has been told of the previous one, so every piece is a read of its own.
+    bool SendInChunks(const QByteArray& bytes, int chunkSize, QTcpSocket* clientSide);
 
     void CloseClient();
     bool WaitForClientClosed(int timeoutMs = DefaultTimeoutMs);
