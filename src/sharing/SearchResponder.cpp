@@ -58,31 +58,15 @@ template <class Visit> void ForEachCandidate(const SearchParser& query, Visit vi
         return;
     std::sort(sets.begin(), sets.end(),
               [](const ItemSet* a, const ItemSet* b) { return a->size() < b->size(); });
-    // Every set is in address order, so the walk can move a cursor forward
-    // through the other sets instead of searching each for every candidate:
-    // cheaper while they are not much larger than the rarest one.
-    struct Other
-    {
-        const ItemSet* set;
-        ItemSet::const_iterator at;
-        bool walked;
-    };
-    std::vector<Other> others;
+    // Every set is in address order, so each other set is searched from
+    // where the previous candidate left it rather than from the top.
+    std::vector<ItemSet::Seeker> others;
     for (std::size_t n = 1; n < sets.size(); ++n)
-        others.push_back({sets[n], sets[n]->begin(), sets[n]->size() <= 16 * sets[0]->size()});
+        others.emplace_back(*sets[n]);
     for (Item* file : *sets.front()) {
-        bool everywhere = true;
-        for (Other& other : others) {
-            if (other.walked) {
-                while (other.at != other.set->end() && *other.at < file)
-                    ++other.at;
-                everywhere = other.at != other.set->end() && *other.at == file;
-            } else {
-                everywhere = other.set->contains(file);
-            }
-            if (!everywhere)
-                break;
-        }
+        const bool everywhere =
+            std::all_of(others.begin(), others.end(),
+                        [file](ItemSet::Seeker& other) { return other.Contains(file); });
         if (everywhere && !visit(file))
             return;
     }

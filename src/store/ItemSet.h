@@ -81,6 +81,31 @@ public:
     using iterator = const_iterator;
     using value_type = Item*;
 
+    // Answers membership for items asked about in rising address order,
+    // going on from where the last answer stopped rather than searching
+    // the whole set again: intersecting a large set with a small one then
+    // costs a short step for each item of the small one, and the blocks
+    // between two items are passed over by their highest members alone,
+    // without reading them. The set must not change meanwhile.
+    class Seeker
+    {
+    public:
+        explicit Seeker(const ItemSet& set);
+        bool Contains(Item* item);
+
+    private:
+        using Block = ItemBlockList::Block;
+        void EnterBlock();
+
+        Block* const* m_blocks = nullptr; // null for a small set
+        Item* const* m_lasts = nullptr;
+        std::size_t m_blockCount = 0;
+        std::size_t m_block = 0;
+        Item* const* m_run = nullptr; // the run being searched
+        std::size_t m_runSize = 0;
+        std::size_t m_at = 0; // members of the run before this are below the last item asked
+    };
+
     ItemSet() = default;
     ItemSet(std::initializer_list<Item*> items);
     // Takes a vector that is already sorted by address and free of repeats.
@@ -94,7 +119,8 @@ public:
 
     // Container basics.
     const_iterator begin() const;
-    const_iterator end() const;
+    // Inline: walks compare with it at every step.
+    const_iterator end() const { return const_iterator(); }
     std::size_t size() const { return IsLarge() ? m_large->size() : m_size; }
     bool empty() const { return size() == 0; }
     bool contains(Item* item) const;
