@@ -60,6 +60,7 @@ public:
     private:
         friend class ItemSet;
         using Block = ItemBlockList::Block;
+        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
         const_iterator(Item* const* at, Item* const* runEnd, Block* const* block,
                        Block* const* blocksEnd)
             : m_at(at), m_runEnd(runEnd), m_block(block), m_blocksEnd(blocksEnd)
@@ -69,6 +70,12 @@ public:
             if (m_block != m_blocksEnd && ++m_block != m_blocksEnd) {
                 m_at = (*m_block)->items;
                 m_runEnd = m_at + (*m_block)->count;
+                // A walk reads every line of the block after this one too;
+                // asked for now they arrive together, well before they are
+                // needed.
+                if (m_block + 1 != m_blocksEnd)
+                    for (std::size_t line = 0; line < (*(m_block + 1))->count; line += kPerLine)
+                        __builtin_prefetch((*(m_block + 1))->items + line);
             } else {
                 m_at = nullptr;
             }
@@ -95,6 +102,7 @@ public:
 
     private:
         using Block = ItemBlockList::Block;
+        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
         void EnterBlock();
 
         Block* const* m_blocks = nullptr; // null for a small set
