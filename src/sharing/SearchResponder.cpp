@@ -58,31 +58,15 @@ template <class Visit> void ForEachCandidate(const SearchParser& query, Visit vi
         return;
     std::sort(sets.begin(), sets.end(),
               [](const ItemSet* a, const ItemSet* b) { return a->size() < b->size(); });
-    // Every set is in address order, so the walk can move a cursor forward
-    // through the other sets instead of searching each for every candidate:
-    // cheaper while they are not much larger than the rarest one.
-    struct Other
-    {
-        const ItemSet* set;
-        ItemSet::const_iterator at;
-        bool walked;
-    };
-    std::vector<Other> others;
+    // Every set is in address order, so each other set is searched from
+    // where the previous candidate left it rather than from the top.
+    std::vector<ItemSet::Seeker> others;
     for (std::size_t n = 1; n < sets.size(); ++n)
-        others.push_back({sets[n], sets[n]->begin(), sets[n]->size() <= 16 * sets[0]->size()});
+        others.emplace_back(*sets[n]);
     for (Item* file : *sets.front()) {
-        bool everywhere = true;
-        for (Other& other : others) {
-            if (other.walked) {
-                while (other.at != other.set->end() && *other.at < file)
-                    ++other.at;
-                everywhere = other.at != other.set->end() && *other.at == file;
-            } else {
-                everywhere = other.set->contains(file);
-            }
-            if (!everywhere)
-                break;
-        }
+        const bool everywhere =
+            std::all_of(others.begin(), others.end(),
+                        [file](ItemSet::Seeker& other) { return other.Contains(file); });
         if (everywhere && !visit(file))
             return;
     }
@@ -97,6 +81,11 @@ bool NameFits(const std::string& name, const SearchParser& query)
         if (name.find(part) == std::string::npos)
             return false;
     return true;
+}
+
+bool HasNameFilters(const SearchParser& query)
+{
+    return !query.GetExcludedTokenSet().empty() || !query.GetIncludedPartTokenSet().empty();
 }
 
 // The types a candidate is checked against, looked up once per query
@@ -119,19 +108,61 @@ bool IsUnderAny(Item* file, const ItemSet& roots, const CandidateTypes& types)
     return false;
 }
 
+bool IsVisible(Item* file, const SearchParser& query, const ItemSet& roots,
+               const CandidateTypes& types)
+{
+    Item* name = file->HasItem(types.name);
+    return name && NameFits(name->AsString(), query) && IsUnderAny(file, roots, types);
+}
+
+bool LiesWithin(const std::string& path, const std::string& root)
+{
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+           (root.back() == '/' || path[root.size()] == '/');
+}
+
+// Whether every file the words find is one this user may see, so that
+// counting them tells the answer. It takes a query of words alone, a user
+// who sees every root, and every folder under exactly one root: the sizes
+// of the roots' folder sets add up to all folders, and no root lies inside
+// another to hold a folder twice. A folder whose root went away keeps its
+// files in the index until the next collection; then the sum falls short.
+bool EveryCandidateVisible(const SearchParser& query, const ItemSet& roots,
+                           const CandidateTypes& types)
+{
+    if (HasNameFilters(query) || roots.size() != types.root->ItemCount())
+        return false;
+    std::size_t folders = 0;
+    for (Item* root : roots) {
+        if (const ItemSet* held = root->Partners(types.folder))
+            folders += held->size();
+        for (Item* other : roots)
+            if (LiesWithin(other->AsString(), root->AsString()))
+                return false;
+    }
+    return folders == types.folder->ItemCount();
+}
+
 // False when nothing matches or more than we answer; records are built
 // only once the count is known to fit, since most common words overflow.
+// Reading a candidate's name, folder and root costs a few cache misses, so
+// when the count alone decides, the candidates are only counted and just
+// the at most 200 that go out are read.
 bool CollectMatches(const SearchParser& query, const ItemSet& roots, Matches& matches)
 {
     const CandidateTypes types;
+    const bool counted = EveryCandidateVisible(query, roots, types);
     std::vector<Item*> found;
     ForEachCandidate(query, [&](Item* file) {
-        Item* name = file->HasItem(types.name);
-        if (name && NameFits(name->AsString(), query) && IsUnderAny(file, roots, types))
+        if (counted || IsVisible(file, query, roots, types))
             found.push_back(file);
         return found.size() <= MaxResults;
     });
-    if (found.empty() || found.size() > MaxResults)
+    if (found.size() > MaxResults)
+        return false;
+    if (counted)
+        std::erase_if(found, [&](Item* file) { return !IsVisible(file, query, roots, types); });
+    if (found.empty())
         return false;
     for (Item* file : found) {
         const std::string path = SharedFileRecord::ToSharedPath(SharedFileRecord::LocalPath(file));

@@ -54,6 +54,8 @@ public:
 
     Block* const* Blocks() const { return m_blocks.data(); }
     std::size_t BlockCount() const { return m_blocks.size(); }
+    // The highest member of each block, in block order.
+    Item* const* Lasts() const { return m_lasts.data(); }
     std::vector<Item*> ToVector() const;
 
 private:

@@ -117,9 +117,65 @@ ItemSet::const_iterator ItemSet::begin() const
     return At(0, 0);
 }
 
-ItemSet::const_iterator ItemSet::end() const
+namespace {
+
+// The first position from `from` on whose member is not below `item`, or
+// `count`. Steps of doubling length find the stretch it lies in, so an item
+// close to the last one asked about costs a few comparisons.
+std::size_t Gallop(Item* const* members, std::size_t from, std::size_t count, Item* item)
 {
-    return const_iterator();
+    std::size_t low = from;
+    std::size_t high = from;
+    std::size_t step = 1;
+    while (high < count && members[high] < item) {
+        low = high + 1;
+        high += step;
+        step *= 2;
+    }
+    return static_cast<std::size_t>(
+        std::lower_bound(members + low, members + std::min(high, count), item) - members);
+}
+
+} // namespace
+
+ItemSet::Seeker::Seeker(const ItemSet& set)
+{
+    if (!set.IsLarge()) {
+        m_run = set.Run();
+        m_runSize = set.m_size;
+        return;
+    }
+    m_blocks = set.m_large->Blocks();
+    m_lasts = set.m_large->Lasts();
+    m_blockCount = set.m_large->BlockCount();
+    EnterBlock();
+}
+
+void ItemSet::Seeker::EnterBlock()
+{
+    m_at = 0;
+    if (m_block < m_blockCount) {
+        m_run = m_blocks[m_block]->items;
+        m_runSize = m_blocks[m_block]->count;
+        // The searches that follow hop forward through the block in ways
+        // the processor cannot foresee, and in a large store the block is
+        // rarely cached: asking for all of its lines at once overlaps their
+        // wait instead of paying it line by line.
+        for (std::size_t line = 0; line < m_runSize; line += kPerLine)
+            __builtin_prefetch(m_run + line);
+    } else {
+        m_runSize = 0;
+    }
+}
+
+bool ItemSet::Seeker::Contains(Item* item)
+{
+    if (m_blocks && m_block < m_blockCount && m_lasts[m_block] < item) {
+        m_block = Gallop(m_lasts, m_block + 1, m_blockCount, item);
+        EnterBlock();
+    }
+    m_at = Gallop(m_run, m_at, m_runSize, item);
+    return m_at < m_runSize && m_run[m_at] == item;
 }
 
 bool ItemSet::contains(Item* item) const

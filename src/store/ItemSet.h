@@ -60,6 +60,7 @@ public:
     private:
         friend class ItemSet;
         using Block = ItemBlockList::Block;
+        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
         const_iterator(Item* const* at, Item* const* runEnd, Block* const* block,
                        Block* const* blocksEnd)
             : m_at(at), m_runEnd(runEnd), m_block(block), m_blocksEnd(blocksEnd)
@@ -69,6 +70,12 @@ public:
             if (m_block != m_blocksEnd && ++m_block != m_blocksEnd) {
                 m_at = (*m_block)->items;
                 m_runEnd = m_at + (*m_block)->count;
+                // A walk reads every line of the block after this one too;
+                // asked for now they arrive together, well before they are
+                // needed.
+                if (m_block + 1 != m_blocksEnd)
+                    for (std::size_t line = 0; line < (*(m_block + 1))->count; line += kPerLine)
+                        __builtin_prefetch((*(m_block + 1))->items + line);
             } else {
                 m_at = nullptr;
             }
@@ -80,6 +87,32 @@ public:
     };
     using iterator = const_iterator;
     using value_type = Item*;
+
+    // Answers membership for items asked about in rising address order,
+    // going on from where the last answer stopped rather than searching
+    // the whole set again: intersecting a large set with a small one then
+    // costs a short step for each item of the small one, and the blocks
+    // between two items are passed over by their highest members alone,
+    // without reading them. The set must not change meanwhile.
+    class Seeker
+    {
+    public:
+        explicit Seeker(const ItemSet& set);
+        bool Contains(Item* item);
+
+    private:
+        using Block = ItemBlockList::Block;
+        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
+        void EnterBlock();
+
+        Block* const* m_blocks = nullptr; // null for a small set
+        Item* const* m_lasts = nullptr;
+        std::size_t m_blockCount = 0;
+        std::size_t m_block = 0;
+        Item* const* m_run = nullptr; // the run being searched
+        std::size_t m_runSize = 0;
+        std::size_t m_at = 0; // members of the run before this are below the last item asked
+    };
 
     ItemSet() = default;
     ItemSet(std::initializer_list<Item*> items);
@@ -94,7 +127,8 @@ public:
 
     // Container basics.
     const_iterator begin() const;
-    const_iterator end() const;
+    // Inline: walks compare with it at every step.
+    const_iterator end() const { return const_iterator(); }
     std::size_t size() const { return IsLarge() ? m_large->size() : m_size; }
     bool empty() const { return size() == 0; }
     bool contains(Item* item) const;

@@ -376,6 +376,17 @@ private slots:
             const bool expected = add ? reference.insert(item).second : reference.erase(item) == 1;
             return changed == expected;
         };
+        // A seeker asked about rising items, with gaps of any length between
+        // them, answers as a search from the top would.
+        auto seeks = [&] {
+            for (std::size_t stride : {1, 7, 613}) {
+                ItemSet::Seeker seeker(set);
+                for (std::size_t n = stride / 2; n < items.size(); n += stride)
+                    if (seeker.Contains(items[n]) != (reference.count(items[n]) == 1))
+                        return false;
+            }
+            return true;
+        };
 
         for (Item* item : items)
             QVERIFY(apply(item, true));
@@ -412,7 +423,7 @@ private slots:
                 Item* item = items[rng() % items.size()];
                 QVERIFY(apply(item, reference.size() < target));
             }
-            QVERIFY(matches());
+            QVERIFY(matches() && seeks());
             ItemSet copy = set;
             ItemSet moved = std::move(copy);
             QVERIFY(moved == set);
