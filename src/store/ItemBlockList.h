@@ -25,6 +25,16 @@ public:
     {
         std::uint32_t count = 0;
         Item* items[BlockCapacity];
+
+        // Asks for every cache line of the members at once. A block of a
+        // large store is rarely cached, and a search or walk that is about
+        // to read it then waits for its lines together instead of one by one.
+        void Prefetch() const
+        {
+            constexpr std::uint32_t perLine = 64 / sizeof(Item*);
+            for (std::uint32_t line = 0; line < count; line += perLine)
+                __builtin_prefetch(items + line);
+        }
     };
 
     ItemBlockList() = default;

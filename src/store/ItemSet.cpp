@@ -157,12 +157,9 @@ void ItemSet::Seeker::EnterBlock()
     if (m_block < m_blockCount) {
         m_run = m_blocks[m_block]->items;
         m_runSize = m_blocks[m_block]->count;
-        // The searches that follow hop forward through the block in ways
-        // the processor cannot foresee, and in a large store the block is
-        // rarely cached: asking for all of its lines at once overlaps their
-        // wait instead of paying it line by line.
-        for (std::size_t line = 0; line < m_runSize; line += kPerLine)
-            __builtin_prefetch(m_run + line);
+        // The searches that follow hop through the block in ways the
+        // processor cannot foresee.
+        m_blocks[m_block]->Prefetch();
     } else {
         m_runSize = 0;
     }

@@ -60,7 +60,6 @@ public:
     private:
         friend class ItemSet;
         using Block = ItemBlockList::Block;
-        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
         const_iterator(Item* const* at, Item* const* runEnd, Block* const* block,
                        Block* const* blocksEnd)
             : m_at(at), m_runEnd(runEnd), m_block(block), m_blocksEnd(blocksEnd)
@@ -70,12 +69,10 @@ public:
             if (m_block != m_blocksEnd && ++m_block != m_blocksEnd) {
                 m_at = (*m_block)->items;
                 m_runEnd = m_at + (*m_block)->count;
-                // A walk reads every line of the block after this one too;
-                // asked for now they arrive together, well before they are
-                // needed.
+                // A walk reads the block after this one too; asked for now,
+                // its lines arrive well before they are needed.
                 if (m_block + 1 != m_blocksEnd)
-                    for (std::size_t line = 0; line < (*(m_block + 1))->count; line += kPerLine)
-                        __builtin_prefetch((*(m_block + 1))->items + line);
+                    (*(m_block + 1))->Prefetch();
             } else {
                 m_at = nullptr;
             }
@@ -102,7 +99,6 @@ public:
 
     private:
         using Block = ItemBlockList::Block;
-        static constexpr std::size_t kPerLine = 64 / sizeof(Item*);
         void EnterBlock();
 
         Block* const* m_blocks = nullptr; // null for a small set
