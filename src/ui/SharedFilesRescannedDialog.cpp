@@ -21,9 +21,9 @@ SharedFilesRescannedDialog::SharedFilesRescannedDialog(QWidget* parent)
 
 void SharedFilesRescannedDialog::ShowCounts(int added, int removed)
 {
-    m_added->setText(QString(added == 1 ? "%1 file added." : "%1 files added.").arg(added));
-    m_removed->setText(
-        QString(removed == 1 ? "%1 file removed." : "%1 files removed.").arg(removed));
+    // The dialog's texts are the program's own and read the same for every count.
+    m_added->setText(QString("%1 files added.").arg(added));
+    m_removed->setText(QString("%1 files removed.").arg(removed));
     show();
     raise();
     activateWindow();

@@ -173,7 +173,7 @@ void MainWindowOfflineTest::RescanShowsCountsInOneDialog()
     QStringList texts;
     for (QLabel* label : dialog->findChildren<QLabel*>())
         texts << label->text();
-    QCOMPARE(texts, QStringList({"3 files added.", "1 file removed."}));
+    QCOMPARE(texts, QStringList({"3 files added.", "1 files removed."}));
 
     // A later rescan, even one that changed nothing, shows the same dialog.
     dialog->accept();
