@@ -12,9 +12,8 @@
 #include "transfers/UploadSpeedLimits.h"
 #include "transfers/UploadThread.h"
 
-// The transfer threads over real loopback connections and real files. The
-// test plays the peer on the event-loop thread with blocking reads and
-// writes; the thread under test owns the other end.
+// The test plays the peer with blocking reads and writes on loopback; the
+// thread under test owns the other end.
 class TransferThreadsTest : public QObject
 {
     Q_OBJECT
@@ -27,7 +26,6 @@ private slots:
     void DownloadAppendsFromThePositionAndStopsAtTheSize();
     void FailuresOnEitherSideFailTheTransfer();
     void SignalExitStopsAtAChunkBoundaryOrASleep();
-    void ProgressReportsNeverQueueUp();
 
 private:
     struct Report
@@ -38,21 +36,18 @@ private:
         QThread* socketThread = nullptr;
     };
 
-    void Connect();
-    // A new file holding `content`, opened with `mode`; it lives until the
-    // next one is opened.
+    // A new file holding `content`; it lives until the next one is opened.
     QFile& Open(const QByteArray& content, QIODevice::OpenMode mode = QIODevice::ReadOnly);
     QByteArray ReadExactly(qint64 count);
-    // The thread under test on our socket; it lives until the next one is
-    // made or cleanup stops one that a failed check left running.
+    // The thread under test on our socket, stopped by cleanup if still running.
     template <class T, class... Args> T& Make(Args&&... args)
     {
         m_thread = std::make_unique<T>(m_ours.get(), std::forward<Args>(args)...);
         return static_cast<T&>(*m_thread);
     }
-    // Records what the thread reports (the progress slot acknowledges like
-    // the manager's unless told not to) and starts it on our socket.
-    template <class T> void Start(T& thread, bool acknowledge = true);
+    // Records what the thread reports, acknowledging progress as the
+    // manager does, and starts it on our socket.
+    template <class T> void Start(T& thread);
     // Waits for the thread's final report: true when it ended with `errors`
     // failures and no success or the reverse, and handed the socket back.
     bool Ended(QThread& thread, int errors);
@@ -92,7 +87,14 @@ void TransferThreadsTest::init()
 {
     m_report = Report();
     m_limits.Set(0, 0);
-    Connect();
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    m_ours = std::make_unique<QTcpSocket>();
+    m_ours->connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(server.waitForNewConnection(5000));
+    m_peer.reset(server.nextPendingConnection());
+    m_peer->setParent(nullptr);
+    QVERIFY(m_ours->waitForConnected(5000));
 }
 
 void TransferThreadsTest::cleanup()
@@ -107,18 +109,6 @@ void TransferThreadsTest::cleanup()
         m_thread.reset();
     }
     m_ours.reset();
-}
-
-void TransferThreadsTest::Connect()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    m_ours = std::make_unique<QTcpSocket>();
-    m_ours->connectToHost(QHostAddress::LocalHost, server.serverPort());
-    QVERIFY(server.waitForNewConnection(5000));
-    m_peer.reset(server.nextPendingConnection());
-    m_peer->setParent(nullptr);
-    QVERIFY(m_ours->waitForConnected(5000));
 }
 
 QFile& TransferThreadsTest::Open(const QByteArray& content, QIODevice::OpenMode mode)
@@ -144,12 +134,11 @@ QByteArray TransferThreadsTest::ReadExactly(qint64 count)
     return bytes;
 }
 
-template <class T> void TransferThreadsTest::Start(T& thread, bool acknowledge)
+template <class T> void TransferThreadsTest::Start(T& thread)
 {
-    const auto progress = [this, &thread, acknowledge](qint64 position) {
+    const auto progress = [this, &thread](qint64 position) {
         m_report.positions.push_back(position);
-        if (acknowledge)
-            thread.ProgressHandled();
+        thread.ProgressHandled();
     };
     const auto finish = [this](int Report::*counter) {
         return [this, counter] {
@@ -332,18 +321,6 @@ void TransferThreadsTest::SignalExitStopsAtAChunkBoundaryOrASleep()
     QVERIFY(stopping.elapsed() < 4000);
     QVERIFY(Ended(upload, 1));
     QCOMPARE(m_report.positions, std::vector<qint64>{Chunk});
-}
-
-void TransferThreadsTest::ProgressReportsNeverQueueUp()
-{
-    // Nobody acknowledges the first report, so no other may follow it,
-    // however many chunks arrive.
-    const QByteArray content = Pattern(64 * Chunk);
-    auto& thread = Make<DownloadThread>(&Open({}, QIODevice::Append), content.size(), 0);
-    Start(thread, false);
-    m_peer->write(content);
-    QVERIFY(Ended(thread, 0));
-    QCOMPARE(m_report.positions.size(), std::size_t(1));
 }
 
 QTEST_GUILESS_MAIN(TransferThreadsTest)
