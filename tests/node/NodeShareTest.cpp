@@ -15,8 +15,7 @@ class NodeShareTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void SearchFindsVisibleFilesWithTheirBitrates();
-    void BrowsingListsTheShare();
+    void SearchFindsAndBrowsingListsTheFiles();
 
 private:
     bool ShareAndScan();
@@ -137,7 +136,7 @@ void NodeShareTest::cleanupTestCase()
     QVERIFY(m_server.Stop());
 }
 
-void NodeShareTest::SearchFindsVisibleFilesWithTheirBitrates()
+void NodeShareTest::SearchFindsAndBrowsingListsTheFiles()
 {
     m_searcher.Send("search lighthouse");
     const QString token = m_searcher.WaitForPrefix("search-started\t").section('\t', 1, 1);
@@ -150,10 +149,7 @@ void NodeShareTest::SearchFindsVisibleFilesWithTheirBitrates()
 
     // The answer comes as one message: nothing else of it may follow.
     QCOMPARE(Answer(m_searcher, "dnet", "result\t"), QStringList());
-}
 
-void NodeShareTest::BrowsingListsTheShare()
-{
     const QString harbour = Wire("music/harbour");
     QCOMPARE(Answer(m_searcher, "ls sharer " + harbour, "error\t"),
              QStringList{"error\tno listing of sharer"});
