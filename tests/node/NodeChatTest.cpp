@@ -4,8 +4,7 @@
 #include "LabServerProcess.h"
 #include "NodeProcess.h"
 
-// Two or three headless nodes chatting through the lab server, each a real
-// process with its own home folder, as a person would run them by hand.
+// Headless nodes chatting through the lab server, as a person would run them.
 class NodeChatTest : public QObject
 {
     Q_OBJECT

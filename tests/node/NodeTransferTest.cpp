@@ -29,8 +29,7 @@ qint64 PositionOf(const QString& progress)
 
 } // namespace
 
-// A lab server and headless nodes as child processes: alice shares, bob
-// downloads from her. Each node has its own home and download folder.
+// Alice shares, bob downloads from her; each node has its own home.
 class NodeTransferTest : public QObject
 {
     Q_OBJECT
