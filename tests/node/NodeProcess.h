@@ -41,8 +41,7 @@ public:
     QStringList Pending();
     // Sends "quit" and waits for a clean exit.
     bool Quit();
-    // Ends the node at once, as a crash or a pulled plug would: nothing is
-    // saved and its connections drop. Start() runs it again on the same home.
+    // Ends the node at once, as a crash would; Start() runs it again on the same home.
     bool Kill();
 
 private:
