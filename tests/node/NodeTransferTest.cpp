@@ -85,7 +85,8 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     // Back online, alice is asked again and sends only the rest.
     QVERIFY(StartNode(m_alice, "alice"));
     const QString uploaded = m_alice.WaitForPrefix("upload-progress\tbob\t", Slow);
-    QVERIFY2(PositionOf(uploaded) >= partialSize, qPrintable(uploaded));
+    QVERIFY2(PositionOf(uploaded) >= partialSize && PositionOf(uploaded) < Size,
+             qPrintable(uploaded));
     m_alice.Send("upload-limit 60 off");
     QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + folder, Slow).isEmpty());
     QVERIFY(!m_alice.WaitForPrefix("upload\tcomplete\tbob\t", Slow).isEmpty());
