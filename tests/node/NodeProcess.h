@@ -28,6 +28,7 @@ public:
     ~NodeProcess();
 
     QString Home() const { return m_home.path(); }
+    qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
     // Starts the node, has it listen on ports of its own (and download into
     // `downloads` when given) and logs it in; false when a step fails.
