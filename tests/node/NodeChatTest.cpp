@@ -4,8 +4,7 @@
 #include "LabServerProcess.h"
 #include "NodeProcess.h"
 
-// Two or three headless nodes chatting through the lab server, each a real
-// process with its own home folder, as a person would run them by hand.
+// Headless nodes chatting through the lab server, as a person would run them.
 class NodeChatTest : public QObject
 {
     Q_OBJECT
@@ -34,11 +33,6 @@ void NodeChatTest::ChatsInARoomPrivatelyAndWatchesStatus()
     QVERIFY(bob->WaitFor("joined\tlobby\t2"));
     bob->Send("leave lobby");
     QVERIFY(bob->WaitFor("left\tlobby"));
-    alice.Send("say lobby anyone?");
-    QVERIFY(alice.WaitFor("room-chat\tlobby\talice\tanyone?"));
-
-    alice.Send("pm bob are you there?");
-    QVERIFY(bob->WaitFor("pm\talice\tare you there?"));
 
     // Bob leaves; the message waits at the server until he is back. His
     // node remembers the login in its snapshot and connects by itself.

@@ -1,6 +1,9 @@
 #include "NodeProcess.h"
 
 #include <algorithm>
+#include <csignal>
+
+#include <sys/prctl.h>
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +22,8 @@ bool WriteFileAt(const QString& path, const QByteArray& content)
 NodeProcess::NodeProcess()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that crashes must not leave its nodes running.
+    m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 NodeProcess::~NodeProcess()

@@ -17,9 +17,8 @@ inline QString ToWire(QString localPath)
 // content is a source that could not be read and fails.
 bool WriteFileAt(const QString& path, const QByteArray& content);
 
-// The real headless node as a child process with a home folder of its own,
-// pointed at a local server. Events it prints are collected line by line;
-// a test waits for the ones it expects and consumes them.
+// The real headless node as a child process with a home of its own. A test
+// waits for the events it expects among those printed, consuming them.
 class NodeProcess
 {
 public:
@@ -31,23 +30,19 @@ public:
     QString Home() const { return m_home.path(); }
     qint64 ProcessId() const { return m_process.processId(); }
     bool Start(quint16 serverPort);
-    // Starts the node, waits for its start-up rescan, has it listen on ports
-    // of its own (and download into `downloads` when given) and logs it in
-    // as `user`; false when any step does not happen.
+    // Starts the node, has it listen on ports of its own (and download into
+    // `downloads` when given) and logs it in; false when a step fails.
     bool StartAndLogIn(quint16 serverPort, const QString& user, const QString& downloads = {});
     void Send(const QString& line);
-    // Waits until `event` (fields joined by tabs) has been printed and
-    // consumes it; events printed before it stay available.
+    // Waits for `event` (fields joined by tabs); earlier events stay.
     bool WaitFor(const QString& event, int timeoutMs = 10000);
-    // Waits for the first event starting with `prefix`, consumes it and
-    // returns it whole; empty when none came in time.
+    // The first event starting with `prefix`; empty when none came in time.
     QString WaitForPrefix(const QString& prefix, int timeoutMs = 10000);
     // The events printed and not consumed yet.
     QStringList Pending();
     // Sends "quit" and waits for a clean exit.
     bool Quit();
-    // Ends the node at once, as a crash or a pulled plug would: nothing is
-    // saved and its connections drop. Start() runs it again on the same home.
+    // Ends the node at once, as a crash would; Start() runs it again on the same home.
     bool Kill();
 
 private:

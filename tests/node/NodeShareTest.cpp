@@ -15,8 +15,7 @@ class NodeShareTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void SearchFindsVisibleFilesWithTheirBitrates();
-    void BrowsingListsTheShare();
+    void SearchFindsAndBrowsingListsTheFiles();
 
 private:
     bool ShareAndScan();
@@ -32,9 +31,8 @@ private:
 
 namespace {
 
-// Sends `command` with a marker behind it and returns, in order, the events
-// printed in answer that start with `prefix`, consuming them. Commands
-// answered at once are complete when the marker's error comes.
+// Sends `command` and a marker, whose error ends an immediate answer; returns
+// and consumes the answer's events that start with `prefix`, in order.
 QStringList Answer(NodeProcess& node, const QString& command, const QString& prefix)
 {
     node.Send(command);
@@ -90,9 +88,8 @@ bool NodeShareTest::ShareAndScan()
 
 bool NodeShareTest::FormTree()
 {
-    // A node adopts the parent that first passes it a search; the sharer
-    // logged in first and becomes the root. Each round waits until the
-    // searcher has heard the round's search, from the server or a parent.
+    // A node adopts the parent that first passes it a search; the sharer,
+    // logged in first, is the root. Each round waits until the searcher heard it.
     for (int round = 0; round < 20; ++round) {
         const QString text = QString("warm-up %1").arg(round);
         m_sharer.Send("search " + text);
@@ -102,9 +99,8 @@ bool NodeShareTest::FormTree()
         if (ParentOf(m_searcher) == "sharer")
             break;
     }
-    // Forget what the warm-up printed: a search heard twice leaves a copy,
-    // and the rescan may have asked again for a file whose first scan had
-    // not come back yet.
+    // Forget the warm-up: a search heard twice leaves a copy, and the rescan
+    // may have asked again for a file whose first scan had not come back.
     for (NodeProcess* node : {&m_sharer, &m_searcher})
         for (const QString& event : Answer(*node, "dnet", ""))
             if (!event.startsWith("dnet") && !event.startsWith("search-started") &&
@@ -137,7 +133,7 @@ void NodeShareTest::cleanupTestCase()
     QVERIFY(m_server.Stop());
 }
 
-void NodeShareTest::SearchFindsVisibleFilesWithTheirBitrates()
+void NodeShareTest::SearchFindsAndBrowsingListsTheFiles()
 {
     m_searcher.Send("search lighthouse");
     const QString token = m_searcher.WaitForPrefix("search-started\t").section('\t', 1, 1);
@@ -150,10 +146,7 @@ void NodeShareTest::SearchFindsVisibleFilesWithTheirBitrates()
 
     // The answer comes as one message: nothing else of it may follow.
     QCOMPARE(Answer(m_searcher, "dnet", "result\t"), QStringList());
-}
 
-void NodeShareTest::BrowsingListsTheShare()
-{
     const QString harbour = Wire("music/harbour");
     QCOMPARE(Answer(m_searcher, "ls sharer " + harbour, "error\t"),
              QStringList{"error\tno listing of sharer"});

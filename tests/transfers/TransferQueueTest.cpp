@@ -3,8 +3,6 @@
 #include <QTemporaryDir>
 
 #include "../sharing/SharingTestSupport.h"
-#include "search/SearchTypes.h"
-#include "store/DataSaver.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferTypes.h"
 
@@ -14,116 +12,6 @@
         const QByteArray expected_ = (bytes);                                                      \
         QCOMPARE(ReadAtLeast(peer, expected_.size()), expected_);                                  \
     } while (false)
-
-// The client as far as transfers need it: logged in to a scripted server,
-// its peer messenger listening, our shares, and the transfer manager. Types
-// live as long as the process, so one client serves every test of an
-// executable and Clear empties the queues between tests.
-class TransferClient : public PeerHelpers
-{
-public:
-    TransferClient()
-    {
-        if (!sharing.peers->LogIn())
-            qFatal("TransferClient: cannot log in");
-        manager = std::make_unique<TransferQueueManager>();
-    }
-    ~TransferClient()
-    {
-        manager.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    void Clear()
-    {
-        using namespace TransferTypes;
-        for (Item* download : ItemsOf(DownloadEntry))
-            manager->RemoveDownload(download);
-        for (Item* upload : ItemsOf(UploadEntry))
-            manager->RemoveUpload(upload);
-        d.GetType(CompleteDownload)->RemoveAllItems();
-        d.GetType(ServerTypes::IsOnline)->RemoveAllItems();
-        d.GetType(ServerTypes::IsPrivileged)->RemoveAllItems();
-        d.GetType(LastPlaceInLineRequestTime)->RemoveAllItems();
-        SharingClient::Clear();
-        Settings::Set("download_folder", downloads.path().toStdString());
-        Settings::Set("upload_slots", 1);
-        Settings::Set("transfer_req_counter", 1);
-        Settings::Set("upload_speed_limit", 0);
-        Settings::SetYes("upload_speed_limit_enabled", false);
-        Clock::SetOffsetForTesting(0);
-    }
-
-    PeerSession& Peers() { return *sharing.peers; }
-    // A messaging connection from `user`, who is online; null when it fails.
-    std::unique_ptr<QTcpSocket> OnlinePeer(const char* user)
-    {
-        auto socket = Peers().ConnectMessagingPeer(user);
-        Online(user);
-        return socket;
-    }
-
-    static ItemPtr Online(const char* name)
-    {
-        ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name);
-        if (!user.IsConnected(ServerTypes::IsOnline))
-            user.NewItem(ServerTypes::IsOnline);
-        return user;
-    }
-    // A file of `size` bytes in a public root that exists on disk; the
-    // peers' name for it has "\" separators.
-    ItemPtr SharedFile(const QString& name, qint64 size)
-    {
-        const std::string root = shares.path().toStdString();
-        QFile file(shares.filePath(name));
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("TransferClient: cannot write a shared file");
-        file.write(Content(size));
-        return ShareIndex::File(ShareIndex::Folder(ShareIndex::PublicRoot(root), root),
-                                name.toStdString(), size);
-    }
-    QByteArray SharedPath(const QString& name) const
-    {
-        return QDir::toNativeSeparators(shares.filePath(name)).replace('/', '\\').toUtf8();
-    }
-    // Writes `content` to `path` below the download folder, making folders.
-    bool WriteDownloaded(const QString& path, const QByteArray& content = {})
-    {
-        QDir().mkpath(QFileInfo(downloads.filePath(path)).path());
-        QFile file(downloads.filePath(path));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-    }
-    static QByteArray Content(qint64 size)
-    {
-        QByteArray bytes(size, '\0');
-        for (qint64 i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>(i * 7 + i / 251);
-        return bytes;
-    }
-
-    static std::string Status(ItemPtr entry)
-    {
-        using namespace TransferTypes;
-        return entry[entry.IsConnected(DownloadEntryStatus) ? DownloadEntryStatus
-                                                            : UploadEntryStatus]
-            .AsString();
-    }
-    // Each upload's user and status in serving order, "user:status".
-    static QStringList UploadQueue()
-    {
-        using namespace TransferTypes;
-        QStringList queue;
-        for (Item* upload : ItemsOf(UploadEntry).SortNumericBy(EffectiveUploadOrder, true))
-            queue << QString::fromStdString(ItemPtr(upload)[ServerTypes::User].AsString() + ":" +
-                                            Status(upload));
-        return queue;
-    }
-
-    SharingClient sharing;
-    std::unique_ptr<TransferQueueManager> manager;
-    QTemporaryDir downloads;
-    QTemporaryDir shares;
-};
 
 // Frames another peer receives from us, written from the message tables.
 inline QByteArray FileFrame(std::uint32_t code, const QByteArray& file)
@@ -153,18 +41,44 @@ inline QByteArray UploadDeniedFrame(const QByteArray& file, const QByteArray& re
 
 using namespace TransferTypes;
 
-// The two queues: serving order, slots, the speed limit, answers to queue
-// requests, keeping downloads queued with peers, the folder layout and the
-// half-minute pass; then transfers from request to completion over loopback
-// file connections, the peer's side scripted byte by byte.
+// Logged in to a scripted server with the transfer manager. Types live as
+// long as the process, so one world serves every test and init resets it.
 class TransferQueueTest : public QObject, PeerHelpers
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { client = std::make_unique<TransferClient>(); }
-    void init() { client->Clear(); }
-    void cleanupTestCase() { client.reset(); }
+    void initTestCase()
+    {
+        m_sharing = std::make_unique<SharingClient>();
+        QVERIFY(m_sharing->peers->LogIn());
+        m_manager = std::make_unique<TransferQueueManager>();
+    }
+    void init()
+    {
+        for (Item* download : ItemsOf(DownloadEntry))
+            m_manager->RemoveDownload(download);
+        for (Item* upload : ItemsOf(UploadEntry))
+            m_manager->RemoveUpload(upload);
+        d.GetType(CompleteDownload)->RemoveAllItems();
+        d.GetType(ServerTypes::IsOnline)->RemoveAllItems();
+        d.GetType(ServerTypes::IsPrivileged)->RemoveAllItems();
+        d.GetType(LastPlaceInLineRequestTime)->RemoveAllItems();
+        SharingClient::Clear();
+        Settings::Set("download_folder", m_downloads.path().toStdString());
+        Settings::Set("upload_slots", 1);
+        Settings::Set("transfer_req_counter", 1);
+        Settings::Set("upload_speed_limit", 0);
+        Settings::SetYes("upload_speed_limit_enabled", false);
+        Clock::SetOffsetForTesting(0);
+    }
+
+    void cleanupTestCase()
+    {
+        m_manager.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_sharing.reset();
+    }
 
     void UploadsAreServedByGroupThenPrivilegeThenArrival();
     void OneUploadPerUserAndOnlyToOnlineUsers();
@@ -172,39 +86,100 @@ private slots:
     void QueueRequestsAreDeniedRepeatedOrRequeued();
     void DownloadsAreQueuedWithThePeerOnce();
     void PeerNoticesAndRestartsChangeDownloadStatus();
-    void DownloadFoldersRecreateRemoteSubfolders();
     void EarlyUploadPhasesTimeOutAndPlacesAreRefreshed();
     void DownloadResumesFromThePartialFileAndIsFiledAsComplete();
-    void UploadRunsOverOurFileConnectionAndReportsItsSpeed();
 
 private:
-    TransferQueueManager& M() { return *client->manager; }
+    TransferQueueManager& M() { return *m_manager; }
+    PeerSession& Peers() { return *m_sharing->peers; }
+    // A messaging connection from `user`, who is online; null when it fails.
+    std::unique_ptr<QTcpSocket> OnlinePeer(const char* user)
+    {
+        auto socket = Peers().ConnectMessagingPeer(user);
+        Online(user);
+        return socket;
+    }
+
+    static ItemPtr Online(const char* name)
+    {
+        ItemPtr user = d.GetType(ServerTypes::User)->GetItem(name);
+        if (!user.IsConnected(ServerTypes::IsOnline))
+            user.NewItem(ServerTypes::IsOnline);
+        return user;
+    }
+    // A file of `size` bytes in a public root, on disk.
+    ItemPtr SharedFile(const QString& name, qint64 size)
+    {
+        const std::string root = m_shares.path().toStdString();
+        QFile file(m_shares.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write a shared file");
+        file.write(Content(size));
+        return ShareIndex::File(ShareIndex::Folder(ShareIndex::PublicRoot(root), root),
+                                name.toStdString(), size);
+    }
+    QByteArray SharedPath(const QString& name) const
+    {
+        return QDir::toNativeSeparators(m_shares.filePath(name)).replace('/', '\\').toUtf8();
+    }
+    bool WriteDownloaded(const QString& path, const QByteArray& content = {})
+    {
+        QDir().mkpath(QFileInfo(m_downloads.filePath(path)).path());
+        QFile file(m_downloads.filePath(path));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+    static QByteArray Content(qint64 size)
+    {
+        QByteArray bytes(size, '\0');
+        for (qint64 i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i * 7 + i / 251);
+        return bytes;
+    }
+
+    static std::string Status(ItemPtr entry)
+    {
+        return entry[entry.IsConnected(DownloadEntryStatus) ? DownloadEntryStatus
+                                                            : UploadEntryStatus]
+            .AsString();
+    }
+    // Each upload's user and status in serving order, "user:status".
+    static QStringList UploadQueue()
+    {
+        QStringList queue;
+        for (Item* upload : ItemsOf(UploadEntry).SortNumericBy(EffectiveUploadOrder, true))
+            queue << QString::fromStdString(ItemPtr(upload)[ServerTypes::User].AsString() + ":" +
+                                            Status(upload));
+        return queue;
+    }
+
     ItemPtr Queue(const char* user, const QString& name)
     {
-        M().OnQueueUploadRequested(user, client->SharedPath(name).toStdString());
+        M().OnQueueUploadRequested(user, SharedPath(name).toStdString());
         return ItemsOf(UploadEntry)
             .Connected(UserItem(user))
-            .Connected(
-                d.GetType(FilenameAsRequested)->HasItem(client->SharedPath(name).toStdString()));
+            .Connected(d.GetType(FilenameAsRequested)->HasItem(SharedPath(name).toStdString()));
     }
     // A file connection the peer opens to us for a token.
     std::unique_ptr<QTcpSocket> FileConnection(std::uint32_t token)
     {
-        auto socket = client->Peers().ConnectPeer();
+        auto socket = Peers().ConnectPeer();
         if (socket)
             socket->write(InitFrame("bob", "F") + ByteBuilder().UInt32(token));
         return socket;
     }
 
-    std::unique_ptr<TransferClient> client;
+    std::unique_ptr<SharingClient> m_sharing;
+    std::unique_ptr<TransferQueueManager> m_manager;
+    QTemporaryDir m_downloads;
+    QTemporaryDir m_shares;
 };
 
 void TransferQueueTest::UploadsAreServedByGroupThenPrivilegeThenArrival()
 {
-    client->SharedFile("a.mp3", 10);
+    SharedFile("a.mp3", 10);
     for (const char* user : {"ben", "carol", "dave", "erin", "frank"})
-        TransferClient::Online(user);
-    QCOMPARE(client->Status(Queue("ben", "a.mp3")), std::string("requesting"));
+        Online(user);
+    QCOMPARE(Status(Queue("ben", "a.mp3")), std::string("requesting"));
     Queue("carol", "a.mp3");
     Queue("dave", "a.mp3");
     ItemPtr(UserItem("dave")).NewItem(ServerTypes::IsPrivileged);
@@ -215,53 +190,51 @@ void TransferQueueTest::UploadsAreServedByGroupThenPrivilegeThenArrival()
         ->GetItem("friends")
         ->Connect(d.GetType(ServerTypes::GroupDownloadPriority)->GetItem(5));
     Queue("frank", "a.mp3");
-    QCOMPARE(TransferClient::UploadQueue(),
-             QStringList(
-                 {"frank:queued", "dave:queued", "ben:requesting", "carol:queued", "erin:queued"}));
+    QCOMPARE(UploadQueue(), QStringList({"frank:queued", "dave:queued", "ben:requesting",
+                                         "carol:queued", "erin:queued"}));
     M().SetUploadEntryStatus(ItemsOf(UploadEntry).Connected(UserItem("ben")), Upload::Complete);
     M().StartNewUploads();
-    QCOMPARE(TransferClient::UploadQueue(),
-             QStringList({"frank:requesting", "dave:queued", "ben:complete", "carol:queued",
-                          "erin:queued"}));
+    QCOMPARE(UploadQueue(), QStringList({"frank:requesting", "dave:queued", "ben:complete",
+                                         "carol:queued", "erin:queued"}));
     QVERIFY(!M().IsFreeToUpload());
     QCOMPARE(UploadAvailability::Current().QueuedUploadCount(), 3u);
 }
 
 void TransferQueueTest::OneUploadPerUserAndOnlyToOnlineUsers()
 {
-    client->SharedFile("a.mp3", 10);
-    client->SharedFile("b.mp3", 10);
+    SharedFile("a.mp3", 10);
+    SharedFile("b.mp3", 10);
     M().SetUploadSlots(3);
-    TransferClient::Online("ben");
+    Online("ben");
     ItemPtr first = Queue("ben", "a.mp3");
     ItemPtr second = Queue("ben", "b.mp3");
     ItemPtr carols = Queue("carol", "a.mp3");
-    QCOMPARE(client->Status(first), std::string("requesting"));
-    QCOMPARE(client->Status(second), std::string("queued"));
-    QCOMPARE(client->Status(carols), std::string("queued"));
+    QCOMPARE(Status(first), std::string("requesting"));
+    QCOMPARE(Status(second), std::string("queued"));
+    QCOMPARE(Status(carols), std::string("queued"));
     QVERIFY(M().IsFreeToUpload());
-    TransferClient::Online("carol");
-    QCOMPARE(client->Status(carols), std::string("requesting"));
+    Online("carol");
+    QCOMPARE(Status(carols), std::string("requesting"));
     M().SetUploadEntryStatus(first, Upload::Complete);
     M().StartNewUploads();
-    QCOMPARE(client->Status(second), std::string("requesting"));
+    QCOMPARE(Status(second), std::string("requesting"));
     // Lowering the slots stops nothing and starts nothing new.
     M().SetUploadSlots(1);
-    QCOMPARE(client->Status(carols), std::string("requesting"));
+    QCOMPARE(Status(carols), std::string("requesting"));
     M().SetUploadSlots(0);
     QCOMPARE(Settings::GetInt("upload_slots", 0), 1LL);
 }
 
 void TransferQueueTest::SpeedLimitIsDividedAmongActiveUploads()
 {
-    client->SharedFile("a.mp3", 10);
+    SharedFile("a.mp3", 10);
     M().SetUploadSlots(5);
     M().SetUploadSpeedLimit(100);
     QCOMPARE(M().SpeedLimits().Total(), 0);
     M().EnableUploadSpeedLimit(true);
     QCOMPARE(M().SpeedLimits().PerUpload(), 100);
     for (const char* user : {"ben", "carol", "dave"}) {
-        TransferClient::Online(user);
+        Online(user);
         Queue(user, "a.mp3");
     }
     QCOMPARE(M().GetUploadSpeed(), 100);
@@ -278,10 +251,10 @@ void TransferQueueTest::SpeedLimitIsDividedAmongActiveUploads()
 
 void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
 {
-    client->SharedFile("a.mp3", 10);
-    auto bob = client->OnlinePeer("bob");
+    SharedFile("a.mp3", 10);
+    auto bob = OnlinePeer("bob");
     QVERIFY(bob);
-    const QByteArray path = client->SharedPath("a.mp3");
+    const QByteArray path = SharedPath("a.mp3");
     bob->write(PeerFrame(Body(43).String("\\nowhere\\x.mp3")));
     QCOMPARE_NEXT(*bob, UploadDeniedFrame("\\nowhere\\x.mp3", "File not shared."));
     bob->write(PeerFrame(Body(43).String(path)));
@@ -289,16 +262,16 @@ void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
     QCOMPARE_NEXT(*bob, request);
     ItemPtr upload = ItemsOf(UploadEntry).first();
     M().OnQueueUploadRequested("bob", path.toStdString());
-    QCOMPARE(client->Status(upload), std::string("requesting"));
+    QCOMPARE(Status(upload), std::string("requesting"));
     QCOMPARE(CountOf(UploadEntry), 1);
     // A refusal is kept with its reason; asking again queues it once more
     // and starts it again under a new token.
     bob->write(PeerFrame(Body(41).UInt32(1).Byte(0).String("Queued")));
-    QTRY_COMPARE(client->Status(upload), std::string("denied"));
+    QTRY_COMPARE(Status(upload), std::string("denied"));
     QCOMPARE(upload[DenialReason].AsString(), std::string("Queued"));
     const long long order = upload[UploadOrder].AsInt64();
     M().OnQueueUploadRequested("bob", path.toStdString());
-    QCOMPARE(client->Status(upload), std::string("requesting"));
+    QCOMPARE(Status(upload), std::string("requesting"));
     QCOMPARE(upload[UploadOrder].AsInt64(), order);
     const QByteArray again = TransferRequestFrame(2, path, 10);
     QCOMPARE_NEXT(*bob, again);
@@ -314,10 +287,10 @@ void TransferQueueTest::QueueRequestsAreDeniedRepeatedOrRequeued()
 
 void TransferQueueTest::DownloadsAreQueuedWithThePeerOnce()
 {
-    auto bob = client->OnlinePeer("bob");
+    auto bob = OnlinePeer("bob");
     QVERIFY(bob);
     ItemPtr download = M().AddDownload("bob", "x.mp3", "music\\album", 500, 0);
-    QCOMPARE(client->Status(download), std::string("queued"));
+    QCOMPARE(Status(download), std::string("queued"));
     const QByteArray expected =
         FileFrame(43, "music\\album\\x.mp3") + FileFrame(51, "music\\album\\x.mp3");
     QCOMPARE_NEXT(*bob, expected);
@@ -325,11 +298,15 @@ void TransferQueueTest::DownloadsAreQueuedWithThePeerOnce()
     bob->write(PeerFrame(Body(44).String("music\\album\\x.mp3").UInt32(7)));
     QTRY_COMPARE(download[PlaceInLine].AsInt(), 7);
     // A file already in the complete folder is not asked for.
-    QVERIFY(client->WriteDownloaded("complete/album/y.mp3"));
+    QVERIFY(WriteDownloaded("complete/album/y.mp3"));
     ItemPtr complete = M().AddDownload("bob", "y.mp3", "music\\album", 0, 0);
-    QCOMPARE(client->Status(complete), std::string("complete"));
+    QCOMPARE(Status(complete), std::string("complete"));
     QVERIFY(!bob->waitForReadyRead(200));
-    QVERIFY(download[DownloadOrder].AsInt64() < complete[DownloadOrder].AsInt64());
+    // Nothing a peer names leads out of the download folder.
+    ItemPtr hostile = M().AddDownload("bob", "..", "x\\..\\..", 1, 5);
+    const QString path = M().FileSystemPath(M().GetDownloadTargetPath(hostile, false));
+    QVERIFY(path.startsWith(m_downloads.path() + "/downloading/"));
+    QVERIFY(!path.split('/').contains(".."));
 }
 
 void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
@@ -339,14 +316,14 @@ void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
     ItemPtr failed = M().AddDownload("bob", "c.mp3", "f", 1, 0);
     ItemPtr complete = M().AddDownload("bob", "d.mp3", "f", 1, 0);
     M().OnUploadDeniedNotification("bob", "f\\a.mp3", "Too many files");
-    QCOMPARE(client->Status(denied), std::string("denied"));
+    QCOMPARE(Status(denied), std::string("denied"));
     QCOMPARE(denied[DenialReason].AsString(), std::string("Too many files"));
     M().SetDownloadEntryStatus(aborted, Download::Aborted);
     M().SetDownloadEntryStatus(failed, Download::LocalError);
     M().SetDownloadEntryStatus(complete, Download::Complete);
     // The five-minute check re-queues aborted downloads, never local errors;
     // the user coming online re-queues both, but not denied ones.
-    auto bob = client->OnlinePeer("bob");
+    auto bob = OnlinePeer("bob");
     QVERIFY(bob);
     QByteArray expected;
     for (const char* file : {"f\\b.mp3", "f\\c.mp3"})
@@ -354,48 +331,20 @@ void TransferQueueTest::PeerNoticesAndRestartsChangeDownloadStatus()
     QCOMPARE_NEXT(*bob, expected);
     M().PeriodicCheck();
     QCOMPARE_NEXT(*bob, FileFrame(43, "f\\b.mp3"));
-    // A restart puts everything unfinished back in the queue, and a queued
-    // download keeps the search it came from, while a bare search is gone.
-    denied.Connect(d.GetType(SearchTypes::SearchRequestText)->GetItem("first album"));
-    d.GetType(SearchTypes::SearchRequestText)->GetItem("never downloaded");
-    const QString snapshot = client->downloads.filePath("snapshot");
-    QVERIFY(dataSaver->Save(QFile::encodeName(snapshot).constData()));
-    QFile saved(snapshot);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    const QByteArray bytes = saved.readAll();
-    QVERIFY(bytes.contains("first album") && !bytes.contains("never downloaded"));
+    // A restart puts everything unfinished back in the queue.
     M().DataLoaded();
-    QCOMPARE(client->Status(denied), std::string("queued"));
-    QCOMPARE(client->Status(aborted), std::string("queued"));
-    QCOMPARE(client->Status(failed), std::string("queued"));
-    QCOMPARE(client->Status(complete), std::string("complete"));
-}
-
-void TransferQueueTest::DownloadFoldersRecreateRemoteSubfolders()
-{
-    Settings::Set("download_folder", "/home/u/Quorvale Downloads");
-    ItemPtr deep = M().AddDownload("bob", "y.mp3", "a\\b\\c", 1, 1);
-    // Nothing a peer names leads out of the download folder.
-    ItemPtr hostile = M().AddDownload("bob", "..", "x\\..\\..", 1, 5);
-    const QString path =
-        TransferQueueManager::FileSystemPath(M().GetDownloadTargetPath(hostile, false));
-    QVERIFY(path.startsWith("/home/u/Quorvale Downloads/downloading/"));
-    QVERIFY(!path.split('/').contains(".."));
-    // Only emptied folders of finished downloads are removed.
-    Settings::Set("download_folder", client->downloads.path().toStdString());
-    QVERIFY(QDir().mkpath(client->downloads.filePath("downloading/b/c")));
-    M().SetDownloadEntryStatus(deep, Download::Complete);
-    M().RemoveDownloadDownloadingFolderIfAppropriate(deep);
-    QVERIFY(!QFileInfo::exists(client->downloads.filePath("downloading/b")));
-    QVERIFY(QFileInfo::exists(client->downloads.filePath("downloading")));
+    QCOMPARE(Status(denied), std::string("queued"));
+    QCOMPARE(Status(aborted), std::string("queued"));
+    QCOMPARE(Status(failed), std::string("queued"));
+    QCOMPARE(Status(complete), std::string("complete"));
 }
 
 void TransferQueueTest::EarlyUploadPhasesTimeOutAndPlacesAreRefreshed()
 {
-    client->SharedFile("a.mp3", 10);
-    auto bob = client->OnlinePeer("bob");
+    SharedFile("a.mp3", 10);
+    auto bob = OnlinePeer("bob");
     QVERIFY(bob);
-    const QByteArray path = client->SharedPath("a.mp3");
+    const QByteArray path = SharedPath("a.mp3");
     ItemPtr upload = Queue("bob", "a.mp3");
     ItemPtr download = M().AddDownload("bob", "x.mp3", "f", 1, 0);
     const QByteArray sent =
@@ -405,11 +354,11 @@ void TransferQueueTest::EarlyUploadPhasesTimeOutAndPlacesAreRefreshed()
     // in line is asked for at the first pass and then once per ten minutes.
     AtSeconds(28);
     M().EveryHalfMinute();
-    QCOMPARE(client->Status(upload), std::string("requesting"));
+    QCOMPARE(Status(upload), std::string("requesting"));
     QCOMPARE_NEXT(*bob, FileFrame(51, "f\\x.mp3"));
     AtSeconds(31);
     M().EveryHalfMinute();
-    QCOMPARE(client->Status(upload), std::string("aborted"));
+    QCOMPARE(Status(upload), std::string("aborted"));
     QCOMPARE_NEXT(*bob, FileFrame(46, path));
     AtSeconds(28 + 598);
     M().EveryHalfMinute();
@@ -417,25 +366,25 @@ void TransferQueueTest::EarlyUploadPhasesTimeOutAndPlacesAreRefreshed()
     AtSeconds(28 + 601);
     M().EveryHalfMinute();
     QCOMPARE_NEXT(*bob, FileFrame(51, "f\\x.mp3"));
-    QCOMPARE(client->Status(download), std::string("queued"));
+    QCOMPARE(Status(download), std::string("queued"));
 }
 
 void TransferQueueTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
 {
-    auto bob = client->OnlinePeer("bob");
+    auto bob = OnlinePeer("bob");
     QVERIFY(bob);
-    const QByteArray content = TransferClient::Content(3000);
+    const QByteArray content = Content(3000);
     ItemPtr download = M().AddDownload("bob", "x.mp3", "music\\album", content.size(), 0);
     QCOMPARE_NEXT(*bob,
                   FileFrame(43, "music\\album\\x.mp3") + FileFrame(51, "music\\album\\x.mp3"));
-    QVERIFY(client->WriteDownloaded("downloading/album/x.mp3", content.left(1000)));
+    QVERIFY(WriteDownloaded("downloading/album/x.mp3", content.left(1000)));
 
     bob->write(TransferRequestFrame(77, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(77));
     auto first = FileConnection(77);
     QVERIFY(first);
     QCOMPARE_NEXT(*first, ByteBuilder().UInt32(1000).UInt32(0));
-    QTRY_COMPARE(client->Status(download), std::string("downloading"));
+    QTRY_COMPARE(Status(download), std::string("downloading"));
     auto duplicate = FileConnection(77);
     QVERIFY(duplicate);
     QVERIFY(WaitForClosed(*duplicate));
@@ -443,25 +392,21 @@ void TransferQueueTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
     // accepted; the next connection resumes from the same place.
     bob->write(TransferRequestFrame(78, "music\\album\\x.mp3", content.size()));
     QCOMPARE_NEXT(*bob, TransferResponseFrame(78));
-    QCOMPARE(client->Status(download), std::string("aborted"));
+    QCOMPARE(Status(download), std::string("aborted"));
     QVERIFY(WaitForClosed(*first));
-    QSignalSpy recorded(&M(), &TransferQueueManager::CompleteDownloadAdded);
     auto second = FileConnection(78);
     QVERIFY(second);
     QCOMPARE_NEXT(*second, ByteBuilder().UInt32(1000).UInt32(0));
     second->write(content.mid(1000));
-    QTRY_COMPARE(client->Status(download), std::string("complete"));
-    QFile complete(client->downloads.filePath("complete/album/x.mp3"));
-    QVERIFY(complete.open(QIODevice::ReadOnly));
-    QCOMPARE(complete.readAll(), content);
-    QVERIFY(!QFileInfo::exists(client->downloads.filePath("downloading/album")));
-    QCOMPARE(recorded.count(), 1);
+    QTRY_COMPARE(Status(download), std::string("complete"));
+    QVERIFY(!QFileInfo::exists(m_downloads.filePath("downloading/album")));
+    QVERIFY(QFileInfo::exists(m_downloads.filePath("downloading")));
     ItemPtr record = ItemsOf(CompleteDownload).first();
     QCOMPARE(record[CompleteDownloadFilename].AsString(), std::string("x.mp3"));
     QCOMPARE(record[CompleteDownloadRelativeFolder].AsString(), std::string("album"));
     QCOMPARE(record[CompleteDownloadFileSize].AsString(), std::string("3000"));
     QCOMPARE(QString::fromStdString(record[CompleteDownloadFolder].AsString()),
-             client->downloads.path().replace('/', '\\') + "\\complete\\album");
+             m_downloads.path().replace('/', '\\') + "\\complete\\album");
 
     // Offers of what we have or never asked for are turned down, and an
     // unknown token on a file connection is hung up on.
@@ -475,7 +420,7 @@ void TransferQueueTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
     QCOMPARE(stray->bytesAvailable(), qint64(0));
     // A file that cannot be created leaves the download in "local error"
     // and the connection is hung up on.
-    QVERIFY(client->WriteDownloaded("downloading/blocked"));
+    QVERIFY(WriteDownloaded("downloading/blocked"));
     ItemPtr blocked = M().AddDownload("bob", "y.mp3", "blocked", 10, 0);
     QCOMPARE_NEXT(*bob, FileFrame(43, "blocked\\y.mp3") + FileFrame(51, "blocked\\y.mp3"));
     bob->write(TransferRequestFrame(83, "blocked\\y.mp3", 10));
@@ -483,46 +428,7 @@ void TransferQueueTest::DownloadResumesFromThePartialFileAndIsFiledAsComplete()
     auto refused = FileConnection(83);
     QVERIFY(refused);
     QVERIFY(WaitForClosed(*refused));
-    QCOMPARE(client->Status(blocked), std::string("local error"));
-}
-
-void TransferQueueTest::UploadRunsOverOurFileConnectionAndReportsItsSpeed()
-{
-    // Large enough for the speed to be worth reporting to the server.
-    const qint64 size = 1100000;
-    // Under a limit the transfer takes long enough to measure its speed.
-    M().SetUploadSpeedLimit(4000);
-    M().EnableUploadSpeedLimit(true);
-    client->SharedFile("big.mp3", size);
-    const QByteArray path = client->SharedPath("big.mp3");
-    auto bob = client->OnlinePeer("bob");
-    QVERIFY(bob);
-    ScriptedPeer bobsPort;
-    QVERIFY(client->Peers().ReceiveAddress("bob", bobsPort.Port()));
-    client->Peers().Server().TakeSent();
-
-    bob->write(PeerFrame(Body(43).String(path)));
-    QCOMPARE_NEXT(*bob, TransferRequestFrame(1, path, size));
-    ItemPtr upload = ItemsOf(UploadEntry).first();
-    bob->write(PeerFrame(Body(41).UInt32(1).Byte(1)));
-    QCOMPARE(bobsPort.Take(26), InitFrame("alice", "F") + ByteBuilder().UInt32(1));
-    QTRY_COMPARE(client->Status(upload), std::string("uploading"));
-    QTcpSocket* theirs = bobsPort.Connection(0);
-    theirs->write(ByteBuilder().UInt32(0).UInt32(0));
-    QByteArray received;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            received += theirs->readAll();
-            return received.size() >= size;
-        },
-        20000));
-    QCOMPARE(received, TransferClient::Content(size));
-    theirs->close();
-    QTRY_COMPARE(client->Status(upload), std::string("complete"));
-    QVERIFY(M().GetUploadPosition(upload) == size);
-    const QByteArray sent = client->Peers().Server().TakeSent();
-    QVERIFY(sent.contains(ByteBuilder().UInt32(8).UInt32(121).Data()));
-    QVERIFY(M().IsFreeToUpload());
+    QCOMPARE(Status(blocked), std::string("local error"));
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)

@@ -5,9 +5,8 @@
 #include "transfers/UploadSpeedLimits.h"
 #include "transfers/UploadThrottle.h"
 
-// The pacing arithmetic of one upload on a clock the test moves: every sleep
-// is recorded and advances the clock by what was asked (or by what the test
-// lets it), so no test waits.
+// On a clock the test moves: every sleep is recorded and advances the clock
+// by what was asked (or by what the test lets it), so no test waits.
 class UploadThrottleTest : public QObject
 {
     Q_OBJECT
@@ -126,10 +125,10 @@ void UploadThrottleTest::LimitChangeRestartsTheAverage()
     throttle.BeforeChunk();
     m_now += 500;
     QCOMPARE(throttle.AfterChunk(8192), 8192 * 2);
-    // The same share again does not restart it.
+    // The same share again does not restart it: two chunks in 2000 ms.
     throttle.BeforeChunk();
-    m_now += 500;
-    QCOMPARE(throttle.AfterChunk(8192), 8192 * 2);
+    m_now += 1500;
+    QCOMPARE(throttle.AfterChunk(8192), 8192 * 2 * 1000 / 2000);
 }
 
 void UploadThrottleTest::ALimitSwitchedOnLateChargesOnlyWhatFollows()

@@ -77,10 +77,8 @@ QString Mapping(int port, const char* client)
 
 } // namespace
 
-// Port forwarding against a real gateway, miniupnpd, from a network namespace
-// the test thread moves into, so that discovery reaches this gateway and
-// nothing else (threads started from it are born there too); then the same
-// network with the gateway gone.
+// Against a real miniupnpd, from a network namespace the test thread moves
+// into (threads it starts are born there too), so discovery finds nothing else.
 class GatewayTest : public QObject
 {
     Q_OBJECT
@@ -95,9 +93,8 @@ private:
     QString EnterPrivateNetwork();
     QString StartGateway();
     void StopGateway();
-    // The gateway's record of its mappings, from its lease file: lines of
-    // protocol:external port:client:internal port:description (the expiry,
-    // a time, is left out).
+    // The lease file's lines, protocol:port:client:port:description, without
+    // the expiry.
     QStringList Mappings() const;
 
     QTemporaryDir m_folder;
