@@ -5,6 +5,10 @@
 #include <QMetaType>
 #include <QTimer>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "app/StartUpHost.h"
 #include "base/DelayedInvoker.h"
 #include "base/Settings.h"
@@ -20,6 +24,27 @@
 #include "transfers/TransferQueueManager.h"
 
 bool g_showIsOver = false;
+
+namespace {
+
+// glibc serves a block from its heaps unless it is larger than a threshold
+// that rises to the size of every large block freed, up to 32 MiB. A share
+// listing, a snapshot's item list or a peer's big message are such blocks,
+// made now and then and freed soon after, so they raise it and their
+// successors are then carved from the heaps, which keep freed memory for
+// reuse: after the first listing of a million-file share the program stayed
+// tens of megabytes larger than before it for good, and the next save
+// stacked on top. A fixed threshold keeps every block of a megabyte or more
+// a mapping of its own, given back to the system as soon as it is freed.
+void ReturnLargeBlocks()
+{
+#ifdef __GLIBC__
+    constexpr int LargeBlock = 1024 * 1024;
+    ::mallopt(M_MMAP_THRESHOLD, LargeBlock);
+#endif
+}
+
+} // namespace
 
 StartUp::StartUp(StartUpHost* host) : m_host(host) {}
 
@@ -39,6 +64,7 @@ void StartUp::Init()
         return;
     m_started = true;
     g_showIsOver = false;
+    ReturnLargeBlocks();
     m_host->PrepareLogging();
 
     new TimerManager();

@@ -171,8 +171,19 @@ bool SharedFileList::Read(const MemStream& in)
 
 bool FileSearchResult::Write(OutputStream& out) const
 {
-    return WriteCompressedBody(out, Code, m_user, m_token, m_files, m_freeSlot, m_averageSpeed,
-                               m_queueLength, m_attributeTable);
+    MemStream body;
+    return WriteBody(body) && WritePacked(out, body);
+}
+
+bool FileSearchResult::WriteBody(OutputStream& out) const
+{
+    return WriteFields(out, m_user, m_token, m_files, m_freeSlot, m_averageSpeed, m_queueLength,
+                       m_attributeTable);
+}
+
+bool FileSearchResult::WritePacked(OutputStream& out, const MemStream& body)
+{
+    return WritePackedBody(out, Code, body);
 }
 
 bool FileSearchResult::Read(const MemStream& in)

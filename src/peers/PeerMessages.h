@@ -100,6 +100,10 @@ struct FileSearchResult
     AttributeTranslationTable m_attributeTable{};
 
     bool Write(OutputStream& out) const;
+    // Write in two steps, as for SharedFileList: the fields uncompressed,
+    // then the code and that body compressed.
+    bool WriteBody(OutputStream& out) const;
+    static bool WritePacked(OutputStream& out, const MemStream& body);
     // Inflates and reads the whole message: ReadSender, ReadFiles, then
     // ReadTrailer, whose fields may be missing.
     bool Read(const MemStream& in);

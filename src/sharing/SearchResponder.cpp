@@ -176,6 +176,13 @@ bool CollectMatches(const SearchParser& query, const ItemSet& roots, Matches& ma
 bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
                 const std::string& text, MemStream& reply)
 {
+    PeerMessages::FileSearchResult result;
+    return CollectReply(manager, user, token, text, result) && result.Write(reply);
+}
+
+bool CollectReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
+                  const std::string& text, PeerMessages::FileSearchResult& result)
+{
     SearchParser query;
     if (!query.SetSearchText(text))
         return false;
@@ -184,7 +191,6 @@ bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned
     if (roots.empty() || !CollectMatches(query, roots, matches))
         return false;
 
-    PeerMessages::FileSearchResult result;
     result.m_user = Settings::Get("username");
     result.m_token = token;
     for (auto& [path, file] : matches)
@@ -193,7 +199,7 @@ bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned
     result.m_freeSlot = uploads.IsFreeToUpload();
     result.m_averageSpeed = static_cast<unsigned int>(Settings::GetInt("upload_speed", 0));
     result.m_queueLength = uploads.QueuedUploadCount();
-    return result.Write(reply);
+    return true;
 }
 
 } // namespace SearchResponder

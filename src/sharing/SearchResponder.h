@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "peers/PeerMessages.h"
+
 class MemStream;
 class SharedFoldersManager;
 
@@ -21,5 +23,12 @@ constexpr std::size_t MaxResults = 200;
 // matches in path order and what our upload queue looks like right now.
 bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
                 const std::string& text, MemStream& reply);
+
+// The first half of BuildReply: the answer's fields, false as above. Its
+// second half is only writing `result`, most of which is the compression
+// at zlib's highest level that the message demands; the two are apart so
+// that each can be timed on its own.
+bool CollectReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
+                  const std::string& text, PeerMessages::FileSearchResult& result);
 
 } // namespace SearchResponder

@@ -37,9 +37,8 @@ MemStream SharedFilesMessage(const ItemSet& visibleRoots)
 {
     SharedFilesGathering gathering(visibleRoots);
     gathering.Continue(QDeadlineTimer(QDeadlineTimer::Forever));
-    const QByteArray message = gathering.Pack();
     MemStream out;
-    out.WriteBuffer(message.constData(), static_cast<unsigned long>(message.size()));
+    gathering.PackInto(out);
     return out;
 }
 

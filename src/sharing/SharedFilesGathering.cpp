@@ -189,10 +189,35 @@ bool SharedFilesGathering::IsVisible(Item* folder) const
 // that it is held twice over only a chunk at a time.
 QByteArray SharedFilesGathering::Pack()
 {
-    if (!Finish() || m_deflater.Size() >= INT_MAX - CodeSize)
+    const std::size_t size = PackedSize(INT_MAX);
+    if (size == 0)
         return QByteArray();
-    QByteArray message(static_cast<qsizetype>(CodeSize + m_deflater.Size()), Qt::Uninitialized);
-    qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, message.data());
-    m_deflater.MoveTo(message.data() + CodeSize);
+    QByteArray message(static_cast<qsizetype>(size), Qt::Uninitialized);
+    PackTo(message.data());
     return message;
+}
+
+bool SharedFilesGathering::PackInto(MemStream& out)
+{
+    // A stream's positions are ints, and it keeps a byte spare.
+    const std::size_t size = PackedSize(INT_MAX - 1);
+    if (size == 0)
+        return false;
+    out.EnsureBufferCapacity(static_cast<int>(size));
+    PackTo(out.GetWriteBuffer());
+    out.AdvanceWriteIndex(static_cast<int>(size));
+    return true;
+}
+
+std::size_t SharedFilesGathering::PackedSize(std::size_t limit)
+{
+    if (!Finish() || m_deflater.Size() >= limit - CodeSize)
+        return 0;
+    return CodeSize + m_deflater.Size();
+}
+
+void SharedFilesGathering::PackTo(char* destination)
+{
+    qToLittleEndian<quint32>(PeerMessages::SharedFileList::Code, destination);
+    m_deflater.MoveTo(destination + CodeSize);
 }

@@ -38,6 +38,10 @@ public:
     // The message, once Continue has returned true; empty when it could not
     // be written. The compressed body moves into it, so it is made once.
     QByteArray Pack() override;
+    // The same message, written into an empty stream in place of Pack, for
+    // a caller that wants a stream: converting Pack's result would hold the
+    // listing twice. False, with nothing written, when it could not be made.
+    bool PackInto(MemStream& out);
 
 private:
     // Local paths in the order a peer sees them: by shared path, the local
@@ -67,6 +71,11 @@ private:
     // it holds a piece worth a hand-over, unless `all`.
     void Compress(bool all);
     bool Finish();
+    // The message's length once finished, or 0 when there is none or it
+    // would pass what a buffer of `limit` bytes holds.
+    std::size_t PackedSize(std::size_t limit);
+    // Writes the message into `destination`, which holds PackedSize() bytes.
+    void PackTo(char* destination);
 
     std::vector<std::string> m_rootPaths;
     std::size_t m_rootIndex = 0;        // the root being collected
