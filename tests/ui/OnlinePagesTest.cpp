@@ -254,12 +254,6 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
 
-    // Double-clicking opens the folder the file went to.
-    m_opened.clear();
-    Form()->OnDownloadListItemDoubleClicked(row);
-    QCOMPARE(m_opened.value(0).toLocalFile(),
-             transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
-
     // The completed list keeps what the box clears, newest first.
     QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
     QCOMPARE(tree->topLevelItemCount(), 0);
@@ -334,6 +328,7 @@ void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
 
     // A removed entry takes its emptied folder and user rows along.
     transferQueueManager->RemoveDownload(a);
+    QVERIFY(!Downloads()->EntryRow(a));
     QCOMPARE(user->childCount(), 1);
     transferQueueManager->RemoveDownload(b);
     QVERIFY(Downloads()->Tree()->findItems("nobody [offline]", Qt::MatchExactly).isEmpty());
@@ -596,10 +591,6 @@ void OnlinePagesTest::SearchResultsAreShownAndQueued()
     QTRY_COMPARE(tree->topLevelItemCount(), 2);
     QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
     QVERIFY(bob && bob->isExpanded());
-    PressResultsButton(tab, "expand_users");
-    QVERIFY(!bob->isExpanded());
-    PressResultsButton(tab, "expand_users");
-    QVERIFY(bob->isExpanded());
 
     const std::string album = Wire("/Songs/Album");
     const std::string live = Wire("/Songs/Live");
@@ -846,10 +837,6 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
     QCOMPARE(actionBar->GetKey("room"), QString("lobby"));
     ItemPtr lobby = d.GetType(ServerTypes::Room)->HasItem("lobby");
     QVERIFY(lobby[ChatTypes::RoomForm]);
-
-    // A new count updates the room's row.
-    Press(rooms, "refresh_room_list");
-    QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
 
     // An empty line sends nothing, so the next line bob hears is the real one.
     auto* room = qobject_cast<RoomForm*>(roomTabs->widget(0));
