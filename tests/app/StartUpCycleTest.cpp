@@ -11,8 +11,7 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
-// One whole run of the shared start-up and shutdown sequence without a
-// window, as the headless node runs it, from an earlier snapshot.
+// One run of start-up and shutdown without a window, as the node runs it.
 class StartUpCycleTest : public QObject
 {
     Q_OBJECT
@@ -35,8 +34,7 @@ std::string LoadedSetting(const QString& path, const char* key)
     return ItemPtr(global->HasItem(key))["global_value"].AsString();
 }
 
-// Two types, "global" with items 1 username and 2 minimize_to_tray and
-// "global_value" with 3 carol and 4 no; then two connections, 1-3 and 2-4.
+// username=carol and minimize_to_tray=no, as an earlier run saved them.
 QByteArray EarlierSnapshot()
 {
     ByteBuilder snapshot;

@@ -7,8 +7,7 @@
 #include "base/Settings.h"
 #include "store/Data.h"
 
-// A snapshot that cannot be read is reported once, kept aside for the
-// user, and start-up goes on with an empty store.
+// An unreadable snapshot is reported once and kept aside for the user.
 class StartUpLoadFailureTest : public QObject
 {
     Q_OBJECT

@@ -4,8 +4,7 @@
 
 #include "app/StartUpHost.h"
 
-// Records which start-up hooks ran, in order; the window test checks what
-// a failure shows.
+// Records which start-up hooks ran, in order.
 class StartUpTestHost : public StartUpHost
 {
 public:

@@ -4,7 +4,6 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,7 +13,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,9 +29,7 @@
 #include "ui/ChatForm.h"
 #include "ui/ChatTypes.h"
 #include "ui/ChatView.h"
-#include "ui/DataDialog.h"
 #include "ui/EventToolBar.h"
-#include "ui/ListeningPortDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/RoomForm.h"
 #include "ui/SharedFilesRescannedDialog.h"
@@ -46,8 +42,7 @@
 using namespace ServerTypes;
 using namespace SharingTypes;
 
-// The window offline: what the forms show comes from items the test puts in
-// the store, as the server connection would.
+// Offline: the test puts in the store what the server connection would.
 class MainWindowOfflineTest : public QObject
 {
     Q_OBJECT
@@ -59,7 +54,7 @@ private slots:
     void cleanup() { m_answerer.script.clear(); }
     void RescanShowsCountsInOneDialog();
     void OptionDialogsRefuseBadInput();
-    void OptionControlsAndDataViewer();
+    void OptionControls();
     void SharedFoldersAreAddedListedAndUnshared();
     void RoomMembersFollowTheStore();
     void LinesAreEscapedLinkedAndTrimmed();
@@ -68,7 +63,6 @@ private slots:
     void GroupDialogsAndUserMenuWriteTheStore();
 
 private:
-    // Alt and the page's number, then a button of the set its focus shows.
     void Press(const QString& page, const char* id);
     QCheckBox* Box(const char* name) const { return m_window->findChild<QCheckBox*>(name); }
     QString Folder(const QString& name);
@@ -80,9 +74,8 @@ private:
     QString Access(const QString& path) const;
     static void Tick(QDialog* dialog, const QString& text);
     static void ClickOk(QDialog* dialog);
-    // A script step: types `texts` into the dialog's fields and confirms once
-    // the step has returned, as a refusal box runs a loop of its own; `open`
-    // is cleared if the dialog was found closed.
+    // Confirms after returning, as a refusal box runs a loop of its own;
+    // `open` is cleared if the dialog was found closed.
     static std::function<void(QDialog*)> Fill(const QStringList& texts, bool* open);
     static ItemPtr UserItem(const char* name) { return d.GetType(User)->GetItem(name); }
     static void Member(ItemPtr room, const char* name, int speed, int files, const char* code);
@@ -162,12 +155,7 @@ void MainWindowOfflineTest::RescanShowsCountsInOneDialog()
     sharedFoldersManager->WaitForRescan();
     QVERIFY(!m_window->findChild<SharedFilesRescannedDialog*>());
 
-    emit sharedFoldersManager->RescanProgress(2, 5);
-    QCOMPARE(m_window->statusBar()->currentMessage(),
-             QString("Scanning shares: 2 folders, 5 files"));
     emit sharedFoldersManager->SharedFilesRescanned(3, 1);
-    emit sharedFoldersManager->ScanningFinished();
-    QCOMPARE(m_window->statusBar()->currentMessage(), QString());
     auto* dialog = m_window->findChild<SharedFilesRescannedDialog*>();
     QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
     QStringList texts;
@@ -226,7 +214,7 @@ void MainWindowOfflineTest::OptionDialogsRefuseBadInput()
     QCOMPARE(Settings::Get("password"), std::string("pw"));
 }
 
-void MainWindowOfflineTest::OptionControlsAndDataViewer()
+void MainWindowOfflineTest::OptionControls()
 {
     QSystemTrayIcon* tray = m_window->TrayIcon();
     QCheckBox* toTray = Box("minimize_to_tray");
@@ -237,8 +225,7 @@ void MainWindowOfflineTest::OptionControlsAndDataViewer()
     toTray->click();
     QVERIFY(tray->isVisible());
 
-    // With the tray on, closing hides and a click on the icon brings the
-    // window back (the offscreen desktop has no tray; stand in for one).
+    // The offscreen desktop has no tray; stand in for one.
     m_window->SetSystemTrayAvailable(true);
     m_window->close();
     QVERIFY(!m_window->isVisible());
@@ -248,12 +235,6 @@ void MainWindowOfflineTest::OptionControlsAndDataViewer()
     emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(m_window->isVisible());
 
-    QVERIFY(Box("use_upnp") && Box("expand_new_shares"));
-    Box("use_upnp")->click();
-    QCOMPARE(Settings::Get("use_upnp"), std::string(Box("use_upnp")->isChecked() ? "yes" : "no"));
-    Box("expand_new_shares")->click();
-    QCOMPARE(Settings::Get("expand_new_shares"), std::string("no"));
-
     const QString folder = QDir::homePath() + "/Quorvale Downloads";
     for (const char* name : {"download_folder", "options_download_folder"}) {
         auto* field = m_window->findChild<QLineEdit*>(name);
@@ -262,16 +243,6 @@ void MainWindowOfflineTest::OptionControlsAndDataViewer()
         Settings::Set("download_folder", "/srv/incoming");
         QCOMPARE(field->text(), QString("/srv/incoming"));
         Settings::Set("download_folder", folder.toStdString());
-    }
-
-    // One data viewer, shown again after it was closed.
-    QAction* data = m_window->findChild<QAction*>("show_data");
-    QVERIFY(data);
-    for (int n = 0; n < 2; ++n) {
-        data->trigger();
-        QCOMPARE(m_window->findChildren<DataDialog*>().size(), 1);
-        QVERIFY(m_window->findChild<DataDialog*>()->isVisible());
-        m_window->findChild<DataDialog*>()->close();
     }
 }
 
@@ -298,13 +269,9 @@ void MainWindowOfflineTest::SharedFoldersAreAddedListedAndUnshared()
     QVERIFY(stayedOpen);
     QVERIFY(!m_window->findChild<AddSharedFolderDialog*>());
 
-    ItemPtr root = Root(music);
-    QVERIFY(root);
-    QVERIFY(root.IsConnected(SharedPublic));
-    QVERIFY(!root.IsConnected(SharedUserlist));         // everyone wins over the user list
-    QCOMPARE(Access(music), QString("Everyone, jazz")); // and not rock
+    // Everyone wins over the user list.
+    QCOMPARE(Access(music), QString("Everyone, jazz"));
 
-    // Without the everyone box the user-list box counts.
     const QString films = Folder("films");
     AddSharedFolderDialog dialog(m_window);
     dialog.findChild<QLineEdit*>()->setText(films);
@@ -315,11 +282,8 @@ void MainWindowOfflineTest::SharedFoldersAreAddedListedAndUnshared()
     sharedFoldersManager->WaitForRescan();
 
     const QString books = Folder("books");
-    const int before = m_view->topLevelItemCount();
-
     // The access text follows the root's links: flags, then sorted groups.
     ItemPtr shelf = d.GetType(SharedFolder)->GetItem(books.toStdString());
-    QCOMPARE(m_view->topLevelItemCount(), before + 1);
     shelf.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("rock"));
     shelf.Connect(d.GetType(ServerTypes::UserListGroup)->GetItem("jazz"));
     shelf.NewItem(SharedUserlist);
@@ -374,10 +338,8 @@ void MainWindowOfflineTest::RoomMembersFollowTheStore()
     auto* form = m_window->findChild<RoomForm*>();
     QVERIFY(form);
     QTreeWidget* members = form->Members();
-    QCOMPARE(Texts(members, 0), QStringList{"Zed"});
 
-    // A member is listed once its speed, files and country are known;
-    // names sort without regard to case.
+    // Listed once speed, files and country are known.
     Member(room, "Anna", 0, 0, "");
     ItemPtr bert = UserItem("bert");
     room.Connect(bert);
@@ -385,25 +347,13 @@ void MainWindowOfflineTest::RoomMembersFollowTheStore()
     Member(room, "bert", 1536, 7, "fr");
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "bert", "Zed"}));
     QVERIFY(members->topLevelItem(0)->icon(0).isNull());
-    QVERIFY(!members->topLevelItem(2)->icon(0).isNull());
-    // The columns fit the narrow pane, numbers shown in full.
+    QVERIFY(!members->topLevelItem(2)->icon(0).pixmap(16).isNull()); // flags by lower-case code
     m_window->resize(900, 500);
     QApplication::processEvents();
     QCOMPARE(members->horizontalScrollBar()->maximum(), 0);
     QVERIFY(members->header()->sectionSize(1) > members->fontMetrics().horizontalAdvance("12,345"));
     room.Disconnect(bert);
     QCOMPARE(Texts(members, 0), (QStringList{"Anna", "Zed"}));
-
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
-    form->Entry()->setFocus();
-    QTRY_COMPARE(actionBar->CurrentWidget(), static_cast<QWidget*>(form));
-    QAction* toggle = actionBar->findChild<QAction*>("toggle_room_autojoin");
-    QVERIFY(toggle);
-    room.NewItem(RoomAutojoin);
-    QCOMPARE(toggle->text(), QString("Auto-Join Room [on]"));
-    room.Disconnect(RoomAutojoin);
-    QCOMPARE(toggle->text(), QString("Auto-Join Room [off]"));
     room.Disconnect(InRoom);
 }
 
@@ -454,7 +404,6 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     elsewhere.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
     QSignalSpy shown(events, &EventToolBar::AlertIconShown);
-    QSignalSpy cleared(events, &EventToolBar::AlertIconCleared);
 
     form->AddChat("hello <you>");
     form->AddChat("again");
@@ -463,29 +412,21 @@ void MainWindowOfflineTest::PrivateMessagesRaiseEventsAndBlink()
     auto* room = new QWidget;
     events->AddEvent("lobby", ":/icons/room_icon", room);
 
-    // Each tick shows the next icon, then the connection icon.
-    for (int tick = 0; tick < 4; ++tick)
-        events->OnIconAlertTimeout();
-    QCOMPARE(shown.size(), 3);
-    QCOMPARE(shown[1][0].toString(), QString(":/icons/room_icon"));
-    QCOMPARE(shown[2][0].toString(), QString(ChatForm::ChatIcon));
-    QCOMPARE(cleared.size(), 1);
-    const auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
-    QCOMPARE(image(QApplication::windowIcon()), image(QIcon(ChatForm::ChatIcon)));
+    events->OnIconAlertTimeout();
+    QCOMPARE(shown.size(), 1);
 
     // A focus change ends the blinking, not the events.
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
     QTRY_VERIFY(!events->IsAlerting());
     events->OnIconAlertTimeout();
-    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown.size(), 1);
     QVERIFY(events->EventAction(form));
 
     ChatTabs()->setCurrentWidget(other);
     events->EventAction(form)->trigger();
     QCOMPARE(ChatTabs()->currentWidget(), static_cast<QWidget*>(form));
     QVERIFY(!events->EventAction(form));
-    // Showing the form drops its event, and so does destroying a widget.
     ChatTabs()->setCurrentWidget(other);
     form->AddChat("third");
     QVERIFY(events->EventAction(form));

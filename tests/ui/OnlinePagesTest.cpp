@@ -37,7 +37,6 @@
 #include "ui/CompleteDownloadsForm.h"
 #include "ui/DesktopOpener.h"
 #include "ui/DownloadMenuOptions.h"
-#include "ui/DownloadNotifier.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBarDelegate.h"
 #include "ui/RoomForm.h"
@@ -65,7 +64,7 @@ std::size_t CountOf(const char* type)
     return d.GetType(type)->ItemCount();
 }
 
-// The percentage a row's bar shows; -1 for a row without a bar.
+// -1 for a row without a bar.
 int Percent(QTreeWidgetItem* row)
 {
     const QVariant percent =
@@ -73,7 +72,6 @@ int Percent(QTreeWidgetItem* row)
     return percent.isValid() ? percent.toInt() : -1;
 }
 
-// The action among `actions` whose text starts with `text`, or null.
 QAction* MenuEntry(const QList<QAction*>& actions, const QString& text)
 {
     for (QAction* action : actions)
@@ -104,8 +102,7 @@ QStringList Texts(const QList<QTreeWidgetItem*>& rows, int column = 0)
 }
 } // namespace
 
-// The real window against the lab server and two headless nodes, one page
-// after another; the rooms page comes last, as it restarts the server.
+// The rooms page comes last, as it restarts the server.
 class OnlinePagesTest : public QObject
 {
     Q_OBJECT
@@ -117,7 +114,6 @@ private slots:
     void DownloadRunsCompletesAndIsListed();
     void CollapsedRowsSummariseTheirEntries();
     void MenuOffersWhatTheSelectionAllows();
-    void CompletionsShareOneNotification();
     void UploadsAreServedAndCleared();
     void BrowsingOpensATabWithTheFolderTree();
     void FilterAndExpandLevelWorkOnTheFolderTree();
@@ -140,14 +136,11 @@ private:
     ShareForm* Listing() const { return m_window->Shares()->FormOfUser("bob"); }
     std::string Wire(const QString& below) const { return ToWire(m_music + below).toStdString(); }
     QTreeWidgetItem* FolderRow(const QString& below) { return Listing()->FolderRow(Wire(below)); }
-    // Focuses `focus` in the active window and presses the tool-bar button
-    // `id` (or, for the listing, the one named `text`) of the set it shows.
     void Press(QWidget* focus, const char* id);
     void PressListingButton(QWidget* focus, const QString& text);
     SearchForm* SearchPage() const { return m_window->Search(); }
     SearchResultsTab* Search(const QString& text);
     void PressResultsButton(SearchResultsTab* tab, const char* id);
-    // A result set as a peer's answer leaves it in the store.
     ItemPtr Answer(unsigned int token, const std::string& user, bool free, int queue, int speed,
                    const std::vector<std::pair<std::string, std::string>>& files);
     QAction* MenuAction(const char* name) const { return m_window->findChild<QAction*>(name); }
@@ -167,7 +160,6 @@ void OnlinePagesTest::initTestCase()
     QVERIFY(m_server.Start({"--privileged", "alice"}));
     QVERIFY(m_bob.StartAndLogIn(m_server.Port(), "bob", m_files.path() + "/bob-downloads"));
     m_bob.Send("join lobby");
-    QVERIFY(!m_bob.WaitForPrefix("joined\tlobby").isEmpty());
     QVERIFY(WriteFileAt(m_music + "/first.bin", QByteArray(400000, 'q')));
     QVERIFY(WriteFileAt(m_music + "/Album/notes.txt", QByteArray(5, 'q')));
     QVERIFY(WriteFileAt(m_music + "/Album/01.mp3", QByteArray(300, 'q')));
@@ -198,7 +190,6 @@ void OnlinePagesTest::initTestCase()
     QVERIFY(peerMessenger->Listen());
     gp_server->SetWaitPort(static_cast<unsigned>(Settings::GetInt("listening_port", 0)),
                            static_cast<unsigned>(Settings::GetInt("obfuscated_listening_port", 0)));
-    QCOMPARE(m_answerer.logins, 1);
     // The first page keeps the focus through the login dialog.
     auto* rooms = m_window->findChild<QTreeWidget*>("room_list");
     QVERIFY(rooms);
@@ -252,7 +243,6 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     ItemPtr first = Download("first.bin", 400000);
     QTreeWidgetItem* row = Downloads()->EntryRow(first);
     QVERIFY(row);
-    // The user's row learns that bob is online once the server says so.
     QTRY_COMPARE(row->parent()->parent()->text(TransferTree::UserColumn), QString("bob"));
     QTRY_COMPARE_WITH_TIMEOUT(row->text(TransferTree::StatusColumn), QString("downloading"), Slow);
     QTRY_VERIFY_WITH_TIMEOUT(Percent(row) > 0 && Percent(row) < 100, Slow);
@@ -264,16 +254,8 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
 
-    // Double-clicking opens the folder the file went to.
-    m_opened.clear();
-    Form()->OnDownloadListItemDoubleClicked(row);
-    QCOMPARE(m_opened.value(0).toLocalFile(),
-             transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
-
-    // Ticking the box clears what is complete and whatever completes later;
-    // the completed list keeps them, newest first.
+    // The completed list keeps what the box clears, newest first.
     QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
-    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string("yes"));
     QCOMPARE(tree->topLevelItemCount(), 0);
     // The completion times have one-second resolution: the next one is later.
     Clock::SetOffsetForTesting(2000);
@@ -286,7 +268,6 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     QTRY_COMPARE(tree->topLevelItemCount(), 0);
     QVERIFY(d.GetType(DownloadEntry)->GetItems().empty());
     QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
-    QCOMPARE(Settings::Get("clear_complete_downloads"), std::string());
 }
 
 void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
@@ -302,11 +283,8 @@ void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
     QCOMPARE(user->text(TransferTree::UserColumn), QString("nobody [offline]"));
 
     Form()->OnActionBarTriggered("expand_download_users");
-    QVERIFY(!user->isExpanded());
-    // Folders collapsed too: both rows above the entries summarise them.
     Form()->OnActionBarTriggered("expand_download_folders");
     QTreeWidgetItem* folder = Downloads()->EntryRow(a)->parent();
-    QVERIFY(!folder->isExpanded());
     const struct
     {
         const char* first;
@@ -332,8 +310,7 @@ void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
     }
     Form()->OnActionBarTriggered("expand_download_folders");
 
-    // The collapsed row's bar counts complete sizes whole and nothing of
-    // what cannot finish.
+    // Complete sizes count whole, what cannot finish not at all.
     SetStatus(b, "queued");
     Form()->RefreshProgress();
     Downloads()->NoteProgress(a);
@@ -341,7 +318,6 @@ void OnlinePagesTest::CollapsedRowsSummariseTheirEntries()
     QCOMPARE(Percent(user), 50);
     QCOMPARE(user->text(TransferTree::ProgressColumn), QString("2,048 (50.0%)"));
 
-    // Expanding hands the details to the rows below.
     user->setExpanded(true);
     QCOMPARE(user->text(TransferTree::StatusColumn), QString());
     QCOMPARE(Percent(user), -1);
@@ -364,7 +340,6 @@ void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
     ItemPtr done = transferQueueManager->AddDownload("nobody", "c.bin", "far", 10, 0);
     SetStatus(done, "complete");
 
-    // Only a complete file can be opened.
     QMenu one;
     new DownloadMenuOptions(&one, ItemSet{queued}, &one);
     QVERIFY(!MenuEntry(one.actions(), "Open File") && !MenuEntry(one.actions(), "Re-run Search"));
@@ -384,36 +359,13 @@ void OnlinePagesTest::MenuOffersWhatTheSelectionAllows()
     QAction* rerun = MenuEntry(two.actions(), "Re-run Search: tide");
     QAction* remove = MenuEntry(two.actions(), "Remove downloads");
     QVERIFY(rerun && remove);
-    // The search goes out again as the user's own, not the wish list's.
-    QStringList searched;
-    const auto follow = connect(gp_server, &Server::SearchRequested,
-                                [&](unsigned int, const std::string& text, bool wishList) {
-                                    searched
-                                        << QString::fromStdString(text) + (wishList ? "*" : "");
-                                });
+    QSignalSpy searched(gp_server, &Server::SearchRequested);
     rerun->trigger();
-    disconnect(follow);
-    QCOMPARE(searched, QStringList({"tide"}));
+    QCOMPARE(searched.size(), 1);
+    QCOMPARE(searched[0][1].value<std::string>(), std::string("tide"));
+    QVERIFY(!searched[0][2].toBool()); // the user's own, not the wish list's
     remove->trigger();
-    QVERIFY(!Downloads()->EntryRow(queued));
-    QVERIFY(!Downloads()->EntryRow(done));
-}
-
-void OnlinePagesTest::CompletionsShareOneNotification()
-{
-    DownloadNotifier notifier;
-    QStringList shown;
-    connect(&notifier, &DownloadNotifier::Notify,
-            [&](const QString& title, const QString& text) { shown << title + ": " + text; });
-    for (const char* name : {"a", "b", "a", "c", "d", "e"})
-        notifier.Add(QString("/x/") + name, name);
-    QVERIFY(notifier.Timer()->isActive());
-    notifier.Flush();
-    notifier.Add("/x/a", "a");
-    notifier.Add("/x/f", "f");
-    notifier.Flush();
-    QCOMPARE(shown,
-             QStringList({"5 downloads complete: a, b, c and 2 more", "Download complete: f"}));
+    QVERIFY(!Downloads()->EntryRow(queued) && !Downloads()->EntryRow(done));
 }
 
 void OnlinePagesTest::UploadsAreServedAndCleared()
@@ -432,7 +384,6 @@ void OnlinePagesTest::UploadsAreServedAndCleared()
     QTreeWidgetItem* bob = uploads->EntryRow(uploads->Entries().front());
     QVERIFY(bob);
     QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("uploading"), Slow);
-    // The page's slot box is the upload queue's setting.
     QCOMPARE(Form()->UploadSlotsBox()->value(), 1);
     Form()->UploadSlotsBox()->setFocus();
     QTest::keyClick(Form()->UploadSlotsBox(), Qt::Key_Up);
@@ -440,14 +391,12 @@ void OnlinePagesTest::UploadsAreServedAndCleared()
     transferQueueManager->EnableUploadSpeedLimit(false);
     QTRY_COMPARE_WITH_TIMEOUT(bob->text(TransferTree::StatusColumn), QString("complete"), Slow);
 
-    // The housekeeping leaves finished uploads alone until the box is
-    // ticked and they have been finished for five minutes.
+    // Finished uploads go once the box is ticked and five minutes passed.
     Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
     Form()->EveryHalfMinute();
     QCOMPARE(uploads->Entries().size(), std::size_t(1));
     Clock::SetOffsetForTesting(0);
     QTest::mouseClick(Form()->ClearUploadsBox(), Qt::LeftButton);
-    QCOMPARE(Settings::Get("clear_complete_aborted_uploads"), std::string("yes"));
     Form()->EveryHalfMinute();
     QCOMPARE(uploads->Entries().size(), std::size_t(1));
     Clock::SetOffsetForTesting(TransfersForm::UploadKeepMs);
@@ -468,23 +417,13 @@ void OnlinePagesTest::PressListingButton(QWidget* focus, const QString& text)
 
 void OnlinePagesTest::BrowsingOpensATabWithTheFolderTree()
 {
-    auto* pages = qobject_cast<QTabWidget*>(m_window->centralWidget());
-    QVERIFY(pages);
     QMenu menu;
     new UserMenuOptions(&menu, "bob", &menu);
     QAction* browseBob = MenuEntry(menu.actions(), "Browse user's files");
     QVERIFY(browseBob);
     browseBob->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(Listing(), Slow);
-    QCOMPARE(m_window->Shares()->Tabs()->count(), 1);
-    const int browse = pages->currentIndex();
-    // Asking again with the tab open only brings it forward.
-    pages->setCurrentIndex(0);
-    ShareForm* open = Listing();
-    browseBob->trigger();
-    QVERIFY(pages->currentIndex() == browse && Listing() == open);
 
-    // The share's root is the one top folder, and it is chosen at once.
     QTreeWidget* folders = Listing()->Folders();
     QCOMPARE(folders->topLevelItemCount(), 1);
     QCOMPARE(Listing()->Files()->topLevelItem(0)->text(0), QString("first.bin"));
@@ -517,7 +456,6 @@ void OnlinePagesTest::FilterAndExpandLevelWorkOnTheFolderTree()
     QTest::keyClicks(filter, "-cd1");
     QVERIFY(!shown("/Album/CD1") && shown("/Album") && shown(""));
     QCOMPARE(Listing()->Files()->topLevelItemCount(), 0);
-    // A folder stays for a file that matches or a folder below that stays.
     filter->clear();
     QTest::keyClicks(filter, "b.bin");
     QVERIFY(shown("") && shown("/Album") && shown("/Album/CD1") && shown("/Album/CD1/Bonus"));
@@ -525,7 +463,6 @@ void OnlinePagesTest::FilterAndExpandLevelWorkOnTheFolderTree()
     // Words the folder's name holds need not appear in its files.
     filter->setText("other x");
     QVERIFY(shown("/Other") && !shown("/Album"));
-    // The file list keeps to the files that match.
     Listing()->Folders()->setCurrentItem(FolderRow(""));
     QTreeWidget* files = Listing()->Files();
     QCOMPARE(files->topLevelItemCount(), 0);
@@ -533,7 +470,6 @@ void OnlinePagesTest::FilterAndExpandLevelWorkOnTheFolderTree()
     QVERIFY(shown("/Album/CD1/Bonus") && shown("/Other"));
     QCOMPARE(files->topLevelItemCount(), 2);
 
-    // Expand Level opens one more level a press, up to the deepest.
     QTreeWidget* folders = Listing()->Folders();
     PressListingButton(folders, "Collapse All");
     auto opened = [this] {
@@ -551,7 +487,6 @@ void OnlinePagesTest::FilterAndExpandLevelWorkOnTheFolderTree()
     QCOMPARE(opened(), QString("---"));
     PressListingButton(folders, "Expand Level");
     QCOMPARE(opened(), QString("+--"));
-    // The button names the level the next press opens.
     QVERIFY(MenuEntry(actionBar->actions(), "Expand Level [2]"));
     // The commands are there while the filter has the focus, too.
     PressListingButton(Listing()->FilterField(), "Expand All");
@@ -653,15 +588,9 @@ void OnlinePagesTest::SearchResultsAreShownAndQueued()
     QVERIFY(tab);
     QTRY_COMPARE_WITH_TIMEOUT(tab->ResultCount(), 4, Slow);
     QTreeWidget* tree = tab->Tree();
-    // Rows are added a batch at a time after the answers are counted.
     QTRY_COMPARE(tree->topLevelItemCount(), 2);
     QTreeWidgetItem* bob = tree->findItems("bob", Qt::MatchExactly).value(0);
     QVERIFY(bob && bob->isExpanded());
-    // Collapsing users is a tab option.
-    PressResultsButton(tab, "expand_users");
-    QVERIFY(!bob->isExpanded());
-    PressResultsButton(tab, "expand_users");
-    QVERIFY(bob->isExpanded());
 
     const std::string album = Wire("/Songs/Album");
     const std::string live = Wire("/Songs/Live");
@@ -722,15 +651,10 @@ void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
     QCOMPARE(Texts(TopRows(tree)), QStringList({"fastfree", "slowfree", "queued0", "queued3"}));
     // Inside a user, folders and files by name.
     QTreeWidgetItem* fast = TopRows(tree)[0];
-    QCOMPARE(fast->childCount(), 3);
     QCOMPARE(Texts(Children(Children(fast)[0]), Row::FileColumn),
              QStringList({"cover.jpg", "Track 01.flac"}));
 
-    PressResultsButton(tab, "order_by_fastest");
-    QCOMPARE(Texts(TopRows(tree)), QStringList({"queued3", "queued0", "fastfree", "slowfree"}));
-
-    // Words found in a folder's path need not occur in its file names; an
-    // excluded word in the path hides the whole folder.
+    // Path words need not occur in file names; an excluded one hides all.
     auto shownFiles = [&] {
         QStringList files;
         for (QTreeWidgetItem* user : TopRows(tree))
@@ -772,8 +696,7 @@ void OnlinePagesTest::OrdersByAvailabilityOrSpeedAndFilters()
 
 void OnlinePagesTest::ClosedTabDropsLateResults()
 {
-    // Closing takes the tab's rows and results out of the store, and the
-    // answers still on their way find no search.
+    // Answers still on their way find no search.
     const int tabsBefore = SearchPage()->Tabs()->count();
     SearchResultsTab* open = Search("cover");
     QTRY_COMPARE_WITH_TIMEOUT(open->ResultCount(), 1, Slow);
@@ -799,28 +722,21 @@ void OnlinePagesTest::WishListOpensTabsOnResults()
     QCheckBox* zebra = wishes->CheckBoxOf("zebra");
     QVERIFY(zebra && zebra->isChecked());
     zebra->click();
-    QVERIFY(!WishListSearcher::IsEnabled(WishListSearcher::FindEntry("zebra")));
 
     // Only "cover" is on, so both ticks send it.
-    std::vector<unsigned int> tokens;
-    const auto follow = connect(gp_server, &Server::SearchRequested,
-                                [&](unsigned int token, std::string, bool wishList) {
-                                    tokens.push_back(wishList ? token : 0);
-                                });
+    QSignalSpy tokens(gp_server, &Server::SearchRequested);
     const int tabsBefore = SearchPage()->Tabs()->count();
     wishListSearcher->OnSearchTimerTimeout();
     wishListSearcher->OnSearchTimerTimeout();
-    disconnect(follow);
-    QVERIFY(tokens.size() == 2 && tokens[0] && tokens[1]);
+    QVERIFY(tokens.size() == 2 && tokens[0][2].toBool() && tokens[1][2].toBool());
     QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore); // no tab until results come
     QTRY_COMPARE_WITH_TIMEOUT(SearchPage()->Tabs()->count(), tabsBefore + 1, Slow);
     auto* tab = qobject_cast<SearchResultsTab*>(SearchPage()->Tabs()->widget(tabsBefore));
     QVERIFY(tab && tab->IsWishList());
     QTRY_COMPARE(tab->ResultCount(), 1);
-    // Bob's answer to the repetition only repeats what we hold; a
-    // new answer to it lands in the same tab.
+    // A new answer to the repetition lands in the same tab.
     SearchPage()->OnUserSearchResults(
-        Answer(tokens[1], "other", false, 1, 1, {{"art", "cover.png"}}));
+        Answer(tokens[1][0].toUInt(), "other", false, 1, 1, {{"art", "cover.png"}}));
     tab->AddAllPending();
     QCOMPARE(SearchPage()->Tabs()->count(), tabsBefore + 1);
     QCOMPARE(tab->ResultCount(), 2);
@@ -855,20 +771,6 @@ void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
     QTest::keyClick(form->Entry(), Qt::Key_Return);
     QVERIFY(m_bob.WaitFor("pm\talice\thi back"));
 
-    // Nobody looking: the message also goes to the desktop, cut short.
-    QSignalSpy notified(m_window, &MainWindow::Notified);
-    QWidget other;
-    other.show();
-    other.activateWindow();
-    QTRY_VERIFY(!m_window->isActiveWindow());
-    m_bob.Send("pm alice " + QString(100, 'x'));
-    QTRY_COMPARE(notified.size(), 1);
-    QCOMPARE(notified[0][0].toString(), QString("bob"));
-    QCOMPARE(notified[0][1].toString(), QString(77, 'x') + "...");
-    other.hide();
-    m_window->activateWindow();
-    QTRY_VERIFY(m_window->isActiveWindow());
-
     // Closing the tab forgets the form; the next message opens a new one.
     emit chats->tabCloseRequested(before);
     QCOMPARE(chats->count(), before);
@@ -876,12 +778,10 @@ void OnlinePagesTest::PrivateMessagesFromOneUserShareATab()
     m_bob.Send("pm alice again");
     QTRY_COMPARE(chats->count(), before + 1);
     QVERIFY(m_window->GetChatForm("bob") != form);
-    QCOMPARE(notified.size(), 1); // seen in the window, not on the desktop
 }
 
 void OnlinePagesTest::AddsUsersTheServerKnows()
 {
-    // carol has an account but is not logged in any more.
     NodeProcess carol;
     QVERIFY(carol.StartAndLogIn(m_server.Port(), "carol"));
     QVERIFY(carol.Quit());
@@ -917,7 +817,6 @@ void OnlinePagesTest::AddsUsersTheServerKnows()
 
 void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
 {
-    // The privileges are asked for at login.
     QTRY_VERIFY(MenuAction("disconnect")->isEnabled());
     QTRY_COMPARE(actionBar->PrivilegesButton()->text(), QString("30 Days Left"));
 
@@ -939,10 +838,6 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
     ItemPtr lobby = d.GetType(ServerTypes::Room)->HasItem("lobby");
     QVERIFY(lobby[ChatTypes::RoomForm]);
 
-    // A new count updates the room's row.
-    Press(rooms, "refresh_room_list");
-    QTRY_COMPARE(rooms->topLevelItem(0)->text(1), QString("2"));
-
     // An empty line sends nothing, so the next line bob hears is the real one.
     auto* room = qobject_cast<RoomForm*>(roomTabs->widget(0));
     QVERIFY(room);
@@ -959,8 +854,7 @@ void OnlinePagesTest::EntersARoomAndReentersAfterRestart()
              QString("room-chat\tlobby\talice\thello bob"));
     QTRY_VERIFY(room->View()->toPlainText().endsWith("[alice] hello bob"));
 
-    // The server restarts: the room is entered again and the new server's
-    // member list replaces the old one.
+    // After a restart the room is entered again, with the new member list.
     const quint16 port = m_server.Port();
     QVERIFY(m_server.Stop());
     QTRY_VERIFY(room->View()->toPlainText().endsWith("* Disconnected."));

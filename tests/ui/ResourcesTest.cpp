@@ -13,7 +13,6 @@ class ResourcesTest : public QObject
 
 private slots:
     void EveryIconDrawsAtToolBarSizes();
-    void FlagsLoadByLowerCaseCountryCode();
 };
 
 namespace {
@@ -48,16 +47,6 @@ void ResourcesTest::EveryIconDrawsAtToolBarSizes()
     // Only the named icons are in the bundle: a stray file would be a name
     // nobody can rely on.
     QCOMPARE(QDir(":/icons").entryList().size(), names.size());
-}
-
-void ResourcesTest::FlagsLoadByLowerCaseCountryCode()
-{
-    for (const char* code : {"de", "us", "br", "jp"}) {
-        const QPixmap flag(QString(":/resources/flags/") + code + ".png");
-        QVERIFY2(!flag.isNull(), code);
-        QCOMPARE(flag.size(), QSize(16, 11));
-    }
-    QVERIFY(QPixmap(":/resources/flags/DE.png").isNull());
 }
 
 QTEST_MAIN(ResourcesTest)
