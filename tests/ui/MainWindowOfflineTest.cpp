@@ -235,6 +235,12 @@ void MainWindowOfflineTest::OptionControls()
     emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(m_window->isVisible());
 
+    QVERIFY(Box("use_upnp") && Box("expand_new_shares"));
+    Box("use_upnp")->click();
+    QCOMPARE(Settings::Get("use_upnp"), std::string(Box("use_upnp")->isChecked() ? "yes" : "no"));
+    Box("expand_new_shares")->click();
+    QCOMPARE(Settings::Get("expand_new_shares"), std::string("no"));
+
     const QString folder = QDir::homePath() + "/Quorvale Downloads";
     for (const char* name : {"download_folder", "options_download_folder"}) {
         auto* field = m_window->findChild<QLineEdit*>(name);

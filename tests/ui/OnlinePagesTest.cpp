@@ -254,6 +254,12 @@ void OnlinePagesTest::DownloadRunsCompletesAndIsListed()
     QCOMPARE(row->text(TransferTree::TimeLeftColumn), QString());
     QTRY_COMPARE(completed->topLevelItemCount(), 1);
 
+    // Double-clicking opens the folder the file went to, not the file.
+    m_opened.clear();
+    Form()->OnDownloadListItemDoubleClicked(row);
+    QCOMPARE(m_opened.value(0).toLocalFile(),
+             transferQueueManager->GetDownloadTargetFolder(first, true).replace('\\', '/'));
+
     // The completed list keeps what the box clears, newest first.
     QTest::mouseClick(Form()->ClearDownloadsBox(), Qt::LeftButton);
     QCOMPARE(tree->topLevelItemCount(), 0);
