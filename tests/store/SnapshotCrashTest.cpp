@@ -24,7 +24,6 @@ public:
         m_process.start(QStringLiteral(SNAPSHOT_CHURN_PATH), arguments);
     }
 
-    // The first line starting with `prefix`, taken; empty if none came.
     QString WaitFor(const QString& prefix)
     {
         for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
@@ -39,7 +38,6 @@ public:
         return {};
     }
 
-    // Every line up to the process's end.
     QStringList Finish()
     {
         m_process.waitForFinished(20000);
