@@ -16,8 +16,6 @@ public:
 
 } // namespace
 
-// Which of our files answer another user's search, who may see them, and
-// the answer's bytes.
 class SearchAnswerTest : public QObject, ShareIndex
 {
     Q_OBJECT
