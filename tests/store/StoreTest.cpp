@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <list>
 #include <map>
 #include <set>
 
@@ -437,6 +438,10 @@ private slots:
         QCOMPARE(d.GetItem(u[0], r[0], "cf_transfer_req").Get(),
                  InAddressOrder({t[0], t[1]}).front());
         QVERIFY(d.GetItem(u[3], r[0], "cf_transfer_req").IsNull());
+        // By a partner's number, highest first; an item without one is left out.
+        t.push_back(request->NewItem(Value(4)));
+        const std::list<Item*> byRoom = g("cf_transfer_req").SortNumericBy("cf_room", false);
+        QVERIFY(byRoom.size() == 4 && byRoom.front() == t[2]);
 
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { g("cf_nope"); }));
         QVERIFY(ThrowsPointer<TypeNotFoundException>([&] { rooms.SortNumericBy("nope", true); }));
