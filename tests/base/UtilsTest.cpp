@@ -70,6 +70,7 @@ private slots:
         QCOMPARE(GetFileExtension("README"), std::string());
         QCOMPARE(GetFileExtension("name."), std::string());
         QCOMPARE(ReversePathname("a/b\\c//"), std::string("c/b/a"));
+        QCOMPARE(ReversePathname("single"), std::string("single"));
         // A run of separators keeps its first; only ASCII letters are lowered.
         QCOMPARE(GetAbsoluteFileName("a\\/\\b"), std::string("a\\b"));
         QCOMPARE(GetAbsoluteFileName("a///"), std::string("a"));
