@@ -101,6 +101,10 @@ private slots:
         QCOMPARE(s.online->ItemCount(), std::size_t(1));
         QCOMPARE(ItemPtr(flag).GetItems("user"), (ItemSet{alice, bob}));
         QVERIFY(ThrowsPointer<NullTypeException>([&] { alice->NewItem("room"); }));
+        Type* ticket = s.data.NewType("ticket", false, true, false);
+        s.user->RelateToType(ticket, ONE, ONE, false);
+        Item* t1 = alice->NewItem("ticket");
+        QVERIFY(alice->NewItem("ticket") == t1 && bob->NewItem("ticket") != t1);
 
         ItemPtr none;
         QVERIFY(none["user"].IsNull() && none.AsUInt64() == 0 && ItemPtr(ItemSet()).IsNull());
