@@ -30,7 +30,6 @@ private slots:
         ShareIndex::ListedUser("banned", "friends").NewItem(Unshared);
 
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("stranger"), ItemSet({everyone, both}));
-        QCOMPARE(sharedFoldersManager->GetUserSharedFolders("nobody"), ItemSet({everyone, both}));
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("listed"),
                  ItemSet({everyone, both, list}));
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("friend"),

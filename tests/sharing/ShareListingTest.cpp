@@ -102,6 +102,8 @@ private slots:
         UserShareStore::Store("bob", {{"a\\b", {song}}, {"a\\b\\c", {text}}, {"q\\r", {}}});
         QCOMPARE(Stored("bob"), QStringList({"a\\b x.mp3 5000000000 192 300 vbr",
                                              "a\\b\\c < a\\b y.txt 6", "q\\r"}));
+        UserShareStore::Store("bob", {{"a\\b\\c", {text}}});
+        QCOMPARE(Stored("bob"), QStringList{"a\\b\\c y.txt 6"});
     }
 
     void PeersGetOurListingsAndTheirsIsKept()
