@@ -54,6 +54,8 @@ private slots:
         QCOMPARE(ConvertLinks("see https://x.org, http://e.com/a?b=1."),
                  QString("see <a href=\"https://x.org\">https://x.org</a>, "
                          "<a href=\"http://e.com/a?b=1\">http://e.com/a?b=1</a>."));
+        QCOMPARE(ConvertLinks("ftp://x.org HTTP://y.org xhttp://y.org"),
+                 QString("ftp://x.org HTTP://y.org xhttp://y.org"));
     }
 
     void PathHelpersTakeBothSeparators()
