@@ -13,6 +13,8 @@ private slots:
         parser.Parse("  mp3   -live - --x  a-b ");
         QCOMPARE(parser.IncludeTerms(), QStringList({"mp3", "a-b"}));
         QCOMPARE(parser.ExcludeTerms(), QStringList({"live", "-x"}));
+        parser.Parse("flac");
+        QCOMPARE(parser.IncludeTerms(), QStringList({"mp3", "a-b", "flac"}));
 
         FilterParser empty;
         empty.Parse("   -  ");

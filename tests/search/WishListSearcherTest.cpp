@@ -55,6 +55,7 @@ private slots:
         for (const char* text : {"b", "a", "c", "0 off"})
             WishListSearcher::AddEntry(text);
         WishListSearcher::SetEnabled(WishListSearcher::FindEntry("0 off"), false);
+        QVERIFY(!WishListSearcher::AddEntry("0 off"));
         QVERIFY(m_session->Handled(Body(104).UInt32(720)));
 
         LogCapture log;
