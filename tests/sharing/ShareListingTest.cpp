@@ -104,6 +104,9 @@ private slots:
                                              "a\\b\\c < a\\b y.txt 6", "q\\r"}));
         UserShareStore::Store("bob", {{"a\\b\\c", {text}}});
         QCOMPARE(Stored("bob"), QStringList{"a\\b\\c y.txt 6"});
+        for (const char* type :
+             {SharingTypes::UserShare, SharingTypes::UserShareFolder, SharingTypes::UserShareFile})
+            QCOMPARE(d.GetType(type)->ItemCount(), std::size_t(1));
     }
 
     void PeersGetOurListingsAndTheirsIsKept()
