@@ -47,6 +47,8 @@ private slots:
         QCOMPARE(m_searcher->SearchTimer().interval(), 720);
         QCOMPARE(Settings::GetVolatile("wish_list_wait"), std::string("720"));
         QCOMPARE(log.lines, QStringList{"Wish List|Wish list wait period set to 720 milliseconds"});
+        QVERIFY(m_session->Handled(Body(104).UInt32(60000)));
+        QCOMPARE(m_searcher->SearchTimer().interval(), 60000);
         QCOMPARE(m_session->TakeSent(), QByteArray());
     }
 
