@@ -14,7 +14,6 @@ namespace {
 constexpr int kItems = 2000; // about 4 MB on disk: a save takes a while
 constexpr int kKills = 120;
 
-// One run of the churning helper, its lines collected as they come.
 class Churn
 {
 public:

@@ -162,8 +162,10 @@ private slots:
     {
         Store s;
         s.Set("username", "nobody"); // a default made before loading
+        LoadedCounter second;
+        s.saver.AddDataLoadedEventHandler(&second);
         s.saver.Load(PathOf("never-written"));
-        QVERIFY(s.loaded.calls == 1 && s.ItemCount() == 2);
+        QVERIFY(s.loaded.calls == 1 && second.calls == 1 && s.ItemCount() == 2);
 
         EventLog log;
         log.WatchStore(s.data);
