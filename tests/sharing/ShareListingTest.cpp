@@ -278,7 +278,6 @@ private:
         return lines;
     }
 
-    // Lets the listings the pool has finished reach the event loop.
     static void FinishPoolWork()
     {
         QThreadPool::globalInstance()->waitForDone();
