@@ -25,7 +25,6 @@ public slots:
     void Refresh() { ++refreshes; }
 };
 
-// Timers still waiting to fire or to be deleted.
 int LiveTimers()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -34,7 +33,6 @@ int LiveTimers()
 
 } // namespace
 
-// The housekeeping clocks and the delayed invoker, on a real event loop.
 class TimersTest : public QObject
 {
     Q_OBJECT
@@ -43,40 +41,29 @@ private slots:
     void init() { m_invoker = std::make_unique<DelayedInvoker>(); }
     void cleanup() { m_invoker.reset(); }
 
-    void ClocksTickAtTheirIntervalsFromConstruction()
+    void ClocksRunWhileTheManagerLives()
     {
         QCOMPARE(timerManager, nullptr);
         {
             TimerManager manager;
             QCOMPARE(timerManager, &manager);
-            const QList<std::pair<QTimer*, int>> timers = {{manager.everyHalfMinute(), 30000},
-                                                           {manager.everyFiveMinutes(), 300000},
-                                                           {manager.everyHour(), 3600000}};
-            for (const auto& [timer, interval] : timers) {
-                QCOMPARE(timer->interval(), interval);
+            for (QTimer* timer :
+                 {manager.everyHalfMinute(), manager.everyFiveMinutes(), manager.everyHour()})
                 QVERIFY(timer->isActive() && !timer->isSingleShot());
-                // Nearly the whole interval is still ahead: the clock started now.
-                QVERIFY(timer->remainingTime() > interval - 1000);
-            }
         }
         QCOMPARE(timerManager, nullptr);
     }
 
     void RepeatedRequestsCoalesceAtTheFirstDeadline()
     {
-        QCOMPARE(delayedInvoker, m_invoker.get());
         SortTarget target;
         delayedInvoker->Invoke(&target, "1Sort()", 1000);
+        // The second request neither moves the deadline nor adds a call.
+        delayedInvoker->Invoke(&target, "1Sort()", 5000);
         const QList<QTimer*> timers = delayedInvoker->findChildren<QTimer*>();
         QCOMPARE(timers.size(), 1);
         QTimer* timer = timers.front();
         QVERIFY(timer->isSingleShot() && timer->interval() == 1000);
-        const int remaining = timer->remainingTime();
-        QTest::qWait(20);
-        // The second request neither restarts the delay nor adds a call.
-        delayedInvoker->Invoke(&target, "1Sort()", 1000);
-        QCOMPARE(LiveTimers(), 1);
-        QVERIFY(timer->remainingTime() < remaining);
         timer->start(0);
         QTRY_COMPARE(target.sorts, 1);
         QCOMPARE(LiveTimers(), 0);

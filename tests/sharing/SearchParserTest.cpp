@@ -2,7 +2,6 @@
 
 #include "sharing/SearchParser.h"
 
-// Query text into words, required parts and exclusions, or refused.
 class SearchParserTest : public QObject
 {
     Q_OBJECT
@@ -31,10 +30,6 @@ private slots:
              {"", " \t ", "-live", "-live -dead", "abba -", "abba *", "abba \"\"", "abba -\"\"",
               "ab\"ba", "abba x\"", "abba - live", "\"a\"b\"c\""})
             QVERIFY2(Parsed(text) == "refused", text);
-        // Nothing of an earlier parse survives a later one.
-        SearchParser parser;
-        QVERIFY(parser.Tokenize("abba *eat -live") && !parser.Tokenize("-dead"));
-        QVERIFY(parser.GetIncludedTokenSet().empty() && parser.GetExcludedTokenSet().empty());
     }
 
 private:

@@ -4,9 +4,7 @@
 #include "sharing/SharedFileRecord.h"
 
 using namespace SharingTypes;
-using Visibility = ShareFixture::Visibility;
 
-// Who may see which root, and which local file a peer's path may lead to.
 class ShareAccessTest : public QObject
 {
     Q_OBJECT
@@ -20,11 +18,11 @@ private slots:
     {
         for (const char* root : {"everyone", "list", "group", "both", "mine"})
             m_share.Write(QString(root) + "/f.txt");
-        ItemPtr everyone = m_share.Share("everyone", Visibility::Public);
-        ItemPtr list = m_share.Share("list", Visibility::UserList);
-        ItemPtr group = m_share.Share("group", Visibility::Group);
-        ItemPtr both = m_share.Share("both", Visibility::PublicAndGroup);
-        m_share.Share("mine", Visibility::Private);
+        ItemPtr everyone = m_share.Share("everyone");
+        ItemPtr list = m_share.Share("list", false, true);
+        ItemPtr group = m_share.Share("group", false, false, {"friends"});
+        ItemPtr both = m_share.Share("both", true, false, {"friends"});
+        m_share.Share("mine", false);
 
         d.GetType(ServerTypes::User)->GetItem("stranger");
         ShareIndex::ListedUser("listed");
@@ -32,7 +30,6 @@ private slots:
         ShareIndex::ListedUser("banned", "friends").NewItem(Unshared);
 
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("stranger"), ItemSet({everyone, both}));
-        QCOMPARE(sharedFoldersManager->GetUserSharedFolders("nobody"), ItemSet({everyone, both}));
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("listed"),
                  ItemSet({everyone, both, list}));
         QCOMPARE(sharedFoldersManager->GetUserSharedFolders("friend"),
@@ -55,7 +52,7 @@ private slots:
         m_share.Write("private/secret.txt");
         m_share.Write("outside.txt");
         m_share.Share("pub/Album");
-        m_share.Share("private", Visibility::Private);
+        m_share.Share("private", false);
         ItemPtr song = m_share.File("pub/Album/Song.mp3");
         QVERIFY(song);
 

@@ -30,15 +30,6 @@
 class ShareFixture
 {
 public:
-    enum class Visibility
-    {
-        Public,
-        UserList,
-        Group,
-        PublicAndGroup,
-        Private
-    };
-
     void Start()
     {
         m_startUp = std::make_unique<StartUp>(&m_host);
@@ -74,16 +65,11 @@ public:
     }
 
     // Shares a folder the way the dialog does and waits for its scan.
-    ItemPtr Share(const QString& relative, Visibility visibility = Visibility::Public,
-                  const char* group = "friends") const
+    ItemPtr Share(const QString& relative, bool everyone = true, bool userList = false,
+                  const std::vector<std::string>& groups = {}) const
     {
-        const bool grouped =
-            visibility == Visibility::Group || visibility == Visibility::PublicAndGroup;
-        ItemPtr root = sharedFoldersManager->ShareFolder(
-            Path(relative),
-            visibility == Visibility::Public || visibility == Visibility::PublicAndGroup,
-            visibility == Visibility::UserList,
-            grouped ? std::vector<std::string>{group} : std::vector<std::string>());
+        ItemPtr root =
+            sharedFoldersManager->ShareFolder(Path(relative), everyone, userList, groups);
         sharedFoldersManager->WaitForRescan();
         return root;
     }
@@ -135,12 +121,6 @@ public:
         dnet = std::make_unique<DNetManager>();
         manager = std::make_unique<SharedFoldersManager>();
     }
-    ~SharingClient()
-    {
-        manager.reset();
-        dnet.reset();
-        peers.reset();
-    }
 
     static void Clear()
     {
@@ -153,6 +133,7 @@ public:
         Settings::Set("upload_speed", "");
     }
 
+    // Declared in the order they are made; they go in reverse.
     std::unique_ptr<PeerSession> peers;
     std::unique_ptr<DNetManager> dnet;
     std::unique_ptr<SharedFoldersManager> manager;

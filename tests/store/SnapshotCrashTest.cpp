@@ -14,7 +14,6 @@ namespace {
 constexpr int kItems = 2000; // about 4 MB on disk: a save takes a while
 constexpr int kKills = 120;
 
-// One run of the churning helper, its lines collected as they come.
 class Churn
 {
 public:
@@ -24,7 +23,6 @@ public:
         m_process.start(QStringLiteral(SNAPSHOT_CHURN_PATH), arguments);
     }
 
-    // The first line starting with `prefix`, taken; empty if none came.
     QString WaitFor(const QString& prefix)
     {
         for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
@@ -39,7 +37,6 @@ public:
         return {};
     }
 
-    // Every line up to the process's end.
     QStringList Finish()
     {
         m_process.waitForFinished(20000);

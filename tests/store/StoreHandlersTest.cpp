@@ -16,6 +16,7 @@ public:
     bool deleteSelf = false;
     std::vector<std::string> roots;
     std::function<void()> then;
+    EventHandlerRoot* handler = nullptr; // the last one made, for CalledIfBefore
 
     void On(Item* item)
     {
@@ -31,13 +32,18 @@ public:
             delete this;
     }
     void OnPair(ConnectionInfo& info) { On(info.item); }
-    EventHandlerBase<Item*>* Handler() { return MakeHandler(this, &Counter::On); }
+    EventHandlerBase<Item*>* Handler()
+    {
+        auto* made = MakeHandler(this, &Counter::On);
+        handler = made;
+        return made;
+    }
 };
 
 // Handlers of one event are called in handler address order.
-int CalledIfBefore(EventHandlerRoot* a, EventHandlerRoot* b)
+int CalledIfBefore(const Counter& a, const Counter& b)
 {
-    return std::less<EventHandlerRoot*>()(a, b) ? 1 : 0;
+    return std::less<EventHandlerRoot*>()(a.handler, b.handler) ? 1 : 0;
 }
 
 // Users listed, online, banned, with downloads; settings keys with values.
@@ -96,20 +102,18 @@ private slots:
         QCOMPARE(event.HandlerCount(), std::size_t(0));
 
         Counter first, second, newcomer;
-        auto* firstHandler = first.Handler();
-        auto* secondHandler = second.Handler();
-        event.AddHandler(firstHandler);
-        event.AddHandler(secondHandler);
+        event.AddHandler(first.Handler());
+        event.AddHandler(second.Handler());
         first.then = [&] {
             second.RemoveDataHandlers();
             event.AddHandler(newcomer.Handler());
         };
         s.online->NewItem();
-        QCOMPARE(second.calls, CalledIfBefore(secondHandler, firstHandler));
+        QCOMPARE(second.calls, CalledIfBefore(second, first));
         QCOMPARE(newcomer.calls, 0);
         s.online->NewItem();
         QCOMPARE(first.calls, 2);
-        QCOMPARE(second.calls, CalledIfBefore(secondHandler, firstHandler));
+        QCOMPARE(second.calls, CalledIfBefore(second, first));
         QCOMPARE(newcomer.calls, 1);
         QCOMPARE(event.HandlerCount(), std::size_t(2));
 
@@ -122,10 +126,8 @@ private slots:
         QCOMPARE(event.HandlerCount(), std::size_t(2));
 
         Counter outer, victim;
-        auto* outerHandler = outer.Handler();
-        auto* victimHandler = victim.Handler();
-        s.data.itemAddedEvent.AddHandler(outerHandler);
-        s.data.itemAddedEvent.AddHandler(victimHandler);
+        s.data.itemAddedEvent.AddHandler(outer.Handler());
+        s.data.itemAddedEvent.AddHandler(victim.Handler());
         outer.then = [&] {
             victim.RemoveDataHandlers();
             s.online->NewItem();
@@ -133,17 +135,15 @@ private slots:
         s.online->NewItem();
         s.online->NewItem();
         QCOMPARE(outer.calls, 3);
-        QCOMPARE(victim.calls, CalledIfBefore(victimHandler, outerHandler));
+        QCOMPARE(victim.calls, CalledIfBefore(victim, outer));
         QCOMPARE(s.data.itemAddedEvent.HandlerCount(), std::size_t(1));
 
         Counter thrower, bystander;
         thrower.throwing = true;
-        auto* throwerHandler = thrower.Handler();
-        auto* bystanderHandler = bystander.Handler();
-        s.user->itemAddedEvent.AddHandler(throwerHandler);
-        s.user->itemAddedEvent.AddHandler(bystanderHandler);
+        s.user->itemAddedEvent.AddHandler(thrower.Handler());
+        s.user->itemAddedEvent.AddHandler(bystander.Handler());
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, s.user->NewItem("alice"));
-        QCOMPARE(bystander.calls, CalledIfBefore(bystanderHandler, throwerHandler));
+        QCOMPARE(bystander.calls, CalledIfBefore(bystander, thrower));
         QCOMPARE(s.user->ItemCount(), std::size_t(1));
         thrower.throwing = false;
         bystander.RemoveDataHandlers();

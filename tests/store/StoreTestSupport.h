@@ -76,7 +76,6 @@ public:
         lines.push_back(what + " " + Label(info.item) + " " + Label(info.other));
     }
 
-    // The lines that start with `prefix`, in order.
     std::vector<std::string> Only(const std::string& prefix) const
     {
         std::vector<std::string> out;
