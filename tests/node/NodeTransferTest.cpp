@@ -57,6 +57,8 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     QVERIFY(StartNode(m_alice, "alice"));
     QVERIFY(StartNode(m_bob, "bob"));
     QVERIFY(WriteFileAt(Source("long/tide.bin"), RandomBytes(Size, 5)));
+    for (const char* name : {"long/a.bin", "long/b.bin"})
+        QVERIFY(WriteFileAt(Source(name), RandomBytes(1000, 6)));
     m_alice.Send("share " + Source("long") + " public");
     m_alice.Send("rescan");
     QVERIFY(m_alice.WaitFor("shared\t" + Source("long") + "\tpublic"));
@@ -95,6 +97,14 @@ void NodeTransferTest::KilledUploaderResumesFromThePartialFile()
     QVERIFY(complete.open(QIODevice::ReadOnly));
     QVERIFY(complete.readAll() == RandomBytes(Size, 5));
     QVERIFY(!QFileInfo::exists(partial));
+
+    // One upload per user at a time: the second file starts when the first completes,
+    // not on some later event.
+    for (const char* name : {"a.bin", "b.bin"})
+        m_bob.Send("download alice\t" + folder + "\t" + name + "\t1000");
+    for (const char* name : {"a.bin", "b.bin"})
+        QVERIFY(!m_bob.WaitForPrefix("download\tcomplete\talice\t" + folder + "\t" + name, 10000)
+                     .isEmpty());
     QVERIFY(m_alice.Quit());
     QVERIFY(m_bob.Quit());
     QVERIFY(m_server.Stop());
