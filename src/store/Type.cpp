@@ -1,6 +1,7 @@
 #include "Type.h"
 
 #include <algorithm>
+#include <new>
 
 #include "Data.h"
 
@@ -12,9 +13,11 @@ Type::Type(Data* data, std::uint16_t id, std::string name, bool primary, bool nu
 
 Type::~Type() = default;
 
+static_assert(sizeof(Item) <= ItemPool::SlotBytes, "an item fills one slot of the pool");
+
 Item* Type::Create(std::string value)
 {
-    Item* item = new Item(this, std::move(value));
+    Item* item = new (m_data->m_itemPool.Allocate()) Item(this, std::move(value));
     ++m_data->m_changeCount;
     if (m_data->m_gcRunning)
         item->m_mark = m_data->m_gcPass;
