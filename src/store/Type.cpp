@@ -67,6 +67,19 @@ ItemPtr Type::HasItem(const Value& v) const
     return item ? ItemPtr(item) : ItemPtr();
 }
 
+void Type::GetItems(const std::vector<std::string_view>& values, std::vector<Item*>& items)
+{
+    if (m_null)
+        throw new NullTypeException;
+    items.resize(values.size());
+    m_valued.FindAll(values.data(), values.size(), items.data());
+    // A value given twice and missing is made once: the second look-up
+    // finds the item the first one made.
+    for (std::size_t n = 0; n < values.size(); ++n)
+        if (!items[n])
+            items[n] = GetItem(std::string(values[n]));
+}
+
 ItemPtr Type::operator[](const Value& v)
 {
     return GetItem(v);
