@@ -257,9 +257,9 @@ void ShareScanner::ConnectTokens(Item* file, std::string_view name)
     m_words.erase(std::unique(m_words.begin(), m_words.end()), m_words.end());
     // All of a file's words at once: a new file's set of them is then
     // built in one go rather than grown a word at a time.
+    m_tokenType->GetItems(m_words, m_wordTokens);
     m_fileTokens.assign(current.folderTokens.begin(), current.folderTokens.end());
-    for (std::string_view word : m_words)
-        m_fileTokens.push_back(m_tokenType->GetItem(std::string(word)));
+    m_fileTokens.insert(m_fileTokens.end(), m_wordTokens.begin(), m_wordTokens.end());
     std::sort(m_fileTokens.begin(), m_fileTokens.end());
     m_fileTokens.erase(std::unique(m_fileTokens.begin(), m_fileTokens.end()), m_fileTokens.end());
     file->ConnectAll(m_fileTokens);

@@ -121,6 +121,7 @@ private:
     // Scratch for the words of one file name.
     std::string m_lowerName;
     std::vector<std::string_view> m_words;
+    std::vector<Item*> m_wordTokens;
     std::vector<Item*> m_fileTokens;
 
     int m_added = 0;

@@ -44,7 +44,10 @@ Data::~Data()
         delete info;
     }
     for (Type* type : m_typeList) {
-        type->ForEachItem([](Item* item) { delete item; });
+        type->ForEachItem([this](Item* item) {
+            item->~Item();
+            m_itemPool.Free(item);
+        });
         delete type;
     }
 }

@@ -16,6 +16,7 @@
 #include "Event.h"
 #include "Exceptions.h"
 #include "Item.h"
+#include "ItemPool.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "OneOrMany.h"
@@ -135,6 +136,8 @@ private:
     };
     std::unordered_map<std::string, Type*, NameHash, std::equal_to<>> m_types;
     std::vector<Type*> m_typeList;
+    // Where every item lives; the destructor's body destroys them all first.
+    ItemPool m_itemPool;
 
     std::map<TypePair, std::unique_ptr<PairEvent>> m_connectionHandlers;
     std::map<TypePair, std::unique_ptr<PairEvent>> m_disconnectionHandlers;

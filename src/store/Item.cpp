@@ -247,5 +247,6 @@ void Item::Remove()
 
     m_type->Forget(this);
     data->ItemDestroyed(this);
-    delete this;
+    this->~Item();
+    data->m_itemPool.Free(this);
 }

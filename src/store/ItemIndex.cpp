@@ -1,5 +1,6 @@
 #include "ItemIndex.h"
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -39,9 +40,40 @@ ItemIndex::Slot ItemIndex::SlotFor(std::size_t hash, Item* item)
 
 Item* ItemIndex::Find(std::string_view value) const
 {
-    if (m_size == 0)
-        return nullptr;
-    const std::size_t hash = Hash(value);
+    return m_size == 0 ? nullptr : Find(value, Hash(value));
+}
+
+void ItemIndex::FindAll(const std::string_view* values, std::size_t count, Item** found) const
+{
+    constexpr std::size_t group = 32;
+    std::size_t hashes[group];
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t start = 0; start < count; start += group) {
+        const std::size_t size = std::min(group, count - start);
+        if (m_size == 0) {
+            std::fill(found + start, found + start + size, nullptr);
+            continue;
+        }
+        for (std::size_t n = 0; n < size; ++n) {
+            hashes[n] = Hash(values[start + n]);
+            __builtin_prefetch(&m_slots[hashes[n] & mask]);
+        }
+        // The first item whose tag agrees is nearly always the one sought.
+        for (std::size_t n = 0; n < size; ++n) {
+            const Slot tag = TagOf(hashes[n]);
+            for (std::size_t at = hashes[n] & mask; m_slots[at]; at = (at + 1) & mask)
+                if (m_slots[at] >> kTagShift == tag) {
+                    __builtin_prefetch(ItemOf(m_slots[at]));
+                    break;
+                }
+        }
+        for (std::size_t n = 0; n < size; ++n)
+            found[start + n] = Find(values[start + n], hashes[n]);
+    }
+}
+
+Item* ItemIndex::Find(std::string_view value, std::size_t hash) const
+{
     const Slot tag = TagOf(hash);
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -74,9 +106,21 @@ void ItemIndex::Grow()
 {
     std::vector<Slot> old(m_slots.empty() ? 16 : m_slots.size() * 2);
     old.swap(m_slots);
-    for (Slot slot : old)
-        if (slot)
-            Place(HashOf(ItemOf(slot)), ItemOf(slot));
+    // Hashing an item again reads the item, then its value's text when
+    // that does not fit inside the item: two cache misses in a row for
+    // each of up to millions of items. Asked for well ahead, the items'
+    // lines and then their texts arrive while earlier ones are placed.
+    constexpr std::size_t itemsAhead = 16;
+    constexpr std::size_t textsAhead = 8;
+    const std::size_t count = old.size();
+    for (std::size_t at = 0; at < count; ++at) {
+        if (at + itemsAhead < count && old[at + itemsAhead])
+            __builtin_prefetch(ItemOf(old[at + itemsAhead]));
+        if (at + textsAhead < count && old[at + textsAhead])
+            __builtin_prefetch(ValueOf(ItemOf(old[at + textsAhead])).data());
+        if (old[at])
+            Place(HashOf(ItemOf(old[at])), ItemOf(old[at]));
+    }
 }
 
 void ItemIndex::Erase(Item* item)

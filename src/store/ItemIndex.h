@@ -26,6 +26,10 @@ public:
 
     std::size_t size() const { return m_size; }
     Item* Find(std::string_view value) const;
+    // Find for each of `count` values into `found`. The values' slots and
+    // items are asked for all together first, so that their cache misses
+    // overlap instead of coming one after another.
+    void FindAll(const std::string_view* values, std::size_t count, Item** found) const;
     // The item must not share its value with one already in the index.
     void Insert(Item* item);
     // Takes out this very item; another with the same value stays.
@@ -50,6 +54,7 @@ private:
     static Item* ItemOf(Slot slot);
     static Slot SlotFor(std::size_t hash, Item* item);
     static Slot TagOf(std::size_t hash) { return Slot(hash) >> kTagShift; }
+    Item* Find(std::string_view value, std::size_t hash) const;
     void Place(std::size_t hash, Item* item);
     void Grow();
 

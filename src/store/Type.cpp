@@ -1,6 +1,7 @@
 #include "Type.h"
 
 #include <algorithm>
+#include <new>
 
 #include "Data.h"
 
@@ -12,9 +13,11 @@ Type::Type(Data* data, std::uint16_t id, std::string name, bool primary, bool nu
 
 Type::~Type() = default;
 
+static_assert(sizeof(Item) <= ItemPool::SlotBytes, "an item fills one slot of the pool");
+
 Item* Type::Create(std::string value)
 {
-    Item* item = new Item(this, std::move(value));
+    Item* item = new (m_data->m_itemPool.Allocate()) Item(this, std::move(value));
     ++m_data->m_changeCount;
     if (m_data->m_gcRunning)
         item->m_mark = m_data->m_gcPass;
@@ -62,6 +65,19 @@ ItemPtr Type::HasItem(const Value& v) const
         throw new NullTypeException;
     Item* item = m_valued.Find(v.Text());
     return item ? ItemPtr(item) : ItemPtr();
+}
+
+void Type::GetItems(const std::vector<std::string_view>& values, std::vector<Item*>& items)
+{
+    if (m_null)
+        throw new NullTypeException;
+    items.resize(values.size());
+    m_valued.FindAll(values.data(), values.size(), items.data());
+    // A value given twice and missing is made once: the second look-up
+    // finds the item the first one made.
+    for (std::size_t n = 0; n < values.size(); ++n)
+        if (!items[n])
+            items[n] = GetItem(std::string(values[n]));
 }
 
 ItemPtr Type::operator[](const Value& v)
