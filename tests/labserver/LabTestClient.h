@@ -20,5 +20,3 @@ public:
 
 // The code at the head of a body (0 for a body too short to have one).
 std::uint32_t CodeOf(const QByteArray& body);
-// The body of a login, digest included, as the client writes it.
-QByteArray LoginBody(const QByteArray& user, const QByteArray& password);

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include <QCryptographicHash>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -27,24 +26,15 @@ inline void DeclareServerSchemas()
     SearchSchema::DeclareSchema();
 }
 
-// A message body as the tables lay it out: the u32 code, then the fields.
-inline ByteBuilder Body(std::uint32_t code)
-{
-    return ByteBuilder().UInt32(code);
-}
-
 // The frame the client sends for a body.
 inline QByteArray Sent(const ByteBuilder& body)
 {
-    return ScriptedServer::Frame(body);
+    return Frame(body);
 }
 
-// The login the client sends, its digest computed here from the two fields.
 inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
 {
-    const QByteArray digest =
-        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
+    return Frame(LoginBody(user, password));
 }
 
 // A fresh Server and a scripted server it connects to.

@@ -44,10 +44,7 @@ public:
     bool WaitForClientClosed(int timeoutMs = DefaultTimeoutMs);
 
     // A frame as the server sends it: the body's length, then the body.
-    static QByteArray Frame(const QByteArray& body)
-    {
-        return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
-    }
+    static QByteArray Frame(const QByteArray& body) { return ::Frame(body); }
 
 private:
     QTcpServer m_server;
