@@ -34,6 +34,27 @@ inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
     return out;
 }
 
+inline MemStream StreamOf(const QByteArray& bytes)
+{
+    MemStream stream;
+    stream.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
+    return stream;
+}
+
+// What the message writes, or a text no fixture holds when it fails.
+template <class M> QByteArray Written(const M& message)
+{
+    MemStream out;
+    return message.Write(out) ? QByteArray(out.GetBuffer(), out.GetBufferLength()) : "failed";
+}
+
+// Reads a body as a receiver does, after its code.
+template <class M> bool ReadBody(const QByteArray& body, M& message)
+{
+    MemStream in = StreamOf(body.mid(4));
+    return message.Read(in);
+}
+
 // Frames and store look-ups; test classes derive from it for short names.
 class PeerHelpers
 {
