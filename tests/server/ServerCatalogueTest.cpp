@@ -4,7 +4,6 @@
 #include "ServerTestSupport.h"
 #include "dnet/DNetMessages.h"
 #include "peers/PeerTypes.h"
-#include "search/SearchTypes.h"
 #include "server/ServerTypes.h"
 
 using namespace ServerTypes;
@@ -289,7 +288,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QVERIFY(Find(Room, "lobby").IsConnected(InRoom));
 
     LogCapture log;
-    QSignalSpy requested(&server(), &Server::SearchRequested);
     QCOMPARE(server().SendIndirectConnectionRequest("bob", "P"), 1u);
     QCOMPARE(server().SendIndirectConnectionRequest("carol", "D"), 2u);
     QCOMPARE(server().FileSearch("blue song", false), 1u);
@@ -325,14 +323,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QCOMPARE(S().TakeSent(), expected);
     QCOMPARE(log.lines, (QStringList{"server|Sent indirect connection request to bob",
                                      "server|Sent indirect connection request to carol"}));
-
-    ItemPtr once = Find(SearchTypes::SearchRequest, "1");
-    ItemPtr wished = Find(SearchTypes::SearchRequest, "2");
-    QCOMPARE(wished[SearchTypes::SearchRequestText].AsString(), std::string("blue song"));
-    QVERIFY(!once.IsConnected(SearchTypes::WishListSearch));
-    QVERIFY(wished.IsConnected(SearchTypes::WishListSearch));
-    QCOMPARE(requested.count(), 2);
-    QVERIFY(!requested.at(0).at(2).toBool() && requested.at(1).at(2).toBool());
 }
 
 QTEST_GUILESS_MAIN(ServerCatalogueTest)

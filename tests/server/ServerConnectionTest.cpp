@@ -2,7 +2,6 @@
 #include <QtTest>
 
 #include "ServerTestSupport.h"
-#include "TempHome.h"
 #include "server/LoginFailure.h"
 #include "server/ServerAddress.h"
 #include "server/ServerTypes.h"
@@ -47,7 +46,6 @@ private slots:
     void AfterLoginStepsRunInOrderAndAutojoinOnce();
     void PortMappingFollowsTheUpnpSetting();
     void ServerAddressComesFromTheEnvironment();
-    void OnlyTheUserListAndAutojoinRoomsAreSaved();
     void LoginFailureTextsFollowTheReason();
     void HostileServerNeverBringsTheClientDown();
 
@@ -245,14 +243,6 @@ void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
     Settings::Set("obfuscated_listening_port", 8973);
     server().RenewPortMapping();
     QCOMPARE(log.lines, QStringList{"server|Renewing UPnP port mapping."});
-
-    log.lines.clear();
-    Settings::SetYes("use_upnp", false);
-    server().RenewPortMapping();
-    server().Disconnect();
-    QVERIFY(S().Reconnect(2));
-    QVERIFY(S().AcceptLogin());
-    QVERIFY(log.lines.isEmpty());
 }
 
 void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
@@ -270,37 +260,6 @@ void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
         QCOMPARE(ServerAddress::Current().Host(), QString(QUORVALE_SERVER_HOST));
         QCOMPARE(ServerAddress::Current().Port(), quint16(QUORVALE_SERVER_PORT));
     }
-}
-
-void ServerConnectionTest::OnlyTheUserListAndAutojoinRoomsAreSaved()
-{
-    m_session.reset();
-    d.RemoveAllItems();
-    ItemPtr autoRoom = d.GetType(Room)->GetItem("auto");
-    autoRoom.NewItem(RoomAutojoin);
-    autoRoom.NewItem(InRoom);
-    ItemPtr friendly = d.GetType(User)->GetItem("friend");
-    ItemPtr group = d.GetType(UserListGroup)->GetItem("mates");
-    group.Connect(d.GetType(GroupDownloadPriority)->GetItem("5"));
-    friendly.NewItem(InUserList).Connect(group);
-    friendly.NewItem(IsOnline);
-    d.GetType(User)->GetItem("stranger")->NewItem(IsOnline);
-    d.GetType(User)->GetItem("asked")->NewItem(UserAddressRequest);
-
-    TempHome home;
-    const QByteArray path = QFile::encodeName(home.File(".Quorvale"));
-    QVERIFY(dataSaver->Save(path.constData()));
-    d.RemoveAllItems();
-    dataSaver->Load(path.constData());
-    ItemPtr loadedRoom = d.GetType(Room)->HasItem("auto");
-    QVERIFY(loadedRoom && loadedRoom.IsConnected(RoomAutojoin));
-    QVERIFY(!loadedRoom.IsConnected(InRoom));
-    ItemPtr loadedFriend = d.GetType(User)->HasItem("friend");
-    QCOMPARE(loadedFriend[InUserList][UserListGroup].AsString(), std::string("mates"));
-    QVERIFY(!loadedFriend.IsConnected(IsOnline));
-    QVERIFY(!d.GetType(UserListGroup)->HasItem("mates")[GroupDownloadPriority]);
-    QVERIFY(!d.GetType(User)->HasItem("stranger"));
-    QVERIFY(!d.GetType(User)->HasItem("asked"));
 }
 
 void ServerConnectionTest::LoginFailureTextsFollowTheReason()
