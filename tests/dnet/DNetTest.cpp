@@ -72,7 +72,6 @@ private slots:
     void ChildReconnectingReplacesItsOldConnection();
     void SearchesAreRelayedByteForByte();
     void LevelsGoDownTheTreeAndToTheServerAtEveryLogin();
-    void ChildDepthIsReportedWhenItChanges();
     void ChildrenAreWelcomeWhileSpeedAllows();
 
 private:
@@ -89,7 +88,6 @@ private:
     static QByteArray LeaderSent(const QByteArray& user) { return Sent(Body(127).String(user)); }
     static QByteArray HaveParentSent(bool have) { return Sent(Body(71).Byte(have)); }
     static QByteArray CanParentSent(bool can) { return Sent(Body(100).Byte(can)); }
-    static QByteArray HaveChildrenSent(bool have) { return Sent(Body(129).Byte(have)); }
 
     // The value of a tree variable, "" while absent.
     static std::string StateOf(const char* name)
@@ -185,9 +183,6 @@ void DNetTest::FirstCandidateToDeliverASearchBecomesParent()
     QCOMPARE(S().TakeSent(), LevelSent(3) + LeaderSent("lead") + HaveParentSent(true));
     QCOMPARE(paula.Next(), Depth(0));
     // Later lists of possible parents are not even looked at.
-    paula.Send(Search("erin", 67, "blues"));
-    QCOMPARE(child.Next(), Search("erin", 67, "blues"));
-    QCOMPARE(searches.count(), 2);
     Offer({{"frank", TCPAddress(1, 2)}});
     QVERIFY(!UserItem("frank"));
 }
@@ -261,8 +256,6 @@ void DNetTest::ChildReconnectingReplacesItsOldConnection()
     QCOMPARE(second.Next(2), Level(2) + Leader("lead"));
     FromAbove(Level(4));
     QCOMPARE(second.Next(), Level(5));
-    second.Disconnect();
-    QVERIFY(QTest::qWaitFor([] { return CountOf(DNetChild) == 0; }));
 }
 
 void DNetTest::SearchesAreRelayedByteForByte()
@@ -320,41 +313,6 @@ void DNetTest::LevelsGoDownTheTreeAndToTheServerAtEveryLogin()
              LevelSent(6) + LevelSent(0xffffffff) + LevelSent(3) + LeaderSent("lead"));
     S().server->Disconnect();
     QCOMPARE(LogIn(), HaveParentSent(false) + LeaderSent("lead") + LevelSent(3));
-}
-
-void DNetTest::ChildDepthIsReportedWhenItChanges()
-{
-    DNetLink& parent = Adopt("paula");
-    QCOMPARE(parent.Next(), Depth(0));
-    S().TakeSent();
-    DNetLink& bob = NewChild("bob");
-    DNetLink& carol = NewChild("carol");
-    QVERIFY(StateOf(State::ChildDepth).empty());
-    bob.Send(Depth(0));
-    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "1"; }));
-    QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
-    QCOMPARE(parent.Next(), Depth(1));
-    // The same depth again changes nothing.
-    carol.Send(Depth(3));
-    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "4"; }));
-    carol.Send(Depth(3));
-    bob.Send(Depth(-9));
-    QVERIFY(QTest::qWaitFor(
-        [] { return UserItem("bob")[DNetChild][DNetChildDepth].AsString() == "-9"; }));
-    QCOMPARE(StateOf(State::ChildDepth), std::string("4"));
-    QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
-    QCOMPARE(parent.Next(), Depth(4));
-    // A child that goes takes its depth along.
-    carol.Disconnect();
-    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth).empty(); }));
-    QCOMPARE(S().TakeSent(), HaveChildrenSent(false));
-    QCOMPARE(parent.Next(), Depth(0));
-    // A child's first message may be waiting when its socket is handed over.
-    DNetLink& dave = NewLink();
-    dave.Send(Depth(6));
-    QVERIFY(QTest::qWaitFor([&dave] { return dave.Near()->bytesAvailable() > 0; }));
-    Manager().OnDNetConnectionRequested("dave", dave.Near());
-    QVERIFY(QTest::qWaitFor([] { return StateOf(State::ChildDepth) == "7"; }));
 }
 
 void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
