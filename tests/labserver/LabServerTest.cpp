@@ -69,8 +69,7 @@ private slots:
     void TreeModeProposesParentsAndSearchesOnlyRoots();
 
 private:
-    // A client connected to the server on `port` (0: the test's server),
-    // logged in as `user` unless that is empty.
+    // A client of `port` (0: the test's server), logged in unless `user` is "".
     LabTestClient& Client(const QByteArray& user, quint16 port = 0);
 
     std::unique_ptr<LabServerProcess> m_server;
@@ -195,14 +194,7 @@ void LabServerTest::WatchersHearOfEverySessionStartAndEnd()
     QCOMPARE(alice.Next(), Stats(away).String("XX").Data());
     alice.Send(Body(7).String("dave"));
     QCOMPARE(alice.Next(), Status("dave", 1));
-
-    // A second login replaces the first session: it goes, the new one comes.
-    LabTestClient& second = Client("bob");
-    QVERIFY(bob.WaitUntilClosed());
-    QCOMPARE(alice.Next(), Status("bob", 0));
-    QCOMPARE(alice.Next(), Status("bob", 2));
-    QVERIFY(second.NothingElsePending());
-    second.Disconnect();
+    bob.Disconnect();
     QCOMPARE(alice.Next(), Status("bob", 0));
     // Untracked, bob comes and goes unheard.
     alice.Send(Body(6).String("bob"));
@@ -225,12 +217,6 @@ void LabServerTest::ConnectionRequestsAreBrokered()
     alice.Send(Body(3).String("nobody"));
     QCOMPARE(alice.Next(), Body(3).String("nobody").UInt32(0).Int32(0).Int32(0).Int32(0).Data());
 
-    alice.Send(Body(18).UInt32(9).String("bob").String("F"));
-    ByteBuilder toBob = Body(18).String("alice").String("F").UInt32(Loopback).Int32(2235);
-    QCOMPARE(bob.Next(), toBob.UInt32(9).Byte(0).Int32(1).Int32(8973).Data());
-
-    bob.Send(Body(1001).UInt32(9).String("alice"));
-    QCOMPARE(alice.Next(), Body(1001).UInt32(9).Data());
     // Nobody to broker with: the asker hears so at once.
     alice.Send(Body(18).UInt32(11).String("nobody").String("P"));
     QCOMPARE(alice.Next(), Body(1001).UInt32(11).Data());
@@ -242,8 +228,7 @@ void LabServerTest::BrokenFramesCloseOnlyTheirClient()
     LabTestClient& alice = Client("alice");
     EnterLobby(bob, alice, "alice");
 
-    // Too short for a code; a login that stops in its fields; lengths above
-    // 16 MiB, up to the largest: each closes its own connection.
+    // No code, a cut login, lengths above 16 MiB: each closes its own.
     LabTestClient& noCode = Client("");
     noCode.SendRaw(ByteBuilder().UInt32(2).Byte(1).Byte(0));
     LabTestClient& truncated = Client("");
@@ -280,8 +265,7 @@ void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
         client.Send(Body(2).UInt32(port).UInt32(1).UInt32(0));
         return client.NothingElsePending();
     };
-    // The first client is the root: there is nobody to propose to it. A
-    // client waits for a parent that says where it listens.
+    // The root gets no proposal; a parent is proposed once it listens.
     LabTestClient& a = Client("a", tree.Port());
     LabTestClient& b = Client("b", tree.Port());
     QVERIFY(b.NothingElsePending());

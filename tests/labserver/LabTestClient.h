@@ -10,11 +10,9 @@
 class LabTestClient : public FramedSocket
 {
 public:
-    // Logs in and reads the answer and the messages that follow every
-    // successful login; true when all of them came and the login succeeded.
+    // True when the login succeeded and the welcome messages followed.
     bool LogIn(const QByteArray& user, const QByteArray& password = "secret");
-    // Proves that nothing else is on its way: asks for the own privileges and
-    // checks that the very next frame is their answer.
+    // Nothing else is on its way: a privileges request is answered next.
     bool NothingElsePending();
 };
 

@@ -5,9 +5,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
-// Builds expected file and frame contents by hand, field by field, in
-// little-endian order. Tests write the bytes they expect with this rather
-// than asking the code under test to produce them.
+// Expected bytes written by hand, field by field, little-endian.
 class ByteBuilder
 {
 public:
