@@ -95,8 +95,7 @@ void ServerCatalogueTest::UserCodesSetAddressesOnlineStateAndPrivileges()
     QCOMPARE(Facts("bob"), QString("asked"));
     QVERIFY(Handled(Body(3).String("bob").UInt32(0x0100007f).Int32(2235).Int32(1).Int32(8973)));
     QCOMPARE(Facts("bob"), QString("ip=16777343 port=2235 obfuscated=8973"));
-    // Any other obfuscation type leaves no obfuscated port; a body cut after
-    // the name still gives the user an address, of zeros.
+    // Another obfuscation type gives no such port; a cut body, zeros.
     QVERIFY(Handled(Body(3).String("bob").UInt32(2).Int32(9000).Int32(0).Int32(8973),
                     Body(3).String("carol")));
     QCOMPARE(Facts("bob"), QString("ip=2 port=9000 obfuscated=0"));
@@ -158,8 +157,7 @@ void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
     QVERIFY(Handled(Body(16).String("lobby")));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"", "bob"}));
 
-    // A name above the limit ends the member list there. A member count
-    // above the limit reads as an empty room.
+    // A name above the limit ends the members; a count above it, the room.
     QVERIFY(Handled(Body(14).String("lobby").UInt32(3).String("a").String("b").String(
         QByteArray(131073, 'x'))));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"a", "b"}));

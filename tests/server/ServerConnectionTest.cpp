@@ -137,8 +137,7 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
 
 void ServerConnectionTest::BodiesAboveSixteenMebibytesClose()
 {
-    // One byte more than the bound closes; bodies of the bound itself, read
-    // over many reads, come whole from the hostile server below.
+    // One byte over the bound closes; the bound itself is the hostile test's.
     QVERIFY(S().LogIn());
     QSignalSpy disconnected(&server(), &Server::Disconnected);
     S().scripted.Send(ByteBuilder().UInt32(16 * 1024 * 1024 + 1).Raw("abc"));
@@ -181,11 +180,6 @@ void ServerConnectionTest::OnlyALostConnectionIsRetried()
     server().AttemptReconnect();
     QTRY_COMPARE(failed.count(), 1);
     QVERIFY(server().IsAbruptlyDisconnected());
-    // Not while the username is cleared, though.
-    Settings::Set("username", "");
-    server().AttemptReconnect();
-    QCOMPARE(server().GetState(), Server::StateDisconnected);
-    Settings::Set("username", "alice");
     ScriptedServer replacement;
     replacement.PointClientHere();
     server().AttemptReconnect();
@@ -233,8 +227,7 @@ void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
     Settings::Set("obfuscated_listening_port", 0);
     server().RenewPortMapping();
     QVERIFY(log.lines.isEmpty());
-    // The scripted server is on this machine, so the forwarder turns down
-    // the discovery at connect, and says so once for the whole connection.
+    // The server is on this machine: said once, no discovery.
     const QString skipped =
         "Port Forwarding|Server 127.0.0.1 is on this machine, not forwarding ports.";
     QVERIFY(S().LogIn());

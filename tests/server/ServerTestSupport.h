@@ -53,8 +53,7 @@ public:
         return Reconnect(scripted.AcceptedCount() + 1);
     }
 
-    // Connects if disconnected and waits for the login of the current
-    // settings, which must be the first thing received since TakeReceived.
+    // Connects if need be; the login must come first after TakeReceived.
     bool Reconnect(int expectedConnections)
     {
         if (server->GetState() == Server::StateDisconnected)
