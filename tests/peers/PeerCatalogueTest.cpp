@@ -63,8 +63,7 @@ private:
             bytes.UInt32(code).UInt32(value);
         return bytes;
     }
-    // The bytes as zlib compresses them at level 9, the level every sender
-    // uses, without the length qCompress puts first.
+    // Zlib at level 9, as every sender, without qCompress's length.
     static QByteArray Compressed(const QByteArray& raw) { return qCompress(raw, 9).mid(4); }
     // Reads the whole of the bytes into value.
     template <class T> static bool ReadAll(const QByteArray& bytes, T& value)
@@ -72,9 +71,8 @@ private:
         MemStream in = StreamOf(bytes);
         return in.Read(value) && in.GetPendingReadLength() == 0;
     }
-    // A compressed message is one zlib stream of what follows its code. It
-    // reads back into what writes the same bytes; fields cut short of the
-    // `required` bytes, a cut stream or raw fields are refused.
+    // One zlib stream after the code, read back to the same bytes; fields
+    // short of `required` bytes, a cut stream or raw fields are refused.
     template <class M>
     static void CheckCompressed(const M& message, std::uint32_t code, const QByteArray& raw,
                                 qsizetype required)
@@ -138,8 +136,7 @@ private:
 
 void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
 {
-    // A share list: folders in name order, then an attribute table that a
-    // reader may do without.
+    // Folders in name order, then an attribute table a reader may lack.
     const QByteArray listing = ByteBuilder().UInt32(2).String("music").UInt32(1).Data() +
                                Record("a.mp3", 4000, "mp3", {{0, 192}}) +
                                ByteBuilder().String("music\\live").UInt32(2).Data() +
@@ -158,8 +155,7 @@ void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
         QVERIFY(read.m_share == share.m_share);
         QCOMPARE(read.m_attributeTable.size(), tail == table ? 1u : 0u);
     }
-    // A search result keeps its files in the order sent; everything after
-    // them may be missing, in part or whole.
+    // Files keep the order sent; what follows them may be missing in part.
     const QByteArray files = ByteBuilder().String("bob").UInt32(7).UInt32(2).Data() +
                              Record("m\\b.mp3", 300) + Record("m\\a.mp3", 200);
     const QByteArray trailer = Trailer(true, 2048, 3);
@@ -192,8 +188,7 @@ void PeerCatalogueTest::FileRecordsAreLaidOutAsTheTableSays()
     QVERIFY(ReadAll(expected, back) && back == file);
     for (int cut = 0; cut < expected.size(); ++cut)
         QVERIFY(!ReadAll(expected.left(cut), back));
-    // Marker 0 is an empty entry: reading goes on right after it, with
-    // nothing left of what the record held before.
+    // Marker 0 is an empty entry, clearing what the record held.
     std::list<FileInfo> files = {File("old", 9), File("old", 9)};
     QVERIFY(ReadAll(ByteBuilder().UInt32(2).Byte(0).Raw(Record("b", 3)), files));
     QVERIFY(files == (std::list<FileInfo>{FileInfo(), File("b", 3)}));
@@ -251,8 +246,7 @@ void PeerCatalogueTest::ResultsAreStoredUnderTheirRequestAndUser()
     QCOMPARE(set[SearchResultsUserAvailable].AsString(), std::string("yes"));
     QCOMPARE(set[SearchResultsUserSpeed].AsString(), std::string("2048"));
     QCOMPARE(set[SearchResultsUploadsInQueue].AsString(), std::string("3"));
-    // Paths split at the last separator (a bare name is its own folder);
-    // attribute codes 0, 1 and 2 are kept, others passed over.
+    // Paths split at the last separator; attribute codes 0-2 kept, 9 not.
     const auto results = ResultsOf(set);
     QCOMPARE(results.size(), std::size_t(4));
     ItemPtr a = results.at("m\\live|a.mp3");
@@ -277,8 +271,7 @@ void PeerCatalogueTest::RepeatedUnknownOrForeignResultsAreNotStored()
     MemStream notZlib = StreamOf("garbage");
     QVERIFY(!SearchResultIntake::Receive("bob", notZlib).m_acceptable);
     QCOMPARE(SetCount(), std::size_t(0));
-    // Within one message a repeat is kept; the same name in another folder
-    // is another file.
+    // Within one message a repeat is kept; another folder is another file.
     const auto first = Receive("bob", 7, {x, x, Record("n\\x.mp3", 1)});
     QCOMPARE(first.m_searchResults.GetItems(SearchResult).size(), std::size_t(3));
     // Across messages and searches, a file the user already sent is skipped.
