@@ -18,9 +18,9 @@ ByteBuilder& Stats(ByteBuilder& bytes, std::int32_t speed = 0, std::uint32_t cou
     return bytes.Int32(speed).UInt32(count).UInt32(0).Int32(files).Int32(folders);
 }
 
-QByteArray Status(const QByteArray& user, std::int32_t status)
+QByteArray Status(const QByteArray& user, std::int32_t status, std::uint8_t privileged = 0)
 {
-    return Body(7).String(user).Int32(status).Byte(0);
+    return Body(7).String(user).Int32(status).Byte(privileged);
 }
 
 QByteArray Joined(const QByteArray& user)
@@ -69,7 +69,6 @@ private slots:
     void TreeModeProposesParentsAndSearchesOnlyRoots();
 
 private:
-    // A client of `port` (0: the test's server), logged in unless `user` is "".
     LabTestClient& Client(const QByteArray& user, quint16 port = 0);
 
     std::unique_ptr<LabServerProcess> m_server;
@@ -194,8 +193,14 @@ void LabServerTest::WatchersHearOfEverySessionStartAndEnd()
     QCOMPARE(alice.Next(), Stats(away).String("XX").Data());
     alice.Send(Body(7).String("dave"));
     QCOMPARE(alice.Next(), Status("dave", 1));
-    bob.Disconnect();
+    Client("carol");
+    alice.Send(Body(7).String("carol"));
+    QCOMPARE(alice.Next(), Status("carol", 2, 1));
+    // A second login replaces the first session: it goes, the new one comes.
+    Client("bob");
+    QVERIFY(bob.WaitUntilClosed());
     QCOMPARE(alice.Next(), Status("bob", 0));
+    QCOMPARE(alice.Next(), Status("bob", 2));
     // Untracked, bob comes and goes unheard.
     alice.Send(Body(6).String("bob"));
     QVERIFY(alice.NothingElsePending());
@@ -217,6 +222,10 @@ void LabServerTest::ConnectionRequestsAreBrokered()
     alice.Send(Body(3).String("nobody"));
     QCOMPARE(alice.Next(), Body(3).String("nobody").UInt32(0).Int32(0).Int32(0).Int32(0).Data());
 
+    alice.Send(Body(18).UInt32(9).String("bob").String("F"));
+    QCOMPARE(CodeOf(bob.Next()), 18u);
+    bob.Send(Body(1001).UInt32(9).String("alice"));
+    QCOMPARE(alice.Next(), Body(1001).UInt32(9).Data());
     // Nobody to broker with: the asker hears so at once.
     alice.Send(Body(18).UInt32(11).String("nobody").String("P"));
     QCOMPARE(alice.Next(), Body(1001).UInt32(11).Data());
@@ -240,7 +249,6 @@ void LabServerTest::BrokenFramesCloseOnlyTheirClient()
     for (LabTestClient* client : {&noCode, &truncated, &oversized, &largest})
         QVERIFY(client->WaitUntilClosed());
 
-    // A room name announced longer than its frame.
     alice.Send(Body(13).UInt32(1000).Raw("lob"));
     QVERIFY(alice.WaitUntilClosed());
     QCOMPARE(bob.Next(), Left("alice"));
@@ -272,6 +280,11 @@ void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
     QVERIFY(listen(a, 2001));
     QCOMPARE(b.Next(), Proposal("a", 2001));
     QVERIFY(listen(b, 2002));
+    // Searches go to roots only.
+    b.Send(Body(71).Byte(1));
+    a.Send(Body(26).UInt32(7).String("jazz"));
+    QCOMPARE(CodeOf(a.Next()), 93u);
+    QVERIFY(b.NothingElsePending());
     LabTestClient& c = Client("c", tree.Port());
     QCOMPARE(c.Next(), Proposal("a", 2001));
     QVERIFY(listen(c, 2003));
