@@ -69,6 +69,7 @@ private slots:
     void BrokenInputClosesOnlyItsConnection();
     void ChildReconnectingReplacesItsOldConnection();
     void SearchesAreRelayedByteForByte();
+    void ChildDepthGoesToTheServerAndUp();
     void LevelsGoDownTheTreeAndToTheServerAtEveryLogin();
     void ChildrenAreWelcomeWhileSpeedAllows();
 
@@ -85,14 +86,13 @@ private:
     static QByteArray LeaderSent(const QByteArray& user) { return Sent(Body(127).String(user)); }
     static QByteArray HaveParentSent(bool have) { return Sent(Body(71).Byte(have)); }
     static QByteArray CanParentSent(bool can) { return Sent(Body(100).Byte(can)); }
+    static QByteArray HaveChildrenSent(bool have) { return Sent(Body(129).Byte(have)); }
 
-    // The value of a tree variable, "" while absent.
     static std::string StateOf(const char* name)
     {
         ItemPtr variable = d.GetType(DNetGlobal)->HasItem(name);
         return variable && variable[DNetValue] ? variable[DNetValue].AsString() : std::string();
     }
-    // Who our parent is, on which socket, our level and group leader.
     static QStringList Parent()
     {
         QStringList state;
@@ -103,7 +103,6 @@ private:
     }
     ServerSession& S() { return *m_session; }
     DNetManager& Manager() { return *m_manager; }
-    // Everything the client sends at login, the login itself left out.
     QByteArray LogIn()
     {
         if (!S().ConnectAs())
@@ -124,7 +123,6 @@ private:
         Manager().OnDNetConnectionRequested(user, link.Near());
         return link;
     }
-    // A candidate link we connected to, as the peer messenger hands it over.
     DNetLink& NewCandidate(const char* user)
     {
         DNetLink& link = NewLink();
@@ -132,9 +130,7 @@ private:
         return link;
     }
     void Offer(Parents parents) { Manager().OnDNetPossibleParents(parents); }
-    // From the server, as the parent would send it.
     void FromAbove(const QByteArray& message) { S().Receive(Body(93).Raw(message)); }
-    // Makes a new link our parent under the user name.
     DNetLink& Adopt(const char* user);
 
     std::unique_ptr<ServerSession> m_session;
@@ -216,11 +212,11 @@ void DNetTest::BrokenInputClosesOnlyItsConnection()
     DNetLink& good = NewCandidate("d");
     empty.Send(QByteArray());
     truncated.Send(DNet(3).UInt32(49).String("x").UInt32(5));
-    huge.SendRaw(ByteBuilder().UInt32(0x7fffffff).Byte(3));
+    huge.SendRaw(ByteBuilder().UInt32(1024 * 1024 + 1).Byte(3));
     QVERIFY(empty.WaitUntilClosed() && truncated.WaitUntilClosed() && huge.WaitUntilClosed());
     QCOMPARE(CountOf(DNetParentCandidate), 1);
-    // Unknown codes are no reason to close; a late candidate is turned away.
-    good.Send(DNet(9).UInt32(1));
+    // Unknown codes, even in the largest body, keep the link; a late candidate goes.
+    good.Send(DNet(9).Raw(QByteArray(1024 * 1024 - 1, 'x')));
     good.Send(Search("x", 2, "y"));
     QCOMPARE(child.Next(), Search("x", 2, "y"));
     QCOMPARE(StateOf(State::ParentUser), std::string("d"));
@@ -304,6 +300,22 @@ void DNetTest::LevelsGoDownTheTreeAndToTheServerAtEveryLogin()
     QCOMPARE(bob.Next(2), Level(3) + Leader("lead"));
     QCOMPARE(S().TakeSent(),
              LevelSent(6) + LevelSent(0xffffffff) + LevelSent(3) + LeaderSent("lead"));
+    S().server->Disconnect();
+    QCOMPARE(LogIn(), HaveParentSent(false) + LeaderSent("lead") + LevelSent(3));
+}
+
+void DNetTest::ChildDepthGoesToTheServerAndUp()
+{
+    DNetLink& parent = Adopt("paula");
+    QCOMPARE(parent.Next(), Depth(0));
+    S().TakeSent();
+    // A child's first message may be waiting when its socket is handed over.
+    DNetLink& bob = NewLink();
+    bob.Send(Depth(3));
+    QVERIFY(QTest::qWaitFor([&bob] { return bob.Near()->bytesAvailable() > 0; }));
+    Manager().OnDNetConnectionRequested("bob", bob.Near());
+    QCOMPARE(parent.Next(), Depth(4));
+    QCOMPARE(S().TakeSent(), HaveChildrenSent(true));
 }
 
 void DNetTest::ChildrenAreWelcomeWhileSpeedAllows()
