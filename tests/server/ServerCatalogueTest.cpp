@@ -230,7 +230,6 @@ void ServerCatalogueTest::OtherCodesAreStoredOrSignalled()
     Receive(Body(102).UInt32(2).String("p1").UInt32(1).Int32(2).String("p2").UInt32(3).Int32(4));
     Receive(Body(102).UInt32(3).String("p1").UInt32(1).Int32(2));
     Receive(Body(102).UInt32(0x20001).String("p3").UInt32(5).Int32(6));
-    // Unknown codes and empty frames are skipped.
     Receive(Body(9999).String("whatever"));
     S().scripted.Send(ScriptedServer::Frame(QByteArray()));
     QVERIFY(S().Sync());

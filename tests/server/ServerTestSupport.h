@@ -26,7 +26,6 @@ inline void DeclareServerSchemas()
     SearchSchema::DeclareSchema();
 }
 
-// The frame the client sends for a body.
 inline QByteArray Sent(const ByteBuilder& body)
 {
     return Frame(body);
@@ -37,7 +36,6 @@ inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
     return Frame(LoginBody(user, password));
 }
 
-// A fresh Server and a scripted server it connects to.
 class ServerSession
 {
 public:
@@ -45,7 +43,6 @@ public:
 
     QTcpSocket* ClientSocket() const { return server->findChild<QTcpSocket*>(); }
 
-    // Connects with the given login settings and waits for the login frame.
     bool ConnectAs(const char* user = "alice", const char* password = "secret")
     {
         Settings::Set("username", user);
@@ -66,7 +63,6 @@ public:
         });
     }
 
-    // Answers the login with success and waits until the client is logged in.
     bool AcceptLogin()
     {
         Receive(Body(1).Byte(1).String("Welcome").UInt32(0x7f000001).String(""));
@@ -97,14 +93,12 @@ public:
         return true;
     }
 
-    // Receives the bodies and waits until the client has handled them.
     template <class... Bodies> bool Handled(const Bodies&... bodies)
     {
         (Receive(bodies), ...);
         return Sync();
     }
 
-    // The frames the client sent, acknowledgements of Sync left out.
     QByteArray TakeSent()
     {
         Sync();
@@ -121,7 +115,6 @@ private:
     QByteArray m_sent;
 };
 
-// Collects log lines as "category|text" while it lives.
 class LogCapture : public LogSink
 {
 public:
