@@ -65,7 +65,6 @@ private:
     }
     // Zlib at level 9, as every sender, without qCompress's length.
     static QByteArray Compressed(const QByteArray& raw) { return qCompress(raw, 9).mid(4); }
-    // Reads the whole of the bytes into value.
     template <class T> static bool ReadAll(const QByteArray& bytes, T& value)
     {
         MemStream in = StreamOf(bytes);
@@ -94,7 +93,6 @@ private:
         return file;
     }
 
-    // Search results: the body up to the files, and what follows them.
     static ByteBuilder ResultHead(const QByteArray& user, std::uint32_t token,
                                   std::initializer_list<QByteArray> records)
     {
@@ -108,7 +106,6 @@ private:
     {
         return ByteBuilder().Byte(freeSlot).UInt32(speed).UInt32(queue).UInt32(0);
     }
-    // Hands the body, compressed, to the intake as the connection of `user`.
     static SearchResultIntake::Outcome Receive(const std::string& user, const QByteArray& raw)
     {
         MemStream body = StreamOf(Compressed(raw));
@@ -120,7 +117,6 @@ private:
         const QByteArray name = QByteArray::fromStdString(user);
         return Receive(user, ResultHead(name, token, records) + Trailer(false, 0, 0));
     }
-    // The results of a set by "folder|name".
     static std::map<std::string, ItemPtr> ResultsOf(ItemPtr set)
     {
         std::map<std::string, ItemPtr> results;

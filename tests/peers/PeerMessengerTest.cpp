@@ -92,7 +92,6 @@ private:
     {
         return Sent(Body(18).UInt32(token).String(user).String(type));
     }
-    // The server relays a peer's request that we connect to it.
     static QByteArray BrokeredRequest(const QByteArray& user, const QByteArray& type, quint16 port,
                                       std::uint32_t token, quint16 obfuscatedPort = 0)
     {
@@ -100,7 +99,6 @@ private:
         body.UInt32(token).Byte(0).Int32(obfuscatedPort ? 1 : 0);
         return obfuscatedPort ? body.Int32(obfuscatedPort) : body;
     }
-    // The attempt to connect to a user, its direct socket, its indirect request.
     static QList<int> Attempts()
     {
         return {CountOf(ConnectToPeerRequest), CountOf(ConnectToPeerRequestSocket),
@@ -111,10 +109,8 @@ private:
         const ItemSet indirect = ItemsOf(IndirectConnectToPeerRequest);
         return indirect.size() == 1 ? ItemPtr(indirect.first()).AsUInt() : 0;
     }
-    // zlib stream of the bytes, without the length qCompress puts first.
     static QByteArray Zlib(const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); }
 
-    // The messenger's half-minute pass, run at the given second.
     void PassAt(int seconds)
     {
         AtSeconds(seconds);
@@ -144,11 +140,15 @@ void PeerMessengerTest::ListeningPortsComeFromTheSettingsAndAreAnnounced()
     messenger().DataLoaded();
     QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
     QCOMPARE(Settings::Get("obfuscated_listening_port"), std::string("8973"));
+    // A port chosen while running replaces the plain one and is used up.
+    Settings::Set("new_listening_port", 0);
+    messenger().DataLoaded();
+    QVERIFY(Settings::GetInt("listening_port", 0) != 2235);
+    QVERIFY(!d.GetType(SettingsTypes::Global)->HasItem("new_listening_port"));
 }
 
 void PeerMessengerTest::DirectAttemptToAScrambledPortScramblesAllButTreeLinks()
 {
-    // A user with a scrambled port gets scrambled frames there.
     ScriptedPeer carol;
     ScriptedPeer carolPlain;
     QVERIFY(P().ReceiveAddress("carol", carolPlain.Port(), carol.Port()));
@@ -217,7 +217,6 @@ void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
     QCOMPARE(bob.Take(9), IndirectFrame(77));
     QTRY_COMPARE(Links("bob"), 1);
     QVERIFY(ItemsOf(PeerConnectionRequest).empty() && ItemsOf(PeerConnectionRequestSocket).empty());
-    // Scrambled when the peer has a scrambled port.
     ScriptedPeer carol;
     ScriptedPeer carolPlain;
     S().Receive(BrokeredRequest("carol", "P", carolPlain.Port(), 78, carol.Port()));
@@ -226,8 +225,14 @@ void PeerMessengerTest::BrokeredRequestsAreAnsweredWithTheirToken()
     QTRY_COMPARE(Links("carol"), 1);
     QVERIFY(ItemPtr(PeerSocketsOf("carol").first()).IsConnected(IsObfuscated));
     QCOMPARE(carolPlain.ConnectionCount(), 0);
-    // A file connection is handed over with its token, which may come in pieces.
+    // A tree link is handed over at once; a file connection with its token.
+    QSignalSpy dnet(&messenger(), &PeerMessenger::DNetConnectionRequested);
     QSignalSpy file(&messenger(), &PeerMessenger::FileConnectionRequested);
+    ScriptedPeer dave;
+    S().Receive(BrokeredRequest("dave", "D", dave.Port(), 5));
+    QCOMPARE(dave.Take(9), IndirectFrame(5));
+    QTRY_COMPARE(Calls(dnet), QStringList{"dave|"});
+    delete dnet.at(0).at(1).value<QTcpSocket*>();
     ScriptedPeer erin;
     QVERIFY(P().ReceiveAddress("erin", erin.Port()));
     AddBrokeredRequest(6, "F", "erin");
@@ -281,7 +286,6 @@ void PeerMessengerTest::SplitAndMergedFramesAreHandledInOrder()
     QTRY_COMPARE(queued.count(), 4);
     QCOMPARE(Calls(queued), QStringList({"bob|one", "bob|two", "bob|a", "bob|b"}));
     QCOMPARE(log.Count("Received 1234 (unknown) message from user bob"), 1);
-    // One byte more is refused.
     bob->write(write(ByteBuilder().UInt32(MaxFrame + 1)));
     QVERIFY(WaitForClosed(*bob));
     QVERIFY(Links("bob") == 0);
@@ -305,7 +309,6 @@ void PeerMessengerTest::FileConnectionsAreHandedOverWithTheBytesAfter()
     delete ours;
 }
 
-// Every code in one table, each row's bytes checked both ways.
 void PeerMessengerTest::EveryCodeIsLaidOutAsTheTableSaysAndReachesItsReceiver()
 {
     using namespace PeerMessages;
@@ -584,7 +587,6 @@ void PeerMessengerTest::UnansweredBrokeredRequestTellsTheServer()
 {
     S().TakeSent();
     MessengerLog log;
-    // The peer cannot be reached.
     S().Receive(BrokeredRequest("bob", "P", ClosedPort(), 41));
     QTRY_COMPARE(log.Count("Request found, removing"), 1);
     QCOMPARE(S().TakeSent(), Sent(Body(1001).UInt32(41).String("bob")));

@@ -16,7 +16,6 @@
 #include "server/ServerTypes.h"
 #include "store/ObjectValue.h"
 
-// The key every scrambled frame we send is given in these tests.
 constexpr std::uint32_t KnownKey = 0x9e3779b9;
 
 // The key in the clear, then each byte XORed with its byte of the key,
@@ -41,26 +40,22 @@ inline MemStream StreamOf(const QByteArray& bytes)
     return stream;
 }
 
-// What the message writes, or a text no fixture holds when it fails.
 template <class M> QByteArray Written(const M& message)
 {
     MemStream out;
     return message.Write(out) ? QByteArray(out.GetBuffer(), out.GetBufferLength()) : "failed";
 }
 
-// Reads a body as a receiver does, after its code.
 template <class M> bool ReadBody(const QByteArray& body, M& message)
 {
     MemStream in = StreamOf(body.mid(4));
     return message.Read(in);
 }
 
-// Frames and store look-ups; test classes derive from it for short names.
 class PeerHelpers
 {
 public:
     static QByteArray PeerFrame(const QByteArray& body) { return ScriptedServer::Frame(body); }
-    // The first frame of a direct connection, and of one the server brokered.
     static QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
     {
         return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
@@ -82,7 +77,6 @@ public:
     {
         return UserItem(user) ? UserItem(user).GetItems(PeerTypes::PeerSocket) : ItemSet();
     }
-    // The user's messaging connections with us.
     static int Links(const char* user) { return int(PeerSocketsOf(user).size()); }
 
     static bool WaitForClosed(QTcpSocket& socket)
@@ -105,7 +99,6 @@ public:
     }
 };
 
-// Waits for at least `count` bytes from the socket and takes all that came.
 inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
 {
     QByteArray bytes;
@@ -163,7 +156,6 @@ inline QStringList Calls(const QSignalSpy& spy)
     return calls;
 }
 
-// Whether any record of ours still stands for the socket.
 inline bool IsRecorded(QTcpSocket* socket)
 {
     for (const char* typeName :
@@ -174,7 +166,6 @@ inline bool IsRecorded(QTcpSocket* socket)
     return false;
 }
 
-// Our end of a connection the test's socket has with us.
 inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 {
     for (const char* typeName : {PeerTypes::UninitializedSocket, PeerTypes::PeerSocket})
@@ -208,7 +199,6 @@ inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket* ours, const QByteArray&
     return true;
 }
 
-// A port nobody listens on.
 inline quint16 ClosedPort()
 {
     QTcpServer probe;
@@ -216,7 +206,6 @@ inline quint16 ClosedPort()
     return probe.serverPort();
 }
 
-// A brokered request stored as the server connection stores it.
 inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char* user)
 {
     ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
@@ -256,7 +245,6 @@ public:
         return static_cast<quint16>(Settings::GetInt("obfuscated_listening_port", 0));
     }
 
-    // The server tells us where a user listens.
     bool ReceiveAddress(const char* user, quint16 port, quint16 obfuscatedPort = 0)
     {
         ByteBuilder body = Body(3).String(user).UInt32(0x7f000001).Int32(port);
@@ -265,7 +253,6 @@ public:
         return session->Sync();
     }
 
-    // A peer connecting to one of our ports; the socket is the test's.
     std::unique_ptr<QTcpSocket> ConnectPeer(bool obfuscated = false)
     {
         auto socket = std::make_unique<QTcpSocket>();
@@ -278,7 +265,6 @@ public:
         return accepted ? std::move(socket) : nullptr;
     }
 
-    // A peer that connected directly and announced a messaging connection.
     std::unique_ptr<QTcpSocket> ConnectMessagingPeer(const char* user, bool obfuscated = false)
     {
         auto socket = ConnectPeer(obfuscated);
