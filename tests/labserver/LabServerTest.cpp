@@ -282,6 +282,7 @@ void LabServerTest::TreeModeProposesParentsAndSearchesOnlyRoots()
     QVERIFY(listen(b, 2002));
     // Searches go to roots only.
     b.Send(Body(71).Byte(1));
+    QVERIFY(b.NothingElsePending());
     a.Send(Body(26).UInt32(7).String("jazz"));
     QCOMPARE(CodeOf(a.Next()), 93u);
     QVERIFY(b.NothingElsePending());
