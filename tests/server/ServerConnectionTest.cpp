@@ -125,7 +125,6 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
     QVERIFY(S().scripted.SendInChunks(frame, 1, S().ClientSocket()));
     QTRY_COMPARE(waits.count(), 1);
     QCOMPARE(waits.takeFirst().at(0).toUInt(), 720u);
-    // Several frames in one read, an empty body among them.
     QVERIFY(SendAsOneRead(S(), ScriptedServer::Frame(Body(104).UInt32(1)) +
                                    ScriptedServer::Frame(QByteArray()) +
                                    ScriptedServer::Frame(Body(104).UInt32(2)) +
@@ -145,7 +144,6 @@ void ServerConnectionTest::BodiesAboveSixteenMebibytesClose()
     QCOMPARE(server().GetState(), Server::StateDisconnected);
     QVERIFY(server().IsAbruptlyDisconnected());
     QVERIFY(S().scripted.WaitForClientClosed());
-    // The next connection starts with a fresh frame.
     S().scripted.TakeReceived();
     QVERIFY(S().Reconnect(2));
     QVERIFY(S().AcceptLogin());
@@ -210,6 +208,13 @@ void ServerConnectionTest::AfterLoginStepsRunInOrderAndAutojoinOnce()
     QVERIFY(S().Reconnect(2));
     QVERIFY(S().AcceptLogin());
     QCOMPARE(S().TakeSent(), LoginFrame("alice", "secret") + repeated);
+    // Of these only the autojoin rooms outlive the run.
+    m_session.reset();
+    QVERIFY(dataSaver->Save(QFile::encodeName(QDir::home().filePath(".Quorvale")).constData()));
+    d.RemoveAllItems();
+    dataSaver->Load(QFile::encodeName(QDir::home().filePath(".Quorvale")).constData());
+    QVERIFY(d.GetType(Room)->HasItem("alpha") && !d.GetType(Room)->HasItem("gamma"));
+    QVERIFY(!d.GetType(User)->HasItem("bob"));
 }
 
 void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
