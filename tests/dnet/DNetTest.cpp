@@ -74,7 +74,6 @@ private slots:
     void ChildrenAreWelcomeWhileSpeedAllows();
 
 private:
-    // Tree messages, and what the server is told.
     static QByteArray Level(std::int32_t level) { return DNet(4).Int32(level); }
     static QByteArray Leader(const QByteArray& user) { return DNet(5).String(user); }
     static QByteArray Depth(std::int32_t depth) { return DNet(7).Int32(depth); }

@@ -87,7 +87,6 @@ public:
     static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
 };
 
-// Counts the messenger's log lines of a text, whatever their indentation.
 class MessengerLog : public LogCapture
 {
 public:
@@ -109,7 +108,6 @@ inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
     return bytes;
 }
 
-// Another client's listening port on 127.0.0.1, taking our connections.
 class ScriptedPeer : public QTcpServer
 {
 public:
@@ -141,7 +139,6 @@ private:
     std::vector<QTcpSocket*> m_connections;
 };
 
-// A spy's calls as "argument|argument" lines; pointers and items show empty.
 inline QStringList Calls(const QSignalSpy& spy)
 {
     QStringList calls;
@@ -214,7 +211,6 @@ inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char
     request.Connect(PeerHelpers::UserItem(user));
 }
 
-// A logged-in "alice" whose messenger listens on free ports with a known key.
 class PeerSession : PeerHelpers
 {
 public:
