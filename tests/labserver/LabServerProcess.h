@@ -3,8 +3,7 @@
 #include <QProcess>
 #include <QStringList>
 
-// The real lab server binary as a child process on a free loopback port.
-// A server still running at destruction is killed.
+// The lab server binary as a child process, killed if still running at the end.
 class LabServerProcess
 {
 public:
@@ -13,13 +12,10 @@ public:
     LabServerProcess& operator=(const LabServerProcess&) = delete;
     ~LabServerProcess();
 
-    // Starts the server on `port` (0: a free one) with the extra arguments
-    // and reads the port from its "listening" line; false when that line
-    // does not come.
+    // Starts on `port` (0: a free one); false without its "listening" line.
     bool Start(const QStringList& arguments = {}, quint16 port = 0);
     quint16 Port() const { return m_port; }
-    // Asks the server to quit and waits for it; true when it exited cleanly,
-    // which is also how a sanitizer's finding in the server fails a test.
+    // True when it quit cleanly: how a sanitizer's finding fails a test.
     bool Stop();
 
 private:

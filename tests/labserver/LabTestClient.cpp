@@ -1,7 +1,5 @@
 #include "LabTestClient.h"
 
-#include <QCryptographicHash>
-
 #include "Bytes.h"
 
 bool LabTestClient::LogIn(const QByteArray& user, const QByteArray& password)
@@ -20,19 +18,11 @@ bool LabTestClient::LogIn(const QByteArray& user, const QByteArray& password)
 
 bool LabTestClient::NothingElsePending()
 {
-    Send(ByteBuilder().UInt32(92));
+    Send(Body(92));
     return CodeOf(Next()) == 92;
 }
 
 std::uint32_t CodeOf(const QByteArray& body)
 {
     return body.size() < 4 ? 0 : UInt32At(body, 0);
-}
-
-QByteArray LoginBody(const QByteArray& user, const QByteArray& password)
-{
-    const QByteArray digest =
-        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    return ByteBuilder().UInt32(1).String(user).String(password).UInt32(157).String(digest).UInt32(
-        100);
 }

@@ -10,15 +10,11 @@
 class LabTestClient : public FramedSocket
 {
 public:
-    // Logs in and reads the answer and the messages that follow every
-    // successful login; true when all of them came and the login succeeded.
+    // True when the login succeeded and the welcome messages followed.
     bool LogIn(const QByteArray& user, const QByteArray& password = "secret");
-    // Proves that nothing else is on its way: asks for the own privileges and
-    // checks that the very next frame is their answer.
+    // Nothing else is on its way: a privileges request is answered next.
     bool NothingElsePending();
 };
 
 // The code at the head of a body (0 for a body too short to have one).
 std::uint32_t CodeOf(const QByteArray& body);
-// The body of a login, digest included, as the client writes it.
-QByteArray LoginBody(const QByteArray& user, const QByteArray& password);

@@ -16,7 +16,6 @@
 #include "server/ServerTypes.h"
 #include "store/ObjectValue.h"
 
-// The key every scrambled frame we send is given in these tests.
 constexpr std::uint32_t KnownKey = 0x9e3779b9;
 
 // The key in the clear, then each byte XORed with its byte of the key,
@@ -34,12 +33,29 @@ inline QByteArray ScrambleByHand(const QByteArray& frame, std::uint32_t key)
     return out;
 }
 
-// Frames and store look-ups; test classes derive from it for short names.
+inline MemStream StreamOf(const QByteArray& bytes)
+{
+    MemStream stream;
+    stream.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
+    return stream;
+}
+
+template <class M> QByteArray Written(const M& message)
+{
+    MemStream out;
+    return message.Write(out) ? QByteArray(out.GetBuffer(), out.GetBufferLength()) : "failed";
+}
+
+template <class M> bool ReadBody(const QByteArray& body, M& message)
+{
+    MemStream in = StreamOf(body.mid(4));
+    return message.Read(in);
+}
+
 class PeerHelpers
 {
 public:
     static QByteArray PeerFrame(const QByteArray& body) { return ScriptedServer::Frame(body); }
-    // The first frame of a direct connection, and of one the server brokered.
     static QByteArray InitFrame(const QByteArray& user, const QByteArray& type)
     {
         return PeerFrame(ByteBuilder().Byte(1).String(user).String(type).UInt32(0));
@@ -61,7 +77,6 @@ public:
     {
         return UserItem(user) ? UserItem(user).GetItems(PeerTypes::PeerSocket) : ItemSet();
     }
-    // The user's messaging connections with us.
     static int Links(const char* user) { return int(PeerSocketsOf(user).size()); }
 
     static bool WaitForClosed(QTcpSocket& socket)
@@ -72,7 +87,6 @@ public:
     static void AtSeconds(int seconds) { Clock::SetOffsetForTesting(seconds * qint64(1000)); }
 };
 
-// Counts the messenger's log lines of a text, whatever their indentation.
 class MessengerLog : public LogCapture
 {
 public:
@@ -84,7 +98,6 @@ public:
     }
 };
 
-// Waits for at least `count` bytes from the socket and takes all that came.
 inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
 {
     QByteArray bytes;
@@ -95,7 +108,6 @@ inline QByteArray ReadAtLeast(QTcpSocket& socket, qint64 count)
     return bytes;
 }
 
-// Another client's listening port on 127.0.0.1, taking our connections.
 class ScriptedPeer : public QTcpServer
 {
 public:
@@ -127,7 +139,6 @@ private:
     std::vector<QTcpSocket*> m_connections;
 };
 
-// A spy's calls as "argument|argument" lines; pointers and items show empty.
 inline QStringList Calls(const QSignalSpy& spy)
 {
     QStringList calls;
@@ -142,7 +153,6 @@ inline QStringList Calls(const QSignalSpy& spy)
     return calls;
 }
 
-// Whether any record of ours still stands for the socket.
 inline bool IsRecorded(QTcpSocket* socket)
 {
     for (const char* typeName :
@@ -153,7 +163,6 @@ inline bool IsRecorded(QTcpSocket* socket)
     return false;
 }
 
-// Our end of a connection the test's socket has with us.
 inline QTcpSocket* OurEndOf(const QTcpSocket& theirs)
 {
     for (const char* typeName : {PeerTypes::UninitializedSocket, PeerTypes::PeerSocket})
@@ -187,7 +196,6 @@ inline bool WriteAndWait(QTcpSocket& theirs, QTcpSocket* ours, const QByteArray&
     return true;
 }
 
-// A port nobody listens on.
 inline quint16 ClosedPort()
 {
     QTcpServer probe;
@@ -195,7 +203,6 @@ inline quint16 ClosedPort()
     return probe.serverPort();
 }
 
-// A brokered request stored as the server connection stores it.
 inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char* user)
 {
     ItemPtr request = d.GetType(PeerTypes::PeerConnectionRequest)->NewItem();
@@ -204,7 +211,6 @@ inline void AddBrokeredRequest(std::uint32_t token, const char* type, const char
     request.Connect(PeerHelpers::UserItem(user));
 }
 
-// A logged-in "alice" whose messenger listens on free ports with a known key.
 class PeerSession : PeerHelpers
 {
 public:
@@ -235,7 +241,6 @@ public:
         return static_cast<quint16>(Settings::GetInt("obfuscated_listening_port", 0));
     }
 
-    // The server tells us where a user listens.
     bool ReceiveAddress(const char* user, quint16 port, quint16 obfuscatedPort = 0)
     {
         ByteBuilder body = Body(3).String(user).UInt32(0x7f000001).Int32(port);
@@ -244,7 +249,6 @@ public:
         return session->Sync();
     }
 
-    // A peer connecting to one of our ports; the socket is the test's.
     std::unique_ptr<QTcpSocket> ConnectPeer(bool obfuscated = false)
     {
         auto socket = std::make_unique<QTcpSocket>();
@@ -257,7 +261,6 @@ public:
         return accepted ? std::move(socket) : nullptr;
     }
 
-    // A peer that connected directly and announced a messaging connection.
     std::unique_ptr<QTcpSocket> ConnectMessagingPeer(const char* user, bool obfuscated = false)
     {
         auto socket = ConnectPeer(obfuscated);

@@ -4,7 +4,6 @@
 #include "ServerTestSupport.h"
 #include "dnet/DNetMessages.h"
 #include "peers/PeerTypes.h"
-#include "search/SearchTypes.h"
 #include "server/ServerTypes.h"
 
 using namespace ServerTypes;
@@ -96,8 +95,7 @@ void ServerCatalogueTest::UserCodesSetAddressesOnlineStateAndPrivileges()
     QCOMPARE(Facts("bob"), QString("asked"));
     QVERIFY(Handled(Body(3).String("bob").UInt32(0x0100007f).Int32(2235).Int32(1).Int32(8973)));
     QCOMPARE(Facts("bob"), QString("ip=16777343 port=2235 obfuscated=8973"));
-    // Any other obfuscation type leaves no obfuscated port; a body cut after
-    // the name still gives the user an address, of zeros.
+    // Another obfuscation type gives no such port; a cut body, zeros.
     QVERIFY(Handled(Body(3).String("bob").UInt32(2).Int32(9000).Int32(0).Int32(8973),
                     Body(3).String("carol")));
     QCOMPARE(Facts("bob"), QString("ip=2 port=9000 obfuscated=0"));
@@ -159,8 +157,7 @@ void ServerCatalogueTest::RoomCodesReplaceMembersOwnerAndOperators()
     QVERIFY(Handled(Body(16).String("lobby")));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"", "bob"}));
 
-    // A name above the limit ends the member list there. A member count
-    // above the limit reads as an empty room.
+    // A name above the limit ends the members; a count above it, the room.
     QVERIFY(Handled(Body(14).String("lobby").UInt32(3).String("a").String("b").String(
         QByteArray(131073, 'x'))));
     QCOMPARE(Members("lobby"), (std::set<std::string>{"a", "b"}));
@@ -233,7 +230,6 @@ void ServerCatalogueTest::OtherCodesAreStoredOrSignalled()
     Receive(Body(102).UInt32(2).String("p1").UInt32(1).Int32(2).String("p2").UInt32(3).Int32(4));
     Receive(Body(102).UInt32(3).String("p1").UInt32(1).Int32(2));
     Receive(Body(102).UInt32(0x20001).String("p3").UInt32(5).Int32(6));
-    // Unknown codes and empty frames are skipped.
     Receive(Body(9999).String("whatever"));
     S().scripted.Send(ScriptedServer::Frame(QByteArray()));
     QVERIFY(S().Sync());
@@ -289,7 +285,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QVERIFY(Find(Room, "lobby").IsConnected(InRoom));
 
     LogCapture log;
-    QSignalSpy requested(&server(), &Server::SearchRequested);
     QCOMPARE(server().SendIndirectConnectionRequest("bob", "P"), 1u);
     QCOMPARE(server().SendIndirectConnectionRequest("carol", "D"), 2u);
     QCOMPARE(server().FileSearch("blue song", false), 1u);
@@ -325,14 +320,6 @@ void ServerCatalogueTest::SendingMethodsWriteTheirMessagesWhenDue()
     QCOMPARE(S().TakeSent(), expected);
     QCOMPARE(log.lines, (QStringList{"server|Sent indirect connection request to bob",
                                      "server|Sent indirect connection request to carol"}));
-
-    ItemPtr once = Find(SearchTypes::SearchRequest, "1");
-    ItemPtr wished = Find(SearchTypes::SearchRequest, "2");
-    QCOMPARE(wished[SearchTypes::SearchRequestText].AsString(), std::string("blue song"));
-    QVERIFY(!once.IsConnected(SearchTypes::WishListSearch));
-    QVERIFY(wished.IsConnected(SearchTypes::WishListSearch));
-    QCOMPARE(requested.count(), 2);
-    QVERIFY(!requested.at(0).at(2).toBool() && requested.at(1).at(2).toBool());
 }
 
 QTEST_GUILESS_MAIN(ServerCatalogueTest)

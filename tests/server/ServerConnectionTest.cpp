@@ -2,7 +2,6 @@
 #include <QtTest>
 
 #include "ServerTestSupport.h"
-#include "TempHome.h"
 #include "server/LoginFailure.h"
 #include "server/ServerAddress.h"
 #include "server/ServerTypes.h"
@@ -47,7 +46,6 @@ private slots:
     void AfterLoginStepsRunInOrderAndAutojoinOnce();
     void PortMappingFollowsTheUpnpSetting();
     void ServerAddressComesFromTheEnvironment();
-    void OnlyTheUserListAndAutojoinRoomsAreSaved();
     void LoginFailureTextsFollowTheReason();
     void HostileServerNeverBringsTheClientDown();
 
@@ -127,7 +125,6 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
     QVERIFY(S().scripted.SendInChunks(frame, 1, S().ClientSocket()));
     QTRY_COMPARE(waits.count(), 1);
     QCOMPARE(waits.takeFirst().at(0).toUInt(), 720u);
-    // Several frames in one read, an empty body among them.
     QVERIFY(SendAsOneRead(S(), ScriptedServer::Frame(Body(104).UInt32(1)) +
                                    ScriptedServer::Frame(QByteArray()) +
                                    ScriptedServer::Frame(Body(104).UInt32(2)) +
@@ -139,8 +136,7 @@ void ServerConnectionTest::FramesSplitAtEveryByteAreHandledInOrder()
 
 void ServerConnectionTest::BodiesAboveSixteenMebibytesClose()
 {
-    // One byte more than the bound closes; bodies of the bound itself, read
-    // over many reads, come whole from the hostile server below.
+    // One byte over the bound closes; the bound itself is the hostile test's.
     QVERIFY(S().LogIn());
     QSignalSpy disconnected(&server(), &Server::Disconnected);
     S().scripted.Send(ByteBuilder().UInt32(16 * 1024 * 1024 + 1).Raw("abc"));
@@ -148,7 +144,6 @@ void ServerConnectionTest::BodiesAboveSixteenMebibytesClose()
     QCOMPARE(server().GetState(), Server::StateDisconnected);
     QVERIFY(server().IsAbruptlyDisconnected());
     QVERIFY(S().scripted.WaitForClientClosed());
-    // The next connection starts with a fresh frame.
     S().scripted.TakeReceived();
     QVERIFY(S().Reconnect(2));
     QVERIFY(S().AcceptLogin());
@@ -183,11 +178,6 @@ void ServerConnectionTest::OnlyALostConnectionIsRetried()
     server().AttemptReconnect();
     QTRY_COMPARE(failed.count(), 1);
     QVERIFY(server().IsAbruptlyDisconnected());
-    // Not while the username is cleared, though.
-    Settings::Set("username", "");
-    server().AttemptReconnect();
-    QCOMPARE(server().GetState(), Server::StateDisconnected);
-    Settings::Set("username", "alice");
     ScriptedServer replacement;
     replacement.PointClientHere();
     server().AttemptReconnect();
@@ -218,6 +208,13 @@ void ServerConnectionTest::AfterLoginStepsRunInOrderAndAutojoinOnce()
     QVERIFY(S().Reconnect(2));
     QVERIFY(S().AcceptLogin());
     QCOMPARE(S().TakeSent(), LoginFrame("alice", "secret") + repeated);
+    // Of these only the autojoin rooms outlive the run.
+    m_session.reset();
+    QVERIFY(dataSaver->Save(QFile::encodeName(QDir::home().filePath(".Quorvale")).constData()));
+    d.RemoveAllItems();
+    dataSaver->Load(QFile::encodeName(QDir::home().filePath(".Quorvale")).constData());
+    QVERIFY(d.GetType(Room)->HasItem("alpha") && !d.GetType(Room)->HasItem("gamma"));
+    QVERIFY(!d.GetType(User)->HasItem("bob"));
 }
 
 void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
@@ -235,8 +232,7 @@ void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
     Settings::Set("obfuscated_listening_port", 0);
     server().RenewPortMapping();
     QVERIFY(log.lines.isEmpty());
-    // The scripted server is on this machine, so the forwarder turns down
-    // the discovery at connect, and says so once for the whole connection.
+    // The server is on this machine: said once, no discovery.
     const QString skipped =
         "Port Forwarding|Server 127.0.0.1 is on this machine, not forwarding ports.";
     QVERIFY(S().LogIn());
@@ -245,19 +241,12 @@ void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
     Settings::Set("obfuscated_listening_port", 8973);
     server().RenewPortMapping();
     QCOMPARE(log.lines, QStringList{"server|Renewing UPnP port mapping."});
-
-    log.lines.clear();
-    Settings::SetYes("use_upnp", false);
-    server().RenewPortMapping();
-    server().Disconnect();
-    QVERIFY(S().Reconnect(2));
-    QVERIFY(S().AcceptLogin());
-    QVERIFY(log.lines.isEmpty());
 }
 
 void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
 {
     ServerAddress parsed;
+    QVERIFY(ServerAddress::Parse("host:65535", parsed));
     QVERIFY(ServerAddress::Parse("[::1]:9", parsed));
     QCOMPARE(parsed.Host(), QString("::1"));
     QCOMPARE(parsed.Port(), quint16(9));
@@ -270,37 +259,6 @@ void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
         QCOMPARE(ServerAddress::Current().Host(), QString(QUORVALE_SERVER_HOST));
         QCOMPARE(ServerAddress::Current().Port(), quint16(QUORVALE_SERVER_PORT));
     }
-}
-
-void ServerConnectionTest::OnlyTheUserListAndAutojoinRoomsAreSaved()
-{
-    m_session.reset();
-    d.RemoveAllItems();
-    ItemPtr autoRoom = d.GetType(Room)->GetItem("auto");
-    autoRoom.NewItem(RoomAutojoin);
-    autoRoom.NewItem(InRoom);
-    ItemPtr friendly = d.GetType(User)->GetItem("friend");
-    ItemPtr group = d.GetType(UserListGroup)->GetItem("mates");
-    group.Connect(d.GetType(GroupDownloadPriority)->GetItem("5"));
-    friendly.NewItem(InUserList).Connect(group);
-    friendly.NewItem(IsOnline);
-    d.GetType(User)->GetItem("stranger")->NewItem(IsOnline);
-    d.GetType(User)->GetItem("asked")->NewItem(UserAddressRequest);
-
-    TempHome home;
-    const QByteArray path = QFile::encodeName(home.File(".Quorvale"));
-    QVERIFY(dataSaver->Save(path.constData()));
-    d.RemoveAllItems();
-    dataSaver->Load(path.constData());
-    ItemPtr loadedRoom = d.GetType(Room)->HasItem("auto");
-    QVERIFY(loadedRoom && loadedRoom.IsConnected(RoomAutojoin));
-    QVERIFY(!loadedRoom.IsConnected(InRoom));
-    ItemPtr loadedFriend = d.GetType(User)->HasItem("friend");
-    QCOMPARE(loadedFriend[InUserList][UserListGroup].AsString(), std::string("mates"));
-    QVERIFY(!loadedFriend.IsConnected(IsOnline));
-    QVERIFY(!d.GetType(UserListGroup)->HasItem("mates")[GroupDownloadPriority]);
-    QVERIFY(!d.GetType(User)->HasItem("stranger"));
-    QVERIFY(!d.GetType(User)->HasItem("asked"));
 }
 
 void ServerConnectionTest::LoginFailureTextsFollowTheReason()

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include <QCryptographicHash>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -27,27 +26,16 @@ inline void DeclareServerSchemas()
     SearchSchema::DeclareSchema();
 }
 
-// A message body as the tables lay it out: the u32 code, then the fields.
-inline ByteBuilder Body(std::uint32_t code)
-{
-    return ByteBuilder().UInt32(code);
-}
-
-// The frame the client sends for a body.
 inline QByteArray Sent(const ByteBuilder& body)
 {
-    return ScriptedServer::Frame(body);
+    return Frame(body);
 }
 
-// The login the client sends, its digest computed here from the two fields.
 inline QByteArray LoginFrame(const QByteArray& user, const QByteArray& password)
 {
-    const QByteArray digest =
-        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    return Sent(Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100));
+    return Frame(LoginBody(user, password));
 }
 
-// A fresh Server and a scripted server it connects to.
 class ServerSession
 {
 public:
@@ -55,7 +43,6 @@ public:
 
     QTcpSocket* ClientSocket() const { return server->findChild<QTcpSocket*>(); }
 
-    // Connects with the given login settings and waits for the login frame.
     bool ConnectAs(const char* user = "alice", const char* password = "secret")
     {
         Settings::Set("username", user);
@@ -63,8 +50,7 @@ public:
         return Reconnect(scripted.AcceptedCount() + 1);
     }
 
-    // Connects if disconnected and waits for the login of the current
-    // settings, which must be the first thing received since TakeReceived.
+    // Connects if need be; the login must come first after TakeReceived.
     bool Reconnect(int expectedConnections)
     {
         if (server->GetState() == Server::StateDisconnected)
@@ -77,7 +63,6 @@ public:
         });
     }
 
-    // Answers the login with success and waits until the client is logged in.
     bool AcceptLogin()
     {
         Receive(Body(1).Byte(1).String("Welcome").UInt32(0x7f000001).String(""));
@@ -108,14 +93,12 @@ public:
         return true;
     }
 
-    // Receives the bodies and waits until the client has handled them.
     template <class... Bodies> bool Handled(const Bodies&... bodies)
     {
         (Receive(bodies), ...);
         return Sync();
     }
 
-    // The frames the client sent, acknowledgements of Sync left out.
     QByteArray TakeSent()
     {
         Sync();
@@ -132,7 +115,6 @@ private:
     QByteArray m_sent;
 };
 
-// Collects log lines as "category|text" while it lives.
 class LogCapture : public LogSink
 {
 public:

@@ -3,10 +3,9 @@
 #include <cstdint>
 
 #include <QByteArray>
+#include <QCryptographicHash>
 
-// Builds expected file and frame contents by hand, field by field, in
-// little-endian order. Tests write the bytes they expect with this rather
-// than asking the code under test to produce them.
+// Expected bytes written by hand, field by field, little-endian.
 class ByteBuilder
 {
 public:
@@ -41,3 +40,23 @@ public:
 private:
     QByteArray m_bytes;
 };
+
+// A message body as the tables lay it out: the u32 code, then the fields.
+inline ByteBuilder Body(std::uint32_t code)
+{
+    return ByteBuilder().UInt32(code);
+}
+
+// A frame as both sides send it: the body's length, then the body.
+inline QByteArray Frame(const QByteArray& body)
+{
+    return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
+}
+
+// The login body a client sends, its digest computed here from the two fields.
+inline QByteArray LoginBody(const QByteArray& user, const QByteArray& password)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
+    return Body(1).String(user).String(password).UInt32(157).String(digest).UInt32(100);
+}

@@ -14,7 +14,7 @@ bool FramedSocket::Connect(quint16 port)
 
 void FramedSocket::Send(const QByteArray& body)
 {
-    SendRaw(ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body));
+    SendRaw(Frame(body));
 }
 
 void FramedSocket::SendRaw(const QByteArray& bytes)

@@ -5,10 +5,8 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
-// The far end of a connection whose frames are a little-endian 32-bit body
-// length, then the body: writes bodies the test builds byte by byte and
-// hands back the bodies that arrive. Every wait is bounded and driven by the
-// event loop, never by sleeping.
+// The far end of a framed connection: writes bodies, hands back those that
+// arrive; every wait is bounded and runs the event loop.
 class FramedSocket
 {
 public:
@@ -19,8 +17,7 @@ public:
     void Send(const QByteArray& body);
     // Writes bytes as they are, for frames the test wants to get wrong.
     void SendRaw(const QByteArray& bytes);
-    // The next `count` whole bodies, one after the other; when time runs out
-    // first, only those that came (none: an empty array).
+    // The next `count` whole bodies; when time runs out, those that came.
     QByteArray Next(int count = 1);
     bool WaitUntilClosed();
     bool IsOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
@@ -31,6 +28,5 @@ private:
     QByteArray m_buffer;
 };
 
-// The little-endian 32-bit field at offset; 0 when the bytes end before it,
-// so a short answer fails the comparison instead of reading past its end.
+// The 32-bit field at offset; 0 when the bytes end before it.
 std::uint32_t UInt32At(const QByteArray& bytes, qsizetype offset);

@@ -9,9 +9,8 @@
 
 #include "Bytes.h"
 
-// Stands in for the central server on 127.0.0.1: accepts the client,
-// records every byte it sends, and sends whatever the test scripts, whole or
-// in pieces. Port 0 lets the system pick a free port.
+// The central server on a free 127.0.0.1 port: records what the client
+// sends and sends what the test scripts.
 class ScriptedServer
 {
 public:
@@ -36,18 +35,14 @@ public:
     bool WaitFor(const QByteArray& bytes, int timeoutMs = DefaultTimeoutMs);
 
     void Send(const QByteArray& bytes);
-    // Sends the bytes a few at a time, each piece only once the client's end
-    // has been told of the previous one, so every piece is a read of its own.
+    // Each piece a read of its own at the client's end.
     bool SendInChunks(const QByteArray& bytes, int chunkSize, QTcpSocket* clientSide);
 
     void CloseClient();
     bool WaitForClientClosed(int timeoutMs = DefaultTimeoutMs);
 
     // A frame as the server sends it: the body's length, then the body.
-    static QByteArray Frame(const QByteArray& body)
-    {
-        return ByteBuilder().UInt32(static_cast<std::uint32_t>(body.size())).Raw(body);
-    }
+    static QByteArray Frame(const QByteArray& body) { return ::Frame(body); }
 
 private:
     QTcpServer m_server;

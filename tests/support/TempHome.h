@@ -3,9 +3,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A temporary folder that stands in for $HOME for the lifetime of the object.
-// ctest already runs each test binary under a fresh HOME; this helper gives a
-// single test case its own clean folder on top of that.
+// A fresh $HOME of one test case's own, on top of the one ctest gives.
 class TempHome
 {
 public:
