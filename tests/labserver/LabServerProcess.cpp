@@ -1,5 +1,9 @@
 #include "LabServerProcess.h"
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 #include <QTest>
 
 LabServerProcess::~LabServerProcess()
@@ -22,6 +26,8 @@ bool LabServerProcess::Stop()
 bool LabServerProcess::Start(const QStringList& arguments, quint16 port)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that crashes must not leave its server running.
+    m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process.start(QStringLiteral(QUORVALE_LABSERVER_PATH),
                     QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
     if (!m_process.waitForStarted(5000))

@@ -241,6 +241,13 @@ void ServerConnectionTest::PortMappingFollowsTheUpnpSetting()
     Settings::Set("obfuscated_listening_port", 8973);
     server().RenewPortMapping();
     QCOMPARE(log.lines, QStringList{"server|Renewing UPnP port mapping."});
+
+    // Turned off, a new session's login leaves the gateway alone.
+    Settings::SetYes("use_upnp", false);
+    m_session = std::make_unique<ServerSession>();
+    log.lines.clear();
+    QVERIFY(S().LogIn());
+    QVERIFY(log.lines.filter("Port Forwarding|").isEmpty());
 }
 
 void ServerConnectionTest::ServerAddressComesFromTheEnvironment()
