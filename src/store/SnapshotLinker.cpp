@@ -31,9 +31,12 @@ void SnapshotLinker::Link(const std::vector<Item*>& items, std::vector<SnapshotP
         connectEach(pairs);
         return;
     }
+    // Whether a pair is quiet is asked once: the answer reads both records
+    // and often their items, cache misses a second walk would pay again.
+    std::vector<bool> quiet(pairs.size());
     std::vector<SnapshotPair> loud;
-    Count(pairs, loud);
-    Fill(pairs);
+    Count(pairs, quiet, loud);
+    Fill(pairs, quiet);
     if (!SortPartners()) {
         m_partners = std::vector<std::uint64_t>();
         connectEach(pairs);
@@ -124,11 +127,14 @@ bool SnapshotLinker::Displaces(std::uint32_t record, std::uint32_t own, std::uin
            (*m_items)[record]->Partners(m_slotTypes[other]) != nullptr;
 }
 
-void SnapshotLinker::Count(const std::vector<SnapshotPair>& pairs, std::vector<SnapshotPair>& loud)
+void SnapshotLinker::Count(const std::vector<SnapshotPair>& pairs, std::vector<bool>& quiet,
+                           std::vector<SnapshotPair>& loud)
 {
     m_offsets.assign(m_keys.size() + 1, 0);
-    for (const SnapshotPair& pair : pairs) {
-        if (IsQuiet(pair)) {
+    for (std::size_t n = 0; n < pairs.size(); ++n) {
+        const SnapshotPair& pair = pairs[n];
+        quiet[n] = IsQuiet(pair);
+        if (quiet[n]) {
             ++m_offsets[m_canonical[pair.first] + 1];
             ++m_offsets[m_canonical[pair.second] + 1];
         } else {
@@ -139,13 +145,14 @@ void SnapshotLinker::Count(const std::vector<SnapshotPair>& pairs, std::vector<S
         m_offsets[n] += m_offsets[n - 1];
 }
 
-void SnapshotLinker::Fill(const std::vector<SnapshotPair>& pairs)
+void SnapshotLinker::Fill(const std::vector<SnapshotPair>& pairs, const std::vector<bool>& quiet)
 {
     m_partners.resize(m_offsets.back());
     std::vector<std::size_t> next(m_offsets.begin(), m_offsets.end() - 1);
-    for (const SnapshotPair& pair : pairs) {
-        if (!IsQuiet(pair))
+    for (std::size_t n = 0; n < pairs.size(); ++n) {
+        if (!quiet[n])
             continue;
+        const SnapshotPair& pair = pairs[n];
         const std::uint32_t a = m_canonical[pair.first];
         const std::uint32_t b = m_canonical[pair.second];
         m_partners[next[a]++] = m_keys[b];

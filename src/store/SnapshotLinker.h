@@ -56,8 +56,9 @@ private:
     const Rule& RuleFor(std::uint32_t a, std::uint32_t b);
     bool IsQuiet(const SnapshotPair& pair);
     bool Displaces(std::uint32_t record, std::uint32_t own, std::uint32_t other);
-    void Count(const std::vector<SnapshotPair>& pairs, std::vector<SnapshotPair>& loud);
-    void Fill(const std::vector<SnapshotPair>& pairs);
+    void Count(const std::vector<SnapshotPair>& pairs, std::vector<bool>& quiet,
+               std::vector<SnapshotPair>& loud);
+    void Fill(const std::vector<SnapshotPair>& pairs, const std::vector<bool>& quiet);
     bool SortPartners();
     void Attach(Item* item, std::size_t record);
     void Reset(const std::vector<Item*>& items);
