@@ -162,6 +162,12 @@ void PeerCatalogueTest::CompressedMessagesAreOneZlibStream()
                             .m_queueLength = 3};
     result.m_files = {File("m\\b.mp3", 300), File("m\\a.mp3", 200)};
     CheckCompressed(result, 9, files + trailer, files.size());
+    // The two steps a search reply is timed by: the plain body, then code and deflated body.
+    MemStream body, packed;
+    QVERIFY(result.WriteBody(body) && FileSearchResult::WritePacked(packed, body));
+    QCOMPARE(QByteArray(body.GetBuffer(), body.GetBufferLength()), files + trailer);
+    QCOMPARE(QByteArray(packed.GetBuffer(), packed.GetBufferLength()),
+             QByteArray(Body(9).Raw(Compressed(files + trailer))));
     for (int kept : {0, 1, 5, 9}) {
         FileSearchResult read;
         QVERIFY(ReadBody(Body(9).Raw(Compressed(files + trailer.left(kept))), read));
