@@ -87,12 +87,18 @@ std::string ReversePathname(const std::string& path)
 
 std::string GetAbsoluteFileName(const std::string& path)
 {
-    std::string collapsed;
-    collapsed.reserve(path.size());
+    // One pass into one string: indexing a share makes this form of every
+    // file's name, a million of them for a large share, and a copy for
+    // each step cost three allocations per name. After collapsing, at most
+    // one separator trails.
+    std::string result;
+    result.reserve(path.size());
     for (char c : path) {
-        if (IsSeparator(c) && !collapsed.empty() && IsSeparator(collapsed.back()))
+        if (IsSeparator(c) && !result.empty() && IsSeparator(result.back()))
             continue;
-        collapsed += c;
+        result += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     }
-    return ToLower(WithoutTrailingSeparator(collapsed));
+    if (!result.empty() && IsSeparator(result.back()))
+        result.pop_back();
+    return result;
 }

@@ -82,6 +82,7 @@ SharedFoldersManager::SharedFoldersManager()
 {
     sharedFoldersManager = this;
     SharingSchema::DeclareSchema(*dataSaver);
+    m_lowerNameType = d.GetType(SharedFileLowercaseName);
     AddItemAddedHandler(this, SharedFileName, &SharedFoldersManager::OnFileNameAdded);
     AddItemAddedHandler(this, SharedFileFolder, &SharedFoldersManager::OnFolderAdded);
 
@@ -172,8 +173,7 @@ bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char c)
 
 void SharedFoldersManager::OnFileNameAdded(Item* name)
 {
-    name->Connect(
-        d.GetType(SharedFileLowercaseName)->GetItem(GetAbsoluteFileName(name->AsString())));
+    name->Connect(m_lowerNameType->GetItem(GetAbsoluteFileName(name->AsString())));
 }
 
 void SharedFoldersManager::OnFolderAdded(Item* folder)

@@ -21,6 +21,7 @@ class Item;
 class ListingCompressor;
 class MP3Scanner;
 class ShareScanner;
+class Type;
 
 // Everything we share: the root folders with who may see them, every folder
 // and file below them, what the MP3 scanner found, and an index from every
@@ -129,6 +130,8 @@ private:
     MP3Scanner* m_mp3Scanner = nullptr;
     ShareScanner* m_scanner = nullptr;
     ListingCompressor* m_listingCompressor = nullptr;
+    // Asked for with every file the index adds; looked up once.
+    Type* m_lowerNameType = nullptr;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -24,14 +24,16 @@ ItemBlockList::ItemBlockList(const std::vector<Item*>& sorted)
         RefreshLast(m_blocks.size() - 1);
     }
     m_size = sorted.size();
+    SyncTail();
 }
 
 ItemBlockList::ItemBlockList(const ItemBlockList& other)
-    : m_lasts(other.m_lasts), m_size(other.m_size)
+    : m_size(other.m_size), m_lasts(other.m_lasts)
 {
     m_blocks.reserve(other.m_blocks.size());
     for (const Block* block : other.m_blocks)
         m_blocks.push_back(new Block(*block));
+    SyncTail();
 }
 
 ItemBlockList::~ItemBlockList()
@@ -68,19 +70,30 @@ bool ItemBlockList::contains(Item* item) const
 
 bool ItemBlockList::insert(Item* item)
 {
-    if (m_size == 0) {
-        InsertBlock(0, new Block);
-    } else if (item > m_lasts.back()) {
+    if (m_size != 0 && item > m_tailLast) {
         // Growing at the end: a full last block is followed by a new one
         // rather than split, so that appends leave full blocks behind.
-        if (m_blocks.back()->count == BlockCapacity)
+        if (m_tailCount == BlockCapacity) {
             InsertBlock(m_blocks.size(), new Block);
-        Block* last = m_blocks.back();
-        last->items[last->count++] = item;
+            m_tail = m_blocks.back();
+            m_tailCount = 0;
+        }
+        m_tail->items[m_tailCount] = item;
+        m_tail->count = ++m_tailCount;
         m_lasts.back() = item;
+        m_tailLast = item;
         ++m_size;
         return true;
     }
+    const bool inserted = InsertInside(item);
+    SyncTail();
+    return inserted;
+}
+
+bool ItemBlockList::InsertInside(Item* item)
+{
+    if (m_size == 0)
+        InsertBlock(0, new Block);
     Position position = Locate(item);
     if (position.found)
         return false;
@@ -105,6 +118,19 @@ bool ItemBlockList::insert(Item* item)
     return true;
 }
 
+void ItemBlockList::SyncTail()
+{
+    if (m_blocks.empty()) {
+        m_tail = nullptr;
+        m_tailLast = nullptr;
+        m_tailCount = 0;
+        return;
+    }
+    m_tail = m_blocks.back();
+    m_tailCount = m_tail->count;
+    m_tailLast = m_lasts.back();
+}
+
 bool ItemBlockList::erase(Item* item)
 {
     Position position = Locate(item);
@@ -121,6 +147,7 @@ bool ItemBlockList::erase(Item* item)
         RefreshLast(position.block);
         MergeIfSparse(position.block);
     }
+    SyncTail();
     return true;
 }
 

@@ -137,6 +137,13 @@ public:
     bool operator==(const ItemSet& other) const;
     bool operator!=(const ItemSet& other) const { return !(*this == other); }
 
+    // Asks for the lines an insert at the end will read.
+    void Prefetch() const
+    {
+        if (IsLarge())
+            m_large->Prefetch();
+    }
+
     // Set algebra.
     void Add(const ItemSet& other);
     ItemSet operator+(const ItemSet& other) const;

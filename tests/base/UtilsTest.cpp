@@ -77,6 +77,7 @@ private slots:
         QCOMPARE(GetAbsoluteFileName("a\\/\\b"), std::string("a\\b"));
         QCOMPARE(GetAbsoluteFileName("a///"), std::string("a"));
         QCOMPARE(GetAbsoluteFileName("//"), std::string());
+        QCOMPARE(GetAbsoluteFileName("Z:\\Music//AZ@[`{\\"), std::string("z:\\music/az@[`{"));
         QCOMPARE(GetAbsoluteFileName("\303\204Bc"), std::string("\303\204bc"));
         for (auto helper : {GetFileName, GetFolder, GetParentFolder, GetFileExtension,
                             ReversePathname, GetAbsoluteFileName})

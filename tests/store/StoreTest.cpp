@@ -414,6 +414,65 @@ private slots:
         }
     }
 
+    // Appends to a large set go through a copy of its last block's count
+    // and highest member; every other change to that block must renew it.
+    void AppendsAfterChangesToTheLastBlockStayInOrder()
+    {
+        Data data;
+        Type* token = data.NewType("token", false, false, true);
+        std::vector<Item*> items;
+        for (int n = 0; n < 2000; ++n)
+            items.push_back(token->NewItem(Value(n)));
+        std::sort(items.begin(), items.end());
+
+        ItemSet set;
+        std::set<Item*> reference;
+        auto apply = [&](std::size_t n, bool add) {
+            const bool changed = add ? set.insert(items[n]) : set.erase(items[n]);
+            const bool expected =
+                add ? reference.insert(items[n]).second : reference.erase(items[n]) == 1;
+            return changed == expected;
+        };
+        auto matches = [&] {
+            ItemSet::Seeker seeker(set);
+            for (Item* item : items)
+                if (seeker.Contains(item) != (reference.count(item) == 1))
+                    return false;
+            return set.size() == reference.size() &&
+                   std::equal(set.begin(), set.end(), reference.begin(), reference.end());
+        };
+        // Even members only, so odd ones can land inside any block later:
+        // blocks of 256, 256 and 88.
+        for (std::size_t n = 0; n < 1200; n += 2)
+            QVERIFY(apply(n, true));
+        QVERIFY(matches());
+
+        // Inside the last block, then its highest member goes: each append
+        // after must take the slot after the true last member.
+        QVERIFY(apply(1101, true) && apply(1202, true) && matches());
+        QVERIFY(apply(1202, false) && apply(1198, false) && apply(1204, true) && matches());
+
+        // The whole last block goes; then a full last block splits.
+        for (std::size_t n = 1024; n <= 1204; ++n)
+            QVERIFY(apply(n, false));
+        QVERIFY(matches() && apply(1300, true) && matches());
+        for (std::size_t n = 1302; reference.size() % 256 != 0; n += 2)
+            QVERIFY(apply(n, true));
+        QVERIFY(apply(1401, true) && apply(1999, true) && matches());
+
+        // Erasing from the top thins the last block until it joins the one
+        // before it.
+        QVERIFY(apply(1999, false));
+        for (std::size_t n = 1810; n >= 1672; n -= 2)
+            QVERIFY(apply(n, false));
+        QVERIFY(matches() && apply(1900, true) && matches());
+
+        // A copy appends into blocks of its own.
+        ItemSet copy(set);
+        QVERIFY(copy.insert(items[1950]) && copy.contains(items[1950]));
+        QVERIFY(!set.contains(items[1950]) && matches());
+    }
+
     // The query shorthands read the program's store `d`.
     void ConnectedFiltersAndNavigation()
     {
