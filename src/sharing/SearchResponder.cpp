@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
+#include <list>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Settings.h"
@@ -21,9 +23,13 @@ namespace {
 
 using namespace SharingTypes;
 
-// Matching files by their full shared path, so that they go out in path
-// order and each once.
-using Matches = std::map<std::string, FileInfo>;
+// A file on its way out, with its full shared path built once: the path is
+// both what the matches are ordered by and the name its record carries.
+struct Match
+{
+    std::string path;
+    Item* file;
+};
 
 // The index keeps its words folded to lower case byte by byte. Clients send
 // their queries in lower case, but one that does not would otherwise find
@@ -115,6 +121,43 @@ bool IsVisible(Item* file, const SearchParser& query, const ItemSet& roots,
     return name && NameFits(name->AsString(), query) && IsUnderAny(file, roots, types);
 }
 
+// What SharedFileRecord::ToSharedPath(SharedFileRecord::LocalPath(file))
+// gives, in one allocation instead of four: the strings are read in place
+// and the path is reserved at its final length.
+std::string SharedPath(Item* file, const CandidateTypes& types)
+{
+    const Item* folder = file->HasItem(types.folder);
+    const Item* name = file->HasItem(types.name);
+    const std::string_view folderPath = folder ? folder->AsString() : std::string_view();
+    const std::string_view fileName = name ? name->AsString() : std::string_view();
+    std::string path;
+    path.reserve(folderPath.size() + 1 + fileName.size());
+    path.append(folderPath).append(1, '/').append(fileName);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// The records in the order of their full shared paths, byte by byte, each
+// path once. The order is that of the whole strings, not folder then name:
+// a folder whose name another's extends ("ab c" beside "ab") sorts by the
+// byte after the shorter name against the separator. The sort is stable,
+// so that of two files under one path the first found goes out, as it would
+// from a map keyed by the path.
+void AddRecords(const std::vector<Item*>& found, const CandidateTypes& types,
+                std::list<FileInfo>& records)
+{
+    std::vector<Match> matches;
+    matches.reserve(found.size());
+    for (Item* file : found)
+        matches.push_back({SharedPath(file, types), file});
+    std::stable_sort(matches.begin(), matches.end(),
+                     [](const Match& a, const Match& b) { return a.path < b.path; });
+    const auto end = std::unique(matches.begin(), matches.end(),
+                                 [](const Match& a, const Match& b) { return a.path == b.path; });
+    for (auto match = matches.begin(); match != end; ++match)
+        records.push_back(SharedFileRecord::Make(match->file, std::move(match->path)));
+}
+
 bool LiesWithin(const std::string& path, const std::string& root)
 {
     return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
@@ -148,11 +191,12 @@ bool EveryCandidateVisible(const SearchParser& query, const ItemSet& roots,
 // Reading a candidate's name, folder and root costs a few cache misses, so
 // when the count alone decides, the candidates are only counted and just
 // the at most 200 that go out are read.
-bool CollectMatches(const SearchParser& query, const ItemSet& roots, Matches& matches)
+bool CollectMatches(const SearchParser& query, const ItemSet& roots, std::list<FileInfo>& records)
 {
     const CandidateTypes types;
     const bool counted = EveryCandidateVisible(query, roots, types);
     std::vector<Item*> found;
+    found.reserve(MaxResults + 1);
     ForEachCandidate(query, [&](Item* file) {
         if (counted || IsVisible(file, query, roots, types))
             found.push_back(file);
@@ -164,11 +208,21 @@ bool CollectMatches(const SearchParser& query, const ItemSet& roots, Matches& ma
         std::erase_if(found, [&](Item* file) { return !IsVisible(file, query, roots, types); });
     if (found.empty())
         return false;
-    for (Item* file : found) {
-        const std::string path = SharedFileRecord::ToSharedPath(SharedFileRecord::LocalPath(file));
-        matches.emplace(path, SharedFileRecord::Make(file, path));
-    }
+    AddRecords(found, types, records);
     return true;
+}
+
+// Room for the whole body at once: a stream left to grow from its small
+// start would copy a full reply of 200 records seven times over. A record
+// is its path and at most 48 bytes besides (marker, lengths, size, "mp3"
+// and two attributes); the rest of the message is under 64 bytes but for
+// our name.
+int BodyCapacity(const PeerMessages::FileSearchResult& result)
+{
+    std::size_t length = 64 + result.m_user.size();
+    for (const FileInfo& file : result.m_files)
+        length += 48 + file.m_name.size();
+    return static_cast<int>(length);
 }
 
 } // namespace
@@ -177,7 +231,11 @@ bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned
                 const std::string& text, MemStream& reply)
 {
     PeerMessages::FileSearchResult result;
-    return CollectReply(manager, user, token, text, result) && result.Write(reply);
+    if (!CollectReply(manager, user, token, text, result))
+        return false;
+    MemStream body;
+    body.EnsureBufferCapacity(BodyCapacity(result));
+    return result.WriteBody(body) && PeerMessages::FileSearchResult::WritePacked(reply, body);
 }
 
 bool CollectReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
@@ -187,14 +245,13 @@ bool CollectReply(SharedFoldersManager& manager, const std::string& user, unsign
     if (!query.SetSearchText(text))
         return false;
     const ItemSet roots = manager.GetUserSharedFolders(user);
-    Matches matches;
-    if (roots.empty() || !CollectMatches(query, roots, matches))
+    std::list<FileInfo> records;
+    if (roots.empty() || !CollectMatches(query, roots, records))
         return false;
 
     result.m_user = Settings::Get("username");
     result.m_token = token;
-    for (auto& [path, file] : matches)
-        result.m_files.push_back(std::move(file));
+    result.m_files.splice(result.m_files.end(), records);
     const UploadAvailability& uploads = UploadAvailability::Current();
     result.m_freeSlot = uploads.IsFreeToUpload();
     result.m_averageSpeed = static_cast<unsigned int>(Settings::GetInt("upload_speed", 0));

@@ -1,6 +1,7 @@
 #include "sharing/SharedFileRecord.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/PathUtils.h"
 #include "search/SearchTypes.h"
@@ -21,12 +22,12 @@ std::string ToLocalPath(std::string sharedPath)
     return sharedPath;
 }
 
-FileInfo Make(ItemPtr file, const std::string& name)
+FileInfo Make(ItemPtr file, std::string name)
 {
     FileInfo info;
-    info.m_name = name;
+    info.m_name = std::move(name);
     info.m_size = file[SharingTypes::SharedFileSize].AsInt64();
-    if (GetFileExtension(name) != "mp3")
+    if (GetFileExtension(info.m_name) != "mp3")
         return info;
     info.m_attributes.m_extension = "mp3";
     auto& attributes = info.m_attributes.m_attributes;

@@ -18,8 +18,9 @@ std::string ToLocalPath(std::string sharedPath);
 // The record of one "shared_file" under the given name. A file whose
 // extension is "mp3" in any case is listed as "mp3" with the bitrate (code 0)
 // when it has been scanned and then whether it is VBR (code 2); any other
-// file has no extension and no attributes.
-FileInfo Make(ItemPtr file, const std::string& name);
+// file has no extension and no attributes. The name is taken by value so
+// that a caller done with its string hands it over instead of copying it.
+FileInfo Make(ItemPtr file, std::string name);
 
 // The full local path of a "shared_file": its directory, "/", its name.
 std::string LocalPath(ItemPtr file);

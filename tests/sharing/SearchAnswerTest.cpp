@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include <QTest>
 
 #include "SharingTestSupport.h"
@@ -114,6 +116,34 @@ private slots:
         UploadAvailability::SetCurrent(nullptr);
         QCOMPARE(busyReply,
                  Compressed(9, matches + ByteBuilder().Byte(0).UInt32(1234).UInt32(3).UInt32(0)));
+    }
+
+    void RecordsGoOutInTheByteOrderOfTheirWholePaths()
+    {
+        // "ab" is a prefix of the other folders' names: by whole path, the
+        // byte after it decides against the "\\" that follows "ab", so a
+        // space and a dash sort before the shorter folder, an underscore
+        // after it. Ordering by folder, then name, would put "ab" first.
+        ItemPtr root = PublicRoot("/p");
+        for (const char* folder : {"/p/ab_x", "/p/ab", "/p/ab-d", "/p/ab c"})
+            File(Folder(root, folder), "song.ogg", std::strlen(folder));
+        File(Folder(root, "/p/ab"), "song b.ogg", 9);
+        MemStream reply;
+        QVERIFY(SearchResponder::BuildReply(*m_client->manager, "bob", 0x01020304, "song", reply));
+        QCOMPARE(
+            Bytes(reply),
+            Compressed(9, ByteBuilder().String("alice").UInt32(0x01020304).UInt32(5).Data() +
+                              Record("\\p\\ab c\\song.ogg", 7) + Record("\\p\\ab-d\\song.ogg", 7) +
+                              Record("\\p\\ab\\song b.ogg", 9) + Record("\\p\\ab\\song.ogg", 5) +
+                              Record("\\p\\ab_x\\song.ogg", 7) +
+                              ByteBuilder().Byte(1).UInt32(0).UInt32(0).UInt32(0)));
+
+        // Two files under one path (a rescan racing a removal, say) are one
+        // record: the peer could not ask for the two apart.
+        ItemPtr twice = Folder(PublicRoot("/t"), "/t");
+        File(twice, "twin.ogg", 1);
+        File(twice, "twin.ogg", 2);
+        QCOMPARE(Answer("twin"), QStringList{"\\t\\twin.ogg"});
     }
 
     void SearchFromTheTreeIsAnsweredOverAPeerConnection()
