@@ -121,20 +121,13 @@ bool IsVisible(Item* file, const SearchParser& query, const ItemSet& roots,
     return name && NameFits(name->AsString(), query) && IsUnderAny(file, roots, types);
 }
 
-// What SharedFileRecord::ToSharedPath(SharedFileRecord::LocalPath(file))
-// gives, in one allocation instead of four: the strings are read in place
-// and the path is reserved at its final length.
+// The shared path of a candidate, its strings read in place.
 std::string SharedPath(Item* file, const CandidateTypes& types)
 {
     const Item* folder = file->HasItem(types.folder);
     const Item* name = file->HasItem(types.name);
-    const std::string_view folderPath = folder ? folder->AsString() : std::string_view();
-    const std::string_view fileName = name ? name->AsString() : std::string_view();
-    std::string path;
-    path.reserve(folderPath.size() + 1 + fileName.size());
-    path.append(folderPath).append(1, '/').append(fileName);
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    return SharedFileRecord::SharedPath(folder ? folder->AsString() : std::string_view(),
+                                        name ? name->AsString() : std::string_view());
 }
 
 // The records in the order of their full shared paths, byte by byte, each

@@ -38,10 +38,12 @@ FileInfo Make(ItemPtr file, std::string name)
     return info;
 }
 
-std::string LocalPath(ItemPtr file)
+std::string SharedPath(std::string_view folder, std::string_view name)
 {
-    return file[SharingTypes::SharedFileFolder].AsString() + "/" +
-           file[SharingTypes::SharedFileName].AsString();
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path.append(folder).append(1, '/').append(name);
+    return ToSharedPath(std::move(path));
 }
 
 } // namespace SharedFileRecord

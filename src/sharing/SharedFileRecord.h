@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sharing/FileInfo.h"
 
@@ -22,7 +23,9 @@ std::string ToLocalPath(std::string sharedPath);
 // that a caller done with its string hands it over instead of copying it.
 FileInfo Make(ItemPtr file, std::string name);
 
-// The full local path of a "shared_file": its directory, "/", its name.
-std::string LocalPath(ItemPtr file);
+// The path a "shared_file" goes out under: its directory, "/", its name,
+// with every "/" then made a "\". Built at its final length in one
+// allocation, since a search reply makes up to 200 of them.
+std::string SharedPath(std::string_view folder, std::string_view name);
 
 } // namespace SharedFileRecord
