@@ -1,5 +1,8 @@
 #include "peers/PeerMessages.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "streams/Compression.h"
 #include "streams/InputStream.h"
 #include "streams/MemStream.h"
@@ -169,9 +172,26 @@ bool SharedFileList::Read(const MemStream& in)
     return true;
 }
 
+// Room for a reply's whole body at once: a stream left to grow from its
+// small start would copy a full reply of 200 records seven times over. A
+// record is its path and at most 48 bytes besides (marker, lengths, size,
+// "mp3" and two attributes); the rest is under 64 bytes but for the name.
+namespace {
+
+int BodyCapacity(const FileSearchResult& result)
+{
+    std::size_t length = 64 + result.m_user.size();
+    for (const FileInfo& file : result.m_files)
+        length += 48 + file.m_name.size();
+    return static_cast<int>(std::min<std::size_t>(length, INT_MAX / 2));
+}
+
+} // namespace
+
 bool FileSearchResult::Write(OutputStream& out) const
 {
     MemStream body;
+    body.EnsureBufferCapacity(BodyCapacity(*this));
     return WriteBody(body) && WritePacked(out, body);
 }
 

@@ -205,30 +205,13 @@ bool CollectMatches(const SearchParser& query, const ItemSet& roots, std::list<F
     return true;
 }
 
-// Room for the whole body at once: a stream left to grow from its small
-// start would copy a full reply of 200 records seven times over. A record
-// is its path and at most 48 bytes besides (marker, lengths, size, "mp3"
-// and two attributes); the rest of the message is under 64 bytes but for
-// our name.
-int BodyCapacity(const PeerMessages::FileSearchResult& result)
-{
-    std::size_t length = 64 + result.m_user.size();
-    for (const FileInfo& file : result.m_files)
-        length += 48 + file.m_name.size();
-    return static_cast<int>(length);
-}
-
 } // namespace
 
 bool BuildReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
                 const std::string& text, MemStream& reply)
 {
     PeerMessages::FileSearchResult result;
-    if (!CollectReply(manager, user, token, text, result))
-        return false;
-    MemStream body;
-    body.EnsureBufferCapacity(BodyCapacity(result));
-    return result.WriteBody(body) && PeerMessages::FileSearchResult::WritePacked(reply, body);
+    return CollectReply(manager, user, token, text, result) && result.Write(reply);
 }
 
 bool CollectReply(SharedFoldersManager& manager, const std::string& user, unsigned int token,
