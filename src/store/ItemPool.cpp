@@ -1,5 +1,6 @@
 #include "ItemPool.h"
 
+#include <algorithm>
 #include <new>
 
 // Freed and not yet handed out slots are poisoned in sanitizer builds, so a
@@ -24,7 +25,10 @@ void* ItemPool::Allocate()
         return slot;
     }
     if (m_next == m_end) {
-        m_slabs.reserve(m_slabs.size() + 1);
+        // Room in the list first, so that a failed growth leaks no slab;
+        // doubled, so that a million items' slabs are not copied each time.
+        if (m_slabs.size() == m_slabs.capacity())
+            m_slabs.reserve(std::max<std::size_t>(64, 2 * m_slabs.capacity()));
         auto* slab =
             static_cast<std::byte*>(::operator new(SlabBytes, std::align_val_t(SlotBytes)));
         ASAN_POISON_MEMORY_REGION(slab, SlabBytes);
